@@ -1,0 +1,72 @@
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "image/FirmwareImage.h"
+#include "image/HexReader.h"
+
+// The system's texts of loading, shared by the dialogs, the command line and the tests.
+inline constexpr const char* kMsgLoadFailed = "加载文件失败";
+inline constexpr const char* kMsgFileDamaged = "文件已经损坏,不可以加载!";
+inline constexpr const char* kMsgUnsupportedType = "不支持此类型文件,文件类型必须为\".hex/.bin\"!";
+inline constexpr const char* kMsgAddressRange = "地址范围 0x00000000-0xFFFFFFFF";
+
+enum class FileKind { Hex, RawBinary, RemoteJob, Unsupported };
+
+// The file's name: the text after the last backslash, else after the last slash, else
+// the whole path.
+std::string FileNameOfPath(std::string_view path);
+// Extension as the Open dialog reports it: after the last full stop, empty when there
+// is none; lower case.
+std::string ExtensionOfChosenFile(std::string_view fileName);
+// Extension as a drop and the Program command take it: after the last full stop, or the
+// whole name when there is none; lower case.
+std::string ExtensionOfName(std::string_view fileName);
+FileKind FileKindOf(std::string_view extension);
+
+enum class LoadStatus {
+    Loaded,
+    Cancelled,    // the start-address question was not answered
+    HexFailed,    // hexResult says why
+    OpenFailed,   // the file cannot be opened
+    ReadFailed,   // the file cannot be read whole
+    TooLarge,     // larger than the fixed buffers hold
+    Damaged,      // remote job file: checksum mismatch
+    BadRecord,    // remote job file: its record contradicts its own length
+    Unsupported,  // unknown extension
+    Busy,         // a worker is reading the image
+};
+
+struct LoadOutcome {
+    LoadStatus status = LoadStatus::Loaded;
+    FileKind kind = FileKind::Unsupported;
+    HexResult hexResult = HexOk;
+    std::string message;  // the system's text to show; empty for Loaded and Cancelled
+    std::string detail;   // what exactly went wrong (system call, sizes), for a log or the CLI
+};
+
+struct LoadRequest {
+    std::filesystem::path path;
+    std::string fileName;   // UTF-8, as the face found it
+    std::string extension;  // lower case, as the face decided it
+    // Asks for the start address of a raw binary file; nullopt means cancel.
+    std::function<std::optional<std::uint32_t>()> askStartAddress;
+};
+
+// Decides by the extension and loads the file into the workspace. Commits only when it
+// succeeds; every other outcome leaves the workspace exactly as it was. Never throws.
+LoadOutcome LoadFirmwareFile(ImageWorkspace& workspace, const LoadRequest& request);
+
+// The raw binary branch: the whole file at `startAddress`, into the staging image.
+// Refuses files larger than the image storage before touching any buffer.
+LoadOutcome RawBinaryLoad(ImageWorkspace& workspace, const std::filesystem::path& path,
+                          std::uint32_t startAddress);
+
+// Reads a whole file of at most `limit` bytes into `buffer`. Returns OpenFailed,
+// TooLarge, ReadFailed or Loaded (with `size` set); `detail` names the failing call.
+LoadStatus ReadWholeFile(const std::filesystem::path& path, std::uint8_t* buffer,
+                         std::size_t limit, std::size_t& size, std::string& detail);

@@ -1,0 +1,70 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+// Size of every fixed image-sized buffer: the image storage and the two buffers of
+// remote job files.
+inline constexpr std::uint32_t kImageStorageSize = 0x200000;
+// The bound of the HEX reader.
+inline constexpr std::uint32_t kImageCapacity = 0x100000;
+
+// The one in-memory firmware image: the first imageLength bytes of imageBuffer belong at
+// target addresses imageStart and up.
+struct FirmwareImage {
+    std::uint8_t* imageBuffer = nullptr;
+    std::uint32_t imageLength = 0;
+    std::uint32_t imageStart = 0;
+    std::uint32_t imageCapacity = kImageCapacity;
+};
+
+// Everything a load fills and the workers read: the image, the file it came from, and
+// the fixed buffers. All storage is allocated once, at construction, and never again.
+//
+// A load fills the staging image and takes it over only when it succeeds, so a failed,
+// refused or cancelled load leaves image, filePath and fileName exactly as they were.
+class ImageWorkspace {
+public:
+    ImageWorkspace();
+    ImageWorkspace(const ImageWorkspace&) = delete;
+    ImageWorkspace& operator=(const ImageWorkspace&) = delete;
+
+    FirmwareImage image;
+    std::filesystem::path filePath;  // full path of the loaded file
+    std::string fileName;            // its name with extension (UTF-8); becomes the job name
+
+    // The second image storage, for a load in progress. Its contents are undefined
+    // until a load fills it.
+    FirmwareImage& Staging() { return staging_; }
+    // Takes the staging image over as the loaded image (the two storages swap).
+    void CommitStaging(std::filesystem::path path, std::string name);
+
+    // The scrambled bytes of remote job files, and their plain record.
+    std::uint8_t* scrambleBuffer() { return scramble_.get(); }
+    std::uint8_t* remoteRecordBuffer() { return remoteRecord_.get(); }
+
+    // Workers that read the image hold an ImageUse; loads are refused meanwhile, so the
+    // image under a running worker never changes.
+    bool InUse() const { return users_.load() > 0; }
+
+    class ImageUse {
+    public:
+        explicit ImageUse(ImageWorkspace& workspace) : workspace_(&workspace) { ++workspace.users_; }
+        ~ImageUse() { --workspace_->users_; }
+        ImageUse(const ImageUse&) = delete;
+        ImageUse& operator=(const ImageUse&) = delete;
+
+    private:
+        ImageWorkspace* workspace_;
+    };
+
+private:
+    std::unique_ptr<std::uint8_t[]> storageA_;
+    std::unique_ptr<std::uint8_t[]> storageB_;
+    std::unique_ptr<std::uint8_t[]> scramble_;
+    std::unique_ptr<std::uint8_t[]> remoteRecord_;
+    FirmwareImage staging_;
+    std::atomic<int> users_{0};
+};

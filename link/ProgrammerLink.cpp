@@ -1,0 +1,209 @@
+#include "link/ProgrammerLink.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+#include "common/ConnectionCode.h"
+#include "common/TextFormat.h"
+
+FindResult FindProgrammer(HidBackend& backend) {
+    FindResult result;
+    for (const HidDeviceInfo& info : backend.Enumerate()) {
+        if (!info.active) continue;
+        // Where the platform names the ids without opening, other devices need not be
+        // opened at all.
+        if (info.idsKnown &&
+            (info.vendorId != kProgrammerVendorId || info.productId != kProgrammerProductId)) {
+            continue;
+        }
+        std::string error;
+        std::unique_ptr<HidDevice> device = backend.Open(info.path, error);
+        if (!device) {
+            if (info.idsKnown && result.refusedPath.empty()) {
+                result.refusedPath = info.path;
+                result.refusedReason = error;
+            }
+            continue;
+        }
+        std::uint16_t vendorId = 0;
+        std::uint16_t productId = 0;
+        if (!device->Attributes(vendorId, productId)) {
+            // The attribute query failing ends the search, as it always has.
+            return result;
+        }
+        if (vendorId != kProgrammerVendorId || productId != kProgrammerProductId) {
+            continue;  // `device` closes here
+        }
+        if (device->OutputReportLength() > kReportSize) {
+            if (result.refusedPath.empty()) {
+                result.refusedPath = info.path;
+                result.refusedReason =
+                    Format("output report of %zu bytes exceeds the %zu-byte report",
+                           device->OutputReportLength(), kReportSize);
+            }
+            continue;
+        }
+        result.device = std::move(device);
+        result.path = info.path;
+        return result;
+    }
+    return result;
+}
+
+namespace {
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+bool IsErase(std::uint8_t code) {
+    return code == static_cast<std::uint8_t>(Command::EraseStorage) ||
+           code == static_cast<std::uint8_t>(Command::EraseFirmware);
+}
+
+}  // namespace
+
+ProgrammerLink::ProgrammerLink(HidBackend& backend)
+    : backend_(backend), codeSource_([] { return NewConnectionCode(); }) {}
+
+ProgrammerLink::~ProgrammerLink() { Close(); }
+
+void ProgrammerLink::Install(FindResult& found) {
+    std::lock_guard lock(stateMutex_);
+    device_ = std::shared_ptr<HidDevice>(std::move(found.device));
+    devicePath_ = found.path;
+    ++generation_;
+    connectionCode_.store(codeSource_());
+}
+
+bool ProgrammerLink::Open(FindResult* result) {
+    if (IsOpen()) return false;
+    FindResult found = FindProgrammer(backend_);
+    const bool opened = found.device != nullptr;
+    if (opened) Install(found);
+    if (result != nullptr) *result = std::move(found);
+    return opened;
+}
+
+bool ProgrammerLink::OnArrival() { return Open(nullptr); }
+
+bool ProgrammerLink::OnRemoval(std::string_view path) {
+    std::shared_ptr<HidDevice> released;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (!device_ || !EqualIgnoringCase(path, devicePath_)) return false;
+        released = std::move(device_);
+        ++generation_;
+    }
+    programmerVersion_.store(0);
+    connectionCode_.store(0);
+    return true;
+}
+
+void ProgrammerLink::Close() {
+    std::shared_ptr<HidDevice> released;
+    std::lock_guard lock(stateMutex_);
+    released = std::move(device_);
+    ++generation_;
+}
+
+bool ProgrammerLink::IsOpen() const {
+    std::lock_guard lock(stateMutex_);
+    return device_ != nullptr;
+}
+
+std::string ProgrammerLink::DevicePath() const {
+    std::lock_guard lock(stateMutex_);
+    return devicePath_;
+}
+
+void ProgrammerLink::SetConnectionCodeSource(std::function<std::uint32_t()> source) {
+    std::lock_guard lock(stateMutex_);
+    codeSource_ = std::move(source);
+}
+
+void ProgrammerLink::SetTimeouts(const LinkTimeouts& timeouts) {
+    std::lock_guard lock(stateMutex_);
+    timeouts_ = timeouts;
+}
+
+LinkTimeouts ProgrammerLink::Timeouts() const {
+    std::lock_guard lock(stateMutex_);
+    return timeouts_;
+}
+
+void ProgrammerLink::SetTrace(ReportTrace trace) {
+    std::lock_guard lock(stateMutex_);
+    trace_ = std::move(trace);
+}
+
+ProgrammerLink::Session ProgrammerLink::Acquire() {
+    std::unique_lock hold(workerMutex_);
+    std::uint64_t generation;
+    {
+        std::lock_guard lock(stateMutex_);
+        generation = generation_;
+    }
+    return Session(*this, std::move(hold), generation);
+}
+
+ProgrammerLink::Session::Session(ProgrammerLink& link, std::unique_lock<std::mutex> hold,
+                                 std::uint64_t generation)
+    : link_(&link), hold_(std::move(hold)), generation_(generation) {}
+
+ProgrammerLink::Session::Session(Session&& other) noexcept
+    : link_(other.link_),
+      hold_(std::move(other.hold_)),
+      generation_(other.generation_),
+      lastError_(std::move(other.lastError_)) {}
+
+ProgrammerLink::Session::~Session() = default;
+
+ExchangeResult ProgrammerLink::Session::Exchange(HidReport& report) {
+    std::shared_ptr<HidDevice> device;
+    ReportTrace trace;
+    LinkTimeouts timeouts;
+    {
+        std::lock_guard lock(link_->stateMutex_);
+        if (link_->generation_ == generation_) device = link_->device_;
+        trace = link_->trace_;
+        timeouts = link_->timeouts_;
+    }
+    if (!device) {
+        lastError_ = "write: no programmer is open";
+        return ExchangeResult::WriteFailed;
+    }
+    const std::size_t length = std::min(device->OutputReportLength(), kReportSize);
+    report.bytes[0] = 0;
+    if (trace) trace('>', report.bytes.data(), length);
+    if (!device->Write(report.bytes.data(), length)) {
+        lastError_ = "write: " + device->LastError();
+        return ExchangeResult::WriteFailed;
+    }
+    {
+        // A removal between the write and the read: the answer no longer counts.
+        std::lock_guard lock(link_->stateMutex_);
+        if (link_->generation_ != generation_) {
+            lastError_ = "read: the programmer was removed";
+            return ExchangeResult::ReadFailed;
+        }
+    }
+    const int timeoutMs = IsErase(report.bytes[1]) ? timeouts.eraseMs : timeouts.answerMs;
+    switch (device->Read(report.bytes.data(), length, timeoutMs)) {
+        case HidReadStatus::Ok:
+            break;
+        case HidReadStatus::TimedOut:
+            lastError_ = Format("read: no answer within %d ms", timeoutMs);
+            return ExchangeResult::ReadFailed;
+        case HidReadStatus::Failed:
+            lastError_ = "read: " + device->LastError();
+            return ExchangeResult::ReadFailed;
+    }
+    if (trace) trace('<', report.bytes.data(), length);
+    return ExchangeResult::Ok;
+}

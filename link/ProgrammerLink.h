@@ -1,0 +1,127 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "link/HidBackend.h"
+#include "link/HidReport.h"
+
+// What a programmer search found.
+struct FindResult {
+    std::unique_ptr<HidDevice> device;  // the opened programmer, or nullptr
+    std::string path;                   // its interface path
+    // A programmer that is present but could not be opened (permissions, or an output
+    // report longer than the 65-byte report): its path and the reason.
+    std::string refusedPath;
+    std::string refusedReason;
+};
+
+// Searches the present HID interfaces for the programmer and opens the first match in
+// enumeration order; every other device opened on the way is closed again. Inactive
+// interfaces are skipped. Never throws.
+FindResult FindProgrammer(HidBackend& backend);
+
+// Bounds of one exchange's read: long enough for an honest erase of the largest area,
+// short enough that a device that never answers ends the worker.
+struct LinkTimeouts {
+    int answerMs = 3000;  // reads, writes, checksums, queries
+    int eraseMs = 60000;  // EraseStorage and EraseFirmware
+};
+
+enum class ExchangeResult { Ok, WriteFailed, ReadFailed };
+
+// Observes every report written ('>') and read ('<'), in full.
+using ReportTrace = std::function<void(char direction, const std::uint8_t* bytes, std::size_t size)>;
+
+// The open connection to the programmer and what identification learnt about it.
+// Opening, arrival and removal run on the owner's thread; exchanges on workers, at most
+// one worker at a time, which the link enforces (Session).
+class ProgrammerLink {
+public:
+    explicit ProgrammerLink(HidBackend& backend);
+    ~ProgrammerLink();
+    ProgrammerLink(const ProgrammerLink&) = delete;
+    ProgrammerLink& operator=(const ProgrammerLink&) = delete;
+
+    // Searches and opens the programmer when none is open; on success a new connection
+    // code is made. Returns true when a programmer is open afterwards because of this
+    // call. `result` (optional) receives why nothing was opened.
+    bool Open(FindResult* result = nullptr);
+
+    // A HID interface arrived: a full search, only when no programmer is open. Returns
+    // true when a programmer was opened (then identify it).
+    bool OnArrival();
+
+    // A HID interface was removed: when `path` equals devicePath ignoring case and a
+    // programmer is open, closes it, programmerVersion and connectionCode become 0, and
+    // returns true (then empty the device and job lists and enable the series list).
+    bool OnRemoval(std::string_view path);
+
+    // Closes the programmer (the window closes). A worker inside an exchange keeps the
+    // device until that exchange ends; its next exchange fails.
+    void Close();
+
+    bool IsOpen() const;
+    std::string DevicePath() const;
+
+    std::uint32_t programmerVersion() const { return programmerVersion_.load(); }
+    std::uint32_t firmwareVersion() const { return firmwareVersion_.load(); }
+    std::uint32_t connectionCode() const { return connectionCode_.load(); }
+    void SetProgrammerVersion(std::uint32_t v) { programmerVersion_.store(v); }
+    void SetFirmwareVersion(std::uint32_t v) { firmwareVersion_.store(v); }
+
+    // Connection codes: the calendar time seeds them unless a test sets a generator.
+    void SetConnectionCodeSource(std::function<std::uint32_t()> source);
+
+    void SetTimeouts(const LinkTimeouts& timeouts);
+    LinkTimeouts Timeouts() const;
+    void SetTrace(ReportTrace trace);
+
+    // A worker's exclusive use of the link for its whole sequence of exchanges.
+    class Session {
+    public:
+        ~Session();
+        Session(Session&&) noexcept;
+        Session& operator=(Session&&) = delete;
+        Session(const Session&) = delete;
+
+        // Writes the request (output report length bytes), then reads the answer into
+        // the same buffer. Fails at once when no programmer is open or it was removed
+        // since the session began; a read that gets no answer in time fails as a read.
+        ExchangeResult Exchange(HidReport& report);
+
+        // What the last failure was ("write: ...", "read: time-out after 3000 ms").
+        const std::string& LastError() const { return lastError_; }
+
+    private:
+        friend class ProgrammerLink;
+        Session(ProgrammerLink& link, std::unique_lock<std::mutex> hold, std::uint64_t generation);
+        ProgrammerLink* link_;
+        std::unique_lock<std::mutex> hold_;
+        std::uint64_t generation_;
+        std::string lastError_;
+    };
+
+    // Waits until no other worker uses the link, then hands it over.
+    Session Acquire();
+
+private:
+    void Install(FindResult& found);
+
+    HidBackend& backend_;
+    mutable std::mutex stateMutex_;  // guards device_, devicePath_, generation_
+    std::shared_ptr<HidDevice> device_;
+    std::string devicePath_;
+    std::uint64_t generation_ = 0;
+    std::mutex workerMutex_;  // one worker on the link at a time
+    std::atomic<std::uint32_t> programmerVersion_{0};
+    std::atomic<std::uint32_t> firmwareVersion_{0};
+    std::atomic<std::uint32_t> connectionCode_{0};
+    std::function<std::uint32_t()> codeSource_;
+    LinkTimeouts timeouts_;
+    ReportTrace trace_;
+};

@@ -1,0 +1,142 @@
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/DeviceEvents.h"
+#include "link/HidBackend.h"
+#include "link/HidReport.h"
+
+// A model of the programmer that answers every command from its own memory: 2 MiB of
+// job storage with flash behaviour (erase sets 0xFF, writes can only clear bits), the
+// firmware area at 0x08004000 with its version word at 0x080040EC, and the version word
+// of either kind of programmer. Checksums are computed over what is actually stored.
+
+inline constexpr std::uint32_t kFirmwareAreaAddress = 0x08004000;
+inline constexpr std::uint32_t kFirmwareVersionAddress = 0x080040EC;
+inline constexpr std::uint32_t kSimFlashAddress = 0x08000000;  // programmer's own flash
+inline constexpr std::uint32_t kSimFlashSize = 0x40000;         // 256 KiB
+inline constexpr std::uint32_t kSimSramAddress = 0x20000000;
+inline constexpr std::uint32_t kSimSramSize = 0x10000;
+
+enum class FaultKind {
+    Status,  // the answer carries status 1
+    Write,   // writing the request fails
+    Read,    // reading the answer fails
+    Crc,     // the checksum answer is off by one
+    Hang,    // no answer ever comes
+    Unplug,  // the programmer disappears at that request
+};
+
+struct Fault {
+    Command command = Command::QueryVersion;
+    FaultKind kind = FaultKind::Status;
+    int occurrence = 1;  // 1-based count of that command in this run
+};
+
+// "COMMAND:KIND[@N]", for example "WriteStorage:status@100". Returns nullopt and sets
+// `error` for anything else.
+std::optional<Fault> ParseFault(std::string_view text, std::string& error);
+
+struct SimulatorConfig {
+    std::uint32_t programmerVersion = 0x1002;
+    std::uint32_t firmwareVersion = 0x0210;  // the word at 0x080040EC; older kinds ignore it
+    std::string path = "sim:programmer-0";
+    std::size_t outputReportLength = kReportSize;
+};
+
+class SimulatedProgrammer {
+public:
+    explicit SimulatedProgrammer(const SimulatorConfig& config = {});
+
+    const SimulatorConfig& config() const { return config_; }
+    std::uint32_t ProgrammerVersion() const { return config_.programmerVersion; }
+    bool IsNewerKind() const { return config_.programmerVersion >= 0x1000; }
+
+    void AddFault(const Fault& fault);
+
+    // The job storage (kStorageSize bytes) and the programmer's own flash
+    // (kSimFlashSize bytes from kSimFlashAddress).
+    std::uint8_t* Storage() { return storage_.data(); }
+    const std::uint8_t* Storage() const { return storage_.data(); }
+    std::uint8_t* Flash() { return flash_.data(); }
+    const std::uint8_t* Flash() const { return flash_.data(); }
+    std::uint32_t FirmwareWord() const;  // the word at 0x080040EC
+
+    // Persisted memory, so a job stored by one run is read back by the next. A missing
+    // file is not an error for Load (the memory stays as constructed).
+    bool LoadState(const std::filesystem::path& file, std::string& error);
+    bool SaveState(const std::filesystem::path& file, std::string& error) const;
+
+    // What one request does, as the device would: `request` is a whole output report
+    // (byte 0 the report ID). Returns false when the request must fail to be written.
+    // Otherwise `answer` receives the input report, or stays empty when no answer will
+    // ever come.
+    struct Response {
+        bool writeFails = false;
+        bool readFails = false;
+        bool hang = false;
+        bool unplug = false;
+        std::vector<std::uint8_t> answer;
+    };
+    Response Handle(const std::uint8_t* request, std::size_t length);
+
+    // Every request handled, in order (for byte-exact tests).
+    const std::vector<std::vector<std::uint8_t>>& Requests() const { return requests_; }
+    void ClearRequests() { requests_.clear(); }
+
+private:
+    SimulatorConfig config_;
+    std::vector<std::uint8_t> storage_;
+    std::vector<std::uint8_t> flash_;
+    std::uint32_t firmwareEraseLength_ = 0;  // the range the last EraseFirmware prepared
+    std::vector<Fault> faults_;
+    std::map<std::uint8_t, int> commandCounts_;
+    std::vector<std::vector<std::uint8_t>> requests_;
+};
+
+// A HidBackend over simulated devices: programmers and, for search tests, other HID
+// devices. Their owner plugs and unplugs them; each plug and unplug is reported to the
+// event sink as a watcher would report it.
+class SimulatedBackend : public HidBackend {
+public:
+    SimulatedBackend();
+    ~SimulatedBackend() override;
+
+    // Adds a programmer, plugged in. The backend keeps it for its whole life.
+    SimulatedProgrammer& AddProgrammer(const SimulatorConfig& config = {});
+    // Adds a device of another kind (or an inactive interface), plugged in.
+    void AddOtherDevice(const std::string& path, std::uint16_t vendorId, std::uint16_t productId,
+                        bool active = true);
+
+    void Plug(const std::string& path);
+    void Unplug(const std::string& path);
+    bool IsPlugged(const std::string& path) const;
+
+    void SetEventSink(std::function<void(const DeviceEvent&)> sink);
+
+    // How many handles of `path` are open now, and were ever opened.
+    int OpenHandles(const std::string& path) const;
+    int OpenCount(const std::string& path) const;
+
+    // Makes Open fail for `path` with this reason (as missing permissions would).
+    void DenyOpen(const std::string& path, const std::string& reason);
+
+    std::vector<HidDeviceInfo> Enumerate() override;
+    std::unique_ptr<HidDevice> Open(const std::string& path, std::string& error) override;
+
+    struct Entry;  // one simulated device
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::shared_ptr<Entry>> entries_;
+    std::function<void(const DeviceEvent&)> sink_;
+};
