@@ -1,0 +1,51 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "link/WorkerOutcome.h"
+#include "link/WorkerPort.h"
+
+// Texts of the upload, shown in message boxes and shared by every face.
+// Codes 01..17: a request of the store sequence could not be sent, answered or was
+// refused. Four blanks stand before the colon.
+inline constexpr std::array<std::string_view, 17> kUploadFailedTexts = {
+    "Ошибка    :01", "Ошибка    :02", "Ошибка    :03", "Ошибка    :04", "Ошибка    :05",
+    "Ошибка    :06", "Ошибка    :07", "Ошибка    :08", "Ошибка    :09", "Ошибка    :10",
+    "Ошибка    :11", "Ошибка    :12", "Ошибка    :13", "Ошибка    :14", "Ошибка    :15",
+    "Ошибка    :16", "Ошибка    :17"};
+// Codes 18..21: the job was stored and verified, but could not be read back.
+inline constexpr std::array<std::string_view, 4> kReadBackFailedTexts = {
+    "数据上传失败 错误码:18", "数据上传失败 错误码:19", "数据上传失败 错误码:20",
+    "数据上传失败 错误码:21"};
+inline constexpr std::string_view kVerifyMismatchText = "数据校验错误";
+inline constexpr std::string_view kUploadDoneText = "Успешно\u2000";
+// Refusals before anything is sent: the image would reach into the job area, or a
+// remote record states more image bytes than it carries.
+inline constexpr std::string_view kImageTooLargeText = "Образ слишком велик";
+inline constexpr std::string_view kRecordLengthBadText = "Неверная длина образа в файле";
+
+// The text of step code 1..21; empty for any other code.
+std::string_view UploadMessageText(int code);
+
+inline constexpr std::uint32_t kUploadBlockSize = 32;
+// Where the image and the header fields lie in a loaded remote job record.
+inline constexpr std::size_t kRecordHeaderOffset = 4;    // header bytes 2..44 from here
+inline constexpr std::size_t kRecordLengthOffset = 18;   // its image length
+inline constexpr std::size_t kRecordImageOffset = 64;
+// The name write of a remote job always carries the whole name field.
+inline constexpr std::uint32_t kRemoteNameWriteLength = 55;
+
+// What the Program button does for a loaded file, by its extension (the text after the
+// last '.', or the whole name without one, in any letter case).
+enum class UploadKind { Job, RemoteJob, None };
+UploadKind UploadKindOf(std::string_view fileName);
+
+// Stores the loaded ".hex" or ".bin" image as a job: pads it to whole words with 0xFF,
+// erases, writes header, name and image, verifies the programmer's checksum and reads
+// the job back into the job description. Holds the link and the image for its whole
+// run. Shows exactly one message and returns how it ended; never throws.
+WorkerOutcome UploadJob(UploadPort& port);
+
+// The same for a loaded remote job record: its own header fields and image length.
+WorkerOutcome UploadRemoteJob(UploadPort& port);
