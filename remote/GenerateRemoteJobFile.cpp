@@ -1,0 +1,110 @@
+#include "remote/GenerateRemoteJobFile.h"
+
+#include <cstring>
+#include <system_error>
+
+#include "common/LittleEndian.h"
+#include "common/TextFormat.h"
+#include "common/WordCrc32.h"
+#include "remote/BinaryFile.h"
+#include "remote/RemoteJobFile.h"
+#include "remote/RemoteScramble.h"
+
+namespace {
+
+WorkerOutcome Fail(RemoteGenerationPort& port, OutcomeKind kind, int code, const char* message,
+                   std::string detail) {
+    port.ShowMessage(MessageIcon::Error, message);
+    return WorkerOutcome{kind, code, message, std::move(detail)};
+}
+
+}  // namespace
+
+WorkerOutcome GenerateRemoteJobFile(RemoteGenerationPort& port) {
+    return GenerateRemoteJobFile(port, [] { return LocalTimeNow(); });
+}
+
+WorkerOutcome GenerateRemoteJobFile(RemoteGenerationPort& port,
+                                    const std::function<LocalTimeFields()>& clock) {
+    ImageWorkspace& workspace = port.Workspace();
+    const ImageWorkspace::ImageUse use(workspace);
+    FirmwareImage& image = workspace.image;
+
+    // Judged before the image is padded, so a refusal changes nothing.
+    const std::size_t padded = (static_cast<std::size_t>(image.imageLength) + 3) & ~std::size_t{3};
+    if (padded > kMaxRemoteImageLength) {
+        return Fail(port, OutcomeKind::InputRefused, 0, kMsgRemoteImageTooLarge,
+                    Format("image of %u bytes; a remote job file holds at most %zu",
+                           image.imageLength, kMaxRemoteImageLength));
+    }
+    std::memset(image.imageBuffer + image.imageLength, 0xFF, padded - image.imageLength);
+    image.imageLength = static_cast<std::uint32_t>(padded);
+    const std::uint32_t n = image.imageLength;
+
+    const std::uint32_t targetCode = port.RemoteCode();
+    const JobSettings settings = port.CurrentJobSettings();
+    const JobHeader header = BuildJobHeader(settings, image.imageStart, n, 0, clock());
+
+    std::uint8_t* record = workspace.remoteRecordBuffer();
+    WriteRemoteRecordPrefix(record, targetCode, header);
+    std::memcpy(record + kRemotePrefixSize, image.imageBuffer, n);
+
+    const std::size_t recordLength = kRemotePrefixSize + n;
+    const std::size_t fileLength = recordLength + kRemoteChecksumSize;
+    std::uint8_t* file = workspace.scrambleBuffer();
+    std::memcpy(file, record, recordLength);
+    ScrambleRemoteRecord(file, recordLength);
+    WriteLe32(file + recordLength, WordCrc32(file, recordLength / 4));
+
+    const std::string name = RemoteJobFileName(workspace.fileName);
+    const std::filesystem::path namePath = PathFromUtf8(name);
+    std::filesystem::path target;
+    OutputFile output;
+    std::string detail = "no directory to write into";
+    for (const std::filesystem::path& directory : port.OutputDirectories()) {
+        const std::filesystem::path candidate = directory / namePath;
+        std::string reason;
+        if (output.Create(candidate, reason)) {
+            target = candidate;
+            break;
+        }
+        detail = std::move(reason);
+    }
+    if (target.empty()) {
+        return Fail(port, OutcomeKind::FileFailed, 1, kMsgGenerateFailed01, detail);
+    }
+    if (!output.Write(file, fileLength, detail) || !output.Close(detail)) {
+        // A partial file would only be refused later as damaged.
+        std::error_code ignored;
+        std::filesystem::remove(target, ignored);
+        return Fail(port, OutcomeKind::FileFailed, 1, kMsgGenerateFailed01, detail);
+    }
+    port.ShowJobDescription({});
+
+    // The read-back checks what the file system kept, not what was meant to be written.
+    std::size_t readLength = 0;
+    switch (ReadFileInto(target, record, kImageStorageSize, readLength, detail)) {
+        case FileReadStatus::Ok:
+            break;
+        default:
+            return Fail(port, OutcomeKind::FileFailed, 2, kMsgGenerateFailed02, detail);
+    }
+    if (readLength != fileLength) {
+        return Fail(port, OutcomeKind::FileFailed, 3, kMsgGenerateFailed03,
+                    Format("read back %zu bytes of the %zu written", readLength, fileLength));
+    }
+    const std::uint32_t computed = WordCrc32(record, recordLength / 4);
+    const std::uint32_t stored = ReadLe32(record + recordLength);
+    if (computed != stored) {
+        return Fail(port, OutcomeKind::FileFailed, 3, kMsgGenerateFailed03,
+                    Format("checksum 0x%08x read back, the file says 0x%08x", computed, stored));
+    }
+    DescrambleRemoteRecord(record, recordLength);
+
+    const auto headerBytes = JobHeaderBytesOfRecord(record);
+    port.ShowJobDescription(DescribeJob(name, headerBytes.data(), port.ProgrammerVersion()));
+    const std::string fullPath = Utf8OfPath(target);
+    const std::string message = Format(kMsgRemoteGenerated, fullPath.c_str());
+    port.ShowMessage(MessageIcon::Exclamation, message);
+    return WorkerOutcome{OutcomeKind::Success, 0, message, fullPath};
+}

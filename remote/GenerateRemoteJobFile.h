@@ -1,0 +1,25 @@
+#pragma once
+#include <functional>
+
+#include "common/LocalTime.h"
+#include "link/WorkerOutcome.h"
+#include "link/WorkerPort.h"
+
+// The system's texts of remote job file generation.
+inline constexpr const char* kMsgGenerateFailed01 = "生成文件失败 错误码:01";  // cannot create or write
+inline constexpr const char* kMsgGenerateFailed02 = "生成文件失败 错误码:02";  // cannot read back
+inline constexpr const char* kMsgGenerateFailed03 = "生成文件失败 错误码:03";  // read-back checksum
+inline constexpr const char* kMsgRemoteGenerated = "远程文件生成成功 %s";       // the full path
+// The image does not fit a remote job file or the programmer's job storage.
+inline constexpr const char* kMsgRemoteImageTooLarge = "镜像太大,不可以生成远程文件!";
+
+// Packs the loaded image and the settings as they stand now into a scrambled remote job
+// file addressed to port.RemoteCode(), writes it into the first of port.OutputDirectories()
+// that takes it, reads it back to check it and shows its job description. Pads the loaded
+// image to a whole number of words, which stays. Holds an ImageUse for its whole run;
+// every outcome is also shown through the port. Never throws.
+WorkerOutcome GenerateRemoteJobFile(RemoteGenerationPort& port);
+
+// The same with the clock the job time is taken from.
+WorkerOutcome GenerateRemoteJobFile(RemoteGenerationPort& port,
+                                    const std::function<LocalTimeFields()>& clock);
