@@ -1,4 +1,5 @@
 #pragma once
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -72,7 +73,9 @@ public:
     std::uint32_t FirmwareWord() const;  // the word at 0x080040EC
 
     // Persisted memory, so a job stored by one run is read back by the next. A missing
-    // file is not an error for Load (the memory stays as constructed).
+    // file is not an error for Load (the memory stays as constructed). Loading restores
+    // the saved version word too. Save writes a temporary file and renames it, so an
+    // interrupted save never leaves a half-written state behind.
     bool LoadState(const std::filesystem::path& file, std::string& error);
     bool SaveState(const std::filesystem::path& file, std::string& error) const;
 
@@ -89,11 +92,15 @@ public:
     };
     Response Handle(const std::uint8_t* request, std::size_t length);
 
-    // Every request handled, in order (for byte-exact tests).
+    // Every request handled, in order (for byte-exact tests), including those whose
+    // write a fault made fail.
     const std::vector<std::vector<std::uint8_t>>& Requests() const { return requests_; }
     void ClearRequests() { requests_.clear(); }
 
 private:
+    bool WriteFirmwareBlock(std::uint32_t address, std::uint32_t count, const std::uint8_t* data,
+                            std::size_t dataReceived);
+
     SimulatorConfig config_;
     std::vector<std::uint8_t> storage_;
     std::vector<std::uint8_t> flash_;
@@ -121,11 +128,15 @@ public:
     void Unplug(const std::string& path);
     bool IsPlugged(const std::string& path) const;
 
+    // Receives every plug and unplug, and the addition of a device while a sink is set.
+    // An unplug fault calls it from the thread that wrote the request.
     void SetEventSink(std::function<void(const DeviceEvent&)> sink);
 
     // How many handles of `path` are open now, and were ever opened.
     int OpenHandles(const std::string& path) const;
     int OpenCount(const std::string& path) const;
+    // Requests the programmer at `path` has received so far; safe while workers run.
+    std::size_t RequestCount(const std::string& path) const;
 
     // Makes Open fail for `path` with this reason (as missing permissions would).
     void DenyOpen(const std::string& path, const std::string& reason);
@@ -136,7 +147,12 @@ public:
     struct Entry;  // one simulated device
 
 private:
+    friend class SimulatedDevice;  // the handles Open gives; they must not outlive the backend
+    std::shared_ptr<Entry> FindEntry(const std::string& path) const;  // mutex_ held
+    void AddEntry(std::shared_ptr<Entry> entry);
+
     mutable std::mutex mutex_;
+    std::condition_variable unplugged_;  // wakes reads waiting for an answer
     std::vector<std::shared_ptr<Entry>> entries_;
     std::function<void(const DeviceEvent&)> sink_;
 };
