@@ -9,6 +9,11 @@
 inline constexpr std::uint16_t kProgrammerVendorId = 0x0484;
 inline constexpr std::uint16_t kProgrammerProductId = 0x1001;
 
+// The programmer's own memory: its firmware runs from 0x08004000 and keeps its version
+// word at 0x080040EC, where identification reads it.
+inline constexpr std::uint32_t kFirmwareAreaAddress = 0x08004000;
+inline constexpr std::uint32_t kFirmwareVersionAddress = 0x080040EC;
+
 inline constexpr std::size_t kReportSize = 65;
 inline constexpr std::size_t kReportDataOffset = 10;
 inline constexpr std::size_t kMaxWriteData = kReportSize - kReportDataOffset;  // 55

@@ -21,8 +21,6 @@
 // firmware area at 0x08004000 with its version word at 0x080040EC, and the version word
 // of either kind of programmer. Checksums are computed over what is actually stored.
 
-inline constexpr std::uint32_t kFirmwareAreaAddress = 0x08004000;
-inline constexpr std::uint32_t kFirmwareVersionAddress = 0x080040EC;
 inline constexpr std::uint32_t kSimFlashAddress = 0x08000000;  // programmer's own flash
 inline constexpr std::uint32_t kSimFlashSize = 0x40000;         // 256 KiB
 inline constexpr std::uint32_t kSimSramAddress = 0x20000000;

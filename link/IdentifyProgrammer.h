@@ -1,0 +1,33 @@
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+#include "link/WorkerOutcome.h"
+#include "link/WorkerPort.h"
+
+// Texts of the identification, shown in message boxes and shared by every face.
+// Version query: 01 the request could not be sent, 02 no answer; firmware word: 03, 04.
+inline constexpr std::string_view kVersionReadFailed01 = "版本信息读取失败 错误码:01";
+inline constexpr std::string_view kVersionReadFailed02 = "版本信息读取失败 错误码:02";
+inline constexpr std::string_view kVersionReadFailed03 = "版本信息读取失败 错误码:03";
+inline constexpr std::string_view kVersionReadFailed04 = "版本信息读取失败 错误码:04";
+// Reading the stored job (header or name) back: 01 a request not sent, 02 no answer.
+inline constexpr std::string_view kStoredJobReadFailed01 = "数据上传失败 错误码:01";
+inline constexpr std::string_view kStoredJobReadFailed02 = "数据上传失败 错误码:02";
+
+// Version words from 0x1000 on mark the newer kind, which serves every series and has a
+// firmware word; below it the programmer serves the one series in bits 8..11.
+inline constexpr std::uint32_t kNewerKindVersion = 0x1000;
+inline constexpr std::size_t kNameAreaSize = 64;
+
+// Runs once after every opening: reads the version words and the stored job, sets the
+// series list and shows the job description. Holds the link for its whole sequence.
+// Stops at the first failed exchange with that step's message; what earlier steps set
+// stays set. Never throws.
+WorkerOutcome IdentifyProgrammer(IdentifyPort& port);
+
+// The series list after identification: fixed to the programmer's own series for the
+// older kind, free at the stored series for the newer. An index outside the eight
+// series leaves the list without a selection.
+void ApplySeriesSelection(IdentifyPort& port, std::uint32_t programmerVersion,
+                          std::uint8_t storedSeries);
