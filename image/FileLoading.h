@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,8 @@ inline constexpr const char* kMsgLoadFailed = "加载文件失败";
 inline constexpr const char* kMsgFileDamaged = "文件已经损坏,不可以加载!";
 inline constexpr const char* kMsgUnsupportedType = "不支持此类型文件,文件类型必须为\".hex/.bin\"!";
 inline constexpr const char* kMsgAddressRange = "地址范围 0x00000000-0xFFFFFFFF";
+// A load refused while a worker reads the image.
+inline constexpr const char* kMsgImageBusy = "正在使用当前文件,请稍候再加载!";
 
 enum class FileKind { Hex, RawBinary, RemoteJob, Unsupported };
 
@@ -61,8 +64,9 @@ struct LoadRequest {
 // succeeds; every other outcome leaves the workspace exactly as it was. Never throws.
 LoadOutcome LoadFirmwareFile(ImageWorkspace& workspace, const LoadRequest& request);
 
-// The raw binary branch: the whole file at `startAddress`, into the staging image.
-// Refuses files larger than the image storage before touching any buffer.
+// The raw binary branch: the whole file at `startAddress`, into the staging image; the
+// caller commits it on Loaded. Refuses files larger than the image storage before
+// touching any buffer.
 LoadOutcome RawBinaryLoad(ImageWorkspace& workspace, const std::filesystem::path& path,
                           std::uint32_t startAddress);
 
@@ -70,3 +74,7 @@ LoadOutcome RawBinaryLoad(ImageWorkspace& workspace, const std::filesystem::path
 // TooLarge, ReadFailed or Loaded (with `size` set); `detail` names the failing call.
 LoadStatus ReadWholeFile(const std::filesystem::path& path, std::uint8_t* buffer,
                          std::size_t limit, std::size_t& size, std::string& detail);
+// The same into a new buffer of the file's own size (OpenFailed, ReadFailed or Loaded;
+// ReadFailed also when no memory is left for it).
+LoadStatus ReadWholeFile(const std::filesystem::path& path, std::unique_ptr<std::uint8_t[]>& text,
+                         std::size_t& size, std::string& detail);

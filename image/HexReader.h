@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "image/FirmwareImage.h"
@@ -30,10 +31,25 @@ struct LineCursor {
 bool NextLine(const std::uint8_t* text, std::size_t size, LineCursor& cursor,
               std::string_view& line);
 
+// Where and why a read failed: the line (counted from 1; 0 for the file as a whole) and
+// a short English reason, for a log or the command line.
+struct HexDiagnosis {
+    std::size_t lineNumber = 0;
+    const char* reason = "";
+};
+
 // Fills `image` from Intel HEX text. On failure the image's bytes, imageStart and
 // imageLength are undefined: callers read into a staging image. Never throws.
 HexResult ReadHexText(const std::uint8_t* text, std::size_t size, FirmwareImage& image);
+HexResult ReadHexText(const std::uint8_t* text, std::size_t size, FirmwareImage& image,
+                      HexDiagnosis& diagnosis);
+
+// The same reading with every record taken through the exact field conversion, without
+// the fast path for plain records. Slower; it exists to check the fast path against.
+HexResult ReadHexTextExact(const std::uint8_t* text, std::size_t size, FirmwareImage& image);
 
 // Reads the whole file and parses it as ReadHexText does; HexOpenFailed when the file
-// cannot be opened or read whole. Never throws.
+// cannot be opened or read whole. Never throws. `detail` says what failed and where.
 HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image);
+HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image,
+                      std::string& detail);

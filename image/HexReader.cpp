@@ -1,0 +1,342 @@
+#include "image/HexReader.h"
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "common/NumberText.h"
+#include "common/TextFormat.h"
+#include "image/FileLoading.h"
+
+namespace {
+
+constexpr const char* kReasonEmpty = "the file is empty";
+constexpr const char* kReasonNoColon = "the record does not begin with ':'";
+constexpr const char* kReasonShort = "the record is shorter than 11 characters";
+constexpr const char* kReasonChecksum = "the record's checksum does not match";
+constexpr const char* kReasonBeyondCapacity = "the data record ends beyond the image capacity";
+constexpr const char* kReasonBeyondLine = "the record needs characters beyond the end of its line";
+constexpr const char* kReasonAddressCount = "the address record's byte count is not 2";
+constexpr const char* kReasonNoEnd = "the text ends without an end-of-file record";
+
+// Offsets from the image start are taken modulo 128 MiB, so a record below the start
+// lands near the top and fails the capacity check.
+constexpr std::uint32_t kOffsetMask = 0x07FFFFFF;
+
+// What a record asks of the reading loop, besides a HexResult (HexOk ends the text).
+constexpr int kGoOn = 1;
+constexpr int kTakeExactPath = 2;
+
+constexpr bool IsBlank(std::uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Value of each byte as a hexadecimal digit; kNotHex marks every other byte, so OR-ing
+// the entries of a line tells whether it held anything but digits.
+constexpr std::uint8_t kNotHex = 0x10;
+constexpr std::array<std::uint8_t, 256> MakeDigitTable() {
+    std::array<std::uint8_t, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        if (c >= '0' && c <= '9') table[c] = static_cast<std::uint8_t>(c - '0');
+        else if (c >= 'A' && c <= 'F') table[c] = static_cast<std::uint8_t>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f') table[c] = static_cast<std::uint8_t>(c - 'a' + 10);
+        else table[c] = kNotHex;
+    }
+    return table;
+}
+constexpr std::array<std::uint8_t, 256> kDigit = MakeDigitTable();
+
+struct ReadState {
+    FirmwareImage& image;
+    std::uint32_t segmentBase = 0;
+    std::uint32_t linearBase = 0;
+    std::uint32_t writePosition = 0;
+    // Until a data byte is stored, each data record sets the start anew; afterwards a
+    // record that brings the write position back to 0 must not move the stored bytes.
+    bool stored = false;
+};
+
+// Sets the write position for a data record of `count` bytes at 16-bit `address`;
+// false when it would end beyond the capacity. Running it twice for the same record
+// gives the same state, which lets the exact path redo a record the fast path left.
+bool PlaceData(ReadState& state, std::uint32_t address, std::uint32_t count) {
+    if (!state.stored) state.image.imageStart = state.linearBase + address + state.segmentBase;
+    const std::uint32_t offset =
+        address - state.image.imageStart + state.linearBase + state.segmentBase;
+    state.writePosition = offset & kOffsetMask;
+    // A record a multiple of 128 MiB above the start (RAM at 0x20000000 above flash at
+    // 0x08000000) would otherwise land on the image's first bytes.
+    if (offset != state.writePosition) return false;
+    return state.writePosition + count <= state.image.imageCapacity;
+}
+
+// A field of a record: the characters from `index` on, at most `width` of them, read as C's
+// unsigned conversion reads them (blanks, a sign, a 0X prefix; no digit reads as 0). The
+// field may reach to the end of the line, its missing characters cut off, but no further.
+bool Field(std::string_view line, std::size_t index, std::size_t width, std::uint32_t& value) {
+    if (index + width - 1 > line.size()) return false;
+    value = ParseHexNumber(line.substr(index, width));
+    return true;
+}
+
+// Any record, with the field conversion exactly as defined. Count, type and data bytes
+// keep the low 8 bits of their field, the address and the base values the low 16.
+int ExactRecord(std::string_view line, ReadState& state, const char*& reason) {
+    // The line travelled as a zero-terminated string: it ends at its first NUL.
+    const std::size_t nul = line.find('\0');
+    if (nul != std::string_view::npos) line = line.substr(0, nul);
+    while (!line.empty() && IsBlank(static_cast<std::uint8_t>(line.back()))) line.remove_suffix(1);
+    while (!line.empty() && IsBlank(static_cast<std::uint8_t>(line.front()))) line.remove_prefix(1);
+    if (line.empty()) return kGoOn;
+    if (line[0] != ':') {
+        reason = kReasonNoColon;
+        return HexBadFormat;
+    }
+    if (line.size() < 11) {
+        reason = kReasonShort;
+        return HexBadFormat;
+    }
+
+    std::uint32_t sum = 0;
+    for (std::size_t i = 1; i < line.size() - 3; i += 2) sum += ParseHexNumber(line.substr(i, 2));
+    const std::uint32_t checksum = ParseHexNumber(line.substr(line.size() - 2)) & 0xFF;
+    if (((0x100 - sum) & 0xFF) != checksum) {
+        reason = kReasonChecksum;
+        return HexBadChecksum;
+    }
+
+    const std::uint32_t type = ParseHexNumber(line.substr(7, 2)) & 0xFF;
+    const std::uint32_t count = ParseHexNumber(line.substr(1, 2)) & 0xFF;
+    const std::uint32_t address = ParseHexNumber(line.substr(3, 4)) & 0xFFFF;
+    switch (type) {
+        case 0: {
+            if (!PlaceData(state, address, count)) {
+                reason = kReasonBeyondCapacity;
+                return HexTooLarge;
+            }
+            if (8 + 2 * std::size_t{count} > line.size()) {
+                reason = kReasonBeyondLine;
+                return HexBadFormat;
+            }
+            std::uint8_t* out = state.image.imageBuffer + state.writePosition;
+            for (std::uint32_t k = 0; k < count; ++k) {
+                std::uint32_t value = 0;
+                Field(line, 9 + 2 * k, 2, value);
+                out[k] = static_cast<std::uint8_t>(value);
+            }
+            state.writePosition += count;
+            if (count > 0) state.stored = true;
+            return kGoOn;
+        }
+        case 1:
+            state.image.imageLength = state.writePosition;
+            return HexOk;
+        case 2:
+        case 4: {
+            if (count != 2) {
+                reason = kReasonAddressCount;
+                return HexBadFormat;
+            }
+            std::uint32_t value = 0;
+            if (!Field(line, 9, 4, value)) {
+                reason = kReasonBeyondLine;
+                return HexBadFormat;
+            }
+            value &= 0xFFFF;
+            if (type == 2) state.segmentBase = value << 4;
+            else state.linearBase = value << 16;
+            return kGoOn;
+        }
+        default:  // start addresses (3, 5) and unknown types change nothing
+            return kGoOn;
+    }
+}
+
+// A plain record: ':' and an odd number of hexadecimal digits, perhaps followed by blanks.
+// For such a line every field is two digits read as they stand, which is what the exact
+// conversion gives too; anything else goes back to the exact path.
+int PlainRecord(const std::uint8_t* p, std::size_t n, ReadState& state, const char*& reason) {
+    while (n > 0 && IsBlank(p[n - 1])) --n;
+    if (n < 11 || (n & 1) == 0 || p[0] != ':') return kTakeExactPath;
+
+    const std::uint8_t* q = p + 1;
+    const std::uint8_t* const end = p + n;
+    std::uint32_t bad = 0;
+    std::uint32_t sum = 0;
+    auto next = [&]() {
+        const std::uint32_t high = kDigit[q[0]];
+        const std::uint32_t low = kDigit[q[1]];
+        q += 2;
+        bad |= high | low;
+        const std::uint32_t value = ((high << 4) | low) & 0xFF;
+        sum += value;
+        return value;
+    };
+    const std::uint32_t count = next();
+    const std::uint32_t addressHigh = next();
+    const std::uint32_t addressLow = next();
+    const std::uint32_t type = next();
+    // A garbled header could place the data anywhere: decide before storing a byte.
+    if (bad & kNotHex) return kTakeExactPath;
+
+    int failure = HexOk;
+    if (type == 0) {
+        const std::size_t pairs = (n - 1) / 2;  // the checksum included
+        if (!PlaceData(state, (addressHigh << 8) | addressLow, count)) {
+            failure = HexTooLarge;
+            reason = kReasonBeyondCapacity;
+        } else if (count > pairs - 4) {
+            failure = HexBadFormat;
+            reason = kReasonBeyondLine;
+        } else {
+            // Stored before the digits are checked: a line that turns out not to be plain
+            // is redone by the exact path, which writes the same bytes or fails the read.
+            std::uint8_t* out = state.image.imageBuffer + state.writePosition;
+            for (std::uint32_t k = 0; k < count; ++k) out[k] = static_cast<std::uint8_t>(next());
+        }
+    }
+    while (q < end) next();
+    if (bad & kNotHex) return kTakeExactPath;
+    if (sum & 0xFF) {
+        reason = kReasonChecksum;
+        return HexBadChecksum;
+    }
+    if (failure != HexOk) return failure;
+
+    switch (type) {
+        case 0:
+            state.writePosition += count;
+            if (count > 0) state.stored = true;
+            return kGoOn;
+        case 1:
+            state.image.imageLength = state.writePosition;
+            return HexOk;
+        case 2:
+        case 4: {
+            if (count != 2) {
+                reason = kReasonAddressCount;
+                return HexBadFormat;
+            }
+            if (n < 12) {
+                reason = kReasonBeyondLine;
+                return HexBadFormat;
+            }
+            const std::uint32_t value = (std::uint32_t{kDigit[p[9]]} << 12) |
+                                        (std::uint32_t{kDigit[p[10]]} << 8) |
+                                        (std::uint32_t{kDigit[p[11]]} << 4) | kDigit[p[12]];
+            if (type == 2) state.segmentBase = value << 4;
+            else state.linearBase = value << 16;
+            return kGoOn;
+        }
+        default:
+            return kGoOn;
+    }
+}
+
+template <bool kFastPath>
+HexResult ReadLines(const std::uint8_t* text, std::size_t size, FirmwareImage& image,
+                    HexDiagnosis& diagnosis) {
+    image.imageStart = 0;
+    image.imageLength = 0;
+    diagnosis = HexDiagnosis{};
+    if (size == 0) {
+        diagnosis.reason = kReasonEmpty;
+        return HexBadFormat;
+    }
+    std::memset(image.imageBuffer, 0xFF, image.imageCapacity);
+
+    ReadState state{image};
+    LineCursor cursor;
+    std::string_view line;
+    std::size_t lineNumber = 0;
+    while (NextLine(text, size, cursor, line)) {
+        ++lineNumber;
+        const char* reason = "";
+        int outcome = kTakeExactPath;
+        if constexpr (kFastPath) {
+            outcome = PlainRecord(reinterpret_cast<const std::uint8_t*>(line.data()), line.size(),
+                                  state, reason);
+        }
+        if (outcome == kTakeExactPath) outcome = ExactRecord(line, state, reason);
+        if (outcome == kGoOn) continue;
+        if (outcome != HexOk) {
+            diagnosis.lineNumber = lineNumber;
+            diagnosis.reason = reason;
+        }
+        return static_cast<HexResult>(outcome);
+    }
+    diagnosis.lineNumber = lineNumber;
+    diagnosis.reason = kReasonNoEnd;
+    return HexBadFormat;
+}
+
+std::string PathText(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+}  // namespace
+
+const char* HexResultName(HexResult result) {
+    switch (result) {
+        case HexOk: return "HexOk";
+        case HexTooLarge: return "HexTooLarge";
+        case HexBadFormat: return "HexBadFormat";
+        case HexBadChecksum: return "HexBadChecksum";
+        case HexOpenFailed: return "HexOpenFailed";
+    }
+    return "HexUnknownResult";
+}
+
+bool NextLine(const std::uint8_t* text, std::size_t size, LineCursor& cursor,
+              std::string_view& line) {
+    if (cursor.lineStart >= size) return false;
+    const std::size_t start = cursor.lineStart;
+    const void* feed = std::memchr(text + start, '\n', size - start);
+    const std::size_t end =
+        feed ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(feed) - text) : size;
+    line = std::string_view(reinterpret_cast<const char*>(text) + start, end - start);
+    cursor.lineEnd = end;
+    cursor.lineStart = feed ? end + 1 : size;
+    return true;
+}
+
+HexResult ReadHexText(const std::uint8_t* text, std::size_t size, FirmwareImage& image,
+                      HexDiagnosis& diagnosis) {
+    return ReadLines<true>(text, size, image, diagnosis);
+}
+
+HexResult ReadHexText(const std::uint8_t* text, std::size_t size, FirmwareImage& image) {
+    HexDiagnosis diagnosis;
+    return ReadLines<true>(text, size, image, diagnosis);
+}
+
+HexResult ReadHexTextExact(const std::uint8_t* text, std::size_t size, FirmwareImage& image) {
+    HexDiagnosis diagnosis;
+    return ReadLines<false>(text, size, image, diagnosis);
+}
+
+HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image,
+                      std::string& detail) {
+    image.imageStart = 0;
+    image.imageLength = 0;
+    std::unique_ptr<std::uint8_t[]> text;
+    std::size_t size = 0;
+    if (ReadWholeFile(path, text, size, detail) != LoadStatus::Loaded) return HexOpenFailed;
+    HexDiagnosis diagnosis;
+    const HexResult result = ReadHexText(text.get(), size, image, diagnosis);
+    if (result == HexOk) {
+        detail.clear();
+    } else if (diagnosis.lineNumber == 0) {
+        detail = Format("'%s': %s (%s)", PathText(path).c_str(), diagnosis.reason,
+                        HexResultName(result));
+    } else {
+        detail = Format("'%s' line %zu: %s (%s)", PathText(path).c_str(), diagnosis.lineNumber,
+                        diagnosis.reason, HexResultName(result));
+    }
+    return result;
+}
+
+HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image) {
+    std::string detail;
+    return ReadHexFile(path, image, detail);
+}
