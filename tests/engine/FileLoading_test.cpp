@@ -1,0 +1,342 @@
+#include "image/FileLoading.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/LittleEndian.h"
+#include "common/WordCrc32.h"
+#include "remote/RemoteScramble.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A small image as a toolchain writes it: 32 bytes at 0x08000000.
+const char* const kGoodHex =
+    ":020000040800F2\n"
+    ":10000000000102030405060708090A0B0C0D0E0F78\n"
+    ":10001000101112131415161718191A1B1C1D1E1F68\n"
+    ":00000001FF\n";
+
+std::vector<std::uint8_t> Counting(std::size_t size, std::uint8_t first = 0) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(first + i * 7);
+    return bytes;
+}
+
+// What a load must leave alone when it does not succeed.
+struct WorkspaceState {
+    const std::uint8_t* buffer;
+    std::uint32_t start;
+    std::uint32_t length;
+    std::vector<std::uint8_t> bytes;
+    fs::path path;
+    std::string name;
+
+    explicit WorkspaceState(const ImageWorkspace& workspace)
+        : buffer(workspace.image.imageBuffer),
+          start(workspace.image.imageStart),
+          length(workspace.image.imageLength),
+          bytes(workspace.image.imageBuffer, workspace.image.imageBuffer + kImageStorageSize),
+          path(workspace.filePath),
+          name(workspace.fileName) {}
+};
+
+void ExpectUnchanged(const WorkspaceState& before, const ImageWorkspace& workspace) {
+    EXPECT_EQ(workspace.image.imageBuffer, before.buffer);
+    EXPECT_EQ(workspace.image.imageStart, before.start);
+    EXPECT_EQ(workspace.image.imageLength, before.length);
+    EXPECT_EQ(workspace.filePath, before.path);
+    EXPECT_EQ(workspace.fileName, before.name);
+    EXPECT_TRUE(std::memcmp(workspace.image.imageBuffer, before.bytes.data(), kImageStorageSize) == 0)
+        << "image bytes changed";
+}
+
+class FileLoadingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() / (std::string("marro-loading-") + info->name() + "-" +
+                                            std::to_string(std::random_device{}()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path Write(const std::string& name, const std::string& text) {
+        return Write(name, std::vector<std::uint8_t>(text.begin(), text.end()));
+    }
+    fs::path Write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        const fs::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+    LoadOutcome Load(const fs::path& path, std::optional<std::uint32_t> start = std::nullopt) {
+        LoadRequest request;
+        request.path = path;
+        request.fileName = FileNameOfPath(path.string());
+        request.extension = ExtensionOfChosenFile(request.fileName);
+        request.askStartAddress = [this, start] {
+            ++questions_;
+            return start;
+        };
+        return LoadFirmwareFile(workspace_, request);
+    }
+
+    // A good HEX load first, so that a later failure has something to leave alone.
+    void LoadGoodHex() {
+        const LoadOutcome outcome = Load(Write("good.hex", kGoodHex));
+        ASSERT_EQ(outcome.status, LoadStatus::Loaded) << outcome.detail;
+    }
+
+    fs::path dir_;
+    ImageWorkspace workspace_;
+    int questions_ = 0;
+};
+
+TEST(FileNames, NameIsAfterTheLastBackslashElseSlash) {
+    EXPECT_EQ(FileNameOfPath("C:\\work\\fw.hex"), "fw.hex");
+    EXPECT_EQ(FileNameOfPath("/home/u/fw.BIN"), "fw.BIN");
+    EXPECT_EQ(FileNameOfPath("a/b\\c/d.hex"), "c/d.hex");  // the backslash decides first
+    EXPECT_EQ(FileNameOfPath("fw.qvz"), "fw.qvz");
+    EXPECT_EQ(FileNameOfPath("dir/"), "");
+}
+
+TEST(FileNames, ChosenAndDroppedExtensionsDifferOnlyWithoutAFullStop) {
+    EXPECT_EQ(ExtensionOfChosenFile("fw.HEX"), "hex");
+    EXPECT_EQ(ExtensionOfChosenFile("fw.v2.Bin"), "bin");
+    EXPECT_EQ(ExtensionOfChosenFile("bin"), "");
+    EXPECT_EQ(ExtensionOfChosenFile("fw."), "");
+    EXPECT_EQ(ExtensionOfName("fw.QvZ"), "qvz");
+    EXPECT_EQ(ExtensionOfName("bin"), "bin");  // a dropped file called "bin" is raw binary
+    EXPECT_EQ(ExtensionOfName("HEX"), "hex");
+}
+
+TEST(FileNames, KindIsDecidedByExactLowerCaseExtension) {
+    EXPECT_EQ(FileKindOf("hex"), FileKind::Hex);
+    EXPECT_EQ(FileKindOf("bin"), FileKind::RawBinary);
+    EXPECT_EQ(FileKindOf("qvz"), FileKind::RemoteJob);
+    for (const char* other : {"HEX", "txt", "", "hex ", "he", "hexx", "ihex"}) {
+        EXPECT_EQ(FileKindOf(other), FileKind::Unsupported) << other;
+    }
+}
+
+TEST_F(FileLoadingTest, HexLoadCommitsImagePathAndName) {
+    const fs::path path = Write("App.HEX", kGoodHex);
+    const LoadOutcome outcome = Load(path);
+    ASSERT_EQ(outcome.status, LoadStatus::Loaded) << outcome.detail;
+    EXPECT_EQ(outcome.kind, FileKind::Hex);
+    EXPECT_TRUE(outcome.message.empty());
+    EXPECT_EQ(workspace_.image.imageStart, 0x08000000u);
+    EXPECT_EQ(workspace_.image.imageLength, 32u);
+    for (int i = 0; i < 32; ++i) EXPECT_EQ(workspace_.image.imageBuffer[i], i);
+    EXPECT_EQ(workspace_.image.imageBuffer[32], 0xFF);
+    EXPECT_EQ(workspace_.filePath, path);
+    EXPECT_EQ(workspace_.fileName, "App.HEX");
+    EXPECT_EQ(questions_, 0);
+}
+
+TEST_F(FileLoadingTest, FailedHexLoadsLeaveThePreviousLoadAlone) {
+    LoadGoodHex();
+    const WorkspaceState before(workspace_);
+
+    // Fails on its third record, after its first two were stored.
+    const LoadOutcome bad = Load(Write("bad.hex", std::string(kGoodHex).substr(0, 60) +
+                                                      ":10001000101112131415161718191A1B1C1D1E1F69\n" +
+                                                      ":00000001FF\n"));
+    EXPECT_EQ(bad.status, LoadStatus::HexFailed);
+    EXPECT_EQ(bad.hexResult, HexBadChecksum);
+    EXPECT_EQ(bad.message, kMsgLoadFailed);
+    EXPECT_NE(bad.detail.find("line 3"), std::string::npos) << bad.detail;
+    ExpectUnchanged(before, workspace_);
+
+    const LoadOutcome missing = Load(dir_ / "missing.hex");
+    EXPECT_EQ(missing.status, LoadStatus::HexFailed);
+    EXPECT_EQ(missing.hexResult, HexOpenFailed);
+    EXPECT_EQ(missing.message, kMsgLoadFailed);
+    EXPECT_NE(missing.detail.find("No such file"), std::string::npos) << missing.detail;
+    ExpectUnchanged(before, workspace_);
+
+    fs::create_directories(dir_ / "folder.hex");
+    EXPECT_EQ(Load(dir_ / "folder.hex").hexResult, HexOpenFailed);
+    EXPECT_EQ(Load(Write("empty.hex", "")).hexResult, HexBadFormat);
+    EXPECT_EQ(Load(Write("noend.hex", std::string(kGoodHex).substr(0, 60))).hexResult, HexBadFormat);
+    ExpectUnchanged(before, workspace_);
+}
+
+TEST_F(FileLoadingTest, RawBinaryLandsAtTheAnsweredAddress) {
+    LoadGoodHex();
+    const std::vector<std::uint8_t> bytes = Counting(1000, 3);
+    const fs::path path = Write("fw.bin", bytes);
+    const LoadOutcome outcome = Load(path, 0x08004000);
+    ASSERT_EQ(outcome.status, LoadStatus::Loaded) << outcome.detail;
+    EXPECT_EQ(outcome.kind, FileKind::RawBinary);
+    EXPECT_EQ(questions_, 1);
+    EXPECT_EQ(workspace_.image.imageStart, 0x08004000u);
+    EXPECT_EQ(workspace_.image.imageLength, 1000u);
+    EXPECT_TRUE(std::memcmp(workspace_.image.imageBuffer, bytes.data(), bytes.size()) == 0);
+    EXPECT_EQ(workspace_.fileName, "fw.bin");
+}
+
+TEST_F(FileLoadingTest, RawBinaryMayFillTheWholeStorageButNotMore) {
+    const std::vector<std::uint8_t> full = Counting(kImageStorageSize, 1);
+    ASSERT_EQ(Load(Write("full.bin", full), 0).status, LoadStatus::Loaded);
+    EXPECT_EQ(workspace_.image.imageLength, kImageStorageSize);
+    EXPECT_TRUE(std::memcmp(workspace_.image.imageBuffer, full.data(), full.size()) == 0);
+
+    // Neither the image nor the staging storage may be touched by a refused file.
+    std::memset(workspace_.Staging().imageBuffer, 0x5C, kImageStorageSize);
+    const WorkspaceState before(workspace_);
+    for (std::size_t size : {std::size_t{kImageStorageSize} + 1, std::size_t{3} << 20}) {
+        const LoadOutcome outcome = Load(Write("big.bin", Counting(size)), 0x08000000);
+        EXPECT_EQ(outcome.status, LoadStatus::TooLarge);
+        EXPECT_EQ(outcome.message, kMsgLoadFailed);
+        EXPECT_NE(outcome.detail.find(std::to_string(size) + " bytes"), std::string::npos)
+            << outcome.detail;
+        ExpectUnchanged(before, workspace_);
+        const std::uint8_t* staging = workspace_.Staging().imageBuffer;
+        for (std::size_t i = 0; i < kImageStorageSize; i += 4093) ASSERT_EQ(staging[i], 0x5C) << i;
+    }
+}
+
+TEST_F(FileLoadingTest, CancelledAddressQuestionChangesNothingAndSaysNothing) {
+    LoadGoodHex();
+    const WorkspaceState before(workspace_);
+    const LoadOutcome outcome = Load(Write("fw.bin", Counting(64)), std::nullopt);
+    EXPECT_EQ(outcome.status, LoadStatus::Cancelled);
+    EXPECT_TRUE(outcome.message.empty());
+    EXPECT_EQ(questions_, 1);
+    ExpectUnchanged(before, workspace_);
+
+    // The question comes before the file is opened.
+    EXPECT_EQ(Load(dir_ / "missing.bin", std::nullopt).status, LoadStatus::Cancelled);
+    EXPECT_EQ(Load(dir_ / "missing.bin", 0x08000000).status, LoadStatus::OpenFailed);
+
+    LoadRequest silent;
+    silent.path = dir_ / "fw.bin";
+    silent.fileName = "fw.bin";
+    silent.extension = "bin";
+    EXPECT_EQ(LoadFirmwareFile(workspace_, silent).status, LoadStatus::Cancelled);
+    ExpectUnchanged(before, workspace_);
+}
+
+TEST_F(FileLoadingTest, UnsupportedExtensionIsRefusedWithItsText) {
+    LoadGoodHex();
+    const WorkspaceState before(workspace_);
+    const LoadOutcome outcome = Load(Write("notes.txt", kGoodHex));
+    EXPECT_EQ(outcome.status, LoadStatus::Unsupported);
+    EXPECT_EQ(outcome.message, kMsgUnsupportedType);
+    ExpectUnchanged(before, workspace_);
+
+    // A file called "hex" chosen in the Open dialog has no extension.
+    EXPECT_EQ(Load(Write("hex", kGoodHex)).status, LoadStatus::Unsupported);
+    EXPECT_EQ(questions_, 0);
+    ExpectUnchanged(before, workspace_);
+}
+
+TEST_F(FileLoadingTest, LoadsAreRefusedWhileAWorkerReadsTheImage) {
+    LoadGoodHex();
+    const WorkspaceState before(workspace_);
+    const fs::path hex = Write("other.hex", kGoodHex);
+    const fs::path bin = Write("other.bin", Counting(16));
+    {
+        ImageWorkspace::ImageUse use(workspace_);
+        for (const fs::path& path : {hex, bin, dir_ / "x.qvz", dir_ / "x.txt"}) {
+            const LoadOutcome outcome = Load(path, 0x08000000);
+            EXPECT_EQ(outcome.status, LoadStatus::Busy) << path;
+            EXPECT_EQ(outcome.message, kMsgImageBusy);
+        }
+        EXPECT_EQ(RawBinaryLoad(workspace_, bin, 0).status, LoadStatus::Busy);
+        EXPECT_EQ(questions_, 0);
+        ExpectUnchanged(before, workspace_);
+    }
+    EXPECT_EQ(Load(bin, 0x08000000).status, LoadStatus::Loaded);
+}
+
+// A remote job file made from a plain record: 64-byte prefix stating the image length,
+// the image, then the word checksum of the scrambled bytes.
+std::vector<std::uint8_t> RemoteJobFileOf(const std::vector<std::uint8_t>& image) {
+    std::vector<std::uint8_t> record(64 + image.size(), 0);
+    WriteLe32(&record[0], 0x12345678);
+    WriteLe32(&record[18], static_cast<std::uint32_t>(image.size()));
+    std::memcpy(record.data() + 64, image.data(), image.size());
+    ScrambleRemoteRecord(record.data(), record.size());
+    const std::uint32_t crc = WordCrc32(record.data(), record.size() / 4);
+    record.resize(record.size() + 4);
+    WriteLe32(&record[record.size() - 4], crc);
+    return record;
+}
+
+TEST_F(FileLoadingTest, RemoteJobFileOutcomes) {
+    LoadGoodHex();
+    const WorkspaceState before(workspace_);
+
+    const LoadOutcome missing = Load(dir_ / "missing.qvz");
+    EXPECT_EQ(missing.status, LoadStatus::OpenFailed);
+    EXPECT_EQ(missing.message, kMsgLoadFailed);
+
+    const LoadOutcome shortFile = Load(Write("short.qvz", Counting(10)));
+    EXPECT_EQ(shortFile.status, LoadStatus::BadRecord);
+    EXPECT_EQ(shortFile.message, kMsgFileDamaged);
+    EXPECT_FALSE(shortFile.detail.empty());
+
+    std::vector<std::uint8_t> damaged = RemoteJobFileOf(Counting(256));
+    damaged[100] ^= 0x01;
+    const LoadOutcome damagedFile = Load(Write("damaged.qvz", damaged));
+    EXPECT_EQ(damagedFile.status, LoadStatus::Damaged);
+    EXPECT_EQ(damagedFile.message, kMsgFileDamaged);
+
+    const LoadOutcome large = Load(Write("large.qvz", Counting(std::size_t{3} << 20)));
+    EXPECT_EQ(large.status, LoadStatus::TooLarge);
+    EXPECT_EQ(large.message, kMsgLoadFailed);
+    ExpectUnchanged(before, workspace_);
+    EXPECT_EQ(questions_, 0);
+
+    // A sound file is taken over with the start of the image loaded before it.
+    const fs::path good = Write("job.qvz", RemoteJobFileOf(Counting(256, 9)));
+    const LoadOutcome loaded = Load(good);
+    ASSERT_EQ(loaded.status, LoadStatus::Loaded) << loaded.detail;
+    EXPECT_EQ(loaded.kind, FileKind::RemoteJob);
+    EXPECT_EQ(workspace_.image.imageLength, 64u + 256u);
+    EXPECT_EQ(workspace_.image.imageStart, 0x08000000u);
+    EXPECT_EQ(ReadLe32(workspace_.image.imageBuffer + 18), 256u);
+    const std::vector<std::uint8_t> image = Counting(256, 9);
+    EXPECT_TRUE(std::memcmp(workspace_.image.imageBuffer + 64, image.data(), image.size()) == 0);
+    EXPECT_EQ(workspace_.fileName, "job.qvz");
+}
+
+TEST_F(FileLoadingTest, ReadWholeFileRefusesBeforeWriting) {
+    std::vector<std::uint8_t> buffer(64, 0xEE);
+    std::size_t size = 12345;
+    std::string detail;
+    const fs::path path = Write("data.bin", Counting(65));
+    EXPECT_EQ(ReadWholeFile(path, buffer.data(), 64, size, detail), LoadStatus::TooLarge);
+    EXPECT_EQ(buffer, std::vector<std::uint8_t>(64, 0xEE));
+    EXPECT_EQ(size, 12345u);
+    EXPECT_NE(detail.find("65 bytes"), std::string::npos) << detail;
+
+    EXPECT_EQ(ReadWholeFile(dir_ / "none", buffer.data(), 64, size, detail), LoadStatus::OpenFailed);
+    EXPECT_EQ(detail.find("open('"), 0u) << detail;
+
+    const fs::path exact = Write("exact.bin", Counting(64));
+    ASSERT_EQ(ReadWholeFile(exact, buffer.data(), 64, size, detail), LoadStatus::Loaded);
+    EXPECT_EQ(size, 64u);
+    EXPECT_EQ(buffer, Counting(64));
+
+    std::unique_ptr<std::uint8_t[]> text;
+    ASSERT_EQ(ReadWholeFile(path, text, size, detail), LoadStatus::Loaded);
+    EXPECT_EQ(size, 65u);
+    EXPECT_TRUE(std::memcmp(text.get(), Counting(65).data(), 65) == 0);
+    EXPECT_EQ(ReadWholeFile(dir_, text, size, detail), LoadStatus::OpenFailed);
+    EXPECT_NE(detail.find("not a regular file"), std::string::npos) << detail;
+}
+
+}  // namespace
