@@ -34,8 +34,7 @@ BENCHMARK(BM_WordCrc32);
 void BM_ZlibCrc32(benchmark::State& state) {
     const auto& buffer = Buffer();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            crc32(0L, buffer.data(), static_cast<uInt>(buffer.size())));
+        benchmark::DoNotOptimize(crc32(0L, buffer.data(), static_cast<uInt>(buffer.size())));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * buffer.size()));
 }

@@ -37,20 +37,20 @@ JobDescription DescribeJob(std::string_view jobName, const std::uint8_t* header,
     rows.push_back({kRowSeries, SeriesText(job.series)});
     rows.push_back({kRowSettings, OptionsText(job.options)});
     rows.push_back({kRowCountLimit, counted ? Format("%d", job.countLimit) : kRowNotApplicable});
-    rows.push_back({kRowProgrammed,
-                    counted ? Format("%d", static_cast<std::int32_t>(job.programmedCount))
-                            : kRowNotApplicable});
+    rows.push_back(
+        {kRowProgrammed, counted ? Format("%d", static_cast<std::int32_t>(job.programmedCount))
+                                 : kRowNotApplicable});
     rows.push_back({kRowAddress, Format("0x%08x", job.jobStart)});
     rows.push_back({kRowLength, Format("%d", static_cast<std::int32_t>(job.jobLength))});
-    rows.push_back({kRowTime, Format("20%02d/%02d/%02d %02d:%02d:%02d", t[0], t[1], t[2], t[3],
-                                     t[4], t[5])});
+    rows.push_back(
+        {kRowTime, Format("20%02d/%02d/%02d %02d:%02d:%02d", t[0], t[1], t[2], t[3], t[4], t[5])});
     // Older programmers have no code shift, so the row would mean nothing there.
     if (programmerVersion >= 0x1000) {
-        rows.push_back({kRowCodeShift, (job.shiftEnabled & 1)
-                                           ? Format("地址:0x%x 起始:%d 数值:%d 步进:%d",
-                                                    job.shiftAddress, job.shiftStart,
-                                                    job.shiftValue, job.shiftStep)
-                                           : kRowNotApplicable});
+        rows.push_back(
+            {kRowCodeShift, (job.shiftEnabled & 1)
+                                ? Format("地址:0x%x 起始:%d 数值:%d 步进:%d", job.shiftAddress,
+                                         job.shiftStart, job.shiftValue, job.shiftStep)
+                                : kRowNotApplicable});
     }
     return rows;
 }

@@ -55,13 +55,13 @@ struct StepCodes {
 };
 
 class UploadSequence {
-public:
+  public:
     UploadSequence(UploadPort& port, ProgrammerLink::Session& session)
         : port_(port), session_(session) {}
 
     WorkerOutcome Run(const UploadInput& input, std::string_view fileName);
 
-private:
+  private:
     // Exchanges the report as it stands; on failure shows the step's message.
     bool Exchange(const StepCodes& codes);
     void Finish(OutcomeKind kind, int code, std::string_view message, std::string detail);
@@ -129,8 +129,8 @@ WorkerOutcome UploadSequence::Run(const UploadInput& input, std::string_view fil
         std::memcpy(&header[2], input.readyHeader, kJobHeaderSize - 2);
     } else {
         // The settings count as they stand now, after the erases.
-        header = BuildJobHeader(port_.CurrentJobSettings(), input.imageStart, length,
-                                name.nameSize, LocalTimeNow())
+        header = BuildJobHeader(port_.CurrentJobSettings(), input.imageStart, length, name.nameSize,
+                                LocalTimeNow())
                      .Encode();
     }
     report_.SetRequest(Command::WriteStorage, kJobAreaAddress, kJobHeaderSize);
@@ -234,15 +234,16 @@ WorkerOutcome UploadRemoteJob(UploadPort& port) {
     const FirmwareImage& record = workspace.image;
     if (record.imageLength < kRecordImageOffset) {
         return Refuse(port, kRecordLengthBadText,
-                      Format("record of %u bytes is shorter than its %zu-byte prefix",
-                             record.imageLength, kRecordImageOffset));
+                      Format("record of %u bytes is shorter than its %u-byte prefix",
+                             record.imageLength, static_cast<unsigned>(kRecordImageOffset)));
     }
     const std::uint32_t stated = ReadLe32(record.imageBuffer + kRecordLengthOffset);
-    const std::uint32_t carried = record.imageLength - static_cast<std::uint32_t>(kRecordImageOffset);
+    const std::uint32_t carried =
+        record.imageLength - static_cast<std::uint32_t>(kRecordImageOffset);
     if (stated > carried || stated > kMaxJobImageLength) {
         return Refuse(port, kRecordLengthBadText,
-                      Format("record states %u image bytes, carries %u, storage holds %u",
-                             stated, carried, kMaxJobImageLength));
+                      Format("record states %u image bytes, carries %u, storage holds %u", stated,
+                             carried, kMaxJobImageLength));
     }
 
     UploadInput input;

@@ -97,7 +97,7 @@ TEST(NumberText, HexReadsPrefixesCaseAndSigns) {
     EXPECT_EQ(ParseHexNumber("  ff zz"), 0xFFu);
     EXPECT_EQ(ParseHexNumber(""), 0u);
     EXPECT_EQ(ParseHexNumber("xyz"), 0u);
-    EXPECT_EQ(ParseHexNumber("0x"), 0u);   // the 0 alone is the number
+    EXPECT_EQ(ParseHexNumber("0x"), 0u);  // the 0 alone is the number
     EXPECT_EQ(ParseHexNumber("0xg"), 0u);
     EXPECT_EQ(ParseHexNumber("-1"), 0xFFFFFFFFu);
     EXPECT_EQ(ParseHexNumber("-0x10"), 0xFFFFFFF0u);
@@ -142,7 +142,7 @@ void SetTz(const char* value) {
 
 // Local time depends on the zone; these tests pin it to UTC and put it back after.
 class LocalTimeInUtc : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const char* tz = std::getenv("TZ");
         hadTz_ = tz != nullptr;
@@ -151,7 +151,7 @@ protected:
     }
     void TearDown() override { SetTz(hadTz_ ? savedTz_.c_str() : nullptr); }
 
-private:
+  private:
     bool hadTz_ = false;
     std::string savedTz_;
 };

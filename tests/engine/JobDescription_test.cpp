@@ -52,9 +52,14 @@ TEST(JobDescription, RowsOfANewerProgrammer) {
     const JobDescription rows = Describe(SampleHeader(), 0x1000);
     ASSERT_EQ(rows.size(), 9u);
     const char* labels[] = {"名称", "类型", "设置", "次数", "已编", "地址", "长度", "时间", "选项"};
-    const char* values[] = {"fw.hex",     "STM32F1XX", "|校验数据|擦除全片",
-                            "---",        "---",       "0x08000000",
-                            "1024",       "2026/12/07 10:21:34",
+    const char* values[] = {"fw.hex",
+                            "STM32F1XX",
+                            "|校验数据|擦除全片",
+                            "---",
+                            "---",
+                            "0x08000000",
+                            "1024",
+                            "2026/12/07 10:21:34",
                             "地址:0x8004000 起始:0 数值:0 步进:1"};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].label, labels[i]) << i;

@@ -30,18 +30,18 @@ JobHeader DistinctHeader() {
 TEST(JobHeader, EncodesEveryFieldAtItsPackedLittleEndianOffset) {
     const auto bytes = DistinctHeader().Encode();
     const std::uint8_t expected[kJobHeaderSize] = {
-        0xAA, 0x37, 0x05, 0x3F,                          // marker, nameSize, series, options
-        0xFE, 0xFF, 0xFF, 0xFF,                          // countLimit
-        0x44, 0x33, 0x22, 0x11,                          // programmedCount
-        0x34, 0x12, 0x00, 0x08,                          // jobStart
-        0x04, 0x00, 0x0F, 0x00,                          // jobLength
-        26,   12,   7,    10,   21,   34,                // jobTime
-        0x01, 0x02,                                      // shiftEnabled
-        0x00, 0x40, 0x00, 0x08,                          // shiftAddress
-        0x04, 0x03, 0x02, 0x01,                          // shiftStart
-        0xFF, 0xFF, 0xFF, 0xFF,                          // shiftValue
-        0xFF, 0xFF, 0xFF, 0x7F,                          // shiftStep
-        0x06};                                           // shiftFormat
+        0xAA, 0x37, 0x05, 0x3F,          // marker, nameSize, series, options
+        0xFE, 0xFF, 0xFF, 0xFF,          // countLimit
+        0x44, 0x33, 0x22, 0x11,          // programmedCount
+        0x34, 0x12, 0x00, 0x08,          // jobStart
+        0x04, 0x00, 0x0F, 0x00,          // jobLength
+        26,   12,   7,    10,   21, 34,  // jobTime
+        0x01, 0x02,                      // shiftEnabled
+        0x00, 0x40, 0x00, 0x08,          // shiftAddress
+        0x04, 0x03, 0x02, 0x01,          // shiftStart
+        0xFF, 0xFF, 0xFF, 0xFF,          // shiftValue
+        0xFF, 0xFF, 0xFF, 0x7F,          // shiftStep
+        0x06};                           // shiftFormat
     for (std::size_t i = 0; i < kJobHeaderSize; ++i) {
         EXPECT_EQ(bytes[i], expected[i]) << "byte " << i;
     }
