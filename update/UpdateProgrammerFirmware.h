@@ -1,0 +1,32 @@
+#pragma once
+#include <cstdint>
+
+#include "link/WorkerOutcome.h"
+#include "link/WorkerPort.h"
+
+// The system's texts of the firmware update.
+inline constexpr const char* kFirmwareQuestionCaption = "提示";
+inline constexpr const char* kMsgFirmwareUpToDate = "固件已经是最新版本,是否继续更新固件?";
+inline constexpr const char* kMsgFirmwareUpdated = "固件更新完成";
+inline constexpr const char* kMsgFirmwareUpdateFailed[] = {
+    "固件更新失败 错误码:01",  // writing the EraseFirmware request
+    "固件更新失败 错误码:02",  // reading its answer
+    "固件更新失败 错误码:03",  // its status not 0
+    "固件更新失败 错误码:04",  // writing a WriteFirmware request
+    "固件更新失败 错误码:05",  // reading its answer
+    "固件更新失败 错误码:06",  // its status not 0
+    "固件更新失败 错误码:07",  // writing the FirmwareCrc request
+    "固件更新失败 错误码:08",  // reading its answer
+    "固件更新失败 错误码:09",  // the programmer's checksum differs from the image's
+};
+
+inline constexpr std::size_t kFirmwareBlockSize = 32;
+// Installed versions above this belong to firmware the question does not judge.
+inline constexpr std::uint32_t kFirmwareQuestionLimit = 0x1000;
+
+// Installs the carried programmer firmware: asks first when the programmer already has
+// this version or a newer one (up to 0x1000), erases the firmware area, writes the image
+// in 32-byte blocks and compares the programmer's checksum with the image's. The update
+// button is disabled for the run and enabled at every end. Holds the link for the whole
+// sequence. Never throws.
+WorkerOutcome UpdateProgrammerFirmware(FirmwareUpdatePort& port);
