@@ -1,0 +1,100 @@
+#include "app/CMarrowdyneApp.h"
+
+#include <QFile>
+#include <QIcon>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/CMarrowdyneDlg.h"
+#include "app/LaunchOptions.h"
+#include "app/Screenshots.h"
+#ifndef Q_OS_WIN
+#include "link/HidapiBackend.h"
+#define MARRO_HAVE_HIDAPI 1
+#endif
+#include "link/SimulatedProgrammer.h"
+
+namespace {
+
+std::filesystem::path FsPath(const QString& path) {
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+}  // namespace
+
+CMarrowdyneApp::CMarrowdyneApp(int& argc, char** argv) : QApplication(argc, argv) {}
+
+int CMarrowdyneApp::InitInstance() {
+    setOrganizationName(kSettingsKey);
+    setApplicationName(QStringLiteral("marrowdyne"));
+    setDesktopFileName(QStringLiteral("marrowdyne"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/marrowdyne.png")));
+
+    QString error;
+    const std::optional<LaunchOptions> options = ParseLaunchOptions(arguments(), error);
+    if (!options) {
+        std::fprintf(stderr, "marrowdyne: %s\n\n%s", qPrintable(error), qPrintable(LaunchOptionsHelp()));
+        return 2;
+    }
+    if (options->showHelp) {
+        std::fputs(qPrintable(LaunchOptionsHelp()), stdout);
+        return 0;
+    }
+
+    std::unique_ptr<SimulatedBackend> simulator;
+    std::unique_ptr<HidBackend> hardware;
+    SimulatedProgrammer* programmer = nullptr;
+    HidBackend* backend = nullptr;
+    if (options->simulate) {
+        simulator = std::make_unique<SimulatedBackend>();
+        programmer = &simulator->AddProgrammer(options->simulator);
+        for (const Fault& fault : options->faults) programmer->AddFault(fault);
+        if (!options->simStateFile.isEmpty()) {
+            std::string reason;
+            if (!programmer->LoadState(FsPath(options->simStateFile), reason)) {
+                std::fprintf(stderr, "marrowdyne: %s\n", reason.c_str());
+                return 1;
+            }
+        }
+        backend = simulator.get();
+    } else {
+#ifdef MARRO_HAVE_HIDAPI
+        hardware = std::make_unique<HidapiBackend>();
+        backend = hardware.get();
+#else
+        std::fputs("marrowdyne: no HID backend on this platform; try --simulate\n", stderr);
+        return 1;
+#endif
+    }
+
+    if (!options->screenshotDir.isEmpty()) {
+        return RenderScreenshots(*simulator, options->simulator.path, options->screenshotDir);
+    }
+
+    MainDialogOptions dialogOptions;
+    // The simulator reports its own plug and unplug; the platform's watcher serves the
+    // real programmer.
+    dialogOptions.watchDevices = !options->simulate;
+    dialogOptions.simulator = simulator.get();
+    dialogOptions.demoProgrammerPath = options->simulator.path;
+    auto dialog = std::make_unique<CMarrowdyneDlg>(*backend, dialogOptions);
+    dialog->exec();
+    if (!dialog->FinishWorkers(0)) {
+        // A worker still waits for an answer of a programmer that does not respond; the
+        // window is gone and nothing it would report is shown, so the process ends now.
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
+    dialog.reset();
+
+    if (programmer && !options->simStateFile.isEmpty()) {
+        std::string reason;
+        if (!programmer->SaveState(FsPath(options->simStateFile), reason)) {
+            std::fprintf(stderr, "marrowdyne: %s\n", reason.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}

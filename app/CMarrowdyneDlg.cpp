@@ -1,0 +1,682 @@
+#include "app/CMarrowdyneDlg.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QTableWidget>
+#include <QThread>
+#include <chrono>
+#include <climits>
+
+#include "app/CAboutDlg.h"
+#include "app/CManualDlg.h"
+#include "app/DeviceWatcher.h"
+#include "app/DialogUnits.h"
+#include "app/SystemMessage.h"
+#include "common/ProgramLocation.h"
+#include "image/FileLoading.h"
+#include "image/ui/CAddressDlg.h"
+#include "job/UploadJob.h"
+#include "job/ui/COptionsDlg.h"
+#include "link/IdentifyProgrammer.h"
+#include "link/SimulatedProgrammer.h"
+#include "remote/GenerateRemoteJobFile.h"
+#include "remote/ui/CSerNumDlg.h"
+#include "update/ui/CFirmwareDlg.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+
+// Template 102, in dialog units. The window is taller than the template so that the job
+// list and button 6 below its bottom edge can be seen.
+constexpr int kTemplateWidth = 253;
+constexpr int kClientHeight = 360;
+
+const QString kOpenText = QStringLiteral("Открыть");
+const QString kControllerGroup = QStringLiteral("Микроконтроллер");
+const QString kDeviceLabel = QStringLiteral("Устройство:");
+const QString kSeriesLabel = QStringLiteral("Серия:");
+const QString kFileGroup = QStringLiteral("Файл");
+const QString kLoadGroup = QStringLiteral("Загрузка");
+const QString kProgramText = QStringLiteral("Запрограммировать");
+const QString kClearText = QStringLiteral("Очистить");
+const QString kSettingsGroup = QStringLiteral("Настройки");
+const QString kReadProtectText = QStringLiteral("Защита от чтения");
+const QString kVerifyText = QStringLiteral("Проверка корректности");
+const QString kRunAfterText = QStringLiteral("Перезагрузить после прошивки");
+const QString kFullEraseText = QStringLiteral("Полная очистка");
+const QString kSectorEraseText = QStringLiteral("Очистка секторов под запись");
+const QString kCountLimitText = QStringLiteral("Ограничение времени записи");
+const QString kLockChipText = QStringLiteral("Блокировка контроллера");
+const QString kFileMenu = QStringLiteral("Файл");
+const QString kToolsMenu = QStringLiteral("Инструменты");
+const QString kOptionsItem = QStringLiteral("Опции");
+const QString kHelpMenu = QStringLiteral("Помощь");
+const QString kManualItem = QStringLiteral("Руководство");
+const QString kAboutItem = QStringLiteral("Об устройстве");
+
+QString IdName(int id) { return QStringLiteral("id%1").arg(id); }
+
+std::filesystem::path ToFsPath(const QString& path) {
+#ifdef Q_OS_WIN
+    return std::filesystem::path(path.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+int ClampToInt(std::uint32_t value) {
+    return value > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(value);
+}
+
+}  // namespace
+
+template <typename F>
+auto CMarrowdyneDlg::OnUiThread(F&& f) -> std::invoke_result_t<F&> {
+    using Result = std::invoke_result_t<F&>;
+    if (QThread::currentThread() == thread()) return f();
+    // Checked before blocking, so no worker waits on a window that is going away; a
+    // worker already waiting is served by FinishWorkers, which then skips the call.
+    if (closed_.load()) return Result{};
+    if constexpr (std::is_void_v<Result>) {
+        QMetaObject::invokeMethod(
+            this, [&] { if (!closed_.load()) f(); }, Qt::BlockingQueuedConnection);
+    } else {
+        Result result{};
+        QMetaObject::invokeMethod(
+            this, [&] { if (!closed_.load()) result = f(); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
+}
+
+CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& options,
+                               QWidget* parent)
+    : QDialog(parent), backend_(backend), link_(backend), options_(options) {
+    setObjectName(QStringLiteral("CMarrowdyneDlg"));
+    setWindowTitle(kMainCaption);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFont(TemplateFont());
+    setAcceptDrops(true);
+    appIcon = QIcon(QStringLiteral(":/icons/marrowdyne.png"));
+    setWindowIcon(appIcon);
+
+    CreateMenus(options_.simulator != nullptr && !options_.demoProgrammerPath.empty());
+    CreateControls();
+    const DialogUnits du(font());
+    const int menuHeight = menuBar_->sizeHint().height();
+    menuBar_->setGeometry(0, 0, du.X(kTemplateWidth), menuHeight);
+    client_->setGeometry(0, menuHeight, du.X(kTemplateWidth), du.Y(kClientHeight));
+    setFixedSize(du.X(kTemplateWidth), menuHeight + du.Y(kClientHeight));
+
+    SetInitialControlState();
+
+    if (options_.simulator) {
+        options_.simulator->SetEventSink([this](const DeviceEvent& event) { PostDeviceEvent(event); });
+    }
+    if (options_.watchDevices) {
+        watcher_ = std::make_unique<DeviceWatcher>();
+        connect(watcher_.get(), &DeviceWatcher::deviceEvent, this, &CMarrowdyneDlg::OnDeviceChange);
+        std::string error;
+        if (!watcher_->Start(this, error)) {
+            // Arrival and removal then go unnoticed; the program goes on.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (!closed_.load())
+                        ShowCaptionedMessage(this, QMessageBox::NoIcon, kApplicationTitle,
+                                             kNotificationFailed);
+                },
+                Qt::QueuedConnection);
+        }
+    }
+#ifdef Q_OS_WIN
+    if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE);
+        menu && !kSystemMenuAbout.isEmpty()) {
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, kSysCmdAbout,
+                    reinterpret_cast<LPCWSTR>(kSystemMenuAbout.utf16()));
+    }
+#endif
+    // The search and the identification start once the event loop runs, after every
+    // control has its initial state, so that what the identification finds wins.
+    QMetaObject::invokeMethod(this, &CMarrowdyneDlg::ConnectAtStart, Qt::QueuedConnection);
+}
+
+CMarrowdyneDlg::~CMarrowdyneDlg() {
+    Shutdown();
+    FinishWorkers(-1);
+    if (options_.simulator) options_.simulator->SetEventSink(nullptr);
+}
+
+void CMarrowdyneDlg::CreateMenus(bool demo) {
+    menuBar_ = new QMenuBar(this);
+    menuBar_->setObjectName(QStringLiteral("menu129"));
+    menuBar_->setNativeMenuBar(false);
+
+    QMenu* file = menuBar_->addMenu(kFileMenu);
+    file->setObjectName(QStringLiteral("menuFile"));
+    QAction* open = file->addAction(kOpenText, this, &CMarrowdyneDlg::OnOpenFile);
+    open->setObjectName(QStringLiteral("actionOpen"));
+    QAction* remote = file->addAction(kMenuMakeRemoteFile, this, &CMarrowdyneDlg::OnMakeRemoteFile);
+    remote->setObjectName(QStringLiteral("actionMakeRemoteFile"));
+    enableUpdates_[remote] = [this] { return remoteButton_->isEnabled(); };
+
+    QMenu* tools = menuBar_->addMenu(kToolsMenu);
+    tools->setObjectName(QStringLiteral("menuTools"));
+    tools->addAction(kOptionsItem, this, &CMarrowdyneDlg::OnOptions)->setObjectName(IdName(kCmdOptions));
+    QAction* update = tools->addAction(kMenuFirmwareUpdate, this, &CMarrowdyneDlg::OnFirmwareUpdate);
+    update->setObjectName(IdName(kCmdFirmwareUpdate));
+    enableUpdates_[update] = [this] { return OnUpdateFirmwareUpdate(); };
+
+    QMenu* help = menuBar_->addMenu(kHelpMenu);
+    help->setObjectName(QStringLiteral("menuHelp"));
+    help->addAction(kManualItem, this, &CMarrowdyneDlg::OnManual)->setObjectName(IdName(kCmdManual));
+    help->addAction(kAboutItem, this, &CMarrowdyneDlg::OnAboutDevice)->setObjectName(IdName(kCmdAboutDevice));
+
+    if (demo) {
+        QMenu* menu = menuBar_->addMenu(kMenuDemo);
+        menu->setObjectName(QStringLiteral("menuDemo"));
+        SimulatedBackend* sim = options_.simulator;
+        const std::string path = options_.demoProgrammerPath;
+        QAction* plug = menu->addAction(kMenuPlugProgrammer, this, [sim, path] { sim->Plug(path); });
+        plug->setObjectName(QStringLiteral("actionPlugProgrammer"));
+        enableUpdates_[plug] = [sim, path] { return !sim->IsPlugged(path); };
+        QAction* unplug = menu->addAction(kMenuUnplugProgrammer, this, [sim, path] { sim->Unplug(path); });
+        unplug->setObjectName(QStringLiteral("actionUnplugProgrammer"));
+        enableUpdates_[unplug] = [sim, path] { return sim->IsPlugged(path); };
+    }
+    for (QMenu* menu : menuBar_->findChildren<QMenu*>()) {
+        connect(menu, &QMenu::aboutToShow, this, [this, menu] { OnInitMenuPopup(menu); });
+    }
+}
+
+void CMarrowdyneDlg::CreateControls() {
+    client_ = new QWidget(this);
+    client_->setObjectName(QStringLiteral("client"));
+    const DialogUnits du(font());
+    std::vector<QGroupBox*> frames;
+
+    auto button = [&](int id, const QString& text, int x, int y, int w, int h) {
+        auto* b = new QPushButton(text, client_);
+        b->setObjectName(IdName(id));
+        PlaceInUnits(b, du, x, y, w, h);
+        return b;
+    };
+    auto frame = [&](const QString& name, const QString& text, int x, int y, int w, int h) {
+        auto* g = new QGroupBox(text, client_);
+        g->setObjectName(name);
+        PlaceInUnits(g, du, x, y, w, h);
+        frames.push_back(g);
+    };
+    auto label = [&](const QString& name, const QString& text, int x, int y, int w, int h) {
+        auto* l = new QLabel(text, client_);
+        l->setObjectName(name);
+        PlaceInUnits(l, du, x, y, w, h);
+    };
+    auto check = [&](int id, const QString& text, int x, int y, int w, int h) {
+        auto* c = new QCheckBox(text, client_);
+        c->setObjectName(IdName(id));
+        PlaceInUnits(c, du, x, y, w, h);
+        return c;
+    };
+    auto radio = [&](int id, const QString& text, int x, int y, int w, int h) {
+        auto* r = new QRadioButton(text, client_);
+        r->setObjectName(IdName(id));
+        PlaceInUnits(r, du, x, y, w, h);
+        return r;
+    };
+    auto combo = [&](int id, int x, int y, int w, int h) {
+        auto* c = new QComboBox(client_);
+        c->setObjectName(IdName(id));
+        PlaceInUnits(c, du, x, y, w, h);
+        return c;
+    };
+    auto edit = [&](int id, int x, int y, int w, int h) {
+        auto* e = new QLineEdit(client_);
+        e->setObjectName(IdName(id));
+        // A file dropped on an edit belongs to the window, not into the text.
+        e->setAcceptDrops(false);
+        PlaceInUnits(e, du, x, y, w, h);
+        return e;
+    };
+
+    // Template order, which is also the tab order.
+    openButton_ = button(3, kOpenText, 192, 162, 43, 16);
+    openButton_->setDefault(true);
+    frame(QStringLiteral("groupController"), kControllerGroup, 7, 7, 238, 55);
+    label(QStringLiteral("labelDevice"), kDeviceLabel, 14, 23, 41, 8);
+    deviceList_ = combo(1000, 57, 21, 87, 12);
+    label(QStringLiteral("labelSeries"), kSeriesLabel, 15, 42, 24, 8);
+    seriesList_ = combo(1001, 57, 40, 186, 12);
+    frame(QStringLiteral("groupFile"), kFileGroup, 7, 152, 238, 33);
+    pathEdit_ = edit(1007, 10, 164, 177, 13);
+    frame(QStringLiteral("groupLoad"), kLoadGroup, 7, 188, 238, 47);
+    progress_ = new QProgressBar(client_);
+    progress_->setObjectName(IdName(1008));
+    progress_->setTextVisible(false);
+    PlaceInUnits(progress_, du, 19, 198, 219, 10);
+    programButton_ = button(4, kProgramText, 19, 212, 79, 16);
+    clearButton_ = button(5, kClearText, 130, 335, 50, 16);
+    clearButton_->setVisible(false);
+    jobList_ = new QTableWidget(0, 2, client_);
+    jobList_->setObjectName(IdName(1009));
+    PlaceInUnits(jobList_, du, 7, 257, 238, 71);
+    frame(QStringLiteral("groupSettings"), kSettingsGroup, 7, 67, 238, 79);
+    readProtect_ = check(1002, kReadProtectText, 15, 78, 70, 10);
+    verify_ = check(1003, kVerifyText, 15, 115, 105, 10);
+    runAfter_ = check(1004, kRunAfterText, 15, 128, 118, 10);
+    fullErase_ = radio(1005, kFullEraseText, 15, 103, 67, 10);
+    sectorErase_ = radio(1006, kSectorEraseText, 93, 103, 133, 10);
+    countEdit_ = edit(1012, 134, 89, 56, 13);
+    countEdit_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), countEdit_));
+    countLimit_ = check(1011, kCountLimitText, 15, 90, 108, 10);
+    lockChip_ = check(1010, kLockChipText, 99, 78, 48, 10);
+    lockChip_->setVisible(false);
+    remoteButton_ = button(6, kClearText, 186, 335, 50, 16);
+    remoteButton_->setToolTip(kMenuMakeRemoteFile);
+    for (QGroupBox* g : frames) g->lower();
+
+    connect(readProtect_, &QCheckBox::clicked, this, &CMarrowdyneDlg::OnReadProtectClicked);
+    connect(lockChip_, &QCheckBox::clicked, this, &CMarrowdyneDlg::OnLockChipClicked);
+    connect(countLimit_, &QCheckBox::clicked, this, &CMarrowdyneDlg::OnCountLimitClicked);
+    connect(openButton_, &QPushButton::clicked, this, &CMarrowdyneDlg::OnOpenFile);
+    connect(programButton_, &QPushButton::clicked, this, &CMarrowdyneDlg::OnProgram);
+    connect(remoteButton_, &QPushButton::clicked, this, &CMarrowdyneDlg::OnMakeRemoteFile);
+}
+
+void CMarrowdyneDlg::SetInitialControlState() {
+    programButton_->setEnabled(false);
+    remoteButton_->setEnabled(false);
+    readProtect_->setChecked(false);
+    verify_->setChecked(true);
+    runAfter_->setChecked(false);
+    fullErase_->setChecked(false);
+    sectorErase_->setChecked(true);
+    countLimit_->setChecked(false);
+    lockChip_->setChecked(false);
+    countEdit_->setEnabled(false);
+    countEdit_->setText(QStringLiteral("0"));
+
+    jobList_->setShowGrid(true);
+    jobList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    jobList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    jobList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    jobList_->verticalHeader()->setVisible(false);
+    // Rows as tight as a list view's, so that most of a job shows without scrolling.
+    jobList_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    jobList_->verticalHeader()->setDefaultSectionSize(jobList_->fontMetrics().height() + 4);
+    jobList_->setHorizontalHeaderLabels({kJobColumnItem, kJobColumnValue});
+    jobList_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    jobList_->setColumnWidth(0, 60);
+    jobList_->setColumnWidth(1, 280);
+
+    for (const char* name : kSeriesNames) seriesList_->addItem(QString::fromLatin1(name));
+    seriesList_->setCurrentIndex(0);
+}
+
+void CMarrowdyneDlg::ConnectAtStart() {
+    if (closed_.load()) return;
+    if (link_.Open()) ProgrammerOpened();
+}
+
+// A programmer was opened (start or arrival): show it and identify it.
+void CMarrowdyneDlg::ProgrammerOpened() {
+    deviceList_->clear();
+    deviceList_->addItem(kDeviceEntry);
+    deviceList_->setCurrentIndex(0);
+    StartWorker([this] {
+        IdentifyPort& port = *this;
+        IdentifyProgrammer(port);
+    });
+}
+
+void CMarrowdyneDlg::OnReadProtectClicked() { lockChip_->setChecked(false); }
+
+void CMarrowdyneDlg::OnLockChipClicked() {
+    if (!lockChip_->isChecked()) return;
+    if (AskSystemQuestion(this, kApplicationTitle, kLockChipQuestion)) {
+        readProtect_->setChecked(false);
+    } else {
+        lockChip_->setChecked(false);
+    }
+}
+
+void CMarrowdyneDlg::OnCountLimitClicked() { countEdit_->setEnabled(countLimit_->isChecked()); }
+
+bool CMarrowdyneDlg::OnUpdateFirmwareUpdate() const {
+    return programmerVersion() >= kFirmwareUpdateVersion;
+}
+
+void CMarrowdyneDlg::OnInitMenuPopup(QMenu* menu) {
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator() || action->menu()) continue;
+        const auto update = enableUpdates_.find(action);
+        if (update != enableUpdates_.end()) action->setEnabled(update->second());
+    }
+}
+
+QString CMarrowdyneDlg::ChooseFirmwareFile() {
+    return QFileDialog::getOpenFileName(this, QString(), QString(), kOpenFileFilter);
+}
+
+std::optional<std::uint32_t> CMarrowdyneDlg::AskStartAddress() {
+    CAddressDlg dialog(this);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.startAddress;
+}
+
+std::uint32_t CMarrowdyneDlg::AskRemoteCode() {
+    CSerNumDlg dialog(this);
+    dialog.code = 0;
+    dialog.exec();
+    // Whatever button closed it, only the code counts.
+    return dialog.code;
+}
+
+void CMarrowdyneDlg::OnOpenFile() {
+    const QString path = ChooseFirmwareFile();
+    if (path.isEmpty()) return;
+    OpenChosenFile(path);
+}
+
+void CMarrowdyneDlg::OpenChosenFile(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    LoadFile(path, name, ExtensionOfChosenFile(name.toStdString()));
+}
+
+void CMarrowdyneDlg::OnDropFiles(const QList<QUrl>& urls) {
+    if (urls.size() != 1 || !urls.front().isLocalFile()) return;
+    // The path is taken whole, however long.
+    const QString path = urls.front().toLocalFile();
+    const QString name = QFileInfo(path).fileName();
+    LoadFile(path, name, ExtensionOfName(name.toStdString()));
+}
+
+void CMarrowdyneDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CMarrowdyneDlg::dropEvent(QDropEvent* event) {
+    OnDropFiles(event->mimeData()->urls());
+    event->acceptProposedAction();
+}
+
+void CMarrowdyneDlg::LoadFile(const QString& path, const QString& fileName,
+                              const std::string& extension) {
+    LoadRequest request;
+    request.path = ToFsPath(path);
+    request.fileName = fileName.toStdString();
+    request.extension = extension;
+    request.askStartAddress = [this] { return AskStartAddress(); };
+    const LoadOutcome outcome = LoadFirmwareFile(workspace_, request);
+    switch (outcome.status) {
+        case LoadStatus::Loaded:
+            break;
+        case LoadStatus::Cancelled:
+            return;
+        case LoadStatus::Busy:
+            // The image under a running upload or generation does not change.
+            ShowSystemMessage(this, MessageIcon::Exclamation, FromUtf8(outcome.message));
+            return;
+        default:
+            ShowSystemMessage(this, MessageIcon::Error, FromUtf8(outcome.message));
+            return;
+    }
+    if (outcome.kind == FileKind::Hex || outcome.kind == FileKind::RawBinary) {
+        remoteButton_->setEnabled(true);
+    }
+    pathEdit_->setText(path);
+    programButton_->setEnabled(true);
+}
+
+void CMarrowdyneDlg::OnProgram() {
+    const UploadKind kind = UploadKindOf(workspace_.fileName);
+    if (kind == UploadKind::None) return;
+    // Disabled here, before the worker runs, so a second click cannot start a second
+    // upload; and the image is held from the click on.
+    programButton_->setEnabled(false);
+    uploadTouchedProgram_.store(false);
+    auto use = std::make_shared<ImageWorkspace::ImageUse>(workspace_);
+    StartWorker([this, kind, use] {
+        UploadPort& port = *this;
+        if (kind == UploadKind::Job) {
+            UploadJob(port);
+        } else {
+            UploadRemoteJob(port);
+        }
+        // An upload refused before it began leaves the button to us.
+        if (!uploadTouchedProgram_.load()) OnUiThread([this] { programButton_->setEnabled(true); });
+    });
+}
+
+void CMarrowdyneDlg::OnMakeRemoteFile() {
+    const std::uint32_t code = AskRemoteCode();
+    if (code == 0) return;
+    remoteCode_.store(code);
+    auto use = std::make_shared<ImageWorkspace::ImageUse>(workspace_);
+    StartWorker([this, use] {
+        // Generations share the scramble buffer: one after the other.
+        std::lock_guard<std::mutex> one(generationMutex_);
+        RemoteGenerationPort& port = *this;
+        GenerateRemoteJobFile(port);
+    });
+}
+
+void CMarrowdyneDlg::OnOptions() {
+    COptionsDlg dialog(shift, this);
+    dialog.exec();
+}
+
+void CMarrowdyneDlg::OnManual() {
+    CManualDlg dialog(this);
+    dialog.exec();
+}
+
+void CMarrowdyneDlg::OnFirmwareUpdate() {
+    if (!OnUpdateFirmwareUpdate()) return;
+    CFirmwareDlg dialog(link_, this);
+    dialog.exec();
+}
+
+void CMarrowdyneDlg::OnAboutDevice() {
+    CAboutDlg dialog(programmerVersion(), connectionCode(), this);
+    dialog.exec();
+}
+
+void CMarrowdyneDlg::PostDeviceEvent(const DeviceEvent& event) {
+    QMetaObject::invokeMethod(this, [this, event] { OnDeviceChange(event); }, Qt::QueuedConnection);
+}
+
+void CMarrowdyneDlg::OnDeviceChange(const DeviceEvent& event) {
+    if (closed_.load()) return;
+    if (event.kind == DeviceEvent::Kind::Arrival) {
+        if (link_.OnArrival()) ProgrammerOpened();
+        return;
+    }
+    if (link_.OnRemoval(event.path)) {
+        deviceList_->clear();
+        jobList_->setRowCount(0);
+        seriesList_->setEnabled(true);
+    }
+}
+
+#ifdef Q_OS_WIN
+bool CMarrowdyneDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    const MSG* msg = static_cast<const MSG*>(message);
+    if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == kSysCmdAbout) {
+        OnAboutDevice();
+        *result = 0;
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
+}
+#endif
+
+void CMarrowdyneDlg::SetProgressRange(std::uint32_t maximum) {
+    OnUiThread([this, maximum] {
+        progress_->setRange(0, ClampToInt(maximum));
+        progress_->setValue(0);
+    });
+}
+
+void CMarrowdyneDlg::SetProgressPosition(std::uint32_t position) {
+    // Once a block: not waited for, and only the newest position is shown.
+    progressPosition_.store(position);
+    if (QThread::currentThread() == thread()) {
+        progress_->setValue(ClampToInt(position));
+        return;
+    }
+    if (closed_.load() || progressPosted_.exchange(true)) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            progressPosted_.store(false);
+            if (!closed_.load()) progress_->setValue(ClampToInt(progressPosition_.load()));
+        },
+        Qt::QueuedConnection);
+}
+
+void CMarrowdyneDlg::ShowMessage(MessageIcon icon, std::string_view text) {
+    const QString message = FromUtf8(text);
+    OnUiThread([this, icon, &message] {
+        if (!closed_.load()) ShowSystemMessage(this, icon, message);
+    });
+}
+
+void CMarrowdyneDlg::HideLockChip() {
+    OnUiThread([this] { lockChip_->setVisible(false); });
+}
+
+void CMarrowdyneDlg::SetSeriesList(bool enabled, int selectedIndex) {
+    OnUiThread([this, enabled, selectedIndex] {
+        seriesList_->setEnabled(enabled);
+        seriesList_->setCurrentIndex(selectedIndex >= 0 && selectedIndex < seriesList_->count()
+                                         ? selectedIndex
+                                         : -1);
+    });
+}
+
+void CMarrowdyneDlg::ShowJobDescription(const JobDescription& rows) {
+    OnUiThread([this, &rows] {
+        jobList_->setRowCount(0);
+        jobList_->setRowCount(static_cast<int>(rows.size()));
+        for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+            jobList_->setItem(i, 0, new QTableWidgetItem(FromUtf8(rows[static_cast<std::size_t>(i)].label)));
+            jobList_->setItem(i, 1, new QTableWidgetItem(FromUtf8(rows[static_cast<std::size_t>(i)].value)));
+        }
+    });
+}
+
+void CMarrowdyneDlg::SetProgramEnabled(bool enabled) {
+    uploadTouchedProgram_.store(true);
+    OnUiThread([this, enabled] { programButton_->setEnabled(enabled); });
+}
+
+JobSettings CMarrowdyneDlg::CurrentJobSettings() {
+    return OnUiThread([this] {
+        JobSettings settings;
+        settings.seriesIndex = seriesList_->currentIndex();
+        settings.readProtect = readProtect_->isChecked();
+        settings.verify = verify_->isChecked();
+        settings.runAfter = runAfter_->isChecked();
+        settings.fullErase = fullErase_->isChecked();
+        settings.countLimit = countLimit_->isChecked();
+        settings.lockChip = lockChip_->isChecked();
+        settings.countLimitText = countEdit_->text().toStdString();
+        settings.shift = shift;
+        return settings;
+    });
+}
+
+std::vector<std::filesystem::path> CMarrowdyneDlg::OutputDirectories() {
+    std::vector<std::filesystem::path> directories;
+    if (auto own = ProgramDirectory(); !own.empty()) directories.push_back(own);
+    // The loaded file cannot change while the generation holds the image.
+    if (auto loaded = workspace_.filePath.parent_path(); !loaded.empty()) directories.push_back(loaded);
+    return directories;
+}
+
+void CMarrowdyneDlg::StartWorker(std::function<void()> body) {
+    ReapWorkers();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([body = std::move(body), done] {
+        struct MarkDone {
+            std::atomic<bool>& flag;
+            ~MarkDone() { flag.store(true); }
+        } mark{*done};
+        body();
+    });
+    workers_.push_back(Worker{std::move(thread), std::move(done)});
+}
+
+void CMarrowdyneDlg::ReapWorkers() {
+    for (auto it = workers_.begin(); it != workers_.end();) {
+        if (it->done->load()) {
+            it->thread.join();
+            it = workers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+bool CMarrowdyneDlg::WorkersRunning() {
+    ReapWorkers();
+    return !workers_.empty();
+}
+
+bool CMarrowdyneDlg::FinishWorkers(int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        ReapWorkers();
+        if (workers_.empty()) return true;
+        if (timeoutMs >= 0 && clock.elapsed() >= timeoutMs) return false;
+        // Serves the calls the workers wait on; the user's input waits.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+// Closing: no port call blocks or shows anything any more, the link is closed so the next
+// exchange fails at once, and the workers get a little time to end.
+void CMarrowdyneDlg::Shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    closed_.store(true);
+    watcher_.reset();
+    link_.Close();
+    FinishWorkers(kCloseWaitMs);
+}
+
+void CMarrowdyneDlg::done(int result) {
+    Shutdown();
+    QDialog::done(result);
+}

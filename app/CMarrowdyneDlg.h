@@ -1,0 +1,218 @@
+#pragma once
+#include <QDialog>
+#include <QIcon>
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "image/FirmwareImage.h"
+#include "job/JobHeader.h"
+#include "link/DeviceEvents.h"
+#include "link/ProgrammerLink.h"
+#include "link/WorkerPort.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTableWidget;
+class DeviceWatcher;
+class SimulatedBackend;
+
+// The main window's fixed texts.
+inline const QString kMainCaption = QStringLiteral("Offline загрузчик Тавролинк");
+inline const QString kApplicationTitle = QStringLiteral("Marrowdyne");
+inline const QString kDeviceEntry = QStringLiteral("Marrowdyne");
+inline const QString kLockChipQuestion = QStringLiteral("锁死芯片后,将不能恢复!");
+inline const QString kNotificationFailed = QStringLiteral("RegisterDeviceNotification   failed");
+inline const QString kSystemMenuAbout = QStringLiteral("关于 Marrowdyne(&A)...");
+inline const QString kOpenFileFilter = QStringLiteral(
+    "All\u2000(*.*);;hex\u2000\u2000(*.hex);;bin\u2000\u2000(*.bin);;qvz\u2000\u2000(*.qvz)");
+inline const QString kJobColumnItem = QStringLiteral("项目");
+inline const QString kJobColumnValue = QStringLiteral("\u2000\u2000");
+// Offered beside the template's menu: the remote file command and the firmware update,
+// which otherwise only button 6 and no control at all reach.
+inline const QString kMenuMakeRemoteFile = QStringLiteral("Создать удалённый файл");
+inline const QString kMenuFirmwareUpdate = QStringLiteral("Обновление ПО");
+inline const QString kMenuDemo = QStringLiteral("Демо");
+inline const QString kMenuPlugProgrammer = QStringLiteral("Подключить программатор");
+inline const QString kMenuUnplugProgrammer = QStringLiteral("Отключить программатор");
+
+// Command ids of the menu and the system menu.
+inline constexpr int kCmdOpenFile = 3;
+inline constexpr int kCmdAboutDevice = 32774;
+inline constexpr int kCmdManual = 32775;
+inline constexpr int kCmdFirmwareUpdate = 32777;
+inline constexpr int kCmdOptions = 32784;
+inline constexpr unsigned kSysCmdAbout = 0x0010;
+
+// The firmware update is offered from this programmer version on.
+inline constexpr std::uint32_t kFirmwareUpdateVersion = 0x1000;
+
+// How long closing the window waits for running workers before it lets them go: a
+// little more than one exchange's answer time-out, after which a closed link fails.
+inline constexpr int kCloseWaitMs = 4000;
+
+struct MainDialogOptions {
+    // Follow arrival and removal through the platform's device watcher.
+    bool watchDevices = true;
+    // A simulated backend whose plug and unplug become arrival and removal.
+    SimulatedBackend* simulator = nullptr;
+    // With a simulator: the "Демо" menu that plugs and unplugs this programmer.
+    std::string demoProgrammerPath;
+};
+
+// The main dialog: owns the programmer link, the firmware image, the settings in its
+// controls and the code-shift members; every worker reports to it through its ports,
+// which marshal onto the UI thread.
+class CMarrowdyneDlg : public QDialog,
+                       public IdentifyPort,
+                       public UploadPort,
+                       public RemoteGenerationPort {
+    Q_OBJECT
+
+public:
+    explicit CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& options = {},
+                            QWidget* parent = nullptr);
+    ~CMarrowdyneDlg() override;
+
+    ImageWorkspace& workspace() { return workspace_; }
+    CodeShift& codeShift() { return shift; }
+    std::uint32_t programmerVersion() const { return link_.programmerVersion(); }
+    std::uint32_t firmwareVersion() const { return link_.firmwareVersion(); }
+    std::uint32_t connectionCode() const { return link_.connectionCode(); }
+    std::uint32_t remoteCode() const { return remoteCode_.load(); }
+
+    // Handlers, on the UI thread.
+    void OnReadProtectClicked();
+    void OnLockChipClicked();
+    void OnCountLimitClicked();
+    void OnOpenFile();
+    void OnDropFiles(const QList<QUrl>& urls);
+    void OnProgram();
+    void OnOptions();
+    void OnManual();
+    void OnFirmwareUpdate();
+    bool OnUpdateFirmwareUpdate() const;  // whether command 32777 is enabled
+    void OnAboutDevice();
+    void OnMakeRemoteFile();
+    void OnInitMenuPopup(QMenu* menu);
+    void OnDeviceChange(const DeviceEvent& event);
+
+    // Steps after the Open dialog: the chosen path is loaded as the dialog reports it.
+    void OpenChosenFile(const QString& path);
+    // Arrival and removal from any thread; handled on the UI thread.
+    void PostDeviceEvent(const DeviceEvent& event);
+
+    // Waits for the workers to end while serving their calls; -1 waits without limit.
+    // Returns true when none runs any more.
+    bool FinishWorkers(int timeoutMs);
+    bool WorkersRunning();
+
+    // IdentifyPort, UploadPort, RemoteGenerationPort (any thread).
+    ProgrammerLink& Link() override { return link_; }
+    ImageWorkspace& Workspace() override { return workspace_; }
+    void SetProgressRange(std::uint32_t maximum) override;
+    void SetProgressPosition(std::uint32_t position) override;
+    void ShowMessage(MessageIcon icon, std::string_view text) override;
+    void HideLockChip() override;
+    void SetSeriesList(bool enabled, int selectedIndex) override;
+    void ShowJobDescription(const JobDescription& rows) override;
+    void SetProgramEnabled(bool enabled) override;
+    JobSettings CurrentJobSettings() override;
+    std::uint32_t RemoteCode() override { return remoteCode_.load(); }
+    std::uint32_t ProgrammerVersion() override { return link_.programmerVersion(); }
+    std::vector<std::filesystem::path> OutputDirectories() override;
+
+    // The code-shift members, edited by the options dialog.
+    CodeShift shift;
+    QIcon appIcon;
+
+public slots:
+    void done(int result) override;
+
+protected:
+    // The user's answers; tests answer them without windows.
+    virtual QString ChooseFirmwareFile();
+    virtual std::optional<std::uint32_t> AskStartAddress();
+    virtual std::uint32_t AskRemoteCode();
+
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+#ifdef Q_OS_WIN
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+#endif
+
+private:
+    void CreateControls();
+    void CreateMenus(bool demo);
+    void SetInitialControlState();
+    void ConnectAtStart();
+    void ProgrammerOpened();
+    void LoadFile(const QString& path, const QString& fileName, const std::string& extension);
+    void Shutdown();
+    void StartWorker(std::function<void()> body);
+    void ReapWorkers();
+
+    // Runs `f` on the UI thread and returns its result; directly when already there. Once
+    // the window is closing nothing runs and a worker gets the default value at once.
+    template <typename F>
+    auto OnUiThread(F&& f) -> std::invoke_result_t<F&>;
+
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+
+    HidBackend& backend_;
+    ProgrammerLink link_;
+    ImageWorkspace workspace_;
+    std::atomic<std::uint32_t> remoteCode_{0};
+    MainDialogOptions options_;
+    std::atomic<bool> closed_{false};
+    bool shutDown_ = false;
+    std::vector<Worker> workers_;
+    std::mutex generationMutex_;             // one remote file generation at a time
+    std::atomic<bool> uploadTouchedProgram_{false};
+    std::atomic<std::uint32_t> progressPosition_{0};
+    std::atomic<bool> progressPosted_{false};
+    std::unique_ptr<DeviceWatcher> watcher_;
+
+    QMenuBar* menuBar_ = nullptr;
+    QWidget* client_ = nullptr;
+    QComboBox* deviceList_ = nullptr;    // 1000
+    QComboBox* seriesList_ = nullptr;    // 1001
+    QCheckBox* readProtect_ = nullptr;   // 1002
+    QCheckBox* verify_ = nullptr;        // 1003
+    QCheckBox* runAfter_ = nullptr;      // 1004
+    QRadioButton* fullErase_ = nullptr;  // 1005
+    QRadioButton* sectorErase_ = nullptr;  // 1006
+    QLineEdit* pathEdit_ = nullptr;      // 1007
+    QProgressBar* progress_ = nullptr;   // 1008
+    QTableWidget* jobList_ = nullptr;    // 1009
+    QCheckBox* lockChip_ = nullptr;      // 1010
+    QCheckBox* countLimit_ = nullptr;    // 1011
+    QLineEdit* countEdit_ = nullptr;     // 1012
+    QPushButton* openButton_ = nullptr;     // 3
+    QPushButton* programButton_ = nullptr;  // 4
+    QPushButton* clearButton_ = nullptr;    // 5
+    QPushButton* remoteButton_ = nullptr;   // 6
+    // Command-enable updates of menu items, run when their menu opens.
+    std::map<QAction*, std::function<bool()>> enableUpdates_;
+};

@@ -1,0 +1,6 @@
+#include "app/CMarrowdyneApp.h"
+
+int main(int argc, char** argv) {
+    CMarrowdyneApp app(argc, argv);
+    return app.InitInstance();
+}

@@ -1,0 +1,604 @@
+// The main window against the simulated programmer: start-up state, the check-box rules,
+// loading by Open and by drop, the upload through the Program button, arrival and
+// removal, and closing while a worker runs. Message boxes are captured, never shown.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyleOptionButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/CMarrowdyneDlg.h"
+#include "app/Screenshots.h"
+#include "app/SystemMessage.h"
+#include "image/FileLoading.h"
+#include "job/JobHeader.h"
+#include "job/UploadJob.h"
+#include "link/IdentifyProgrammer.h"
+#include "link/SimulatedProgrammer.h"
+
+namespace {
+
+// The user's answers to the Open dialog, the start-address dialog and the device-ID
+// dialog.
+class TestDlg : public CMarrowdyneDlg {
+public:
+    using CMarrowdyneDlg::CMarrowdyneDlg;
+    QString chosenFile;
+    std::optional<std::uint32_t> startAddress = 0x08000000;
+    std::uint32_t remoteCodeAnswer = 0;
+
+protected:
+    QString ChooseFirmwareFile() override { return chosenFile; }
+    std::optional<std::uint32_t> AskStartAddress() override { return startAddress; }
+    std::uint32_t AskRemoteCode() override { return remoteCodeAnswer; }
+};
+
+std::vector<SystemMessage> g_messages;
+bool g_answer = true;
+
+QStringList Texts() {
+    QStringList texts;
+    for (const SystemMessage& m : g_messages) texts << m.text;
+    return texts;
+}
+
+int CountRequests(const SimulatedProgrammer& programmer, Command command) {
+    int count = 0;
+    for (const auto& request : programmer.Requests()) {
+        if (request.size() > 1 && request[1] == static_cast<std::uint8_t>(command)) ++count;
+    }
+    return count;
+}
+
+// A job as an earlier upload would have left it in the programmer.
+void StoreJob(SimulatedProgrammer& programmer, std::uint8_t series, const char* name) {
+    JobHeader header;
+    header.nameSize = static_cast<std::uint8_t>(std::strlen(name) + 1);
+    header.series = series;
+    header.options = OptVerify;
+    header.jobStart = 0x08000000;
+    header.jobLength = 1024;
+    const auto bytes = header.Encode();
+    std::memcpy(programmer.Storage() + kJobAreaAddress, bytes.data(), bytes.size());
+    std::memcpy(programmer.Storage() + kJobNameAddress, name, std::strlen(name) + 1);
+}
+
+void ClickIndicator(QCheckBox* box) {
+    QStyleOptionButton option;
+    option.initFrom(box);
+    const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, indicator.center());
+}
+
+QString WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
+    file.write(bytes);
+    return path;
+}
+
+void Drop(QWidget* target, const QList<QUrl>& urls) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    // A drag enters the window, then the drop, as the platform delivers them.
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+}
+
+// One simulated backend and the main window over it.
+struct Rig {
+    explicit Rig(std::optional<SimulatorConfig> programmerConfig = SimulatorConfig{}) {
+        if (programmerConfig) programmer = &backend.AddProgrammer(*programmerConfig);
+    }
+    void Start() {
+        MainDialogOptions options;
+        options.watchDevices = false;
+        options.simulator = &backend;
+        dialog = std::make_unique<TestDlg>(backend, options);
+        // Codes of our own: two openings within one second must still differ.
+        dialog->Link().SetConnectionCodeSource([this] { return ++codes * 0x111; });
+        dialog->show();
+        Settle();
+    }
+    void Settle() {
+        QTest::qWait(20);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog->WorkersRunning(), 20000);
+        QCoreApplication::processEvents();
+    }
+    template <typename T>
+    T* Find(int id) const {
+        T* child = dialog->findChild<T*>(QStringLiteral("id%1").arg(id));
+        if (!child) qFatal("no control %d", id);
+        return child;
+    }
+    QTableWidget* JobList() const { return Find<QTableWidget>(1009); }
+    QString JobValue(const QString& label) const {
+        for (int row = 0; row < JobList()->rowCount(); ++row) {
+            if (JobList()->item(row, 0)->text() == label) return JobList()->item(row, 1)->text();
+        }
+        return QStringLiteral("<no row %1>").arg(label);
+    }
+
+    SimulatedBackend backend;
+    SimulatedProgrammer* programmer = nullptr;
+    std::unique_ptr<TestDlg> dialog;
+    std::uint32_t codes = 0;
+};
+
+}  // namespace
+
+class MainDialogTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir folder_;
+
+    QString HexFile(const QString& name, std::uint32_t size = 1000) {
+        return WriteFile(folder_.filePath(name), SampleHexText(0x08000000, size));
+    }
+
+private slots:
+    void init() {
+        g_messages.clear();
+        g_answer = true;
+        SetSystemMessageHook([](const SystemMessage& m) {
+            g_messages.push_back(m);
+            return g_answer;
+        });
+    }
+    void cleanup() { SetSystemMessageHook(nullptr); }
+
+    void startsWithTheDefaultsWithoutAProgrammer() {
+        Rig rig(std::nullopt);
+        rig.Start();
+        TestDlg& dlg = *rig.dialog;
+        QCOMPARE(dlg.windowTitle(), kMainCaption);
+        QCOMPARE(rig.Find<QComboBox>(1000)->count(), 0);
+        QComboBox* series = rig.Find<QComboBox>(1001);
+        QVERIFY(series->isEnabled());
+        QCOMPARE(series->count(), 8);
+        QCOMPARE(series->currentText(), QStringLiteral("STM32F0XX"));
+        QCOMPARE(series->itemText(7), QStringLiteral("BLM32F1XX"));
+        QVERIFY(!rig.Find<QCheckBox>(1002)->isChecked());
+        QVERIFY(rig.Find<QCheckBox>(1003)->isChecked());
+        QVERIFY(!rig.Find<QCheckBox>(1004)->isChecked());
+        QVERIFY(!rig.Find<QRadioButton>(1005)->isChecked());
+        QVERIFY(rig.Find<QRadioButton>(1006)->isChecked());
+        QVERIFY(!rig.Find<QCheckBox>(1010)->isChecked());
+        QVERIFY(rig.Find<QCheckBox>(1010)->isHidden());
+        QVERIFY(!rig.Find<QCheckBox>(1011)->isChecked());
+        QVERIFY(!rig.Find<QLineEdit>(1012)->isEnabled());
+        QCOMPARE(rig.Find<QLineEdit>(1012)->text(), QStringLiteral("0"));
+        QVERIFY(!rig.Find<QPushButton>(4)->isEnabled());
+        QVERIFY(!rig.Find<QPushButton>(6)->isEnabled());
+        QVERIFY(rig.Find<QPushButton>(5)->isHidden());
+        QTableWidget* jobs = rig.JobList();
+        QCOMPARE(jobs->rowCount(), 0);
+        QCOMPARE(jobs->horizontalHeaderItem(0)->text(), kJobColumnItem);
+        QCOMPARE(jobs->horizontalHeaderItem(1)->text(), QStringLiteral("\u2000\u2000"));
+        QCOMPARE(jobs->columnWidth(0), 60);
+        QCOMPARE(jobs->columnWidth(1), 280);
+        QCOMPARE(dlg.connectionCode(), 0u);
+        QVERIFY(g_messages.empty());
+        // The job list and button 6 lie inside the window.
+        const QRect inside = dlg.rect();
+        const QPoint listBottom = rig.JobList()->mapTo(&dlg, rig.JobList()->rect().bottomRight());
+        const QPoint buttonBottom =
+            rig.Find<QPushButton>(6)->mapTo(&dlg, rig.Find<QPushButton>(6)->rect().bottomRight());
+        QVERIFY(inside.contains(listBottom));
+        QVERIFY(inside.contains(buttonBottom));
+    }
+
+    void identificationWinsOverTheDefaults() {
+        {
+            // The older kind serves one series, bits 8..11 of its version, whatever is stored.
+            SimulatorConfig old;
+            old.programmerVersion = 0x0102;
+            Rig rig(old);
+            StoreJob(*rig.programmer, 3, "old.hex");
+            rig.Start();
+            QCOMPARE(rig.Find<QComboBox>(1000)->currentText(), kDeviceEntry);
+            QComboBox* series = rig.Find<QComboBox>(1001);
+            QVERIFY(!series->isEnabled());
+            QCOMPARE(series->currentText(), QStringLiteral("STM32F1XX"));
+            QCOMPARE(rig.dialog->programmerVersion(), 0x0102u);
+            QCOMPARE(rig.dialog->firmwareVersion(), 0u);
+            QCOMPARE(CountRequests(*rig.programmer, Command::ReadProgrammerWord), 0);
+            QCOMPARE(rig.JobList()->rowCount(), 8);  // no code-shift row for the older kind
+            QCOMPARE(rig.JobValue(QStringLiteral("名称")), QStringLiteral("old.hex"));
+            QVERIFY(rig.dialog->connectionCode() != 0u);
+            QVERIFY(g_messages.empty());
+        }
+        {
+            SimulatorConfig newer;
+            newer.programmerVersion = 0x1002;
+            newer.firmwareVersion = 0x0210;
+            Rig rig(newer);
+            StoreJob(*rig.programmer, 4, "new.hex");
+            rig.Start();
+            QComboBox* series = rig.Find<QComboBox>(1001);
+            QVERIFY(series->isEnabled());
+            QCOMPARE(series->currentText(), QStringLiteral("STM32F4XX"));
+            QCOMPARE(rig.dialog->firmwareVersion(), 0x0210u);
+            QCOMPARE(rig.JobList()->rowCount(), 9);
+        }
+    }
+
+    void failedIdentificationReportsItsStep() {
+        Rig rig;
+        rig.programmer->AddFault(Fault{Command::QueryVersion, FaultKind::Read, 1});
+        rig.Start();
+        QCOMPARE(Texts(), QStringList{QString::fromUtf8(kVersionReadFailed02.data(),
+                                                        kVersionReadFailed02.size())});
+        QCOMPARE(g_messages.front().icon, QMessageBox::Critical);
+        QCOMPARE(g_messages.front().caption, kSystemCaption);
+        QCOMPARE(g_messages.front().owner, rig.dialog.get());
+        QCOMPARE(rig.dialog->programmerVersion(), 0u);
+        QVERIFY(!rig.dialog->OnUpdateFirmwareUpdate());
+    }
+
+    void checkBoxRules() {
+        Rig rig(std::nullopt);
+        rig.Start();
+        QCheckBox* readProtect = rig.Find<QCheckBox>(1002);
+        QCheckBox* lockChip = rig.Find<QCheckBox>(1010);
+        QCheckBox* countLimit = rig.Find<QCheckBox>(1011);
+        QLineEdit* count = rig.Find<QLineEdit>(1012);
+
+        // A real click on 1002's indicator clears 1010.
+        lockChip->setChecked(true);
+        ClickIndicator(readProtect);
+        QVERIFY(readProtect->isChecked());
+        QVERIFY(!lockChip->isChecked());
+        // Unchecking 1002 clears it too.
+        lockChip->setChecked(true);
+        ClickIndicator(readProtect);
+        QVERIFY(!readProtect->isChecked());
+        QVERIFY(!lockChip->isChecked());
+
+        // 1010 is hidden, so it is clicked the way the dialog manager would.
+        readProtect->setChecked(true);
+        g_answer = true;
+        lockChip->click();
+        QCOMPARE(g_messages.size(), std::size_t{1});
+        QVERIFY(g_messages.back().question);
+        QCOMPARE(g_messages.back().text, kLockChipQuestion);
+        QCOMPARE(g_messages.back().caption, kApplicationTitle);
+        QVERIFY(lockChip->isChecked());
+        QVERIFY(!readProtect->isChecked());
+
+        lockChip->setChecked(false);
+        readProtect->setChecked(true);
+        g_answer = false;
+        lockChip->click();
+        QVERIFY(!lockChip->isChecked());
+        QVERIFY(readProtect->isChecked());
+        // Unchecking 1010 asks nothing.
+        lockChip->setChecked(true);
+        lockChip->click();
+        QCOMPARE(g_messages.size(), std::size_t{2});
+
+        // 1011 enables 1012; its text stays.
+        ClickIndicator(countLimit);
+        QVERIFY(countLimit->isChecked());
+        QVERIFY(count->isEnabled());
+        count->setText(QStringLiteral("25"));
+        ClickIndicator(countLimit);
+        QVERIFY(!count->isEnabled());
+        QCOMPARE(count->text(), QStringLiteral("25"));
+    }
+
+    void menuItemsFollowTheirCommands() {
+        for (const std::uint32_t version : {0x0FFFu, 0x1000u}) {
+            SimulatorConfig config;
+            config.programmerVersion = version;
+            Rig rig(config);
+            rig.Start();
+            QMenu* tools = rig.dialog->findChild<QMenu*>(QStringLiteral("menuTools"));
+            QAction* update = rig.dialog->findChild<QAction*>(QStringLiteral("id32777"));
+            QVERIFY(tools && update);
+            tools->popup(QPoint(0, 0));
+            QCOMPARE(update->isEnabled(), version >= 0x1000u);
+            tools->hide();
+        }
+        Rig rig;
+        rig.Start();
+        QMenu* file = rig.dialog->findChild<QMenu*>(QStringLiteral("menuFile"));
+        QAction* remote = rig.dialog->findChild<QAction*>(QStringLiteral("actionMakeRemoteFile"));
+        file->popup(QPoint(0, 0));
+        QVERIFY(!remote->isEnabled());
+        file->hide();
+        rig.dialog->chosenFile = HexFile(QStringLiteral("menu.hex"));
+        rig.dialog->findChild<QAction*>(QStringLiteral("actionOpen"))->trigger();
+        file->popup(QPoint(0, 0));
+        QVERIFY(remote->isEnabled());
+        file->hide();
+    }
+
+    void uploadThroughTheProgramButton() {
+        Rig rig;
+        rig.Start();
+        TestDlg& dlg = *rig.dialog;
+        dlg.chosenFile = HexFile(QStringLiteral("Blink.HEX"), 1001);
+        QTest::mouseClick(rig.Find<QPushButton>(3), Qt::LeftButton);
+        QCOMPARE(rig.Find<QLineEdit>(1007)->text(), dlg.chosenFile);
+        QPushButton* program = rig.Find<QPushButton>(4);
+        QVERIFY(program->isEnabled());
+        QVERIFY(rig.Find<QPushButton>(6)->isEnabled());
+
+        // The settings as the controls show them when the worker asks.
+        rig.Find<QComboBox>(1001)->setCurrentIndex(2);
+        ClickIndicator(rig.Find<QCheckBox>(1002));
+        ClickIndicator(rig.Find<QCheckBox>(1011));
+        rig.Find<QLineEdit>(1012)->setText(QStringLiteral("7"));
+        rig.programmer->ClearRequests();
+        QTest::mouseClick(program, Qt::LeftButton);
+        // Disabled at once, so a second click starts nothing.
+        QVERIFY(!program->isEnabled());
+        QTest::mouseClick(program, Qt::LeftButton);
+        rig.Settle();
+
+        QCOMPARE(Texts(), QStringList{QString::fromUtf8(kUploadDoneText.data(), kUploadDoneText.size())});
+        QCOMPARE(g_messages.back().icon, QMessageBox::Warning);
+        QCOMPARE(g_messages.back().caption, kSystemCaption);
+        QCOMPARE(g_messages.back().owner, &dlg);
+        QVERIFY(program->isEnabled());
+        QCOMPARE(CountRequests(*rig.programmer, Command::EraseStorage), 2);
+        QCOMPARE(rig.Find<QProgressBar>(1008)->value(), 1004);
+        QCOMPARE(rig.JobList()->rowCount(), 9);
+        QCOMPARE(rig.JobValue(QStringLiteral("名称")), QStringLiteral("Blink.HEX"));
+        QCOMPARE(rig.JobValue(QStringLiteral("类型")), QStringLiteral("STM32F2XX"));
+        QCOMPARE(rig.JobValue(QStringLiteral("设置")), QStringLiteral("|读保护|校验数据|擦除扇区|编程次数"));
+        QCOMPARE(rig.JobValue(QStringLiteral("次数")), QStringLiteral("7"));
+        QCOMPARE(rig.JobValue(QStringLiteral("长度")), QStringLiteral("1004"));
+        // The image itself arrived.
+        const QByteArray hex = SampleHexText(0x08000000, 1001);
+        FirmwareImage expected;
+        std::vector<std::uint8_t> buffer(kImageStorageSize);
+        expected.imageBuffer = buffer.data();
+        QCOMPARE(ReadHexText(reinterpret_cast<const std::uint8_t*>(hex.constData()),
+                             static_cast<std::size_t>(hex.size()), expected),
+                 HexOk);
+        QVERIFY(std::memcmp(rig.programmer->Storage(), buffer.data(), 1001) == 0);
+    }
+
+    void removalAndArrival() {
+        SimulatorConfig old;
+        old.programmerVersion = 0x0102;
+        Rig rig(old);
+        StoreJob(*rig.programmer, 1, "stored.hex");
+        rig.Start();
+        TestDlg& dlg = *rig.dialog;
+        const std::uint32_t first = dlg.connectionCode();
+        QVERIFY(first != 0u);
+        QComboBox* series = rig.Find<QComboBox>(1001);
+        QVERIFY(!series->isEnabled());
+        QCOMPARE(rig.JobList()->rowCount(), 8);
+
+        rig.backend.Unplug(old.path);
+        QTRY_COMPARE(rig.Find<QComboBox>(1000)->count(), 0);
+        QCOMPARE(rig.JobList()->rowCount(), 0);
+        QVERIFY(series->isEnabled());
+        QCOMPARE(series->currentIndex(), 1);
+        QCOMPARE(dlg.connectionCode(), 0u);
+        QCOMPARE(dlg.programmerVersion(), 0u);
+        QCOMPARE(rig.backend.OpenHandles(old.path), 0);
+
+        rig.programmer->ClearRequests();
+        rig.backend.Plug(old.path);
+        QTRY_COMPARE(rig.Find<QComboBox>(1000)->count(), 1);
+        QCOMPARE(rig.Find<QComboBox>(1000)->currentText(), kDeviceEntry);
+        rig.Settle();
+        QVERIFY(dlg.connectionCode() != 0u);
+        QVERIFY(dlg.connectionCode() != first);
+        QCOMPARE(CountRequests(*rig.programmer, Command::QueryVersion), 1);
+        QCOMPARE(rig.JobList()->rowCount(), 8);
+        QVERIFY(!series->isEnabled());
+
+        // The removal of another device changes nothing.
+        rig.backend.AddOtherDevice("sim:keyboard", 0x1234, 0x0001);
+        rig.backend.Unplug("sim:keyboard");
+        QTest::qWait(20);
+        QCOMPARE(rig.Find<QComboBox>(1000)->count(), 1);
+        QVERIFY(g_messages.empty());
+    }
+
+    void droppedFiles() {
+        Rig rig(std::nullopt);
+        rig.Start();
+        TestDlg& dlg = *rig.dialog;
+        QLineEdit* path = rig.Find<QLineEdit>(1007);
+
+        // Two files, or a file that is not local, change nothing.
+        const QString a = HexFile(QStringLiteral("a.hex"));
+        const QString b = HexFile(QStringLiteral("b.hex"));
+        Drop(&dlg, {QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)});
+        Drop(&dlg, {QUrl(QStringLiteral("https://example.invalid/c.hex"))});
+        QCOMPARE(path->text(), QString());
+        QVERIFY(!rig.Find<QPushButton>(4)->isEnabled());
+        QVERIFY(g_messages.empty());
+
+        // A long path is taken whole.
+        QString deep = folder_.path();
+        while (deep.size() < 240) {
+            deep += QStringLiteral("/folder-with-a-long-name");
+            QVERIFY(QDir().mkpath(deep));
+        }
+        const QString longFile =
+            WriteFile(QDir(deep).filePath(QStringLiteral("deep.hex")), SampleHexText(0x08000000, 100));
+        QVERIFY(longFile.size() > 250);
+        Drop(&dlg, {QUrl::fromLocalFile(longFile)});
+        QCOMPARE(path->text(), longFile);
+        QVERIFY(rig.Find<QPushButton>(4)->isEnabled());
+
+        // A dropped file whose whole name is "bin" is a raw binary file.
+        const QString bin = WriteFile(folder_.filePath(QStringLiteral("bin")), QByteArray(64, '\x5A'));
+        dlg.startAddress = 0x08004000;
+        Drop(&dlg, {QUrl::fromLocalFile(bin)});
+        QCOMPARE(path->text(), bin);
+        QCOMPARE(dlg.workspace().image.imageStart, 0x08004000u);
+        QCOMPARE(dlg.workspace().image.imageLength, 64u);
+        // Cancelling the start address leaves the earlier load.
+        dlg.startAddress.reset();
+        Drop(&dlg, {QUrl::fromLocalFile(WriteFile(folder_.filePath(QStringLiteral("other.bin")), "xy"))});
+        QCOMPARE(path->text(), bin);
+        QVERIFY(g_messages.empty());
+    }
+
+    void refusedFilesKeepThePreviousLoad() {
+        Rig rig(std::nullopt);
+        rig.Start();
+        TestDlg& dlg = *rig.dialog;
+        dlg.chosenFile = HexFile(QStringLiteral("good.hex"));
+        dlg.OnOpenFile();
+        QLineEdit* path = rig.Find<QLineEdit>(1007);
+        QCOMPARE(path->text(), dlg.chosenFile);
+
+        // Unsupported type, opened and dropped.
+        const QString text = WriteFile(folder_.filePath(QStringLiteral("notes.txt")), "hello");
+        dlg.chosenFile = text;
+        dlg.OnOpenFile();
+        Drop(&dlg, {QUrl::fromLocalFile(text)});
+        // Without an extension the Open dialog's reading finds no type either.
+        dlg.chosenFile = WriteFile(folder_.filePath(QStringLiteral("hex")), SampleHexText(0x08000000, 16));
+        dlg.OnOpenFile();
+        const QString unsupported = QString::fromUtf8(kMsgUnsupportedType);
+        QCOMPARE(Texts(), (QStringList{unsupported, unsupported, unsupported}));
+        for (const SystemMessage& m : g_messages) QCOMPARE(m.icon, QMessageBox::Critical);
+        QCOMPARE(path->text(), folder_.filePath(QStringLiteral("good.hex")));
+
+        // A broken HEX file.
+        g_messages.clear();
+        dlg.chosenFile = WriteFile(folder_.filePath(QStringLiteral("broken.hex")), ":10000000\n");
+        dlg.OnOpenFile();
+        QCOMPARE(Texts(), QStringList{QString::fromUtf8(kMsgLoadFailed)});
+        QCOMPARE(path->text(), folder_.filePath(QStringLiteral("good.hex")));
+        QVERIFY(rig.Find<QPushButton>(4)->isEnabled());
+        // Cancelling the Open dialog does nothing.
+        dlg.chosenFile.clear();
+        dlg.OnOpenFile();
+        QCOMPARE(g_messages.size(), std::size_t{1});
+    }
+
+    void remoteFileRoundTrip() {
+        Rig rig;
+        rig.Start();
+        TestDlg& dlg = *rig.dialog;
+        dlg.chosenFile = HexFile(QStringLiteral("remote-src.hex"), 512);
+        dlg.OnOpenFile();
+        // Code 0 makes nothing.
+        dlg.remoteCodeAnswer = 0;
+        dlg.OnMakeRemoteFile();
+        rig.Settle();
+        QVERIFY(g_messages.empty());
+        QCOMPARE(dlg.remoteCode(), 0u);
+
+        dlg.remoteCodeAnswer = dlg.connectionCode();
+        QTest::mouseClick(rig.Find<QPushButton>(6), Qt::LeftButton);
+        rig.Settle();
+        QCOMPARE(dlg.remoteCode(), dlg.connectionCode());
+        QCOMPARE(g_messages.size(), std::size_t{1});
+        const QString done = g_messages.back().text;
+        const QString prefix = QStringLiteral("远程文件生成成功 ");
+        QVERIFY2(done.startsWith(prefix), qPrintable(done));
+        const QString generated = done.mid(prefix.size());
+        QVERIFY(QFile::exists(generated));
+        QVERIFY(generated.endsWith(QStringLiteral("remote-src.qvz")));
+        QCOMPARE(rig.JobValue(QStringLiteral("名称")), QStringLiteral("remote-src.qvz"));
+
+        // A fresh window loads it: Program, but not button 6.
+        const QString copy = folder_.filePath(QStringLiteral("job.qvz"));
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(generated, copy));
+        QFile::remove(generated);
+        rig.dialog.reset();
+        g_messages.clear();
+        rig.Start();
+        rig.dialog->chosenFile = copy;
+        rig.dialog->OnOpenFile();
+        QVERIFY(g_messages.empty());
+        QVERIFY(rig.Find<QPushButton>(4)->isEnabled());
+        QVERIFY(!rig.Find<QPushButton>(6)->isEnabled());
+        QTest::mouseClick(rig.Find<QPushButton>(4), Qt::LeftButton);
+        rig.Settle();
+        QCOMPARE(Texts(), QStringList{QString::fromUtf8(kUploadDoneText.data(), kUploadDoneText.size())});
+        QCOMPARE(rig.JobValue(QStringLiteral("名称")), QStringLiteral("job.qvz"));
+        QCOMPARE(rig.JobValue(QStringLiteral("长度")), QStringLiteral("512"));
+    }
+
+    void closingWhileAnUploadHangs() {
+        Rig rig;
+        // The 40th image block (after header and name) never gets its answer.
+        rig.programmer->AddFault(Fault{Command::WriteStorage, FaultKind::Hang, 42});
+        rig.Start();
+        TestDlg& dlg = *rig.dialog;
+        LinkTimeouts timeouts;
+        timeouts.answerMs = 600;
+        dlg.Link().SetTimeouts(timeouts);
+        dlg.chosenFile = HexFile(QStringLiteral("hang.hex"), 64 * 1024);
+        dlg.OnOpenFile();
+        dlg.OnProgram();
+        QTRY_VERIFY(rig.Find<QProgressBar>(1008)->value() >= 32 * 38);
+
+        // While the worker holds the image, a load is refused with a notice.
+        const QString other = HexFile(QStringLiteral("other.hex"));
+        Drop(&dlg, {QUrl::fromLocalFile(other)});
+        QCOMPARE(g_messages.size(), std::size_t{1});
+        QCOMPARE(g_messages.back().icon, QMessageBox::Warning);
+        QCOMPARE(rig.Find<QLineEdit>(1007)->text(), folder_.filePath(QStringLiteral("hang.hex")));
+        QCOMPARE(dlg.workspace().fileName, std::string("hang.hex"));
+
+        g_messages.clear();
+        QElapsedTimer clock;
+        clock.start();
+        dlg.close();
+        const qint64 closing = clock.elapsed();
+        QVERIFY(!dlg.isVisible());
+        QVERIFY2(closing < 3000, qPrintable(QString::number(closing)));
+        QVERIFY(!dlg.WorkersRunning());
+        QTest::qWait(50);
+        QVERIFY2(g_messages.empty(), qPrintable(Texts().join('|')));
+        QCOMPARE(rig.backend.OpenHandles(SimulatorConfig{}.path), 0);
+    }
+
+    void closingWhileAnUploadRuns() {
+        Rig rig;
+        rig.Start();
+        TestDlg& dlg = *rig.dialog;
+        dlg.chosenFile = HexFile(QStringLiteral("busy.hex"), 512 * 1024);
+        dlg.OnOpenFile();
+        dlg.OnProgram();
+        QTRY_VERIFY(rig.Find<QProgressBar>(1008)->value() > 0);
+        QElapsedTimer clock;
+        clock.start();
+        dlg.close();
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!dlg.WorkersRunning());
+        QTest::qWait(50);
+        QVERIFY2(g_messages.empty(), qPrintable(Texts().join('|')));
+        // Destroying the closed window is quiet too.
+        rig.dialog.reset();
+        QVERIFY(g_messages.empty());
+    }
+};
+
+QTEST_MAIN(MainDialogTest)
+#include "MainDialog_test.moc"
