@@ -1,0 +1,19 @@
+#include "cli/CliCommand.h"
+
+std::unique_ptr<CliCommand> MakeInspectCommand();
+std::unique_ptr<CliCommand> MakeListCommand();
+std::unique_ptr<CliCommand> MakeInfoCommand();
+std::unique_ptr<CliCommand> MakeProgramCommand();
+std::unique_ptr<CliCommand> MakeMakeRemoteCommand();
+std::unique_ptr<CliCommand> MakeUpdateFirmwareCommand();
+
+std::vector<std::unique_ptr<CliCommand>> MakeCommands() {
+    std::vector<std::unique_ptr<CliCommand>> commands;
+    commands.push_back(MakeInspectCommand());
+    commands.push_back(MakeListCommand());
+    commands.push_back(MakeInfoCommand());
+    commands.push_back(MakeProgramCommand());
+    commands.push_back(MakeMakeRemoteCommand());
+    commands.push_back(MakeUpdateFirmwareCommand());
+    return commands;
+}

@@ -1,0 +1,53 @@
+#pragma once
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "job/JobDescription.h"
+#include "link/WorkerOutcome.h"
+#include "link/WorkerPort.h"
+
+// Where a command's results go: lines on standard output, or one JSON object that is
+// printed when the command ends. Explanations of the tool itself go to standard error
+// (or into the object's "notes").
+class ConsoleOutput {
+public:
+    ConsoleOutput(bool json, std::FILE* out = stdout, std::FILE* err = stderr);
+
+    bool json() const { return json_; }
+
+    // A result value: "key<TAB>text" on standard output, or the field `key` = value.
+    void Field(std::string_view key, const nlohmann::json& value, std::string_view text);
+    // A result value whose text form is a line of its own ("Version:10.02").
+    void LineField(std::string_view key, const nlohmann::json& value, std::string_view line);
+    // A result value of JSON only (the text form shows it otherwise, or not at all).
+    void JsonField(std::string_view key, const nlohmann::json& value);
+    // A line of text output only (JSON carries the same facts as fields).
+    void Line(std::string_view text);
+
+    // One of the system's own texts, as a worker or a refusal shows it.
+    void Message(MessageIcon icon, std::string_view text);
+    // The tool's own explanation (what to do next, why something was not done).
+    void Note(std::string_view text);
+    // A job description: "label<TAB>value" rows, or the array "job".
+    void Description(const JobDescription& rows);
+    // How a worker ended: kind, code, message and detail.
+    void Outcome(const WorkerOutcome& outcome);
+
+    // Ends the command: prints the JSON object (with the exit code) in JSON mode.
+    void Finish(int exitCode);
+
+    std::FILE* err() const { return err_; }
+
+private:
+    bool json_;
+    std::FILE* out_;
+    std::FILE* err_;
+    nlohmann::json doc_ = nlohmann::json::object();
+    bool finished_ = false;
+};
+
+// The job description as JSON: [{"label":..., "value":...}, ...].
+nlohmann::json DescriptionJson(const JobDescription& rows);

@@ -1,0 +1,62 @@
+#include "cli/DeviceSession.h"
+
+#include "cli/ExitCodes.h"
+#include "link/IdentifyProgrammer.h"
+
+namespace {
+
+// The programmer is there, but this user may not open it: say how to grant access.
+std::string AccessRemedy() {
+#ifdef _WIN32
+    return "Close other programs that use the programmer and try again.";
+#else
+    return "Install the udev rule that gives users access to the programmer:\n"
+           "  sudo cp packaging/60-marrowdyne.rules /etc/udev/rules.d/ && "
+           "sudo udevadm control --reload && sudo udevadm trigger\n"
+           "then unplug the programmer and plug it in again.";
+#endif
+}
+
+}  // namespace
+
+DeviceSession::DeviceSession(Environment& environment, ConsolePort& port)
+    : port_(port), link_(environment.Backend()) {
+    environment.ConfigureLink(link_);
+    FindResult found;
+    if (!link_.Open(&found)) {
+        if (!found.refusedPath.empty()) {
+            throw CliFailure(ExitCode::NotAccessible,
+                             "The programmer at " + found.refusedPath +
+                                 " cannot be opened: " + found.refusedReason,
+                             AccessRemedy());
+        }
+        const std::string& only = environment.options().device;
+        throw CliFailure(ExitCode::NoProgrammer,
+                         only.empty() ? "No programmer found (USB HID 0484:1001)."
+                                      : "No programmer found at " + only + ".",
+                         "Connect the programmer, or see 'marrowdyne-cli list'.");
+    }
+    port_.AttachLink(&link_);
+}
+
+DeviceSession::~DeviceSession() {
+    port_.AttachLink(nullptr);
+    link_.Close();
+}
+
+void DeviceSession::Identify() {
+    const WorkerOutcome outcome = IdentifyProgrammer(port_);
+    ThrowIfFailed(port_.Output(), outcome);
+}
+
+std::optional<int> DeviceSession::FixedSeries() const {
+    const std::optional<SeriesListState>& list = port_.SeriesList();
+    if (!list || list->enabled) return std::nullopt;
+    return list->selectedIndex;
+}
+
+void ThrowIfFailed(ConsoleOutput& output, const WorkerOutcome& outcome) {
+    output.Outcome(outcome);
+    if (outcome.ok()) return;
+    throw CliFailure(ExitCodeOf(outcome.kind), outcome.message, {}, true);
+}

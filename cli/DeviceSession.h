@@ -1,0 +1,34 @@
+#pragma once
+#include <optional>
+
+#include "cli/ConsolePort.h"
+#include "cli/Environment.h"
+#include "link/ProgrammerLink.h"
+
+// One opened programmer for the length of a command; the destructor gives it back.
+class DeviceSession {
+public:
+    // Searches and opens the programmer. Throws CliFailure: no programmer, or one that
+    // is present but cannot be opened (with the path, the reason and the remedy).
+    DeviceSession(Environment& environment, ConsolePort& port);
+    ~DeviceSession();
+    DeviceSession(const DeviceSession&) = delete;
+    DeviceSession& operator=(const DeviceSession&) = delete;
+
+    ProgrammerLink& Link() { return link_; }
+
+    // Identifies the programmer as every connection does: version words, the stored
+    // job, the series it serves. Throws CliFailure after the worker's message.
+    void Identify();
+
+    // The series the identification fixed (a programmer of the older kind serves one
+    // series only); nullopt when the user may choose.
+    std::optional<int> FixedSeries() const;
+
+private:
+    ConsolePort& port_;
+    ProgrammerLink link_;
+};
+
+// Throws the worker's failure as the exit code of its kind; the message has been shown.
+void ThrowIfFailed(ConsoleOutput& output, const WorkerOutcome& outcome);

@@ -1,0 +1,148 @@
+#include "cli/Environment.h"
+
+#include <optional>
+
+#include "cli/Arguments.h"
+#include "cli/DeviceFilter.h"
+#include "cli/ExitCodes.h"
+#include "cli/PlatformBackend.h"
+#include "link/SimulatedProgrammer.h"
+
+void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
+    app.add_option("--device", options.device,
+                   "Use only the programmer at this HID interface path (see 'list')")
+        ->type_name("PATH");
+    CLI::Option* simulate = app.add_flag(
+        "--simulate", options.simulate,
+        "Use an embedded simulated programmer (version 1002, firmware 0210) instead of hardware");
+    app.add_option("--sim-version", options.simVersion,
+                   "Version word of the simulated programmer, hexadecimal (below 1000: older kind)")
+        ->type_name("HEX")
+        ->needs(simulate);
+    app.add_option("--sim-firmware-version", options.simFirmwareVersion,
+                   "Firmware word of the simulated programmer, hexadecimal")
+        ->type_name("HEX")
+        ->needs(simulate);
+    app.add_option("--sim-state", options.simState,
+                   "Keep the simulated programmer's memory in FILE between runs")
+        ->type_name("FILE")
+        ->needs(simulate);
+    app.add_option("--sim-fault", options.simFaults,
+                   "Inject a fault: COMMAND:KIND[@N], KIND one of status, write, read, crc, "
+                   "hang, unplug; N counts that command from 1 (repeatable)")
+        ->type_name("FAULT")
+        ->needs(simulate);
+    // For tests of a programmer that never answers: without it a hang takes seconds.
+    app.add_option("--sim-timeout-ms", options.simTimeoutMs)
+        ->needs(simulate)
+        ->check(CLI::Range(1, 600000))
+        ->group("");
+    // For tests of a programmer that is present but may not be opened.
+    app.add_option("--sim-deny-open", options.simDenyOpen)->needs(simulate)->group("");
+    app.add_option("--trace", options.trace,
+                   "Write every report written ('> ') and read ('< ') to FILE, one line each")
+        ->type_name("FILE");
+    app.add_flag("--json", options.json, "Print one JSON object on standard output");
+}
+
+Environment::Environment(const GlobalOptions& options)
+    : options_(options), output_(options.json) {}
+
+Environment::~Environment() {
+    if (trace_ != nullptr) std::fclose(trace_);
+}
+
+namespace {
+
+std::uint32_t SimulatorWord(const std::string& text, std::uint32_t fallback, const char* option) {
+    if (text.empty()) return fallback;
+    const std::optional<std::uint32_t> value = ParseHexDigits(text);
+    if (!value) {
+        throw CliFailure(ExitCode::Usage, std::string(option) +
+                                              " takes 1 to 8 hexadecimal digits, got '" + text + "'");
+    }
+    return *value;
+}
+
+}  // namespace
+
+HidBackend& Environment::Backend() {
+    if (filter_) return *filter_;
+    if (simulated_) return *simulated_;
+    if (platform_) return *platform_;
+
+    HidBackend* backend = nullptr;
+    if (options_.simulate) {
+        SimulatorConfig config;
+        config.programmerVersion =
+            SimulatorWord(options_.simVersion, config.programmerVersion, "--sim-version");
+        config.firmwareVersion = SimulatorWord(options_.simFirmwareVersion, config.firmwareVersion,
+                                               "--sim-firmware-version");
+        std::vector<Fault> faults;
+        for (const std::string& text : options_.simFaults) {
+            std::string error;
+            std::optional<Fault> fault = ParseFault(text, error);
+            if (!fault) throw CliFailure(ExitCode::Usage, "--sim-fault " + text + ": " + error);
+            faults.push_back(*fault);
+        }
+        simulated_ = std::make_unique<SimulatedBackend>();
+        programmer_ = &simulated_->AddProgrammer(config);
+        if (!options_.simDenyOpen.empty()) {
+            simulated_->DenyOpen(programmer_->config().path, options_.simDenyOpen);
+        }
+        if (!options_.simState.empty()) {
+            std::string error;
+            if (!programmer_->LoadState(options_.simState, error)) {
+                throw CliFailure(ExitCode::Usage, "--sim-state " + options_.simState + ": " + error);
+            }
+        }
+        for (const Fault& fault : faults) programmer_->AddFault(fault);
+        backend = simulated_.get();
+    } else {
+        platform_ = MakePlatformBackend();
+        backend = platform_.get();
+    }
+    if (!options_.device.empty()) {
+        filter_ = OnlyDevicePath(*backend, options_.device);
+        backend = filter_.get();
+    }
+    return *backend;
+}
+
+void Environment::ConfigureLink(ProgrammerLink& link) {
+    if (options_.simTimeoutMs > 0) {
+        link.SetTimeouts(LinkTimeouts{options_.simTimeoutMs, options_.simTimeoutMs});
+    }
+    if (!options_.trace.empty()) {
+        if (trace_ == nullptr) {
+            trace_ = std::fopen(options_.trace.c_str(), "w");
+            if (trace_ == nullptr) {
+                throw CliFailure(ExitCode::Usage, "--trace " + options_.trace + ": cannot be created");
+            }
+        }
+        link.SetTrace([this](char direction, const std::uint8_t* bytes, std::size_t size) {
+            WriteTrace(direction, bytes, size);
+        });
+    }
+}
+
+void Environment::WriteTrace(char direction, const std::uint8_t* bytes, std::size_t size) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string line;
+    line.reserve(2 + size * 3);
+    line += direction;
+    for (std::size_t i = 0; i < size; ++i) {
+        line += ' ';
+        line += kDigits[bytes[i] >> 4];
+        line += kDigits[bytes[i] & 0x0F];
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), trace_);
+    // A hang or a crash is when the trace matters most: never leave it in a buffer.
+    std::fflush(trace_);
+}
+
+bool Environment::SaveSimulatorState(std::string& error) {
+    if (programmer_ == nullptr || options_.simState.empty()) return true;
+    return programmer_->SaveState(options_.simState, error);
+}

@@ -1,0 +1,50 @@
+#include "cli/ExitCodes.h"
+
+ExitCode ExitCodeOf(OutcomeKind kind) {
+    switch (kind) {
+        case OutcomeKind::Success: return ExitCode::Success;
+        case OutcomeKind::WriteFailed:
+        case OutcomeKind::ReadFailed: return ExitCode::LinkFailed;
+        case OutcomeKind::Refused: return ExitCode::CommandRefused;
+        case OutcomeKind::VerifyMismatch: return ExitCode::VerifyMismatch;
+        case OutcomeKind::ReadBackFailed: return ExitCode::ReadBackFailed;
+        case OutcomeKind::InputRefused: return ExitCode::FileRefused;
+        case OutcomeKind::FileFailed: return ExitCode::RemoteFileFailed;
+        case OutcomeKind::Declined: return ExitCode::Declined;
+    }
+    return ExitCode::Internal;
+}
+
+const char* OutcomeKindName(OutcomeKind kind) {
+    switch (kind) {
+        case OutcomeKind::Success: return "Success";
+        case OutcomeKind::WriteFailed: return "WriteFailed";
+        case OutcomeKind::ReadFailed: return "ReadFailed";
+        case OutcomeKind::Refused: return "Refused";
+        case OutcomeKind::VerifyMismatch: return "VerifyMismatch";
+        case OutcomeKind::ReadBackFailed: return "ReadBackFailed";
+        case OutcomeKind::InputRefused: return "InputRefused";
+        case OutcomeKind::FileFailed: return "FileFailed";
+        case OutcomeKind::Declined: return "Declined";
+    }
+    return "Unknown";
+}
+
+std::string ExitCodeHelp() {
+    return "Exit codes:\n"
+           "   0  success\n"
+           "   1  internal error\n"
+           "   2  bad usage (options, arguments, addresses, device ID)\n"
+           "   3  firmware file refused (cannot be loaded, damaged, does not fit)\n"
+           "   4  no programmer found\n"
+           "   5  programmer present but not accessible (permissions)\n"
+           "   6  link failure (a report write or read failed or timed out)\n"
+           "   7  the programmer refused a command (non-zero status)\n"
+           "   8  verification mismatch (stored image or firmware checksum differs)\n"
+           "   9  read-back of the stored job failed\n"
+           "  10  remote job file generation failed\n"
+           "  11  firmware update declined or not confirmed\n"
+           "  12  nothing made: remote code 00000000\n"
+           "  13  the programmer serves another series than --series\n"
+           "  14  the programmer's kind does not offer this (firmware update of an older one)\n";
+}

@@ -1,0 +1,53 @@
+#pragma once
+#include <stdexcept>
+#include <string>
+
+#include "link/WorkerOutcome.h"
+
+// The exit codes of marrowdyne-cli. Scripts rely on them: never renumber.
+enum class ExitCode : int {
+    Success = 0,
+    Internal = 1,          // an unexpected failure inside the tool
+    Usage = 2,             // bad options or arguments
+    FileRefused = 3,       // the firmware file cannot be loaded or does not fit
+    NoProgrammer = 4,      // no programmer attached
+    NotAccessible = 5,     // a programmer is attached but cannot be opened
+    LinkFailed = 6,        // a report could not be written or read, or timed out
+    CommandRefused = 7,    // the programmer answered a non-zero status
+    VerifyMismatch = 8,    // the programmer's checksum differs from the image's
+    ReadBackFailed = 9,    // the verified job could not be read back
+    RemoteFileFailed = 10, // the remote job file could not be written or checked
+    Declined = 11,         // the firmware update was declined or not confirmed
+    NothingMade = 12,      // remote code 00000000: no file is made
+    SeriesMismatch = 13,   // the programmer serves another series than the one asked for
+    NotSupported = 14,     // the programmer's kind does not offer this (firmware update)
+};
+
+inline int ToInt(ExitCode code) { return static_cast<int>(code); }
+
+// The one place where a worker's end becomes an exit code.
+ExitCode ExitCodeOf(OutcomeKind kind);
+
+// "Success", "WriteFailed", ... as the JSON output names the kinds.
+const char* OutcomeKindName(OutcomeKind kind);
+
+// The table printed under --help.
+std::string ExitCodeHelp();
+
+// A failure of a command that the top level turns into its exit code. The message has
+// been shown already when `shown` is set (a worker's message); otherwise the top level
+// prints it.
+class CliFailure : public std::runtime_error {
+public:
+    CliFailure(ExitCode code, std::string message, std::string detail = {}, bool shown = false)
+        : std::runtime_error(message), code_(code), detail_(std::move(detail)), shown_(shown) {}
+
+    ExitCode code() const { return code_; }
+    const std::string& detail() const { return detail_; }
+    bool shown() const { return shown_; }
+
+private:
+    ExitCode code_;
+    std::string detail_;
+    bool shown_;
+};

@@ -1,0 +1,58 @@
+#include "cli/FileArgument.h"
+
+#include "cli/ExitCodes.h"
+
+namespace {
+
+const char* StatusName(LoadStatus status) {
+    switch (status) {
+        case LoadStatus::Loaded: return "Ok";
+        case LoadStatus::Cancelled: return "Cancelled";
+        case LoadStatus::HexFailed: return "Failed";
+        case LoadStatus::OpenFailed: return "OpenFailed";
+        case LoadStatus::ReadFailed: return "ReadFailed";
+        case LoadStatus::TooLarge: return "TooLarge";
+        case LoadStatus::Damaged: return "Damaged";
+        case LoadStatus::BadRecord: return "BadRecord";
+        case LoadStatus::Unsupported: return "UnsupportedType";
+        case LoadStatus::Busy: return "Busy";
+    }
+    return "Failed";
+}
+
+}  // namespace
+
+std::string LoadResultName(const LoadOutcome& outcome) {
+    switch (outcome.kind) {
+        case FileKind::Hex:
+            if (outcome.status == LoadStatus::Loaded || outcome.status == LoadStatus::HexFailed) {
+                return HexResultName(outcome.hexResult);
+            }
+            return std::string("Hex") + StatusName(outcome.status);
+        case FileKind::RawBinary: return std::string("Bin") + StatusName(outcome.status);
+        case FileKind::RemoteJob: return std::string("Qvz") + StatusName(outcome.status);
+        case FileKind::Unsupported: break;
+    }
+    return "UnsupportedType";
+}
+
+FileKind LoadFileArgument(ConsoleOutput& output, ImageWorkspace& workspace, const std::string& file,
+                          std::uint32_t startAddress) {
+    LoadRequest request;
+    request.path = file;
+    request.fileName = FileNameOfPath(file);
+    // As the Open dialog decides: a file named just "bin" has no extension.
+    request.extension = ExtensionOfChosenFile(request.fileName);
+    request.askStartAddress = [startAddress]() -> std::optional<std::uint32_t> {
+        return startAddress;
+    };
+    const LoadOutcome outcome = LoadFirmwareFile(workspace, request);
+    const std::string result = LoadResultName(outcome);
+    output.JsonField("result", result);
+    if (outcome.status == LoadStatus::Loaded) return outcome.kind;
+
+    output.Message(MessageIcon::Error, outcome.message.empty() ? kMsgLoadFailed : outcome.message);
+    output.JsonField("detail", outcome.detail);
+    const std::string detail = outcome.detail.empty() ? result : result + ": " + outcome.detail;
+    throw CliFailure(ExitCode::FileRefused, outcome.message, detail, true);
+}

@@ -1,0 +1,20 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "cli/ConsoleOutput.h"
+#include "image/FileLoading.h"
+
+// The name of a load's result for scripts: the HEX reader's result names for ".hex"
+// ("HexOk", "HexBadChecksum", ...), and the same scheme for the other kinds ("BinOk",
+// "BinOpenFailed", "QvzDamaged", ..., "UnsupportedType").
+std::string LoadResultName(const LoadOutcome& outcome);
+
+// Loads a firmware file as the Open command does (the type from the extension, a raw
+// binary file at `startAddress`). A refusal shows the system's message with the
+// result name and detail, and throws CliFailure (file refused).
+FileKind LoadFileArgument(ConsoleOutput& output, ImageWorkspace& workspace, const std::string& file,
+                          std::uint32_t startAddress);
+
+inline constexpr std::uint32_t kDefaultRawStartAddress = 0x08000000;

@@ -1,0 +1,99 @@
+#include <array>
+#include <fstream>
+#include <optional>
+
+#include "cli/Arguments.h"
+#include "cli/CliCommand.h"
+#include "cli/ExitCodes.h"
+#include "cli/FileArgument.h"
+#include "common/LittleEndian.h"
+#include "common/TextFormat.h"
+#include "common/WordCrc32.h"
+#include "job/JobDescription.h"
+#include "remote/RemoteJobFile.h"
+
+namespace {
+
+// WordCrc32 of the bytes padded with 0xFF to whole words, as the upload sends them;
+// the loaded image itself is left as it is.
+std::uint32_t PaddedImageCrc(const std::uint8_t* bytes, std::uint32_t length) {
+    const std::uint32_t whole = length / 4;
+    std::uint32_t crc = WordCrc32Update(0xFFFFFFFFu, bytes, whole);
+    const std::uint32_t rest = length % 4;
+    if (rest != 0) {
+        std::array<std::uint8_t, 4> tail{0xFF, 0xFF, 0xFF, 0xFF};
+        std::copy(bytes + whole * 4, bytes + length, tail.begin());
+        crc = WordCrc32Update(crc, tail.data(), 1);
+    }
+    return crc;
+}
+
+class InspectCommand final : public CliCommand {
+public:
+    CLI::App* Register(CLI::App& app) override {
+        CLI::App* command = app.add_subcommand(
+            "inspect", "Load a firmware file (.hex, .bin, .qvz) as Program would, and show the "
+                       "image: start address, length and checksum");
+        command->add_option("FILE", file_, "The firmware file")->required();
+        command->add_option("--address", address_,
+                            "Start address of a raw .bin file, hexadecimal (default 08000000)")
+            ->type_name("HEX");
+        command->add_option("--dump", dump_, "Write the image bytes to OUT")->type_name("OUT");
+        return command;
+    }
+
+    void Execute(Environment& environment) override {
+        ConsoleOutput& output = environment.Output();
+        const std::uint32_t start =
+            address_ ? ParseStartAddress(*address_) : kDefaultRawStartAddress;
+        ImageWorkspace workspace;
+        const FileKind kind = LoadFileArgument(output, workspace, file_, start);
+        const FirmwareImage& image = workspace.image;
+
+        const std::uint8_t* bytes = image.imageBuffer;
+        std::uint32_t length = image.imageLength;
+        std::uint32_t imageStart = image.imageStart;
+        if (kind == FileKind::RemoteJob) {
+            // A remote job file holds a record: the job's start and length are its own,
+            // and the image follows the 64-byte prefix (the loader checked the length).
+            imageStart = ReadLe32(bytes + kRemoteJobStartOffset);
+            length = ReadLe32(bytes + kRemoteLengthOffset);
+            bytes += kRemotePrefixSize;
+        }
+        const std::uint32_t crc = PaddedImageCrc(bytes, length);
+        output.Field("start", imageStart, Format("0x%08x", imageStart));
+        output.Field("length", length, Format("%u", length));
+        output.Field("crc", crc, Format("0x%08x", crc));
+
+        if (kind == FileKind::RemoteJob) {
+            std::array<std::uint8_t, kJobHeaderSize> header{};
+            header[0] = kJobMarker;
+            header[1] = MakeJobName(workspace.fileName).nameSize;
+            std::copy(image.imageBuffer + kRemoteHeaderOffset,
+                      image.imageBuffer + kRemoteHeaderOffset + kRemoteHeaderBytes,
+                      header.begin() + kRemoteHeaderFirstByte);
+            output.JsonField("targetCode", ReadLe32(image.imageBuffer + kRemoteTargetCodeOffset));
+            // No programmer is known here, so no code-shift row.
+            output.Description(DescribeJob(workspace.fileName, header.data(), 0));
+        }
+
+        if (!dump_.empty()) {
+            std::ofstream out(dump_, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(length));
+            out.close();
+            if (!out) {
+                throw CliFailure(ExitCode::FileRefused, "Cannot write the image to " + dump_);
+            }
+            output.JsonField("dump", dump_);
+        }
+    }
+
+private:
+    std::string file_;
+    std::optional<std::string> address_;
+    std::string dump_;
+};
+
+}  // namespace
+
+std::unique_ptr<CliCommand> MakeInspectCommand() { return std::make_unique<InspectCommand>(); }

@@ -1,0 +1,44 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "job/JobHeader.h"
+
+// The job settings of the main dialog as options, with the dialog's defaults: the
+// series, the five option boxes, the run limit and the code shift.
+class JobOptions {
+public:
+    void Register(CLI::App& command);
+
+    // The settings as the dialog would hold them. Throws CliFailure (usage) with the
+    // options dialog's message for a bad code-shift address.
+    JobSettings Build() const;
+
+    // The series given with --series, when given.
+    std::optional<int> ExplicitSeries() const;
+    // Whether any setting was given (a remote job file brings its own).
+    bool AnyGiven() const;
+
+private:
+    std::string series_;
+    bool readProtect_ = false;
+    bool noVerify_ = false;
+    bool runAfter_ = false;
+    bool fullErase_ = false;
+    std::optional<std::int32_t> countLimit_;
+    bool lockChip_ = false;
+    bool shift_ = false;
+    std::optional<std::string> shiftAddress_;
+    std::int32_t shiftStart_ = 0;
+    std::int32_t shiftStep_ = 1;
+    int shiftWidth_ = 4;
+    std::string shiftOrder_ = "low";
+    std::vector<CLI::Option*> options_;
+    CLI::Option* seriesOption_ = nullptr;
+};
+
+// The series index of a name of the series list (any letter case); -1 when unknown.
+int SeriesIndexOf(std::string_view name);

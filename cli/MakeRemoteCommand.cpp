@@ -1,0 +1,100 @@
+#include <filesystem>
+#include <optional>
+
+#include "cli/Arguments.h"
+#include "cli/CliCommand.h"
+#include "cli/ConsolePort.h"
+#include "cli/DialogTexts.h"
+#include "cli/DeviceSession.h"
+#include "cli/ExitCodes.h"
+#include "cli/FileArgument.h"
+#include "cli/JobOptions.h"
+#include "common/ProgramLocation.h"
+#include "remote/GenerateRemoteJobFile.h"
+
+namespace {
+
+class MakeRemoteCommand final : public CliCommand {
+public:
+    CLI::App* Register(CLI::App& app) override {
+        CLI::App* command = app.add_subcommand(
+            "make-remote", "Pack the image of FILE (.hex or .bin) and the job settings into a "
+                           "remote job file (.qvz) for the programmer with device ID --code");
+        command->add_option("FILE", file_, "The firmware file (.hex or .bin)")->required();
+        command->add_option("--code", code_,
+                            "Device ID of the target programmer: eight hexadecimal digits, as "
+                            "'info' shows it")
+            ->required()
+            ->type_name("XXXXXXXX");
+        command->add_option("--output-dir", outputDir_,
+                            "Write the file here (default: the program's directory, else the "
+                            "firmware file's directory)")
+            ->type_name("DIR");
+        command->add_option("--address", address_,
+                            "Start address of a raw .bin file, hexadecimal (default 08000000)")
+            ->type_name("HEX");
+        job_.Register(*command);
+        return command;
+    }
+
+    void Execute(Environment& environment) override {
+        ConsoleOutput& output = environment.Output();
+        // The device-ID dialog takes exactly eight characters.
+        const std::optional<std::uint32_t> code =
+            code_.size() == 8 ? ParseHexDigits(code_) : std::nullopt;
+        if (!code) {
+            throw CliFailure(ExitCode::Usage, kMsgBadDeviceId,
+                             "--code takes exactly 8 hexadecimal digits, got '" + code_ + "'");
+        }
+        const JobSettings settings = job_.Build();
+        const std::uint32_t start =
+            address_ ? ParseStartAddress(*address_) : kDefaultRawStartAddress;
+        if (*code == 0) {
+            // As the device-ID dialog closing with 00000000: nothing is generated.
+            throw CliFailure(ExitCode::NothingMade,
+                             "Device ID 00000000 addresses no programmer: no remote job file is made.");
+        }
+        if (FileKindOf(ExtensionOfChosenFile(FileNameOfPath(file_))) == FileKind::RemoteJob) {
+            throw CliFailure(ExitCode::FileRefused,
+                             "A remote job file cannot be made from a remote job file: give the "
+                             ".hex or .bin file it came from.");
+        }
+
+        ImageWorkspace workspace;
+        LoadFileArgument(output, workspace, file_, start);
+
+        ConsolePort port(output, workspace);
+        port.SetRemoteCode(*code);
+        // Generation needs no programmer; none is known, so no code-shift row.
+        port.SetProgrammerVersion(0);
+        port.SetJobSettings(settings);
+        port.SetOutputDirectories(OutputDirectories(workspace.filePath));
+        ThrowIfFailed(output, GenerateRemoteJobFile(port));
+    }
+
+private:
+    std::vector<std::filesystem::path> OutputDirectories(const std::filesystem::path& loaded) const {
+        std::error_code error;
+        // The success message names the full path of the file, as the window's does.
+        if (!outputDir_.empty()) {
+            const std::filesystem::path absolute = std::filesystem::absolute(outputDir_, error);
+            return {error ? std::filesystem::path(outputDir_) : absolute};
+        }
+        std::vector<std::filesystem::path> directories;
+        const std::filesystem::path own = ProgramDirectory();
+        if (!own.empty()) directories.push_back(own);
+        const std::filesystem::path absolute = std::filesystem::absolute(loaded, error);
+        directories.push_back(error ? loaded.parent_path() : absolute.parent_path());
+        return directories;
+    }
+
+    std::string file_;
+    std::string code_;
+    std::string outputDir_;
+    std::optional<std::string> address_;
+    JobOptions job_;
+};
+
+}  // namespace
+
+std::unique_ptr<CliCommand> MakeMakeRemoteCommand() { return std::make_unique<MakeRemoteCommand>(); }

@@ -1,0 +1,489 @@
+// marrowdyne-cli as a user runs it: the built program against its simulated programmer,
+// with its output, its files and its exit codes.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "cli/DialogTexts.h"
+#include "cli/ExitCodes.h"
+#include "common/LittleEndian.h"
+#include "common/TextFormat.h"
+#include "common/WordCrc32.h"
+#include "image/FileLoading.h"
+#include "job/UploadJob.h"
+#include "remote/GenerateRemoteJobFile.h"
+#include "update/UpdateProgrammerFirmware.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+const std::string kSample = std::string(MARRO_SOURCE_DIR) + "/samples/blink-f103.hex";
+
+struct Ran {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
+    const std::string text = ReadText(path);
+    return {text.begin(), text.end()};
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// One Intel HEX record with its checksum.
+std::string Record(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> body = {static_cast<std::uint8_t>(data.size()),
+                                      static_cast<std::uint8_t>(address >> 8),
+                                      static_cast<std::uint8_t>(address), type};
+    body.insert(body.end(), data.begin(), data.end());
+    std::uint8_t sum = 0;
+    for (std::uint8_t b : body) sum = static_cast<std::uint8_t>(sum + b);
+    body.push_back(static_cast<std::uint8_t>(0x100 - sum));
+    std::string line = ":";
+    for (std::uint8_t b : body) line += Format("%02X", b);
+    return line + "\r\n";
+}
+
+// 19 bytes at 0x08000000: not a whole number of words, so the checksum needs padding.
+const std::vector<std::uint8_t> kImage = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
+                                          0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D,
+                                          0x0E, 0x0F, 0xAA, 0xBB, 0xCC};
+
+std::string ImageHex() {
+    return Record(4, 0, {0x08, 0x00}) +
+           Record(0, 0x0000, std::vector<std::uint8_t>(kImage.begin(), kImage.begin() + 16)) +
+           Record(0, 0x0010, std::vector<std::uint8_t>(kImage.begin() + 16, kImage.end())) +
+           Record(1, 0, {});
+}
+
+std::uint32_t PaddedCrc(std::vector<std::uint8_t> bytes) {
+    while (bytes.size() % 4 != 0) bytes.push_back(0xFF);
+    return WordCrc32(bytes.data(), bytes.size() / 4);
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The requests of a trace, as their command bytes.
+std::vector<int> TracedCommands(const fs::path& trace) {
+    std::vector<int> commands;
+    for (const std::string& line : Lines(ReadText(trace))) {
+        if (line.rfind("> ", 0) == 0) commands.push_back(std::stoi(line.substr(5, 2), nullptr, 16));
+    }
+    return commands;
+}
+
+int Code(ExitCode code) { return static_cast<int>(code); }
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "marrowdyne-cli-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path Path(const std::string& name) const { return dir_ / name; }
+
+    // Runs the program with standard input from /dev/null: never a terminal.
+    Ran Cli(const std::vector<std::string>& args) {
+        const fs::path out = Path(".stdout");
+        const fs::path err = Path(".stderr");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<std::string> all = {MARRO_CLI_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        Ran run;
+        const int spawned = posix_spawn(&pid, MARRO_CLI_PATH, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            ADD_FAILURE() << "cannot start " << MARRO_CLI_PATH;
+            return run;
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.out = ReadText(out);
+        run.err = ReadText(err);
+        return run;
+    }
+
+    // The simulated programmer, its memory kept in this test's folder.
+    std::vector<std::string> Sim(std::vector<std::string> args) {
+        std::vector<std::string> all = {"--simulate", "--sim-state", Path("memory.bin").string()};
+        all.insert(all.end(), args.begin(), args.end());
+        return all;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(CliTest, InspectShowsStartLengthAndPaddedChecksumAndDumpsTheImage) {
+    WriteBytes(Path("fw.hex"), ImageHex());
+    const std::uint32_t crc = PaddedCrc(kImage);
+
+    Ran run = Cli({"inspect", Path("fw.hex").string(), "--dump", Path("fw.bin").string()});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, "start\t0x08000000\nlength\t19\n" + Format("crc\t0x%08x\n", crc));
+    EXPECT_EQ(ReadBytes(Path("fw.bin")), kImage);
+
+    run = Cli({"--json", "inspect", Path("fw.hex").string()});
+    ASSERT_EQ(run.code, 0);
+    const json doc = json::parse(run.out);
+    EXPECT_EQ(doc["start"], 0x08000000);
+    EXPECT_EQ(doc["length"], 19);
+    EXPECT_EQ(doc["crc"], crc);
+    EXPECT_EQ(doc["result"], "HexOk");
+    EXPECT_EQ(doc["exitCode"], 0);
+}
+
+TEST_F(CliTest, InspectTakesARawStartAddressOfUpToEightDigits) {
+    WriteBytes(Path("fw.bin"), std::string("\x01\x02\x03\x04\x05", 5));
+    Ran run = Cli({"--json", "inspect", Path("fw.bin").string(), "--address", "8004000"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    json doc = json::parse(run.out);
+    EXPECT_EQ(doc["start"], 0x08004000);
+    EXPECT_EQ(doc["length"], 5);
+    EXPECT_EQ(doc["result"], "BinOk");
+
+    for (const char* bad : {"123456789", "80G0000", ""}) {
+        run = Cli({"inspect", Path("fw.bin").string(), "--address", bad});
+        EXPECT_EQ(run.code, Code(ExitCode::Usage)) << bad;
+        EXPECT_TRUE(Contains(run.err, kMsgAddressRange)) << bad << ": " << run.err;
+    }
+}
+
+TEST_F(CliTest, RefusedFilesShowTheMessageWithTheResultName) {
+    std::string broken = ImageHex();
+    broken[broken.find("\r\n") - 1] ^= 1;  // the first record's checksum
+    WriteBytes(Path("broken.hex"), broken);
+    Ran run = Cli({"inspect", Path("broken.hex").string()});
+    EXPECT_EQ(run.code, Code(ExitCode::FileRefused));
+    EXPECT_TRUE(Contains(run.err, kMsgLoadFailed)) << run.err;
+    EXPECT_TRUE(Contains(run.err, "HexBadChecksum")) << run.err;
+    EXPECT_EQ(run.out, "");
+
+    run = Cli({"--json", "inspect", Path("broken.hex").string()});
+    EXPECT_EQ(run.code, Code(ExitCode::FileRefused));
+    json doc = json::parse(run.out);
+    EXPECT_EQ(doc["result"], "HexBadChecksum");
+    EXPECT_EQ(doc["message"], kMsgLoadFailed);
+    EXPECT_EQ(doc["exitCode"], Code(ExitCode::FileRefused));
+
+    run = Cli({"--json", "inspect", Path("missing.hex").string()});
+    EXPECT_EQ(run.code, Code(ExitCode::FileRefused));
+    EXPECT_EQ(json::parse(run.out)["result"], "HexOpenFailed");
+
+    WriteBytes(Path("notes.txt"), "text");
+    run = Cli({"--simulate", "program", Path("notes.txt").string()});
+    EXPECT_EQ(run.code, Code(ExitCode::FileRefused));
+    EXPECT_TRUE(Contains(run.err, kMsgUnsupportedType)) << run.err;
+}
+
+TEST_F(CliTest, BundledSampleIsAnImageForTheF103AtFlashStart) {
+    Ran run = Cli({"--json", "inspect", kSample, "--dump", Path("sample.bin").string()});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const json doc = json::parse(run.out);
+    EXPECT_EQ(doc["start"], 0x08000000);
+    const std::vector<std::uint8_t> image = ReadBytes(Path("sample.bin"));
+    ASSERT_EQ(image.size(), doc["length"].get<std::size_t>());
+    ASSERT_GE(image.size(), 0x130u);  // the whole vector table of the F103
+    EXPECT_LE(image.size(), 4096u);
+    const auto word = [&](std::size_t i) { return ReadLe32(image.data() + 4 * i); };
+    EXPECT_EQ(word(0) & 0xFFF00000u, 0x20000000u);  // the stack in SRAM
+    const std::uint32_t reset = word(1);
+    EXPECT_EQ(reset & 1, 1u);                       // Thumb
+    EXPECT_GE(reset, 0x08000130u);                  // after the table, inside the image
+    EXPECT_LT(reset, 0x08000000u + image.size());
+}
+
+TEST_F(CliTest, ProgramStoresTheJobAndInfoReadsItBackInTheNextRun) {
+    Ran run = Cli(Sim({"program", kSample, "--series", "STM32F1XX", "--full-erase", "--count-limit", "5"}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, std::string(kUploadDoneText) + "\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "名称\tblink-f103.hex\n")) << run.out;
+
+    run = Cli(Sim({"info"}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 3u + 9u) << run.out;
+    EXPECT_EQ(lines[0], "Version:10.02");
+    EXPECT_EQ(lines[1], "Frimware:2.10");
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex("SN:[0-9A-F]{8}"))) << lines[2];
+    EXPECT_EQ(lines[3], "名称\tblink-f103.hex");
+    EXPECT_EQ(lines[4], "类型\tSTM32F1XX");
+    EXPECT_EQ(lines[5], "设置\t|校验数据|擦除全片|编程次数");
+    EXPECT_EQ(lines[6], "次数\t5");
+    EXPECT_EQ(lines[7], "已编\t0");
+    EXPECT_EQ(lines[8], "地址\t0x08000000");
+    EXPECT_EQ(lines[9], "长度\t372");
+    EXPECT_EQ(lines[11], "选项\t---");
+
+    run = Cli(Sim({"--json", "info"}));
+    ASSERT_EQ(run.code, 0);
+    const json doc = json::parse(run.out);
+    EXPECT_EQ(doc["programmerVersion"], 0x1002);
+    EXPECT_EQ(doc["firmwareVersion"], 0x0210);
+    EXPECT_EQ(doc["deviceId"], Format("%08X", doc["connectionCode"].get<std::uint32_t>()));
+    EXPECT_EQ(doc["job"][1]["label"], "类型");
+    EXPECT_EQ(doc["job"][1]["value"], "STM32F1XX");
+}
+
+TEST_F(CliTest, ProgrammerFailuresEndWithTheStepMessageAndTheirExitCode) {
+    struct Case {
+        std::vector<std::string> fault;
+        std::string message;
+        ExitCode code;
+    };
+    const Case cases[] = {
+        // The header is the first WriteStorage of an upload, the first image block the third.
+        {{"--sim-fault", "WriteStorage:status@1"}, "Ошибка    :09", ExitCode::CommandRefused},
+        {{"--sim-fault", "WriteStorage:status@3"}, "Ошибка    :15", ExitCode::CommandRefused},
+        {{"--sim-fault", "WriteStorage:write@2"}, "Ошибка    :10", ExitCode::LinkFailed},
+        {{"--sim-fault", "StorageCrc:crc"}, std::string(kVerifyMismatchText), ExitCode::VerifyMismatch},
+        {{"--sim-fault", "StorageCrc:hang", "--sim-timeout-ms", "200"}, "Ошибка    :17", ExitCode::LinkFailed},
+        // Empty memory: identification reads both header places and the name first.
+        {{"--sim-fault", "ReadStorage:read@4"}, "数据上传失败 错误码:19", ExitCode::ReadBackFailed},
+        {{"--sim-fault", "QueryVersion:read"}, "版本信息读取失败 错误码:02", ExitCode::LinkFailed},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--simulate"};
+        args.insert(args.end(), c.fault.begin(), c.fault.end());
+        args.insert(args.end(), {"program", kSample});
+        const Ran run = Cli(args);
+        const std::string& message = c.message;
+        EXPECT_EQ(run.code, Code(c.code)) << c.fault[1] << ": " << run.err;
+        EXPECT_TRUE(Contains(run.err, message + "\n")) << c.fault[1] << ": " << run.err;
+        EXPECT_FALSE(Contains(run.out, std::string(kUploadDoneText))) << c.fault[1];
+    }
+
+    const Ran run = Cli({"--simulate", "--sim-fault", "WriteStorage:status@1", "--json", "program", kSample});
+    const json doc = json::parse(run.out);
+    EXPECT_EQ(doc["outcome"]["kind"], "Refused");
+    EXPECT_EQ(doc["outcome"]["code"], 9);
+    EXPECT_EQ(doc["outcome"]["message"], "Ошибка    :09");
+    EXPECT_EQ(doc["exitCode"], Code(ExitCode::CommandRefused));
+}
+
+TEST_F(CliTest, TraceHasOneLinePerReportInBothDirections) {
+    const Ran run = Cli({"--simulate", "--trace", Path("trace.txt").string(), "info"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::vector<std::string> lines = Lines(ReadText(Path("trace.txt")));
+    ASSERT_GE(lines.size(), 8u);  // version, firmware word, two header places, name
+    ASSERT_EQ(lines.size() % 2, 0u);
+    const std::regex report("[<>]( [0-9a-f]{2}){65}");
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(std::regex_match(lines[i], report)) << i << ": " << lines[i];
+        EXPECT_EQ(lines[i][0], i % 2 == 0 ? '>' : '<') << i;
+    }
+    // The version query: report ID 0, command 0x20, address 0 and length 0; its answer
+    // carries the version word 0x1002.
+    EXPECT_EQ(lines[0].substr(0, 31), "> 00 20 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(lines[1].substr(0, 14), "< 00 02 10 00 ");
+}
+
+TEST_F(CliTest, OlderProgrammerServesOnlyItsOwnSeries) {
+    Ran run = Cli(Sim({"--sim-version", "0102", "--trace", Path("trace.txt").string(), "program",
+                       kSample, "--series", "STM32F4XX"}));
+    EXPECT_EQ(run.code, Code(ExitCode::SeriesMismatch));
+    EXPECT_TRUE(Contains(run.err, "STM32F1XX")) << run.err;
+    for (int command : TracedCommands(Path("trace.txt"))) {
+        EXPECT_TRUE(command == 0x20 || command == 0x13) << "sent command " << command;
+    }
+
+    run = Cli(Sim({"--sim-version", "0102", "program", kSample}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "类型\tSTM32F1XX\n")) << run.out;
+
+    // The older kind has no firmware word and no code-shift row.
+    run = Cli(Sim({"--sim-version", "0102", "info"}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "Version:1.02\n"));
+    EXPECT_FALSE(Contains(run.out, "Frimware"));
+    EXPECT_FALSE(Contains(run.out, "选项"));
+    EXPECT_EQ(Lines(run.out).size(), 2u + 8u) << run.out;
+}
+
+TEST_F(CliTest, RemoteJobFileIsMadeWithoutProgrammerAndUploadedWithOne) {
+    fs::create_directory(Path("out"));
+    Ran run = Cli({"make-remote", kSample, "--code", "1234abcd", "--output-dir", Path("out").string(),
+                   "--shift", "--shift-address", "08004004", "--shift-start", "7"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const fs::path file = Path("out") / "blink-f103.qvz";
+    EXPECT_TRUE(Contains(run.out, Format(kMsgRemoteGenerated, file.c_str()) + "\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "名称\tblink-f103.qvz\n")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "选项")) << "no programmer, no code-shift row";
+    ASSERT_EQ(fs::file_size(file), 372u + 68u);
+
+    const json hex = json::parse(Cli({"--json", "inspect", kSample}).out);
+    run = Cli({"--json", "inspect", file.string()});
+    ASSERT_EQ(run.code, 0) << run.err;
+    json doc = json::parse(run.out);
+    EXPECT_EQ(doc["result"], "QvzOk");
+    EXPECT_EQ(doc["targetCode"], 0x1234ABCD);
+    EXPECT_EQ(doc["start"], hex["start"]);
+    EXPECT_EQ(doc["length"], hex["length"]);
+    EXPECT_EQ(doc["crc"], hex["crc"]);
+
+    run = Cli(Sim({"program", file.string()}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "名称\tblink-f103.qvz\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "选项\t地址:0x8004004 起始:7 数值:7 步进:1\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, std::string(kUploadDoneText)));
+
+    // The file brings its own settings.
+    run = Cli(Sim({"program", file.string(), "--read-protect"}));
+    EXPECT_EQ(run.code, Code(ExitCode::Usage));
+
+    std::string bytes = ReadText(file);
+    bytes[100] ^= 0x01;
+    WriteBytes(Path("damaged.qvz"), bytes);
+    run = Cli(Sim({"program", Path("damaged.qvz").string()}));
+    EXPECT_EQ(run.code, Code(ExitCode::FileRefused));
+    EXPECT_TRUE(Contains(run.err, kMsgFileDamaged)) << run.err;
+    EXPECT_TRUE(Contains(run.err, "QvzDamaged")) << run.err;
+}
+
+TEST_F(CliTest, RemoteFileArgumentsAreCheckedBeforeAnythingIsMade) {
+    fs::create_directory(Path("out"));
+    const std::string out = Path("out").string();
+    for (const char* code : {"1234ABC", "1234ABCDE", "1234ABCG", "0x123456"}) {
+        const Ran run = Cli({"make-remote", kSample, "--code", code, "--output-dir", out});
+        EXPECT_EQ(run.code, Code(ExitCode::Usage)) << code;
+        EXPECT_TRUE(Contains(run.err, kMsgBadDeviceId)) << code << ": " << run.err;
+    }
+    Ran run = Cli({"make-remote", kSample, "--code", "00000000", "--output-dir", out});
+    EXPECT_EQ(run.code, Code(ExitCode::NothingMade));
+
+    run = Cli({"make-remote", kSample, "--code", "1234ABCD", "--output-dir", out, "--shift-address", "08004002"});
+    EXPECT_EQ(run.code, Code(ExitCode::Usage));
+    EXPECT_TRUE(Contains(run.err, kMsgShiftAddressAlign)) << run.err;
+    run = Cli({"make-remote", kSample, "--code", "1234ABCD", "--output-dir", out, "--shift-address", "123456789"});
+    EXPECT_EQ(run.code, Code(ExitCode::Usage));
+    EXPECT_TRUE(Contains(run.err, kMsgShiftAddressRange)) << run.err;
+    EXPECT_TRUE(fs::is_empty(Path("out")));
+
+    WriteBytes(Path("job.qvz"), std::string(100, '\0'));
+    run = Cli({"make-remote", Path("job.qvz").string(), "--code", "1234ABCD", "--output-dir", out});
+    EXPECT_EQ(run.code, Code(ExitCode::FileRefused));
+    EXPECT_TRUE(fs::is_empty(Path("out")));
+
+    run = Cli({"make-remote", kSample, "--code", "1234ABCD", "--output-dir", Path("missing").string()});
+    EXPECT_EQ(run.code, Code(ExitCode::RemoteFileFailed));
+    EXPECT_TRUE(Contains(run.err, kMsgGenerateFailed01)) << run.err;
+}
+
+TEST_F(CliTest, FirmwareUpdateAsksOnlyWhenTheVersionIsAlreadyInstalled) {
+    // Installed 2.10 is older than the carried 2.20: nothing to ask.
+    Ran run = Cli(Sim({"update-firmware"}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, std::string(kMsgFirmwareUpdated) + "\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Frimware:2.20\n")) << run.out;
+
+    // Now 2.20 is installed: without a terminal and without --yes nothing is sent.
+    run = Cli(Sim({"--trace", Path("trace.txt").string(), "update-firmware"}));
+    EXPECT_EQ(run.code, Code(ExitCode::Declined));
+    EXPECT_TRUE(Contains(run.err, "--yes")) << run.err;
+    const std::vector<int> sent = TracedCommands(Path("trace.txt"));
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x31), 0);
+
+    run = Cli(Sim({"update-firmware", "--yes"}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, kMsgFirmwareUpdated));
+
+    run = Cli({"--simulate", "--sim-fault", "FirmwareCrc:crc", "update-firmware"});
+    EXPECT_EQ(run.code, Code(ExitCode::VerifyMismatch));
+    EXPECT_TRUE(Contains(run.err, kMsgFirmwareUpdateFailed[8])) << run.err;
+
+    run = Cli({"--simulate", "--sim-version", "0102", "update-firmware", "--yes"});
+    EXPECT_EQ(run.code, Code(ExitCode::NotSupported));
+}
+
+TEST_F(CliTest, MissingOrInaccessibleProgrammerIsSaidPlainly) {
+    Ran run = Cli({"--simulate", "list"});
+    ASSERT_EQ(run.code, 0);
+    EXPECT_TRUE(Contains(run.out, "sim:programmer-0")) << run.out;
+
+    run = Cli({"--simulate", "--device", "sim:elsewhere", "info"});
+    EXPECT_EQ(run.code, Code(ExitCode::NoProgrammer));
+    EXPECT_TRUE(Contains(run.err, "sim:elsewhere")) << run.err;
+    run = Cli({"--simulate", "--device", "sim:elsewhere", "list"});
+    EXPECT_EQ(run.code, Code(ExitCode::NoProgrammer));
+    run = Cli({"--simulate", "--device", "SIM:PROGRAMMER-0", "info"});
+    EXPECT_EQ(run.code, 0) << run.err;
+
+    run = Cli({"--simulate", "--sim-deny-open", "Permission denied", "program", kSample});
+    EXPECT_EQ(run.code, Code(ExitCode::NotAccessible));
+    EXPECT_TRUE(Contains(run.err, "sim:programmer-0")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "Permission denied")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "packaging/60-marrowdyne.rules")) << run.err;
+}
+
+TEST_F(CliTest, BadUsageHasItsOwnExitCode) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"inspect"},
+        {"--sim-version", "0102", "info"},  // a simulator option without --simulate
+        {"--simulate", "--sim-fault", "WriteStorage:melt", "info"},
+        {"--simulate", "--sim-version", "10000000A", "info"},
+        {"--simulate", "program", kSample, "--read-protect", "--lock-chip"},
+        {"--simulate", "program", kSample, "--series", "STM32F9XX"},
+        {"--simulate", "program", kSample, "--shift-width", "5"},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        const Ran run = Cli(args);
+        std::string shown;
+        for (const std::string& arg : args) shown += arg + ' ';
+        EXPECT_EQ(run.code, Code(ExitCode::Usage)) << shown << run.err;
+    }
+    EXPECT_EQ(Cli({"--help"}).code, 0);
+    EXPECT_TRUE(Contains(Cli({"--help"}).out, "Exit codes:"));
+}
+
+}  // namespace
