@@ -1,0 +1,33 @@
+#pragma once
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+
+class CHexEdit;
+class QPushButton;
+
+inline const QString kAddressDlgCaption = QStringLiteral("Начальный адрес");
+inline const QString kAddressDlgLabel = QStringLiteral("Начальный адрес:");
+inline const QString kAddressDlgOk = QStringLiteral("Определить");
+inline const QString kAddressDlgCancel = QStringLiteral("Отмена");
+inline const QString kAddressRangeMessage = QStringLiteral("地址范围 0x00000000-0xFFFFFFFF");
+
+// Asks for the target address at which a raw binary file is loaded. Made afresh for every
+// file, so it always opens with 08000000.
+class CAddressDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CAddressDlg(QWidget* parent);
+
+    std::uint32_t startAddress = 0x08000000;
+    CHexEdit* addressEdit = nullptr;  // edit 1014
+
+    void accept() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool initialised_ = false;
+};
