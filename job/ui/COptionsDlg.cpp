@@ -1,0 +1,155 @@
+#include "job/ui/COptionsDlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/DialogUnits.h"
+#include "app/SystemMessage.h"
+#include "common/NumberText.h"
+#include "common/TextFormat.h"
+#include "image/ui/CHexEdit.h"
+
+namespace {
+
+// A number edit: typed characters other than 0-9 are refused, control keys and the
+// clipboard shortcuts work, and pasted text is not filtered (OK reads what is there).
+class DigitsEdit : public QLineEdit {
+public:
+    explicit DigitsEdit(QWidget* parent) : QLineEdit(parent) {
+        setAttribute(Qt::WA_InputMethodEnabled, false);
+    }
+
+protected:
+    static bool IsRefused(QChar c) { return c.isPrint() && (c < u'0' || c > u'9'); }
+
+    void keyPressEvent(QKeyEvent* event) override {
+        const QString text = event->text();
+        const bool withControl = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
+        if (!withControl && !text.isEmpty() && (text.size() > 1 || IsRefused(text.front()))) {
+            event->accept();
+            return;
+        }
+        QLineEdit::keyPressEvent(event);
+    }
+};
+
+// Label column and value column of the group box, in dialog units.
+constexpr int kLabelX = 15;
+constexpr int kLabelWidth = 72;
+constexpr int kValueX = 92;
+constexpr int kValueWidth = 90;
+constexpr int kFirstRowY = 34;
+constexpr int kRowPitch = 15;
+
+}  // namespace
+
+COptionsDlg::COptionsDlg(CodeShift& shift, QWidget* parent) : QDialog(parent), shift_(shift) {
+    setObjectName(QStringLiteral("COptionsDlg"));
+    setWindowTitle(kOptionsCaption);
+    setFont(TemplateFont());
+    const DialogUnits du(font());
+    setFixedSize(du.Size(200, 140));
+
+    auto* group = new QGroupBox(kOptionsGroup, this);
+    group->setObjectName(QStringLiteral("shiftGroup"));
+    PlaceInUnits(group, du, 7, 7, 186, 106);
+
+    enableBox_ = new QCheckBox(kOptionsEnable, this);
+    enableBox_->setObjectName(QStringLiteral("id1022"));
+    PlaceInUnits(enableBox_, du, kLabelX, 19, 80, 10);
+    connect(enableBox_, &QCheckBox::clicked, this,
+            [this] { EnableValueControls(enableBox_->isChecked()); });
+
+    const auto addRow = [&](int row, const QString& text, const char* labelName, QWidget* value,
+                            int height) {
+        const int y = kFirstRowY + row * kRowPitch;
+        auto* label = new QLabel(text, this);
+        label->setObjectName(QLatin1String(labelName));
+        PlaceInUnits(label, du, kLabelX, y + 2, kLabelWidth, 8);
+        label->setBuddy(value);
+        PlaceInUnits(value, du, kValueX, y + (12 - height) / 2, kValueWidth, height);
+    };
+
+    addressEdit_ = new CHexEdit(this);
+    addressEdit_->setObjectName(QStringLiteral("id1024"));
+    addRow(0, kOptionsAddressLabel, "addressLabel", addressEdit_, 12);
+
+    startEdit_ = new DigitsEdit(this);
+    startEdit_->setObjectName(QStringLiteral("id1025"));
+    addRow(1, kOptionsStartLabel, "startLabel", startEdit_, 12);
+
+    stepEdit_ = new DigitsEdit(this);
+    stepEdit_->setObjectName(QStringLiteral("id1026"));
+    addRow(2, kOptionsStepLabel, "stepLabel", stepEdit_, 12);
+
+    widthList_ = new QComboBox(this);
+    widthList_->setObjectName(QStringLiteral("id1027"));
+    addRow(3, kOptionsWidthLabel, "widthLabel", widthList_, 14);
+
+    typeList_ = new QComboBox(this);
+    typeList_->setObjectName(QStringLiteral("id1001"));
+    addRow(4, kOptionsTypeLabel, "typeLabel", typeList_, 14);
+
+    auto* ok = new QPushButton(kOptionsOk, this);
+    ok->setObjectName(QStringLiteral("id1"));
+    ok->setDefault(true);
+    PlaceInUnits(ok, du, 89, 119, 50, 14);
+    connect(ok, &QPushButton::clicked, this, &COptionsDlg::accept);
+
+    auto* cancel = new QPushButton(kOptionsCancel, this);
+    cancel->setObjectName(QStringLiteral("id2"));
+    PlaceInUnits(cancel, du, 143, 119, 50, 14);
+    connect(cancel, &QPushButton::clicked, this, &COptionsDlg::reject);
+
+    for (const QString& entry : kShiftWidthEntries) widthList_->addItem(entry);
+    for (const QString& entry : kShiftTypeEntries) typeList_->addItem(entry);
+    ShowValues();
+}
+
+void COptionsDlg::ShowValues() {
+    addressEdit_->setText(QString::fromStdString(Format("%08x", shift_.shiftAddress)));
+    startEdit_->setText(QString::number(shift_.shiftStart));
+    stepEdit_->setText(QString::number(shift_.shiftStep));
+    widthList_->setCurrentIndex(shift_.shiftFormat & 0x03);
+    typeList_->setCurrentIndex((shift_.shiftFormat >> 2) & 0x01);
+    const bool enabled = (shift_.shiftEnabled & 0x01) != 0;
+    enableBox_->setChecked(enabled);
+    EnableValueControls(enabled);
+}
+
+void COptionsDlg::EnableValueControls(bool enabled) {
+    for (QWidget* control : {static_cast<QWidget*>(addressEdit_), static_cast<QWidget*>(startEdit_),
+                             static_cast<QWidget*>(stepEdit_), static_cast<QWidget*>(widthList_),
+                             static_cast<QWidget*>(typeList_)}) {
+        control->setEnabled(enabled);
+    }
+}
+
+void COptionsDlg::accept() {
+    // Taken before the checks, so a refused OK followed by Cancel keeps it.
+    shift_.shiftEnabled = enableBox_->isChecked() ? 1 : 0;
+
+    const QString addressText = addressEdit_->text();
+    if (addressText.size() > 8) {
+        ShowSystemMessage(this, MessageIcon::Exclamation, kShiftAddressRangeMessage);
+        return;
+    }
+    const std::uint32_t address = ParseHexNumber(addressText.toStdString());
+    if (address % 4 != 0) {
+        ShowSystemMessage(this, MessageIcon::Exclamation, kShiftAddressAlignMessage);
+        return;
+    }
+    shift_.shiftAddress = address;
+    // Read also while code shift is off, so OK always applies what is shown.
+    shift_.shiftStart = ParseSignedDecimal(startEdit_->text().toStdString());
+    shift_.shiftStep = ParseSignedDecimal(stepEdit_->text().toStdString());
+    const int width = std::max(widthList_->currentIndex(), 0);
+    const int type = std::max(typeList_->currentIndex(), 0);
+    shift_.shiftFormat = static_cast<std::uint8_t>(width + 4 * type);
+    QDialog::accept();
+}

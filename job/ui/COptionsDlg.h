@@ -1,0 +1,54 @@
+#pragma once
+#include <QDialog>
+#include <QString>
+#include <array>
+
+#include "job/JobHeader.h"
+
+class CHexEdit;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+
+inline const QString kOptionsCaption = QStringLiteral("Опции");
+inline const QString kOptionsGroup = QStringLiteral("Прошивка со сдвигом кода");
+inline const QString kOptionsEnable = QStringLiteral("Включить");
+inline const QString kOptionsAddressLabel = QStringLiteral("Адресс:");
+inline const QString kOptionsStartLabel = QStringLiteral("Начальный адресс:");
+inline const QString kOptionsStepLabel = QStringLiteral("Шаг:");
+inline const QString kOptionsWidthLabel = QStringLiteral("Ширина:");
+inline const QString kOptionsTypeLabel = QStringLiteral("Тип:");
+inline const QString kOptionsOk = QStringLiteral("Применить");
+inline const QString kOptionsCancel = QStringLiteral("Отмена");
+inline const std::array<QString, 4> kShiftWidthEntries = {
+    QStringLiteral("1 Byte"), QStringLiteral("2 Byte"), QStringLiteral("3 Byte"),
+    QStringLiteral("4 Byte")};
+// The first type entry ends in one EN QUAD.
+inline const std::array<QString, 2> kShiftTypeEntries = {QStringLiteral("Low\u2000"),
+                                                         QStringLiteral("High")};
+inline const QString kShiftAddressRangeMessage =
+    QStringLiteral("滚码地址范围 0x00000000-0xFFFFFFFF");
+inline const QString kShiftAddressAlignMessage = QStringLiteral("滚码地址必须4字节对齐");
+
+// Edits the five code-shift members of the main dialog. They change only on OK, except
+// shiftEnabled, which OK takes from the check box before it checks the address.
+class COptionsDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    COptionsDlg(CodeShift& shift, QWidget* parent);
+
+    void accept() override;
+
+private:
+    void ShowValues();
+    void EnableValueControls(bool enabled);
+
+    CodeShift& shift_;
+    QCheckBox* enableBox_ = nullptr;   // 1022
+    CHexEdit* addressEdit_ = nullptr;  // 1024
+    QLineEdit* startEdit_ = nullptr;   // 1025
+    QLineEdit* stepEdit_ = nullptr;    // 1026
+    QComboBox* widthList_ = nullptr;   // 1027
+    QComboBox* typeList_ = nullptr;    // 1001
+};
