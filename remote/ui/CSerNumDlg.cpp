@@ -1,0 +1,50 @@
+#include "remote/ui/CSerNumDlg.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/DialogUnits.h"
+#include "app/SystemMessage.h"
+#include "common/NumberText.h"
+
+CSerNumDlg::CSerNumDlg(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("CSerNumDlg"));
+    setWindowTitle(kSerNumCaption);
+    setFont(TemplateFont());
+    const DialogUnits du(font());
+    // Laid out like the device information dialog, where the code is copied from.
+    setFixedSize(du.Size(180, 45));
+
+    auto* label = new QLabel(kSerNumLabel, this);
+    label->setObjectName(QStringLiteral("codeLabel"));
+    PlaceInUnits(label, du, 7, 10, 14, 8);
+
+    codeEdit_ = new QLineEdit(this);
+    codeEdit_->setObjectName(QStringLiteral("id1032"));
+    PlaceInUnits(codeEdit_, du, 24, 8, 91, 12);
+    label->setBuddy(codeEdit_);
+
+    auto* ok = new QPushButton(kSerNumOk, this);
+    ok->setObjectName(QStringLiteral("id1"));
+    ok->setDefault(true);
+    PlaceInUnits(ok, du, 123, 7, 50, 14);
+    connect(ok, &QPushButton::clicked, this, &CSerNumDlg::accept);
+
+    auto* cancel = new QPushButton(kSerNumCancel, this);
+    cancel->setObjectName(QStringLiteral("id2"));
+    PlaceInUnits(cancel, du, 123, 24, 50, 14);
+    connect(cancel, &QPushButton::clicked, this, &CSerNumDlg::reject);
+
+    codeEdit_->setFocus();
+}
+
+void CSerNumDlg::accept() {
+    const QString text = codeEdit_->text();
+    if (text.size() != 8) {
+        ShowSystemMessage(this, MessageIcon::Exclamation, kSerNumRefusedMessage);
+        return;
+    }
+    code = ParseHexNumber(text.toStdString());
+    QDialog::accept();
+}

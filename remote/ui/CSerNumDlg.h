@@ -1,0 +1,28 @@
+#pragma once
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+
+class QLineEdit;
+
+inline const QString kSerNumCaption = QStringLiteral("SN Устройства");
+inline const QString kSerNumLabel = QStringLiteral("SN:");
+inline const QString kSerNumOk = QStringLiteral("Определить");
+inline const QString kSerNumCancel = QStringLiteral("Отмена");
+inline const QString kSerNumRefusedMessage = QStringLiteral("请输入正确的设备ID");
+
+// Asks for the device ID (the eight hexadecimal digits the device information shows) of
+// the programmer a remote job file is meant for.
+class CSerNumDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CSerNumDlg(QWidget* parent);
+
+    std::uint32_t code = 0;
+
+    void accept() override;
+
+private:
+    QLineEdit* codeEdit_ = nullptr;  // 1032
+};
