@@ -1,0 +1,57 @@
+#include "app/CAboutDlg.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+
+#include "app/DialogUnits.h"
+#include "common/TextFormat.h"
+
+QString AboutVersionLine(std::uint32_t programmerVersion) {
+    return QString::fromStdString(
+        Format(kAboutVersionFormat, programmerVersion >> 8, programmerVersion & 0xFF));
+}
+
+QString DeviceIdText(std::uint32_t connectionCode) {
+    if (connectionCode == 0) return QString();
+    return QString::fromStdString(Format("%08X", connectionCode));
+}
+
+CAboutDlg::CAboutDlg(std::uint32_t programmerVersion, std::uint32_t connectionCode, QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("CAboutDlg"));
+    setWindowTitle(kAboutCaption);
+    setFont(TemplateFont());
+    const DialogUnits du(font());
+    setFixedSize(du.Size(183, 57));
+
+    auto* version = new QLabel(AboutVersionLine(programmerVersion), this);
+    version->setObjectName(QStringLiteral("id1012"));
+    PlaceInUnits(version, du, 5, 5, 119, 8);
+
+    auto* snLabel = new QLabel(kAboutSnLabel, this);
+    snLabel->setObjectName(QStringLiteral("snLabel"));
+    PlaceInUnits(snLabel, du, 5, 22, 11, 8);
+    // Liberation Sans runs a pixel wider than 11 units here; the gap before the edit
+    // leaves room to show the colon whole.
+    snLabel->resize(std::max(snLabel->width(), snLabel->sizeHint().width()), snLabel->height());
+
+    // Not read-only: the user selects and copies the ID from here.
+    auto* deviceId = new QLineEdit(DeviceIdText(connectionCode), this);
+    deviceId->setObjectName(QStringLiteral("id1032"));
+    PlaceInUnits(deviceId, du, 24, 22, 91, 12);
+    snLabel->setBuddy(deviceId);
+
+    auto* ok = new QPushButton(kAboutOk, this);
+    ok->setObjectName(QStringLiteral("id1"));
+    ok->setDefault(true);
+    PlaceInUnits(ok, du, 122, 20, 50, 16);
+    connect(ok, &QPushButton::clicked, this, &CAboutDlg::accept);
+
+    auto* note = new QLabel(kAboutNote, this);
+    note->setObjectName(QStringLiteral("noteLabel"));
+    PlaceInUnits(note, du, 5, 38, 115, 8);
+
+    setTabOrder(deviceId, ok);
+}
