@@ -39,8 +39,9 @@ FindResult FindProgrammer(HidBackend& backend) {
             if (result.refusedPath.empty()) {
                 result.refusedPath = info.path;
                 result.refusedReason =
-                    Format("output report of %zu bytes exceeds the %zu-byte report",
-                           device->OutputReportLength(), kReportSize);
+                    Format("output report of %u bytes exceeds the %u-byte report",
+                           static_cast<unsigned>(device->OutputReportLength()),
+                           static_cast<unsigned>(kReportSize));
             }
             continue;
         }
