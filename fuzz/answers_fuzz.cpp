@@ -1,0 +1,196 @@
+// Device answers as outside input: a programmer whose every answer comes from the fuzz
+// data runs the identification and a small upload. Whatever it answers, each worker
+// must end with exactly one message or none as its contract says, and never read or
+// write out of bounds.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image/FirmwareImage.h"
+#include "job/UploadJob.h"
+#include "link/HidBackend.h"
+#include "link/HidReport.h"
+#include "link/IdentifyProgrammer.h"
+#include "link/ProgrammerLink.h"
+#include "link/WorkerPort.h"
+
+namespace {
+
+// The input is a sequence of 65-byte answers. Byte 0 of each is the report ID and is
+// always delivered as 0; before that it may steer the transport: 0xF1 makes the write
+// of the next request fail, 0xF0 makes the read of that answer fail. When the input
+// runs out, reads time out.
+constexpr std::uint8_t kFailWrite = 0xF1;
+constexpr std::uint8_t kFailRead = 0xF0;
+
+class ScriptedDevice : public HidDevice {
+public:
+    ScriptedDevice(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+    bool Attributes(std::uint16_t& vendorId, std::uint16_t& productId) override {
+        vendorId = kProgrammerVendorId;
+        productId = kProgrammerProductId;
+        return true;
+    }
+    std::size_t OutputReportLength() const override { return kReportSize; }
+
+    bool Write(const std::uint8_t*, std::size_t) override {
+        if (used_ < size_ && data_[used_] == kFailWrite) {
+            used_ = std::min(size_, used_ + kReportSize);
+            error_ = "write failed";
+            return false;
+        }
+        return true;
+    }
+
+    HidReadStatus Read(std::uint8_t* report, std::size_t length, int) override {
+        if (used_ >= size_) {
+            error_ = "no answer";
+            return HidReadStatus::TimedOut;
+        }
+        const std::size_t take = std::min(kReportSize, size_ - used_);
+        const std::uint8_t control = data_[used_];
+        std::memset(report, 0, length);
+        std::memcpy(report, data_ + used_, std::min(take, length));
+        report[0] = 0;
+        used_ += take;
+        if (control == kFailRead) {
+            error_ = "read failed";
+            return HidReadStatus::Failed;
+        }
+        return HidReadStatus::Ok;
+    }
+
+    const std::string& LastError() const override { return error_; }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t used_ = 0;
+    std::string error_;
+};
+
+class ScriptedBackend : public HidBackend {
+public:
+    ScriptedBackend(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+    std::vector<HidDeviceInfo> Enumerate() override {
+        HidDeviceInfo info;
+        info.path = "fuzz:programmer";
+        info.vendorId = kProgrammerVendorId;
+        info.productId = kProgrammerProductId;
+        info.idsKnown = true;
+        return {info};
+    }
+    std::unique_ptr<HidDevice> Open(const std::string&, std::string&) override {
+        return std::make_unique<ScriptedDevice>(data_, size_);
+    }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+};
+
+[[noreturn]] void Broken() { std::abort(); }
+
+class Sinks : public virtual WorkerSinks {
+public:
+    void SetProgressRange(std::uint32_t maximum) override { range = maximum; }
+    void SetProgressPosition(std::uint32_t position) override {
+        if (position > range) Broken();
+    }
+    void ShowMessage(MessageIcon, std::string_view text) override {
+        if (text.empty()) Broken();
+        messages.emplace_back(text);
+    }
+
+    std::uint32_t range = 0;
+    std::vector<std::string> messages;
+};
+
+class IdentifyRecorder : public IdentifyPort, public Sinks {
+public:
+    explicit IdentifyRecorder(ProgrammerLink& link) : link_(link) {}
+    ProgrammerLink& Link() override { return link_; }
+    void HideLockChip() override {}
+    void SetSeriesList(bool, int selectedIndex) override {
+        if (selectedIndex < -1 || selectedIndex > 7) Broken();
+        ++seriesSets;
+    }
+    void ShowJobDescription(const JobDescription& rows) override {
+        if (rows.size() != 8 && rows.size() != 9) Broken();
+        ++descriptions;
+    }
+
+    int seriesSets = 0;
+    int descriptions = 0;
+
+private:
+    ProgrammerLink& link_;
+};
+
+class UploadRecorder : public UploadPort, public Sinks {
+public:
+    UploadRecorder(ProgrammerLink& link, ImageWorkspace& workspace)
+        : link_(link), workspace_(workspace) {}
+    ProgrammerLink& Link() override { return link_; }
+    ImageWorkspace& Workspace() override { return workspace_; }
+    void SetProgramEnabled(bool) override {}
+    void ShowJobDescription(const JobDescription& rows) override {
+        if (rows.size() != 8 && rows.size() != 9) Broken();
+    }
+    JobSettings CurrentJobSettings() override { return JobSettings{}; }
+
+private:
+    ProgrammerLink& link_;
+    ImageWorkspace& workspace_;
+};
+
+// A small image of 70 bytes, so the upload pads it and sends three blocks.
+ImageWorkspace& SmallImage() {
+    static ImageWorkspace* workspace = new ImageWorkspace();
+    FirmwareImage& image = workspace->image;
+    for (std::uint32_t i = 0; i < 72; ++i) image.imageBuffer[i] = static_cast<std::uint8_t>(i * 3);
+    image.imageLength = 70;
+    image.imageStart = 0x08000000;
+    workspace->fileName = "fuzz.bin";
+    return *workspace;
+}
+
+void ExpectOneMessageAtMost(const WorkerOutcome& outcome, const Sinks& sinks, bool silentWhenOk) {
+    const std::size_t expected = outcome.ok() && silentWhenOk ? 0 : 1;
+    if (sinks.messages.size() != expected) Broken();
+    if (expected == 1 && sinks.messages[0] != outcome.message) Broken();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const LinkTimeouts quick{1, 1};
+    {
+        ScriptedBackend backend(data, size);
+        ProgrammerLink link(backend);
+        link.SetTimeouts(quick);
+        if (!link.Open()) Broken();
+        IdentifyRecorder port(link);
+        const WorkerOutcome outcome = IdentifyProgrammer(port);
+        ExpectOneMessageAtMost(outcome, port, true);
+        if (outcome.ok() != (port.descriptions == 1) || outcome.ok() != (port.seriesSets == 1)) {
+            Broken();
+        }
+    }
+    {
+        ScriptedBackend backend(data, size);
+        ProgrammerLink link(backend);
+        link.SetTimeouts(quick);
+        if (!link.Open()) Broken();
+        UploadRecorder port(link, SmallImage());
+        const WorkerOutcome outcome = UploadJob(port);
+        ExpectOneMessageAtMost(outcome, port, false);
+    }
+    return 0;
+}
