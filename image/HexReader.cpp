@@ -45,6 +45,27 @@ constexpr std::array<std::uint8_t, 256> MakeDigitTable() {
 }
 constexpr std::array<std::uint8_t, 256> kDigit = MakeDigitTable();
 
+// The byte that two characters stand for, indexed by the first character plus 256 times
+// the second; kNotHexPair is added when either is not a hexadecimal digit. One look-up
+// per byte is what keeps the fast path at memory speed.
+constexpr std::uint32_t kNotHexPair = 0x100;
+const std::uint16_t* PairTable() {
+    static const std::unique_ptr<std::uint16_t[]> table = [] {
+        std::unique_ptr<std::uint16_t[]> built(new std::uint16_t[65536]);
+        for (std::uint32_t first = 0; first < 256; ++first) {
+            for (std::uint32_t second = 0; second < 256; ++second) {
+                const std::uint32_t high = kDigit[first];
+                const std::uint32_t low = kDigit[second];
+                const bool hex = ((high | low) & kNotHex) == 0;
+                built[first | (second << 8)] =
+                    static_cast<std::uint16_t>(hex ? (high << 4) | low : kNotHexPair);
+            }
+        }
+        return built;
+    }();
+    return table.get();
+}
+
 struct ReadState {
     FirmwareImage& image;
     std::uint32_t segmentBase = 0;
@@ -154,37 +175,36 @@ int ExactRecord(std::string_view line, ReadState& state, const char*& reason) {
 // A plain record: ':' and an odd number of hexadecimal digits, perhaps followed by blanks.
 // For such a line every field is two digits read as they stand, which is what the exact
 // conversion gives too; anything else goes back to the exact path.
-int PlainRecord(const std::uint8_t* p, std::size_t n, ReadState& state, const char*& reason) {
+int PlainRecord(const std::uint8_t* p, std::size_t n, const std::uint16_t* pairs, ReadState& state,
+                const char*& reason) {
     while (n > 0 && IsBlank(p[n - 1])) --n;
     if (n < 11 || (n & 1) == 0 || p[0] != ':') return kTakeExactPath;
 
     const std::uint8_t* q = p + 1;
     const std::uint8_t* const end = p + n;
-    std::uint32_t bad = 0;
-    std::uint32_t sum = 0;
+    std::uint32_t seen = 0;  // every entry OR-ed: tells whether a non-digit came by
+    std::uint32_t sum = 0;   // low 8 bits: the byte sum, checksum included
     auto next = [&]() {
-        const std::uint32_t high = kDigit[q[0]];
-        const std::uint32_t low = kDigit[q[1]];
+        const std::uint32_t entry = pairs[q[0] | (q[1] << 8)];
         q += 2;
-        bad |= high | low;
-        const std::uint32_t value = ((high << 4) | low) & 0xFF;
-        sum += value;
-        return value;
+        seen |= entry;
+        sum += entry;
+        return entry;
     };
-    const std::uint32_t count = next();
-    const std::uint32_t addressHigh = next();
-    const std::uint32_t addressLow = next();
-    const std::uint32_t type = next();
+    const std::uint32_t count = next() & 0xFF;
+    const std::uint32_t addressHigh = next() & 0xFF;
+    const std::uint32_t addressLow = next() & 0xFF;
+    const std::uint32_t type = next() & 0xFF;
     // A garbled header could place the data anywhere: decide before storing a byte.
-    if (bad & kNotHex) return kTakeExactPath;
+    if (seen & kNotHexPair) return kTakeExactPath;
 
     int failure = HexOk;
     if (type == 0) {
-        const std::size_t pairs = (n - 1) / 2;  // the checksum included
+        const std::size_t pairCount = (n - 1) / 2;  // the checksum included
         if (!PlaceData(state, (addressHigh << 8) | addressLow, count)) {
             failure = HexTooLarge;
             reason = kReasonBeyondCapacity;
-        } else if (count > pairs - 4) {
+        } else if (count > pairCount - 4) {
             failure = HexBadFormat;
             reason = kReasonBeyondLine;
         } else {
@@ -195,7 +215,7 @@ int PlainRecord(const std::uint8_t* p, std::size_t n, ReadState& state, const ch
         }
     }
     while (q < end) next();
-    if (bad & kNotHex) return kTakeExactPath;
+    if (seen & kNotHexPair) return kTakeExactPath;
     if (sum & 0xFF) {
         reason = kReasonChecksum;
         return HexBadChecksum;
@@ -232,6 +252,28 @@ int PlainRecord(const std::uint8_t* p, std::size_t n, ReadState& state, const ch
     }
 }
 
+// Where the line at `start` ends if it is a well-formed record whose byte count tells its
+// length, followed directly by LF or CR LF; 0 otherwise. Such a line needs no search for
+// its line feed: a digit-only record cannot hold one.
+std::size_t PredictedLineLength(const std::uint8_t* text, std::size_t size, std::size_t start,
+                                const std::uint16_t* pairs, std::size_t& next) {
+    if (size - start < 12 || text[start] != ':') return 0;
+    const std::uint32_t count = pairs[text[start + 1] | (text[start + 2] << 8)];
+    if (count & kNotHexPair) return 0;
+    const std::size_t length = 11 + 2 * std::size_t{count};
+    const std::size_t end = start + length;
+    if (end > size || IsBlank(text[end - 1])) return 0;  // blanks inside: the splitter decides
+    if (end < size && text[end] == '\n') {
+        next = end + 1;
+        return length;
+    }
+    if (end + 1 < size && text[end] == '\r' && text[end + 1] == '\n') {
+        next = end + 2;
+        return length;
+    }
+    return 0;
+}
+
 template <bool kFastPath>
 HexResult ReadLines(const std::uint8_t* text, std::size_t size, FirmwareImage& image,
                     HexDiagnosis& diagnosis) {
@@ -244,19 +286,35 @@ HexResult ReadLines(const std::uint8_t* text, std::size_t size, FirmwareImage& i
     }
     std::memset(image.imageBuffer, 0xFF, image.imageCapacity);
 
+    const std::uint16_t* const pairs = PairTable();
     ReadState state{image};
     LineCursor cursor;
     std::string_view line;
     std::size_t lineNumber = 0;
-    while (NextLine(text, size, cursor, line)) {
+    while (cursor.lineStart < size) {
         ++lineNumber;
         const char* reason = "";
         int outcome = kTakeExactPath;
         if constexpr (kFastPath) {
-            outcome = PlainRecord(reinterpret_cast<const std::uint8_t*>(line.data()), line.size(),
-                                  state, reason);
+            std::size_t next = 0;
+            const std::size_t length =
+                PredictedLineLength(text, size, cursor.lineStart, pairs, next);
+            if (length != 0) {
+                outcome = PlainRecord(text + cursor.lineStart, length, pairs, state, reason);
+                if (outcome != kTakeExactPath) {
+                    cursor.lineEnd = next - 1;
+                    cursor.lineStart = next;
+                }
+            }
         }
-        if (outcome == kTakeExactPath) outcome = ExactRecord(line, state, reason);
+        if (outcome == kTakeExactPath) {
+            NextLine(text, size, cursor, line);
+            if constexpr (kFastPath) {
+                outcome = PlainRecord(reinterpret_cast<const std::uint8_t*>(line.data()),
+                                      line.size(), pairs, state, reason);
+            }
+            if (outcome == kTakeExactPath) outcome = ExactRecord(line, state, reason);
+        }
         if (outcome == kGoOn) continue;
         if (outcome != HexOk) {
             diagnosis.lineNumber = lineNumber;

@@ -62,9 +62,12 @@ class HexReaderTest : public ::testing::Test {
 protected:
     HexReaderTest() : storage_(kImageStorageSize, kUntouched) { image_.imageBuffer = storage_.data(); }
 
+    // The text in a buffer of exactly its size, so that the sanitizer build sees any read
+    // past its end.
     HexResult Read(const std::string& text) {
         std::fill(storage_.begin(), storage_.end(), kUntouched);
-        return ReadHexText(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), image_);
+        const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+        return ReadHexText(bytes.data(), bytes.size(), image_);
     }
     std::vector<std::uint8_t> ImageBytes(std::size_t from, std::size_t count) const {
         return std::vector<std::uint8_t>(storage_.begin() + from, storage_.begin() + from + count);
@@ -207,6 +210,11 @@ TEST_F(HexReaderTest, FieldsBeyondTheEndOfTheLineAreBadFormat) {
     EXPECT_EQ(Read(":020000" "04" "FA\n" + kEnd), HexBadFormat);
     // Promising 255 bytes in a 13-character line.
     EXPECT_EQ(Read(":FF000000" "01" "00\n" + kEnd), HexBadFormat);
+    // One byte too many: 3 bytes where the line holds 2 with the checksum as the second.
+    EXPECT_EQ(Read(":03000000AB52\n" + kEnd), HexBadFormat);
+    // The same as the text's last line, with nothing after it to read.
+    EXPECT_EQ(Read(":03000000AB52"), HexBadFormat);
+    EXPECT_EQ(Read(":03000000AFD"), HexBadFormat);  // 12 characters: the exact path
 }
 
 TEST_F(HexReaderTest, FieldsMayReachExactlyToTheEndOfTheLine) {
@@ -281,6 +289,17 @@ TEST_F(HexReaderTest, DiagnosisNamesTheLine) {
               HexBadChecksum);
     EXPECT_EQ(diagnosis.lineNumber, 3u);
     EXPECT_STREQ(diagnosis.reason, "the record's checksum does not match");
+    // Blank lines count, also right after a record whose byte count overstates its line.
+    const std::string blanks = ":01000000FF\n\n\n:0100000001FF\n" + kEnd;
+    EXPECT_EQ(ReadHexText(reinterpret_cast<const std::uint8_t*>(blanks.data()), blanks.size(),
+                          image_, diagnosis),
+              HexBadChecksum);
+    EXPECT_EQ(diagnosis.lineNumber, 4u);
+    const std::string noEnd = Lines({Data(0, {1}), Data(1, {2})});
+    EXPECT_EQ(ReadHexText(reinterpret_cast<const std::uint8_t*>(noEnd.data()), noEnd.size(), image_,
+                          diagnosis),
+              HexBadFormat);
+    EXPECT_STREQ(diagnosis.reason, "the text ends without an end-of-file record");
     EXPECT_STREQ(HexResultName(HexTooLarge), "HexTooLarge");
 }
 
