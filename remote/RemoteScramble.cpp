@@ -1,5 +1,7 @@
 #include "remote/RemoteScramble.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::size_t kTargetCodeSize = 4;  // not XORed with the key
@@ -54,13 +56,22 @@ const ScrambleTable ScrambleAddend = {
     0xC3, 0x3C, 0x4F, 0x46, 0xE3, 0x89, 0xD2, 0x1A, 0xBF, 0x1E, 0x34, 0x9A, 0x95, 0xD5, 0x16, 0x14,
 };
 
-void ScrambleRemoteRecord(std::uint8_t* record, std::size_t length) {
-    const std::uint8_t key = record != nullptr && length > 0 ? record[0] : 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        const std::uint8_t plain = i < kTargetCodeSize ? record[i]
-                                                       : static_cast<std::uint8_t>(record[i] ^ key);
-        record[i] = TableForward(plain, i % kScrambleTableSize);
+// Both transforms run over whole 128-byte table periods, so the table reads are
+// sequential and the compiler can vectorise them.
+template <typename Transform>
+void ForEachPeriod(const std::uint8_t* in, std::uint8_t* out, std::size_t length,
+                   Transform transform) {
+    for (std::size_t base = 0; base < length; base += kScrambleTableSize) {
+        const std::size_t count = std::min(kScrambleTableSize, length - base);
+        for (std::size_t j = 0; j < count; ++j) out[base + j] = transform(in[base + j], j);
     }
+}
+
+void ScrambleRemoteRecord(std::uint8_t* record, std::size_t length) {
+    if (length == 0) return;
+    const std::uint8_t key = record[0];
+    for (std::size_t i = kTargetCodeSize; i < length; ++i) record[i] ^= key;
+    ForEachPeriod(record, record, length, TableForward);
 }
 
 std::uint8_t DescrambleByte(std::uint8_t scrambled, std::size_t position, std::uint8_t key) {
@@ -74,9 +85,8 @@ void DescrambleRemoteRecord(const std::uint8_t* scrambled, std::uint8_t* plain,
     // The key comes from byte 0, which is read before anything is written, so the
     // transform may run in place.
     const std::uint8_t key = TableBackward(scrambled[0], 0);
-    for (std::size_t i = 0; i < length; ++i) {
-        plain[i] = DescrambleByte(scrambled[i], i, key);
-    }
+    ForEachPeriod(scrambled, plain, length, TableBackward);
+    for (std::size_t i = kTargetCodeSize; i < length; ++i) plain[i] ^= key;
 }
 
 void DescrambleRemoteRecord(std::uint8_t* record, std::size_t length) {
