@@ -14,6 +14,8 @@
 #include "common/LittleEndian.h"
 #include "common/WordCrc32.h"
 #include "job/JobDescription.h"
+#include "job/UploadJob.h"
+#include "link/SimulatedProgrammer.h"
 #include "remote/BinaryFile.h"
 #include "remote/GenerateRemoteJobFile.h"
 #include "remote/RemoteScramble.h"
@@ -264,6 +266,64 @@ TEST_F(RemoteJobFileTest, PadsTheImageAndRoundTripsTheRecord) {
     EXPECT_EQ(static_cast<std::int32_t>(ReadLe32(record + 38)), 100);  // shiftValue = start
     for (int i = 47; i < 64; ++i) EXPECT_EQ(record[i], 0) << "reserved byte " << i;
     EXPECT_TRUE(std::equal(before.begin(), before.end(), record + 64));
+}
+
+class UploadRecorder : public UploadPort {
+public:
+    UploadRecorder(ProgrammerLink& link, ImageWorkspace& workspace)
+        : link_(link), workspace_(workspace) {}
+    std::vector<std::string> messages;
+
+    void SetProgressRange(std::uint32_t) override {}
+    void SetProgressPosition(std::uint32_t) override {}
+    void ShowMessage(MessageIcon, std::string_view text) override { messages.emplace_back(text); }
+    ProgrammerLink& Link() override { return link_; }
+    ImageWorkspace& Workspace() override { return workspace_; }
+    void SetProgramEnabled(bool) override {}
+    void ShowJobDescription(const JobDescription&) override {}
+    JobSettings CurrentJobSettings() override {
+        JobSettings other;  // a remote upload must not read these
+        other.seriesIndex = 7;
+        other.lockChip = true;
+        return other;
+    }
+
+private:
+    ProgrammerLink& link_;
+    ImageWorkspace& workspace_;
+};
+
+TEST_F(RemoteJobFileTest, LoadedFileUploadsTheJobItCarries) {
+    port_.LoadImage(1001, 0x08004000);
+    port_.settings.seriesIndex = 2;
+    port_.settings.fullErase = true;
+    ASSERT_TRUE(Generate().ok());
+    const std::vector<std::uint8_t> image(port_.workspace.image.imageBuffer,
+                                          port_.workspace.image.imageBuffer + 1004);
+
+    // Loaded into a fresh tool, as on the PC next to the programmer.
+    ImageWorkspace workspace;
+    std::string detail;
+    const fs::path file = dir_ / "firmware.qvz";
+    ASSERT_EQ(LoadRemoteJobFile(file, workspace, detail), RemoteLoadResult::Loaded) << detail;
+    workspace.CommitStaging(file, "firmware.qvz");
+
+    SimulatedBackend backend;
+    SimulatedProgrammer& programmer = backend.AddProgrammer();
+    ProgrammerLink link(backend);
+    ASSERT_TRUE(link.Open());
+    UploadRecorder upload(link, workspace);
+    const WorkerOutcome outcome = UploadRemoteJob(upload);
+    ASSERT_TRUE(outcome.ok()) << outcome.message << " " << outcome.detail;
+
+    const std::uint8_t* storage = programmer.Storage();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), storage));
+    const std::uint8_t* header = storage + kJobAreaAddress;
+    const auto expected = BuildJobHeader(port_.settings, 0x08004000, 1004, 0, kClock).Encode();
+    EXPECT_EQ(header[0], 0xAA);
+    EXPECT_EQ(header[1], 13);  // "firmware.qvz" and its NUL
+    EXPECT_TRUE(std::equal(expected.begin() + 2, expected.end(), header + 2));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(storage + kJobNameAddress)), "firmware.qvz");
 }
 
 TEST_F(RemoteJobFileTest, AlignedImageIsUnchangedAndTheFileIs68BytesLonger) {
