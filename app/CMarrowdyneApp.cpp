@@ -8,7 +8,6 @@
 #include <string>
 
 #include "app/CMarrowdyneDlg.h"
-#include "app/LaunchOptions.h"
 #include "app/Screenshots.h"
 #ifndef Q_OS_WIN
 #include "link/HidapiBackend.h"
@@ -26,34 +25,23 @@ std::filesystem::path FsPath(const QString& path) {
 
 CMarrowdyneApp::CMarrowdyneApp(int& argc, char** argv) : QApplication(argc, argv) {}
 
-int CMarrowdyneApp::InitInstance() {
+int CMarrowdyneApp::InitInstance(const LaunchOptions& launch) {
     setOrganizationName(kSettingsKey);
     setApplicationName(QStringLiteral("marrowdyne"));
     setDesktopFileName(QStringLiteral("marrowdyne"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/marrowdyne.png")));
 
-    QString error;
-    const std::optional<LaunchOptions> options = ParseLaunchOptions(arguments(), error);
-    if (!options) {
-        std::fprintf(stderr, "marrowdyne: %s\n\n%s", qPrintable(error), qPrintable(LaunchOptionsHelp()));
-        return 2;
-    }
-    if (options->showHelp) {
-        std::fputs(qPrintable(LaunchOptionsHelp()), stdout);
-        return 0;
-    }
-
     std::unique_ptr<SimulatedBackend> simulator;
     std::unique_ptr<HidBackend> hardware;
     SimulatedProgrammer* programmer = nullptr;
     HidBackend* backend = nullptr;
-    if (options->simulate) {
+    if (launch.simulate) {
         simulator = std::make_unique<SimulatedBackend>();
-        programmer = &simulator->AddProgrammer(options->simulator);
-        for (const Fault& fault : options->faults) programmer->AddFault(fault);
-        if (!options->simStateFile.isEmpty()) {
+        programmer = &simulator->AddProgrammer(launch.simulator);
+        for (const Fault& fault : launch.faults) programmer->AddFault(fault);
+        if (!launch.simStateFile.isEmpty()) {
             std::string reason;
-            if (!programmer->LoadState(FsPath(options->simStateFile), reason)) {
+            if (!programmer->LoadState(FsPath(launch.simStateFile), reason)) {
                 std::fprintf(stderr, "marrowdyne: %s\n", reason.c_str());
                 return 1;
             }
@@ -69,16 +57,16 @@ int CMarrowdyneApp::InitInstance() {
 #endif
     }
 
-    if (!options->screenshotDir.isEmpty()) {
-        return RenderScreenshots(*simulator, options->simulator.path, options->screenshotDir);
+    if (!launch.screenshotDir.isEmpty()) {
+        return RenderScreenshots(*simulator, launch.simulator.path, launch.screenshotDir);
     }
 
     MainDialogOptions dialogOptions;
     // The simulator reports its own plug and unplug; the platform's watcher serves the
     // real programmer.
-    dialogOptions.watchDevices = !options->simulate;
+    dialogOptions.watchDevices = !launch.simulate;
     dialogOptions.simulator = simulator.get();
-    dialogOptions.demoProgrammerPath = options->simulator.path;
+    dialogOptions.demoProgrammerPath = launch.simulator.path;
     auto dialog = std::make_unique<CMarrowdyneDlg>(*backend, dialogOptions);
     dialog->exec();
     if (!dialog->FinishWorkers(0)) {
@@ -89,9 +77,9 @@ int CMarrowdyneApp::InitInstance() {
     }
     dialog.reset();
 
-    if (programmer && !options->simStateFile.isEmpty()) {
+    if (programmer && !launch.simStateFile.isEmpty()) {
         std::string reason;
-        if (!programmer->SaveState(FsPath(options->simStateFile), reason)) {
+        if (!programmer->SaveState(FsPath(launch.simStateFile), reason)) {
             std::fprintf(stderr, "marrowdyne: %s\n", reason.c_str());
             return 1;
         }

@@ -1,6 +1,8 @@
 #pragma once
 #include <QApplication>
 
+#include "app/LaunchOptions.h"
+
 // Names the settings key; nothing is ever read or written under it.
 inline const QString kSettingsKey = QStringLiteral("应用程序向导生成的本地应用程序");
 
@@ -9,8 +11,8 @@ class CMarrowdyneApp : public QApplication {
 public:
     CMarrowdyneApp(int& argc, char** argv);
 
-    // Runs the program and returns the process's exit code: 0 once the main dialog has
-    // closed, 2 for a command line it cannot use, 1 when the simulated programmer's
-    // memory cannot be loaded.
-    int InitInstance();
+    // Runs the program with the parsed command line and returns the process's exit code:
+    // 0 once the main dialog has closed, 1 when the simulated programmer's memory cannot
+    // be loaded or saved or a picture cannot be written.
+    int InitInstance(const LaunchOptions& options);
 };

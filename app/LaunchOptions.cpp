@@ -57,7 +57,8 @@ std::optional<LaunchOptions> ParseLaunchOptions(const QStringList& arguments, QS
         return std::nullopt;
     }
     LaunchOptions options;
-    options.showHelp = p.parser.isSet(QStringLiteral("help"));
+    options.showHelp =
+        p.parser.isSet(QStringLiteral("help")) || p.parser.isSet(QStringLiteral("help-all"));
     options.simulate = p.parser.isSet(p.simulate);
     options.screenshotDir = p.parser.value(p.screenshot);
     // The pictures are taken of the simulated programmer.
@@ -101,5 +102,6 @@ std::optional<LaunchOptions> ParseLaunchOptions(const QStringList& arguments, QS
 
 QString LaunchOptionsHelp() {
     Parser p;
-    return p.parser.helpText();
+    // Parsed before any application object exists, so the program names itself.
+    return p.parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("marrowdyne"));
 }

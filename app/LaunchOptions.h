@@ -19,7 +19,8 @@ struct LaunchOptions {
     QString screenshotDir;      // render every dialog into this folder and quit
 };
 
-// Parses the arguments (the program name first). Returns nullopt and sets `error` for an
+// Parses the arguments (the program name first). Needs no application object, so help
+// and refusals need no display. Returns nullopt and sets `error` for an
 // unknown option, a missing value, a version that is not 1 to 8 hexadecimal digits or a
 // fault that does not parse; simulator options without --simulate are refused too.
 std::optional<LaunchOptions> ParseLaunchOptions(const QStringList& arguments, QString& error);

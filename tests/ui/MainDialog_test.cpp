@@ -421,6 +421,57 @@ private slots:
         QVERIFY(g_messages.empty());
     }
 
+    void programmerPulledDuringAnUpload() {
+        Rig rig;
+        // The fifth write request finds the programmer gone; the removal comes from the
+        // worker's thread.
+        rig.programmer->AddFault(Fault{Command::WriteStorage, FaultKind::Unplug, 5});
+        rig.Start();
+        TestDlg& dlg = *rig.dialog;
+        dlg.chosenFile = HexFile(QStringLiteral("pulled.hex"), 4096);
+        dlg.OnOpenFile();
+        dlg.OnProgram();
+        rig.Settle();
+        QTRY_COMPARE(rig.Find<QComboBox>(1000)->count(), 0);
+        QCOMPARE(Texts(), QStringList{QString::fromUtf8(kUploadFailedTexts[12].data(),
+                                                        kUploadFailedTexts[12].size())});
+        QCOMPARE(g_messages.back().icon, QMessageBox::Critical);
+        QVERIFY(rig.Find<QPushButton>(4)->isEnabled());
+        QCOMPARE(dlg.connectionCode(), 0u);
+    }
+
+    void demoMenuPlugsAndUnplugs() {
+        Rig rig;
+        MainDialogOptions options;
+        options.watchDevices = false;
+        options.simulator = &rig.backend;
+        options.demoProgrammerPath = SimulatorConfig{}.path;
+        TestDlg dlg(rig.backend, options);
+        QTRY_COMPARE(dlg.findChild<QComboBox*>(QStringLiteral("id1000"))->count(), 1);
+        QMenu* demo = dlg.findChild<QMenu*>(QStringLiteral("menuDemo"));
+        QAction* plug = dlg.findChild<QAction*>(QStringLiteral("actionPlugProgrammer"));
+        QAction* unplug = dlg.findChild<QAction*>(QStringLiteral("actionUnplugProgrammer"));
+        QVERIFY(demo && plug && unplug);
+        demo->popup(QPoint(0, 0));
+        QVERIFY(!plug->isEnabled());
+        QVERIFY(unplug->isEnabled());
+        demo->hide();
+        unplug->trigger();
+        QTRY_COMPARE(dlg.findChild<QComboBox*>(QStringLiteral("id1000"))->count(), 0);
+        demo->popup(QPoint(0, 0));
+        QVERIFY(plug->isEnabled());
+        QVERIFY(!unplug->isEnabled());
+        demo->hide();
+        plug->trigger();
+        QTRY_COMPARE(dlg.findChild<QComboBox*>(QStringLiteral("id1000"))->count(), 1);
+        QVERIFY(dlg.FinishWorkers(20000));
+        QCOMPARE(dlg.programmerVersion(), SimulatorConfig{}.programmerVersion);
+        // Without a simulator there is no demo menu.
+        Rig plain;
+        plain.Start();
+        QVERIFY(!plain.dialog->findChild<QMenu*>(QStringLiteral("menuDemo")));
+    }
+
     void droppedFiles() {
         Rig rig(std::nullopt);
         rig.Start();
@@ -597,6 +648,20 @@ private slots:
         // Destroying the closed window is quiet too.
         rig.dialog.reset();
         QVERIFY(g_messages.empty());
+
+        // Closed at once: the worker's first calls to the window are still waiting.
+        for (int round = 0; round < 5; ++round) {
+            rig.Start();
+            rig.dialog->chosenFile = HexFile(QStringLiteral("busy.hex"), 4096);
+            rig.dialog->OnOpenFile();
+            rig.dialog->OnProgram();
+            clock.restart();
+            rig.dialog->close();
+            QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+            QVERIFY(!rig.dialog->WorkersRunning());
+            rig.dialog.reset();
+        }
+        QVERIFY2(g_messages.empty(), qPrintable(Texts().join('|')));
     }
 };
 
