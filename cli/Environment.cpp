@@ -6,6 +6,7 @@
 #include "cli/DeviceFilter.h"
 #include "cli/ExitCodes.h"
 #include "cli/PlatformBackend.h"
+#include "common/TextFormat.h"
 #include "link/SimulatedProgrammer.h"
 
 void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
@@ -94,6 +95,20 @@ HidBackend& Environment::Backend() {
             std::string error;
             if (!programmer_->LoadState(options_.simState, error)) {
                 throw CliFailure(ExitCode::Usage, "--sim-state " + options_.simState + ": " + error);
+            }
+            // A kept programmer keeps its version words (an update changes the firmware
+            // word); say so rather than let an option look applied.
+            if (!options_.simVersion.empty() &&
+                programmer_->ProgrammerVersion() != config.programmerVersion) {
+                output_.Note(Format("--sim-state %s holds a programmer of version %04X; "
+                                    "--sim-version is not applied (use a new state file)",
+                                    options_.simState.c_str(), programmer_->ProgrammerVersion()));
+            }
+            if (!options_.simFirmwareVersion.empty() &&
+                programmer_->FirmwareWord() != config.firmwareVersion) {
+                output_.Note(Format("--sim-state %s holds firmware word %04X; "
+                                    "--sim-firmware-version is not applied (use a new state file)",
+                                    options_.simState.c_str(), programmer_->FirmwareWord()));
             }
         }
         for (const Fault& fault : faults) programmer_->AddFault(fault);

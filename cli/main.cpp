@@ -6,6 +6,7 @@
 #include "cli/CliCommand.h"
 #include "cli/Environment.h"
 #include "cli/ExitCodes.h"
+#include "cli/Terminal.h"
 
 #ifndef MARRO_VERSION
 #define MARRO_VERSION "0"
@@ -40,6 +41,7 @@ int Run(Environment& environment, CliCommand& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    PrepareConsole();
     CLI::App app{"Stores programming jobs in the offline programmer (USB HID 0484:1001), makes "
                  "and reads remote job files, and updates the programmer's firmware.",
                  "marrowdyne-cli"};

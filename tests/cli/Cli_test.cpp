@@ -347,6 +347,13 @@ TEST_F(CliTest, OlderProgrammerServesOnlyItsOwnSeries) {
     EXPECT_FALSE(Contains(run.out, "Frimware"));
     EXPECT_FALSE(Contains(run.out, "选项"));
     EXPECT_EQ(Lines(run.out).size(), 2u + 8u) << run.out;
+
+    // The kept programmer stays what it was; a different version option is not applied
+    // silently.
+    run = Cli(Sim({"--sim-version", "1002", "info"}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "Version:1.02\n"));
+    EXPECT_TRUE(Contains(run.err, "--sim-version is not applied")) << run.err;
 }
 
 TEST_F(CliTest, RemoteJobFileIsMadeWithoutProgrammerAndUploadedWithOne) {
