@@ -1,0 +1,90 @@
+# The parts of the Windows cross build that need targets of their own. Included right
+# after project() by the MinGW toolchain file, before the engine's folders.
+
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  set(MARRO_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+  set(MARRO_WINE_LOCK "${CMAKE_BINARY_DIR}/wine-session.lock")
+  set(MARRO_WINE_ENVIRONMENT "WINEPREFIX=${MARRO_WINEPREFIX}" "WINEDEBUG=-all"
+      "WINEDLLOVERRIDES=mscoree,mshtml=" "LANG=C.UTF-8" "LC_ALL=C.UTF-8" "DISPLAY="
+      "WAYLAND_DISPLAY=")
+  file(CONFIGURE OUTPUT "${CMAKE_CROSSCOMPILING_EMULATOR}" @ONLY CONTENT [=[
+#!/bin/sh
+# Runs a program of this build under Wine, in the build's own prefix, without a display,
+# in the C locale (Wine's code pages then are 437 and 1252).
+WINEPREFIX='@MARRO_WINEPREFIX@'
+WINEDEBUG=-all
+WINEDLLOVERRIDES='mscoree,mshtml='
+LANG=C.UTF-8
+LC_ALL=C.UTF-8
+export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL
+unset DISPLAY WAYLAND_DISPLAY
+# Wine starts its services with the first program of a session, and they inherit that
+# program's output: ctest would wait for them until the session ends. So a session
+# starts here, detached from the caller, and lingers 30 s after its last program.
+exec 9>'@MARRO_WINE_LOCK@'
+flock 9
+if '@MARRO_WINESERVER@' -p30 </dev/null >/dev/null 2>&1; then
+  '@MARRO_WINE@' cmd.exe /c exit 0 </dev/null >/dev/null 2>&1
+fi
+flock -u 9
+exec 9>&-
+exec '@MARRO_WINE@' "$@"
+]=])
+  file(CHMOD "${CMAKE_CROSSCOMPILING_EMULATOR}"
+       PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                   WORLD_READ WORLD_EXECUTE)
+
+  # The build makes the prefix, so its first start (some seconds) is not paid by a timed
+  # test.
+  add_custom_command(
+    OUTPUT "${MARRO_WINEPREFIX}/system.reg"
+    COMMAND /usr/bin/env ${MARRO_WINE_ENVIRONMENT} ${MARRO_WINE} wineboot.exe -i
+    COMMAND /usr/bin/env ${MARRO_WINE_ENVIRONMENT} ${MARRO_WINESERVER} -w
+    COMMENT "Preparing the Wine prefix ${MARRO_WINEPREFIX}"
+    VERBATIM)
+  add_custom_target(marro_wine_prefix ALL DEPENDS "${MARRO_WINEPREFIX}/system.reg")
+endif()
+
+# CLI11 and nlohmann-json are header-only Debian packages under /usr/include. The MinGW
+# compiler must not see /usr/include as a whole (glibc headers would shadow its own), so
+# only these two folders are made visible, through links in the build tree.
+set(MARRO_HOST_HEADERS "${CMAKE_BINARY_DIR}/host-headers")
+file(MAKE_DIRECTORY "${MARRO_HOST_HEADERS}")
+foreach(folder CLI nlohmann)
+  if(NOT EXISTS "/usr/include/${folder}")
+    message(FATAL_ERROR "/usr/include/${folder} is missing (scripts/install-deps installs it)")
+  endif()
+  file(CREATE_LINK "/usr/include/${folder}" "${MARRO_HOST_HEADERS}/${folder}" SYMBOLIC)
+endforeach()
+include_directories(SYSTEM "${MARRO_HOST_HEADERS}")
+
+# find_package(CLI11) and find_package(nlohmann_json) get interface targets over those
+# links; the version checks are Debian's own.
+add_library(marro_host_cli11 INTERFACE)
+target_include_directories(marro_host_cli11 SYSTEM INTERFACE "${MARRO_HOST_HEADERS}")
+add_library(CLI11::CLI11 ALIAS marro_host_cli11)
+add_library(marro_host_json INTERFACE)
+target_include_directories(marro_host_json SYSTEM INTERFACE "${MARRO_HOST_HEADERS}")
+add_library(nlohmann_json::nlohmann_json ALIAS marro_host_json)
+file(WRITE "${CMAKE_FIND_PACKAGE_REDIRECTS_DIR}/cli11-config.cmake" "")
+file(WRITE "${CMAKE_FIND_PACKAGE_REDIRECTS_DIR}/cli11-config-version.cmake"
+     "include(/usr/share/cmake/CLI11/CLI11ConfigVersion.cmake)\n")
+file(WRITE "${CMAKE_FIND_PACKAGE_REDIRECTS_DIR}/nlohmann_json-config.cmake" "")
+file(WRITE "${CMAKE_FIND_PACKAGE_REDIRECTS_DIR}/nlohmann_json-config-version.cmake"
+     "include(/usr/share/cmake/nlohmann_json/nlohmann_jsonConfigVersion.cmake)\n")
+
+# The project declares its options after project(): unset means the default, ON.
+if(NOT DEFINED MARRO_BUILD_TESTS OR MARRO_BUILD_TESTS)
+  # Debian has no MinGW GoogleTest, but ships its sources: build them with the cross
+  # compiler and let find_package(GTest) take these targets.
+  set(MARRO_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+  if(NOT EXISTS "${MARRO_GOOGLETEST_SOURCE}/CMakeLists.txt")
+    message(FATAL_ERROR "${MARRO_GOOGLETEST_SOURCE} is missing (Debian package googletest)")
+  endif()
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)  # Win32 primitives, not winpthreads
+  add_subdirectory("${MARRO_GOOGLETEST_SOURCE}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
+  file(WRITE "${CMAKE_FIND_PACKAGE_REDIRECTS_DIR}/gtest-config.cmake" "")
+
+endif()
