@@ -1,0 +1,364 @@
+// What only the Windows build has: the system's code pages, the program's own folder,
+// the native HID transport and the device notifications. The test run is Wine in its
+// own prefix and the C locale, which has no HID devices and the pages 437 and 1252.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// windows.h first: dbt.h builds on its types.
+#include <dbt.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/CodePage.h"
+#include "common/ProgramLocation.h"
+#include "link/HidReport.h"
+#include "link/ProgrammerLink.h"
+#include "link/SimulatedProgrammer.h"
+#include "link/WindowsDeviceWatcher.h"
+#include "link/WindowsHidBackend.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A folder of this test's own under the system's temporary folder.
+class TempFolder {
+public:
+    TempFolder() {
+        static std::atomic<int> counter{0};
+        path_ = fs::temp_directory_path() /
+                ("marro-windows-" + std::to_string(GetCurrentProcessId()) + "-" +
+                 std::to_string(counter++));
+        fs::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+TEST(WindowsCodePages, JobNamesUseTheOemPageAndFileTextTheAnsiPage) {
+    EXPECT_EQ(UserCodePages().oem, "CP437");
+    EXPECT_EQ(UserCodePages().ansi, "CP1252");
+    EXPECT_EQ(EncodeOem("é£"), "\x82\x9C");
+    EXPECT_EQ(DecodeOem("\x82\x9C"), "é£");
+    // The same byte means different things in the two pages.
+    EXPECT_EQ(DecodeOem("\xE9"), "Θ");
+    EXPECT_EQ(DecodeAnsi("\xE9\x80"), "é€");
+    EXPECT_EQ(EncodeOem("Жук.hex"), "???.hex");
+}
+
+TEST(WindowsCodePages, EveryCp866ByteSurvivesTheRoundTrip) {
+    for (int byte = 0x80; byte <= 0xFF; ++byte) {
+        const std::string oem(1, static_cast<char>(byte));
+        const std::string text = DecodeFromPage(oem, "CP866");
+        ASSERT_FALSE(text.empty()) << byte;
+        EXPECT_NE(text, "?") << byte;
+        EXPECT_EQ(EncodeToPage(text, "CP866"), oem) << byte;
+    }
+}
+
+TEST(WindowsCodePages, Cp936DoubleBytesSurviveTheRoundTrip) {
+    int characters = 0;
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+        for (int trail = 0x40; trail <= 0xFE; trail += 7) {
+            if (trail == 0x7F) continue;
+            const std::string code{static_cast<char>(lead), static_cast<char>(trail)};
+            const std::string text = DecodeFromPage(code, "CP936");
+            ASSERT_FALSE(text.empty()) << lead << ":" << trail;
+            if (text == "?") continue;  // a code the page leaves undefined
+            ++characters;
+            EXPECT_EQ(EncodeToPage(text, "CP936"), code) << lead << ":" << trail;
+        }
+    }
+    EXPECT_GT(characters, 3000);  // the pairs tried are nearly all defined
+    const std::string name = EncodeToPage("固件v2.hex", "CP936");
+    EXPECT_EQ(name, "\xB9\xCC\xBC\xFEv2.hex");
+    EXPECT_EQ(DecodeFromPage(name, "CP936"), "固件v2.hex");
+}
+
+TEST(WindowsProgramDirectory, IsTheFolderOfThisExecutableNotTheCurrentOne) {
+    wchar_t image[32768] = {};
+    DWORD size = static_cast<DWORD>(std::size(image));
+    ASSERT_TRUE(QueryFullProcessImageNameW(GetCurrentProcess(), 0, image, &size));
+    const fs::path expected = fs::path(std::wstring(image, size)).parent_path();
+
+    TempFolder elsewhere;
+    const fs::path before = fs::current_path();
+    fs::current_path(elsewhere.path());
+    const fs::path directory = ProgramDirectory();
+    fs::current_path(before);
+
+    ASSERT_FALSE(directory.empty());
+    EXPECT_TRUE(fs::equivalent(directory, expected)) << directory << " vs " << expected;
+    EXPECT_TRUE(fs::exists(directory / fs::path(std::wstring(image, size)).filename()));
+}
+
+TEST(WindowsHidBackend, SearchWithoutAProgrammerFindsNothingAndOpensNothing) {
+    WindowsHidBackend backend;
+    for (const HidDeviceInfo& info : backend.Enumerate()) {
+        EXPECT_FALSE(info.idsKnown);
+        if (info.active) {
+            EXPECT_FALSE(info.path.empty());
+        }
+    }
+    const FindResult found = FindProgrammer(backend);
+    EXPECT_EQ(found.device, nullptr);
+    EXPECT_TRUE(found.path.empty());
+
+    ProgrammerLink link(backend);
+    EXPECT_FALSE(link.Open());
+    EXPECT_FALSE(link.OnArrival());
+    EXPECT_FALSE(link.IsOpen());
+    EXPECT_EQ(link.connectionCode(), 0u);
+}
+
+TEST(WindowsHidBackend, OpenFailuresNameTheCallThePathAndTheSystemReason) {
+    WindowsHidBackend backend;
+    const std::string path =
+        "\\\\?\\hid#vid_0484&pid_1001#9&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    std::string error;
+    EXPECT_EQ(backend.Open(path, error), nullptr);
+    EXPECT_TRUE(StartsWith(error, "CreateFileW('" + path + "'): ")) << error;
+    EXPECT_NE(error.find("(error "), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+}
+
+// A file that is no HID device: the UTF-8 path reaches the system intact, and every
+// HID query fails with its call named instead of the device pretending to work.
+TEST(WindowsHidBackend, ANonHidHandleRefusesHidQueriesAndEmptyWrites) {
+    TempFolder folder;
+    const fs::path file = folder.path() / fs::path(u8"прошивка.bin");
+    std::ofstream(file, std::ios::binary) << "data";
+    std::string error;
+    std::unique_ptr<HidDevice> device = WindowsHidBackend().Open(Utf8FromWide(file.wstring()), error);
+    ASSERT_NE(device, nullptr) << error;
+
+    std::uint16_t vendorId = 1;
+    std::uint16_t productId = 2;
+    EXPECT_FALSE(device->Attributes(vendorId, productId));
+    EXPECT_TRUE(StartsWith(device->LastError(), "HidD_GetAttributes: ")) << device->LastError();
+    EXPECT_EQ(vendorId, 1);
+    EXPECT_EQ(productId, 2);
+
+    EXPECT_EQ(device->OutputReportLength(), 0u);
+    const std::uint8_t report[kReportSize] = {};
+    EXPECT_FALSE(device->Write(report, device->OutputReportLength()));
+    EXPECT_NE(device->LastError().find("no output report length (HidD_GetPreparsedData: "),
+              std::string::npos)
+        << device->LastError();
+}
+
+// The far end of a named pipe plays the device, so the overlapped transfers, the
+// time-out and its cancellation run through the real system calls.
+class PipeDevice : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<int> counter{0};
+        name_ = "\\\\.\\pipe\\marro-hid-" + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(counter++);
+        server_ = CreateNamedPipeW(WideFromUtf8(name_).c_str(), PIPE_ACCESS_DUPLEX,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                                   4096, 4096, 0, nullptr);
+        ASSERT_NE(server_, INVALID_HANDLE_VALUE);
+        std::string error;
+        device_ = WindowsHidBackend().Open(name_, error);
+        ASSERT_NE(device_, nullptr) << error;
+    }
+    void TearDown() override {
+        device_.reset();
+        if (server_ != INVALID_HANDLE_VALUE) CloseHandle(server_);
+    }
+
+    std::vector<std::uint8_t> ServerReads() {
+        std::vector<std::uint8_t> bytes(256);
+        DWORD got = 0;
+        EXPECT_TRUE(ReadFile(server_, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr));
+        bytes.resize(got);
+        return bytes;
+    }
+    void ServerWrites(const std::array<std::uint8_t, kReportSize>& bytes) {
+        DWORD put = 0;
+        ASSERT_TRUE(WriteFile(server_, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr));
+        ASSERT_EQ(put, bytes.size());
+    }
+
+    std::string name_;
+    HANDLE server_ = INVALID_HANDLE_VALUE;
+    std::unique_ptr<HidDevice> device_;
+};
+
+TEST_F(PipeDevice, WritesTheWholeReportAndReadsTheAnswerWithItsReportId) {
+    HidReport request;
+    request.SetRequest(Command::ReadStorage, 0x1FE000, 45);
+    request.bytes[64] = 0xA5;
+    ASSERT_TRUE(device_->Write(request.bytes.data(), kReportSize)) << device_->LastError();
+    EXPECT_TRUE(device_->LastError().empty());
+    const std::vector<std::uint8_t> seen = ServerReads();
+    EXPECT_EQ(seen, std::vector<std::uint8_t>(request.bytes.begin(), request.bytes.end()));
+
+    std::array<std::uint8_t, kReportSize> answer{};
+    for (std::size_t i = 1; i < answer.size(); ++i) answer[i] = static_cast<std::uint8_t>(i * 3);
+    ServerWrites(answer);
+    HidReport report;
+    ASSERT_EQ(device_->Read(report.bytes.data(), kReportSize, 2000), HidReadStatus::Ok)
+        << device_->LastError();
+    EXPECT_EQ(report.bytes, answer);
+}
+
+TEST_F(PipeDevice, AReadThatTimesOutIsCancelledAndTheLateAnswerIsReadNextTime) {
+    std::array<std::uint8_t, kReportSize> buffer;
+    buffer.fill(0xEE);
+    EXPECT_EQ(device_->Read(buffer.data(), buffer.size(), 150), HidReadStatus::TimedOut);
+    EXPECT_EQ(device_->LastError(), "ReadFile: no answer within 150 ms");
+    EXPECT_EQ(buffer[0], 0xEE);
+    EXPECT_EQ(buffer[64], 0xEE);
+
+    // A read left pending would swallow this answer into the abandoned request.
+    std::array<std::uint8_t, kReportSize> late{};
+    late.fill(0x5A);
+    late[0] = 0;
+    ServerWrites(late);
+    ASSERT_EQ(device_->Read(buffer.data(), buffer.size(), 2000), HidReadStatus::Ok)
+        << device_->LastError();
+    EXPECT_EQ(buffer, late);
+    EXPECT_EQ(device_->Read(buffer.data(), buffer.size(), 0), HidReadStatus::TimedOut);
+}
+
+TEST_F(PipeDevice, ADeviceThatIsGoneFailsWritesAndReadsWithTheSystemReason) {
+    ASSERT_TRUE(DisconnectNamedPipe(server_));
+    HidReport report;
+    report.SetRequest(Command::QueryVersion, 0, 0);
+    EXPECT_FALSE(device_->Write(report.bytes.data(), kReportSize));
+    EXPECT_TRUE(StartsWith(device_->LastError(), "WriteFile: ")) << device_->LastError();
+    EXPECT_EQ(device_->Read(report.bytes.data(), kReportSize, 2000), HidReadStatus::Failed);
+    EXPECT_TRUE(StartsWith(device_->LastError(), "ReadFile: ")) << device_->LastError();
+}
+
+// One DEV_BROADCAST_DEVICEINTERFACE_W record with the name in its tail, as the system
+// sends it; `size` may claim less than the whole record.
+struct InterfaceRecord {
+    explicit InterfaceRecord(const std::wstring& name, DWORD type = DBT_DEVTYP_DEVICEINTERFACE) {
+        const std::size_t bytes =
+            offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (name.size() + 1) * sizeof(wchar_t);
+        storage.assign((bytes + 7) / 8, 0);
+        auto* record = Get();
+        record->dbcc_size = static_cast<DWORD>(bytes);
+        record->dbcc_devicetype = type;
+        std::copy(name.begin(), name.end(), record->dbcc_name);
+    }
+    DEV_BROADCAST_DEVICEINTERFACE_W* Get() {
+        return reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(storage.data());
+    }
+    std::intptr_t Param() { return reinterpret_cast<std::intptr_t>(Get()); }
+    std::vector<std::uint64_t> storage;
+};
+
+const std::wstring kProgrammerInterface =
+    L"\\\\?\\HID#VID_0484&PID_1001#7&2A1B3C4D&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+
+TEST(WindowsDeviceWatcher, ArrivalAndRemovalOfInterfacesCarryTheirPath) {
+    InterfaceRecord record(kProgrammerInterface);
+    const auto arrival = DeviceEventFromMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, record.Param());
+    ASSERT_TRUE(arrival);
+    EXPECT_EQ(arrival->kind, DeviceEvent::Kind::Arrival);
+    EXPECT_EQ(arrival->path, Utf8FromWide(kProgrammerInterface));
+    const auto removal =
+        DeviceEventFromMessage(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, record.Param());
+    ASSERT_TRUE(removal);
+    EXPECT_EQ(removal->kind, DeviceEvent::Kind::Removal);
+    EXPECT_EQ(removal->path, arrival->path);
+
+    InterfaceRecord named(L"\\\\?\\hid#Устройство");
+    EXPECT_EQ(DeviceEventFromMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, named.Param())->path,
+              "\\\\?\\hid#Устройство");
+}
+
+TEST(WindowsDeviceWatcher, OtherMessagesEventsAndRecordsAreIgnored) {
+    InterfaceRecord record(kProgrammerInterface);
+    EXPECT_FALSE(DeviceEventFromMessage(WM_PAINT, DBT_DEVICEARRIVAL, record.Param()));
+    for (WPARAM other : {WPARAM{DBT_DEVICEQUERYREMOVE}, WPARAM{DBT_DEVICEREMOVEPENDING},
+                         WPARAM{DBT_DEVNODES_CHANGED}, WPARAM{DBT_CONFIGCHANGED}}) {
+        EXPECT_FALSE(DeviceEventFromMessage(WM_DEVICECHANGE, other, record.Param())) << other;
+    }
+    EXPECT_FALSE(DeviceEventFromMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0));
+    InterfaceRecord volume(L"E:", DBT_DEVTYP_VOLUME);
+    EXPECT_FALSE(DeviceEventFromMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, volume.Param()));
+    record.Get()->dbcc_size = sizeof(DEV_BROADCAST_HDR) - 1;
+    EXPECT_FALSE(DeviceEventFromMessage(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, record.Param()));
+}
+
+TEST(WindowsDeviceWatcher, ANameIsNeverReadPastTheRecordsOwnSize) {
+    InterfaceRecord record(L"\\\\?\\hid#abcdef");
+    const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+    record.Get()->dbcc_size = static_cast<DWORD>(nameOffset + 8 * sizeof(wchar_t));
+    EXPECT_EQ(DeviceEventFromMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, record.Param())->path,
+              "\\\\?\\hid#");
+    record.Get()->dbcc_size = static_cast<DWORD>(nameOffset);
+    const auto bare = DeviceEventFromMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, record.Param());
+    ASSERT_TRUE(bare);
+    EXPECT_TRUE(bare->path.empty());
+}
+
+// The removal record's path, in other letter case, still closes the programmer.
+TEST(WindowsDeviceWatcher, TheRemovalOfTheOpenProgrammerClosesTheLink) {
+    SimulatedBackend backend;
+    std::wstring lower = kProgrammerInterface;
+    for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
+    backend.AddProgrammer({.path = Utf8FromWide(lower)});
+    ProgrammerLink link(backend);
+    ASSERT_TRUE(link.Open());
+
+    InterfaceRecord other(L"\\\\?\\HID#VID_046D&PID_C31C#1&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+    const auto unrelated =
+        DeviceEventFromMessage(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, other.Param());
+    ASSERT_TRUE(unrelated);
+    EXPECT_FALSE(link.OnRemoval(unrelated->path));
+    EXPECT_TRUE(link.IsOpen());
+
+    InterfaceRecord record(kProgrammerInterface);
+    const auto removal =
+        DeviceEventFromMessage(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, record.Param());
+    ASSERT_TRUE(removal);
+    EXPECT_TRUE(link.OnRemoval(removal->path));
+    EXPECT_FALSE(link.IsOpen());
+}
+
+TEST(WindowsDeviceWatcher, RegistersAWindowAndSaysWhyAnythingElseFails) {
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(window, nullptr);
+    std::string error;
+    EXPECT_TRUE(RegisterHidNotifications(window, error)) << error;
+    EXPECT_TRUE(RegisterHidNotifications(window, error)) << error;  // replaces the first
+    UnregisterHidNotifications();
+    UnregisterHidNotifications();  // nothing left to end
+
+    EXPECT_FALSE(RegisterHidNotifications(nullptr, error));
+    EXPECT_TRUE(StartsWith(error, "RegisterDeviceNotificationW: ")) << error;
+    EXPECT_GT(error.size(), std::string("RegisterDeviceNotificationW: ").size());
+    UnregisterHidNotifications();  // also after a failed registration
+    DestroyWindow(window);
+}
+
+}  // namespace
+#endif  // _WIN32
