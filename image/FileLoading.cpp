@@ -1,11 +1,16 @@
 #include "image/FileLoading.h"
 
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -185,8 +190,46 @@ LoadStatus ReadWholeFile(const std::filesystem::path& path, std::uint8_t* buffer
     return read;
 }
 
-LoadStatus ReadWholeFile(const std::filesystem::path& path, std::unique_ptr<std::uint8_t[]>& text,
-                         std::size_t& size, std::string& detail) {
+std::uint8_t* FileText::Allocate(std::size_t size) {
+    Release();
+#if defined(__linux__)
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    if (size >= kHugePage && size <= SIZE_MAX - 2 * kHugePage) {
+        const std::size_t length = (size + kHugePage - 1) / kHugePage * kHugePage;
+        // One huge page more, so that the bytes can start on a huge page boundary.
+        void* mapping = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapping != MAP_FAILED) {
+            mapping_ = mapping;
+            mappingSize_ = length + kHugePage;
+            const std::uintptr_t start =
+                (reinterpret_cast<std::uintptr_t>(mapping) + kHugePage - 1) & ~std::uintptr_t{kHugePage - 1};
+            data_ = reinterpret_cast<std::uint8_t*>(start);
+            madvise(data_, length, MADV_HUGEPAGE);  // only a hint: small pages work as well
+            size_ = size;
+            return data_;
+        }
+    }
+#endif
+    data_ = new (std::nothrow) std::uint8_t[size > 0 ? size : 1];
+    if (data_) size_ = size;
+    return data_;
+}
+
+void FileText::Release() {
+#if defined(__linux__)
+    if (mapping_) {
+        munmap(mapping_, mappingSize_);
+        mapping_ = nullptr;
+        data_ = nullptr;
+    }
+#endif
+    delete[] data_;
+    data_ = nullptr;
+    size_ = 0;
+}
+
+LoadStatus ReadWholeFile(const std::filesystem::path& path, FileText& text, std::string& detail) {
     FileHandle file;
     std::uint64_t length = 0;
     const LoadStatus opened = OpenForReading(path, file, length, detail);
@@ -197,16 +240,14 @@ LoadStatus ReadWholeFile(const std::filesystem::path& path, std::unique_ptr<std:
         return LoadStatus::ReadFailed;
     }
     const std::size_t bytes = static_cast<std::size_t>(length);
-    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[bytes + 1]);
+    std::uint8_t* buffer = text.Allocate(bytes);
     if (!buffer) {
         detail = Format("no memory for the %zu bytes of '%s'", bytes, PathText(path).c_str());
         return LoadStatus::ReadFailed;
     }
-    const LoadStatus read = ReadOpened(file.get(), path, buffer.get(), bytes, detail);
-    if (read != LoadStatus::Loaded) return read;
-    text = std::move(buffer);
-    size = bytes;
-    return LoadStatus::Loaded;
+    const LoadStatus read = ReadOpened(file.get(), path, buffer, bytes, detail);
+    if (read != LoadStatus::Loaded) text.Allocate(0);
+    return read;
 }
 
 LoadOutcome RawBinaryLoad(ImageWorkspace& workspace, const std::filesystem::path& path,

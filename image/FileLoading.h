@@ -2,7 +2,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,7 +73,29 @@ LoadOutcome RawBinaryLoad(ImageWorkspace& workspace, const std::filesystem::path
 // TooLarge, ReadFailed or Loaded (with `size` set); `detail` names the failing call.
 LoadStatus ReadWholeFile(const std::filesystem::path& path, std::uint8_t* buffer,
                          std::size_t limit, std::size_t& size, std::string& detail);
-// The same into a new buffer of the file's own size (OpenFailed, ReadFailed or Loaded;
-// ReadFailed also when no memory is left for it).
-LoadStatus ReadWholeFile(const std::filesystem::path& path, std::unique_ptr<std::uint8_t[]>& text,
-                         std::size_t& size, std::string& detail);
+// The whole contents of a file, in memory of their own size. Large texts go into huge
+// pages where the system offers them: a fresh buffer of some megabytes otherwise costs
+// more in page faults than the HEX reader takes to parse it.
+class FileText {
+public:
+    FileText() = default;
+    ~FileText() { Release(); }
+    FileText(const FileText&) = delete;
+    FileText& operator=(const FileText&) = delete;
+
+    const std::uint8_t* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    // Room for `size` bytes in place of what was held; nullptr when no memory is left.
+    std::uint8_t* Allocate(std::size_t size);
+
+private:
+    void Release();
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    void* mapping_ = nullptr;  // when the bytes lie in a mapping of their own
+    std::size_t mappingSize_ = 0;
+};
+
+// The same into `text`, sized to the file (OpenFailed, ReadFailed or Loaded; ReadFailed
+// also when no memory is left for it).
+LoadStatus ReadWholeFile(const std::filesystem::path& path, FileText& text, std::string& detail);

@@ -1,12 +1,22 @@
 #include "image/FirmwareImage.h"
 
+#include <cstdlib>
+#include <new>
 #include <utility>
 
+void ImageWorkspace::FreeStorage::operator()(std::uint8_t* storage) const { std::free(storage); }
+
+ImageWorkspace::Storage ImageWorkspace::AllocateStorage() {
+    void* storage = std::calloc(kImageStorageSize, 1);
+    if (!storage) throw std::bad_alloc();
+    return Storage(static_cast<std::uint8_t*>(storage));
+}
+
 ImageWorkspace::ImageWorkspace()
-    : storageA_(new std::uint8_t[kImageStorageSize]()),
-      storageB_(new std::uint8_t[kImageStorageSize]()),
-      scramble_(new std::uint8_t[kImageStorageSize]()),
-      remoteRecord_(new std::uint8_t[kImageStorageSize]()) {
+    : storageA_(AllocateStorage()),
+      storageB_(AllocateStorage()),
+      scramble_(AllocateStorage()),
+      remoteRecord_(AllocateStorage()) {
     image.imageBuffer = storageA_.get();
     staging_.imageBuffer = storageB_.get();
 }

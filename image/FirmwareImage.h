@@ -61,10 +61,17 @@ public:
     };
 
 private:
-    std::unique_ptr<std::uint8_t[]> storageA_;
-    std::unique_ptr<std::uint8_t[]> storageB_;
-    std::unique_ptr<std::uint8_t[]> scramble_;
-    std::unique_ptr<std::uint8_t[]> remoteRecord_;
+    // Zeroed by the allocator, so pages that no load touches cost nothing.
+    struct FreeStorage {
+        void operator()(std::uint8_t* storage) const;
+    };
+    using Storage = std::unique_ptr<std::uint8_t[], FreeStorage>;
+    static Storage AllocateStorage();
+
+    Storage storageA_;
+    Storage storageB_;
+    Storage scramble_;
+    Storage remoteRecord_;
     FirmwareImage staging_;
     std::atomic<int> users_{0};
 };

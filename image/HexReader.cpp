@@ -377,11 +377,10 @@ HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image,
                       std::string& detail) {
     image.imageStart = 0;
     image.imageLength = 0;
-    std::unique_ptr<std::uint8_t[]> text;
-    std::size_t size = 0;
-    if (ReadWholeFile(path, text, size, detail) != LoadStatus::Loaded) return HexOpenFailed;
+    FileText text;
+    if (ReadWholeFile(path, text, detail) != LoadStatus::Loaded) return HexOpenFailed;
     HexDiagnosis diagnosis;
-    const HexResult result = ReadHexText(text.get(), size, image, diagnosis);
+    const HexResult result = ReadHexText(text.data(), text.size(), image, diagnosis);
     if (result == HexOk) {
         detail.clear();
     } else if (diagnosis.lineNumber == 0) {

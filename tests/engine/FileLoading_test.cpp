@@ -331,12 +331,17 @@ TEST_F(FileLoadingTest, ReadWholeFileRefusesBeforeWriting) {
     EXPECT_EQ(size, 64u);
     EXPECT_EQ(buffer, Counting(64));
 
-    std::unique_ptr<std::uint8_t[]> text;
-    ASSERT_EQ(ReadWholeFile(path, text, size, detail), LoadStatus::Loaded);
-    EXPECT_EQ(size, 65u);
-    EXPECT_TRUE(std::memcmp(text.get(), Counting(65).data(), 65) == 0);
-    EXPECT_EQ(ReadWholeFile(dir_, text, size, detail), LoadStatus::OpenFailed);
+    FileText text;
+    ASSERT_EQ(ReadWholeFile(path, text, detail), LoadStatus::Loaded);
+    ASSERT_EQ(text.size(), 65u);
+    EXPECT_TRUE(std::memcmp(text.data(), Counting(65).data(), 65) == 0);
+    EXPECT_EQ(ReadWholeFile(dir_, text, detail), LoadStatus::OpenFailed);
     EXPECT_NE(detail.find("not a regular file"), std::string::npos) << detail;
+    // Large texts take the huge-page way, which must hold the bytes just the same.
+    const std::vector<std::uint8_t> large = Counting((std::size_t{5} << 20) + 17, 5);
+    ASSERT_EQ(ReadWholeFile(Write("large.bin", large), text, detail), LoadStatus::Loaded);
+    ASSERT_EQ(text.size(), large.size());
+    EXPECT_TRUE(std::memcmp(text.data(), large.data(), large.size()) == 0);
 }
 
 }  // namespace
