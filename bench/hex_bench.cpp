@@ -1,0 +1,90 @@
+// The HEX reader over the text of a 1 MiB image, as toolchains write it.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image/HexReader.h"
+
+namespace {
+
+void AppendRecord(std::string& text, std::uint8_t type, std::uint16_t address,
+                  const std::uint8_t* data, std::size_t count, const char* lineEnd) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::uint8_t sum = 0;
+    auto put = [&](std::uint8_t b) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0xF];
+        sum = static_cast<std::uint8_t>(sum + b);
+    };
+    text += ':';
+    put(static_cast<std::uint8_t>(count));
+    put(static_cast<std::uint8_t>(address >> 8));
+    put(static_cast<std::uint8_t>(address));
+    put(type);
+    for (std::size_t i = 0; i < count; ++i) put(data[i]);
+    put(static_cast<std::uint8_t>(0x100 - sum));
+    text += lineEnd;
+}
+
+// A random image of `size` bytes at 0x08000000 in records of `recordSize` bytes.
+std::string HexTextOfImage(std::size_t size, std::size_t recordSize, const char* lineEnd) {
+    std::mt19937 random(7);
+    std::vector<std::uint8_t> image(size);
+    for (auto& b : image) b = static_cast<std::uint8_t>(random());
+    std::string text;
+    for (std::size_t offset = 0; offset < size; offset += recordSize) {
+        const std::uint32_t address = 0x08000000u + static_cast<std::uint32_t>(offset);
+        if (offset == 0 || (address & 0xFFFF) == 0) {
+            const std::uint8_t base[2] = {static_cast<std::uint8_t>(address >> 24),
+                                          static_cast<std::uint8_t>(address >> 16)};
+            AppendRecord(text, 4, 0, base, 2, lineEnd);
+        }
+        AppendRecord(text, 0, static_cast<std::uint16_t>(address), &image[offset],
+                     std::min(recordSize, size - offset), lineEnd);
+    }
+    AppendRecord(text, 1, 0, nullptr, 0, lineEnd);
+    return text;
+}
+
+template <HexResult (*Reader)(const std::uint8_t*, std::size_t, FirmwareImage&)>
+void ReadImageText(benchmark::State& state, std::size_t recordSize, const char* lineEnd) {
+    const std::string text = HexTextOfImage(kImageCapacity, recordSize, lineEnd);
+    std::vector<std::uint8_t> storage(kImageStorageSize);
+    FirmwareImage image;
+    image.imageBuffer = storage.data();
+    for (auto _ : state) {
+        const HexResult result =
+            Reader(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), image);
+        if (result != HexOk || image.imageLength != kImageCapacity) {
+            state.SkipWithError("the generated text did not load");
+            break;
+        }
+        benchmark::DoNotOptimize(storage.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+    state.counters["text_bytes"] = static_cast<double>(text.size());
+}
+
+HexResult FastReader(const std::uint8_t* text, std::size_t size, FirmwareImage& image) {
+    return ReadHexText(text, size, image);
+}
+
+void BM_ReadHexText_16ByteRecords(benchmark::State& state) {
+    ReadImageText<FastReader>(state, 16, "\n");
+}
+void BM_ReadHexText_32ByteRecordsCrLf(benchmark::State& state) {
+    ReadImageText<FastReader>(state, 32, "\r\n");
+}
+void BM_ReadHexTextExact_16ByteRecords(benchmark::State& state) {
+    ReadImageText<ReadHexTextExact>(state, 16, "\n");
+}
+
+}  // namespace
+
+BENCHMARK(BM_ReadHexText_16ByteRecords)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadHexText_32ByteRecordsCrLf)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadHexTextExact_16ByteRecords)->Unit(benchmark::kMillisecond);
