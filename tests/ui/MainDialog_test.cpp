@@ -634,12 +634,19 @@ private slots:
         Rig rig;
         rig.Start();
         TestDlg& dlg = *rig.dialog;
-        dlg.chosenFile = HexFile(QStringLiteral("busy.hex"), 512 * 1024);
+        dlg.chosenFile = HexFile(QStringLiteral("busy.hex"), 1024 * 1024);
         dlg.OnOpenFile();
         dlg.OnProgram();
-        QTRY_VERIFY(rig.Find<QProgressBar>(1008)->value() > 0);
+        // Served without pause, so the window closes a few blocks into the upload; at
+        // the latest the worker waits for its last message to be shown.
         QElapsedTimer clock;
         clock.start();
+        while (rig.Find<QProgressBar>(1008)->value() == 0 && clock.elapsed() < 10000) {
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(dlg.WorkersRunning());
+        QVERIFY(g_messages.empty());
+        clock.restart();
         dlg.close();
         QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!dlg.WorkersRunning());
