@@ -6,6 +6,7 @@
 #include "cli/DeviceFilter.h"
 #include "cli/ExitCodes.h"
 #include "cli/PlatformBackend.h"
+#include "cli/Terminal.h"
 #include "common/TextFormat.h"
 #include "link/SimulatedProgrammer.h"
 
@@ -93,7 +94,7 @@ HidBackend& Environment::Backend() {
         }
         if (!options_.simState.empty()) {
             std::string error;
-            if (!programmer_->LoadState(options_.simState, error)) {
+            if (!programmer_->LoadState(PathFromArgument(options_.simState), error)) {
                 throw CliFailure(ExitCode::Usage, "--sim-state " + options_.simState + ": " + error);
             }
             // A kept programmer keeps its version words (an update changes the firmware
@@ -130,7 +131,7 @@ void Environment::ConfigureLink(ProgrammerLink& link) {
     }
     if (!options_.trace.empty()) {
         if (trace_ == nullptr) {
-            trace_ = std::fopen(options_.trace.c_str(), "w");
+            trace_ = OpenForWriting(PathFromArgument(options_.trace));
             if (trace_ == nullptr) {
                 throw CliFailure(ExitCode::Usage, "--trace " + options_.trace + ": cannot be created");
             }
@@ -159,5 +160,5 @@ void Environment::WriteTrace(char direction, const std::uint8_t* bytes, std::siz
 
 bool Environment::SaveSimulatorState(std::string& error) {
     if (programmer_ == nullptr || options_.simState.empty()) return true;
-    return programmer_->SaveState(options_.simState, error);
+    return programmer_->SaveState(PathFromArgument(options_.simState), error);
 }

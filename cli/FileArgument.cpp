@@ -1,6 +1,7 @@
 #include "cli/FileArgument.h"
 
 #include "cli/ExitCodes.h"
+#include "cli/Terminal.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ std::string LoadResultName(const LoadOutcome& outcome) {
 FileKind LoadFileArgument(ConsoleOutput& output, ImageWorkspace& workspace, const std::string& file,
                           std::uint32_t startAddress) {
     LoadRequest request;
-    request.path = file;
+    request.path = PathFromArgument(file);
     request.fileName = FileNameOfPath(file);
     // As the Open dialog decides: a file named just "bin" has no extension.
     request.extension = ExtensionOfChosenFile(request.fileName);

@@ -6,6 +6,7 @@
 #include "cli/CliCommand.h"
 #include "cli/ExitCodes.h"
 #include "cli/FileArgument.h"
+#include "cli/Terminal.h"
 #include "common/LittleEndian.h"
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
@@ -78,7 +79,7 @@ public:
         }
 
         if (!dump_.empty()) {
-            std::ofstream out(dump_, std::ios::binary | std::ios::trunc);
+            std::ofstream out(PathFromArgument(dump_), std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(length));
             out.close();
             if (!out) {

@@ -9,6 +9,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/FileArgument.h"
 #include "cli/JobOptions.h"
+#include "cli/Terminal.h"
 #include "common/ProgramLocation.h"
 #include "remote/GenerateRemoteJobFile.h"
 
@@ -77,8 +78,9 @@ private:
         std::error_code error;
         // The success message names the full path of the file, as the window's does.
         if (!outputDir_.empty()) {
-            const std::filesystem::path absolute = std::filesystem::absolute(outputDir_, error);
-            return {error ? std::filesystem::path(outputDir_) : absolute};
+            const std::filesystem::path given = PathFromArgument(outputDir_);
+            const std::filesystem::path absolute = std::filesystem::absolute(given, error);
+            return {error ? given : absolute};
         }
         std::vector<std::filesystem::path> directories;
         const std::filesystem::path own = ProgramDirectory();

@@ -1,12 +1,21 @@
 #pragma once
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 // Whether a standard stream is a terminal (progress bars and questions need one).
 bool IsTerminal(std::FILE* stream);
 
 // Lets the console show the system's texts: they are UTF-8 on every platform.
 void PrepareConsole();
+
+// The command line as UTF-8, whatever the platform hands to main.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// A path given on the command line (UTF-8), and a file opened for writing by it.
+std::filesystem::path PathFromArgument(const std::string& utf8);
+std::FILE* OpenForWriting(const std::filesystem::path& path);
 
 // Reads one line from standard input; false at end of input.
 bool ReadAnswerLine(std::string& line);

@@ -59,8 +59,11 @@ int main(int argc, char** argv) {
         registered.emplace_back(command->Register(app), command.get());
     }
 
+    std::vector<std::string> arguments = CommandLineArguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) pointers.push_back(argument.data());
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::ParseError& error) {
         const int result = app.exit(error);
         return result == 0 ? 0 : ToInt(ExitCode::Usage);
