@@ -100,6 +100,14 @@ LoadOutcome BusyRefusal(LoadOutcome outcome) {
     return Refusal(std::move(outcome), LoadStatus::Busy, kMsgImageBusy);
 }
 
+// Out of memory, or the face's address question threw: the load fails, nothing changes.
+LoadOutcome Unexpected(const LoadRequest& request, const char* what) {
+    LoadOutcome failed;
+    failed.kind = FileKindOf(request.extension);
+    failed.detail = what;
+    return Refusal(std::move(failed), LoadStatus::ReadFailed, kMsgLoadFailed);
+}
+
 LoadOutcome RemoteJobLoad(ImageWorkspace& workspace, const std::filesystem::path& path,
                           LoadOutcome outcome) {
     switch (LoadRemoteJobFile(path, workspace, outcome.detail)) {
@@ -279,9 +287,8 @@ LoadOutcome LoadFirmwareFile(ImageWorkspace& workspace, const LoadRequest& reque
         workspace.CommitStaging(std::move(path), std::move(name));
         return outcome;
     } catch (const std::exception& error) {
-        LoadOutcome failed;
-        failed.kind = FileKindOf(request.extension);
-        failed.detail = error.what();
-        return Refusal(std::move(failed), LoadStatus::ReadFailed, kMsgLoadFailed);
+        return Unexpected(request, error.what());
+    } catch (...) {  // the face's question may throw anything
+        return Unexpected(request, "the load was ended by an unknown exception");
     }
 }

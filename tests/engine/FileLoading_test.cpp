@@ -220,6 +220,17 @@ TEST_F(FileLoadingTest, CancelledAddressQuestionChangesNothingAndSaysNothing) {
     EXPECT_EQ(Load(dir_ / "missing.bin", std::nullopt).status, LoadStatus::Cancelled);
     EXPECT_EQ(Load(dir_ / "missing.bin", 0x08000000).status, LoadStatus::OpenFailed);
 
+    // A question that throws ends the load like a failure, not by an exception.
+    LoadRequest throwing;
+    throwing.path = dir_ / "fw.bin";
+    throwing.fileName = "fw.bin";
+    throwing.extension = "bin";
+    throwing.askStartAddress = []() -> std::optional<std::uint32_t> { throw 42; };
+    const LoadOutcome thrown = LoadFirmwareFile(workspace_, throwing);
+    EXPECT_EQ(thrown.status, LoadStatus::ReadFailed);
+    EXPECT_EQ(thrown.message, kMsgLoadFailed);
+    ExpectUnchanged(before, workspace_);
+
     LoadRequest silent;
     silent.path = dir_ / "fw.bin";
     silent.fileName = "fw.bin";
