@@ -9,16 +9,21 @@
 
 #include "app/CMarrowdyneDlg.h"
 #include "app/Screenshots.h"
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include "link/WindowsHidBackend.h"
+#else
 #include "link/HidapiBackend.h"
-#define MARRO_HAVE_HIDAPI 1
 #endif
 #include "link/SimulatedProgrammer.h"
 
 namespace {
 
 std::filesystem::path FsPath(const QString& path) {
+#ifdef Q_OS_WIN
+    return std::filesystem::path(path.toStdWString());
+#else
     return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
 }
 
 }  // namespace
@@ -48,13 +53,12 @@ int CMarrowdyneApp::InitInstance(const LaunchOptions& launch) {
         }
         backend = simulator.get();
     } else {
-#ifdef MARRO_HAVE_HIDAPI
-        hardware = std::make_unique<HidapiBackend>();
-        backend = hardware.get();
+#ifdef Q_OS_WIN
+        hardware = std::make_unique<WindowsHidBackend>();
 #else
-        std::fputs("marrowdyne: no HID backend on this platform; try --simulate\n", stderr);
-        return 1;
+        hardware = std::make_unique<HidapiBackend>();
 #endif
+        backend = hardware.get();
     }
 
     if (!launch.screenshotDir.isEmpty()) {

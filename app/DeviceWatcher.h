@@ -10,7 +10,8 @@ class QWidget;
 class UdevWatcher;
 
 // Arrival and removal of HID interfaces from the platform, delivered in the event loop
-// of the thread that started it.
+// of the UI thread: udev's monitor on Linux, device notifications to the window on
+// Windows.
 class DeviceWatcher : public QObject {
     Q_OBJECT
 
@@ -30,4 +31,6 @@ private:
 
     std::unique_ptr<UdevWatcher> udev_;
     QSocketNotifier* notifier_ = nullptr;
+    class NativeFilter;
+    std::unique_ptr<NativeFilter> filter_;
 };

@@ -1,16 +1,18 @@
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
+#include <variant>
 
 #include "app/CMarrowdyneApp.h"
 #include "app/LaunchOptions.h"
 
-int main(int argc, char** argv) {
-    // The command line first: help and refusals need no display.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+namespace {
+
+// The options, or the exit code when the program ends with help or a refusal.
+std::variant<LaunchOptions, int> Parse(const QStringList& arguments) {
     QString error;
-    const std::optional<LaunchOptions> options = ParseLaunchOptions(arguments, error);
+    std::optional<LaunchOptions> options = ParseLaunchOptions(arguments, error);
     if (!options) {
         std::fprintf(stderr, "marrowdyne: %s\n\n%s", qPrintable(error), qPrintable(LaunchOptionsHelp()));
         return 2;
@@ -19,6 +21,25 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(LaunchOptionsHelp()), stdout);
         return 0;
     }
+    return *options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef Q_OS_WIN
+    // The command line as the system holds it, in UTF-16, not in the ANSI page of argv.
     CMarrowdyneApp app(argc, argv);
-    return app.InitInstance(*options);
+    const auto parsed = Parse(QCoreApplication::arguments());
+    if (const int* code = std::get_if<int>(&parsed)) return *code;
+    return app.InitInstance(std::get<LaunchOptions>(parsed));
+#else
+    // The command line first: help and refusals need no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const auto parsed = Parse(arguments);
+    if (const int* code = std::get_if<int>(&parsed)) return *code;
+    CMarrowdyneApp app(argc, argv);
+    return app.InitInstance(std::get<LaunchOptions>(parsed));
+#endif
 }
