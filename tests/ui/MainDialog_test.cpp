@@ -207,6 +207,28 @@ private slots:
         QVERIFY(inside.contains(buttonBottom));
     }
 
+    void platformWatcherStartsOrSaysSo() {
+        // The real device watcher: it either follows hidraw nodes, or the window says
+        // once that arrival and removal go unnoticed, and works on.
+        SimulatedBackend backend;
+        auto& programmer = backend.AddProgrammer();
+        TestDlg dlg(backend, MainDialogOptions{});
+        QVERIFY(dlg.FinishWorkers(20000));
+        QTRY_VERIFY(dlg.findChild<QComboBox*>(QStringLiteral("id1000"))->count() == 1);
+        QVERIFY(dlg.FinishWorkers(20000));
+        QCoreApplication::processEvents();
+        qInfo("device watcher: %s", g_messages.empty() ? "started" : "refused");
+        if (!g_messages.empty()) {
+            QCOMPARE(g_messages.size(), std::size_t{1});
+            QCOMPARE(g_messages.front().text, kNotificationFailed);
+            QCOMPARE(g_messages.front().caption, kApplicationTitle);
+            QCOMPARE(g_messages.front().icon, QMessageBox::NoIcon);
+        }
+        QCOMPARE(dlg.programmerVersion(), programmer.ProgrammerVersion());
+        dlg.close();
+        QVERIFY(!dlg.WorkersRunning());
+    }
+
     void identificationWinsOverTheDefaults() {
         {
             // The older kind serves one series, bits 8..11 of its version, whatever is stored.
