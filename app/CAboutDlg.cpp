@@ -7,10 +7,10 @@
 
 #include "app/DialogUnits.h"
 #include "common/TextFormat.h"
+#include "link/VersionText.h"
 
 QString AboutVersionLine(std::uint32_t programmerVersion) {
-    return QString::fromStdString(
-        Format(kAboutVersionFormat, programmerVersion >> 8, programmerVersion & 0xFF));
+    return QString::fromStdString(ProgrammerVersionText(programmerVersion));
 }
 
 QString DeviceIdText(std::uint32_t connectionCode) {

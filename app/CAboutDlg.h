@@ -8,8 +8,6 @@ inline const QString kAboutSnLabel = QStringLiteral("SN:");
 inline const QString kAboutOk = QStringLiteral("Определить");
 // The one-line note under the device ID: what the ID is for.
 inline const QString kAboutNote = QStringLiteral("SN нужен для файлов .qvz");
-// printf format of the version line.
-inline constexpr const char* kAboutVersionFormat = "Version:%x.%02x";
 
 // The connected programmer's version word and its device ID, the code a remote job file
 // is addressed to. The values are the ones the main dialog held when it opened.

@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "cli/Terminal.h"
-#include "cli/DialogTexts.h"
+#include "link/VersionText.h"
 
 ProgressBar::ProgressBar(std::FILE* stream) : stream_(stream), enabled_(IsTerminal(stream)) {}
 

@@ -5,7 +5,8 @@
 
 #include "cli/Arguments.h"
 #include "cli/ExitCodes.h"
-#include "cli/DialogTexts.h"
+#include "link/VersionText.h"
+#include "job/JobHeader.h"
 
 int SeriesIndexOf(std::string_view name) {
     for (int i = 0; i < kSeriesCount; ++i) {

@@ -4,7 +4,7 @@
 #include "cli/Arguments.h"
 #include "cli/CliCommand.h"
 #include "cli/ConsolePort.h"
-#include "cli/DialogTexts.h"
+#include "link/VersionText.h"
 #include "cli/DeviceSession.h"
 #include "cli/ExitCodes.h"
 #include "cli/FileArgument.h"

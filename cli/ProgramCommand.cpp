@@ -3,7 +3,7 @@
 #include "cli/Arguments.h"
 #include "cli/CliCommand.h"
 #include "cli/DeviceSession.h"
-#include "cli/DialogTexts.h"
+#include "link/VersionText.h"
 #include "cli/ExitCodes.h"
 #include "cli/FileArgument.h"
 #include "cli/JobOptions.h"

@@ -1,6 +1,6 @@
 #include "cli/CliCommand.h"
 #include "cli/DeviceSession.h"
-#include "cli/DialogTexts.h"
+#include "link/VersionText.h"
 #include "cli/ExitCodes.h"
 #include "link/IdentifyProgrammer.h"
 #include "update/ProgrammerFirmware.h"

@@ -42,6 +42,11 @@ struct CodeShift {
     std::uint8_t shiftFormat = 3;  // bits 0..1 width index, bit 2 type index
 };
 
+// Refusals of a code-shift address typed by the user (more than eight digits, or not a
+// multiple of 4).
+inline constexpr const char* kMsgShiftAddressRange = "滚码地址范围 0x00000000-0xFFFFFFFF";
+inline constexpr const char* kMsgShiftAddressAlign = "滚码地址必须4字节对齐";
+
 // The settings of a job as the main dialog's controls show them at one moment.
 struct JobSettings {
     int seriesIndex = 0;  // selection of the series list; -1 when nothing is selected

@@ -10,6 +10,8 @@ inline constexpr const char* kMsgGenerateFailed01 = "生成文件失败 错误�
 inline constexpr const char* kMsgGenerateFailed02 = "生成文件失败 错误码:02";  // cannot read back
 inline constexpr const char* kMsgGenerateFailed03 = "生成文件失败 错误码:03";  // read-back checksum
 inline constexpr const char* kMsgRemoteGenerated = "远程文件生成成功 %s";       // the full path
+// A device ID that is not exactly eight characters.
+inline constexpr const char* kMsgBadDeviceId = "请输入正确的设备ID";
 // The image does not fit a remote job file or the programmer's job storage.
 inline constexpr const char* kMsgRemoteImageTooLarge = "镜像太大,不可以生成远程文件!";
 

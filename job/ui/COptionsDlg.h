@@ -26,9 +26,8 @@ inline const std::array<QString, 4> kShiftWidthEntries = {
 // The first type entry ends in one EN QUAD.
 inline const std::array<QString, 2> kShiftTypeEntries = {QStringLiteral("Low\u2000"),
                                                          QStringLiteral("High")};
-inline const QString kShiftAddressRangeMessage =
-    QStringLiteral("滚码地址范围 0x00000000-0xFFFFFFFF");
-inline const QString kShiftAddressAlignMessage = QStringLiteral("滚码地址必须4字节对齐");
+inline const QString kShiftAddressRangeMessage = QString::fromUtf8(kMsgShiftAddressRange);
+inline const QString kShiftAddressAlignMessage = QString::fromUtf8(kMsgShiftAddressAlign);
 
 // Edits the five code-shift members of the main dialog. They change only on OK, except
 // shiftEnabled, which OK takes from the check box before it checks the address.

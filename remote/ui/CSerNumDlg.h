@@ -3,13 +3,15 @@
 #include <QString>
 #include <cstdint>
 
+#include "remote/GenerateRemoteJobFile.h"
+
 class QLineEdit;
 
 inline const QString kSerNumCaption = QStringLiteral("SN Устройства");
 inline const QString kSerNumLabel = QStringLiteral("SN:");
 inline const QString kSerNumOk = QStringLiteral("Определить");
 inline const QString kSerNumCancel = QStringLiteral("Отмена");
-inline const QString kSerNumRefusedMessage = QStringLiteral("请输入正确的设备ID");
+inline const QString kSerNumRefusedMessage = QString::fromUtf8(kMsgBadDeviceId);
 
 // Asks for the device ID (the eight hexadecimal digits the device information shows) of
 // the programmer a remote job file is meant for.

@@ -18,7 +18,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "cli/DialogTexts.h"
+#include "link/VersionText.h"
+#include "job/JobHeader.h"
 #include "cli/ExitCodes.h"
 #include "common/LittleEndian.h"
 #include "common/TextFormat.h"

@@ -14,6 +14,7 @@
 #include "app/DialogUnits.h"
 #include "app/SystemMessage.h"
 #include "common/TextFormat.h"
+#include "link/VersionText.h"
 #include "update/UpdateProgrammerFirmware.h"
 
 // What the worker and the UI thread share: whether the dialog is going away, and the
@@ -33,8 +34,7 @@ int ProgressValue(std::uint32_t value) {
 }  // namespace
 
 QString FirmwareVersionLine(std::uint32_t firmwareVersion) {
-    return QString::fromStdString(
-        Format(kFirmwareLineFormat, firmwareVersion >> 8, firmwareVersion & 0xFF));
+    return QString::fromStdString(FirmwareVersionText(firmwareVersion));
 }
 
 CFirmwareDlg::CFirmwareDlg(ProgrammerLink& link, QWidget* parent)

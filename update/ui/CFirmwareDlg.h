@@ -18,8 +18,6 @@ inline const QString kFirmwareDlgCaption = QStringLiteral("Обновление 
 inline const QString kFirmwareLineTemplate = QStringLiteral("Frimware:");
 inline const QString kFirmwareUpdateButton = QStringLiteral("Обновление прошивки");
 inline const QString kFirmwareCancelButton = QStringLiteral("Отмена");
-// printf format of the installed version, 0x0220 showing as 2.20.
-inline constexpr const char* kFirmwareLineFormat = "Frimware:%x.%02x";
 
 QString FirmwareVersionLine(std::uint32_t firmwareVersion);
 
