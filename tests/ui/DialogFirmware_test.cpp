@@ -36,7 +36,7 @@ struct Bench {
         }
         return count;
     }
-    SimulatedBackend backend;
+    SimulatedBackend backend;  // first: the members below are made from it
     SimulatedProgrammer& programmer;
     ProgrammerLink link;
 };
@@ -222,17 +222,21 @@ private slots:
         QVERIFY(shown_.empty());
         QVERIFY(bench.programmer.Requests().empty());
 
-        // Destroyed in the middle of the writes: the worker runs to its end, unseen.
+        // Destroyed in the middle of the writes, while the worker waits for an answer that
+        // never comes: the worker runs to its end (a read failure), unseen.
         Bench writing(0x0210);
+        writing.programmer.AddFault(Fault{Command::WriteFirmware, FaultKind::Hang, 20});
         dialog = std::make_unique<CFirmwareDlg>(writing.link, nullptr);
         dialog->show();
         Capture(dialog.get());
         Child<QPushButton>(*dialog, "id3")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(writing.CountOf(Command::WriteFirmware) > 10, kWaitMs);
+        auto* progress = Child<QProgressBar>(*dialog, "id1016");
+        QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 18 * 32, kWaitMs);
         dialog.reset();
         QVERIFY(shown_.empty());
-        QCOMPARE(writing.CountOf(Command::FirmwareCrc), 1);
-        QCOMPARE(writing.link.firmwareVersion(), std::uint32_t{0x0220});
+        QCOMPARE(writing.CountOf(Command::WriteFirmware), 20);
+        QCOMPARE(writing.CountOf(Command::FirmwareCrc), 0);
+        QCOMPARE(writing.link.firmwareVersion(), std::uint32_t{0x0210});
     }
 };
 
