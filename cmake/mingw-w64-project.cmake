@@ -88,3 +88,24 @@ if(NOT DEFINED MARRO_BUILD_TESTS OR MARRO_BUILD_TESTS)
   file(WRITE "${CMAKE_FIND_PACKAGE_REDIRECTS_DIR}/gtest-config.cmake" "")
 
 endif()
+
+# The command-line tool as a Windows user runs it: a job stored in the simulated
+# programmer, and a search through the native transport that finds no programmer (Wine
+# has no HID devices). Added once the tool's target exists.
+function(marro_add_windows_cli_tests)
+  if(NOT TARGET marrowdyne-cli OR NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    return()
+  endif()
+  # A relative path: on Windows the option parser takes "/..." for a Windows-style option.
+  add_test(NAME windows_cli.program_simulated
+           COMMAND marrowdyne-cli --simulate --json program samples/blink-f103.hex
+           WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}")
+  set_tests_properties(windows_cli.program_simulated PROPERTIES
+                       PASS_REGULAR_EXPRESSION [["exitCode":0,.*"kind":"Success"]])
+  add_test(NAME windows_cli.list_native COMMAND marrowdyne-cli --json list)
+  set_tests_properties(windows_cli.list_native PROPERTIES
+                       PASS_REGULAR_EXPRESSION [[^{"exitCode":4,.*"programmers":\[\]}]])
+endfunction()
+if(NOT DEFINED MARRO_BUILD_TESTS OR MARRO_BUILD_TESTS)
+  cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL marro_add_windows_cli_tests)
+endif()
