@@ -346,8 +346,9 @@ TEST_F(FileLoadingTest, ReadWholeFileRefusesBeforeWriting) {
     ASSERT_EQ(ReadWholeFile(path, text, detail), LoadStatus::Loaded);
     ASSERT_EQ(text.size(), 65u);
     EXPECT_TRUE(std::memcmp(text.data(), Counting(65).data(), 65) == 0);
+    // A folder: refused at the open on Windows, as not a regular file elsewhere.
     EXPECT_EQ(ReadWholeFile(dir_, text, detail), LoadStatus::OpenFailed);
-    EXPECT_NE(detail.find("not a regular file"), std::string::npos) << detail;
+    EXPECT_NE(detail.find(dir_.filename().string()), std::string::npos) << detail;
     // Large texts take the huge-page way, which must hold the bytes just the same.
     const std::vector<std::uint8_t> large = Counting((std::size_t{5} << 20) + 17, 5);
     ASSERT_EQ(ReadWholeFile(Write("large.bin", large), text, detail), LoadStatus::Loaded);
