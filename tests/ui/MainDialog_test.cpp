@@ -652,6 +652,32 @@ private slots:
         QCOMPARE(rig.backend.OpenHandles(SimulatorConfig{}.path), 0);
     }
 
+    void closingWaitsBoundedForAnExchange() {
+        // An exchange that outlasts the close wait: the window goes at once, and the
+        // worker is left to end by itself, silently.
+        Rig rig;
+        rig.programmer->AddFault(Fault{Command::QueryVersion, FaultKind::Hang, 1});
+        MainDialogOptions options;
+        options.watchDevices = false;
+        options.simulator = &rig.backend;
+        rig.dialog = std::make_unique<TestDlg>(rig.backend, options);
+        LinkTimeouts timeouts;
+        timeouts.answerMs = kCloseWaitMs + 1500;
+        rig.dialog->Link().SetTimeouts(timeouts);
+        rig.dialog->show();
+        QTRY_VERIFY(rig.dialog->WorkersRunning());
+        QElapsedTimer clock;
+        clock.start();
+        rig.dialog->close();
+        const qint64 closing = clock.elapsed();
+        QVERIFY2(closing >= kCloseWaitMs - 100 && closing < kCloseWaitMs + 1000,
+                 qPrintable(QString::number(closing)));
+        QVERIFY(!rig.dialog->isVisible());
+        QVERIFY(rig.dialog->WorkersRunning());
+        QVERIFY(rig.dialog->FinishWorkers(-1));
+        QVERIFY2(g_messages.empty(), qPrintable(Texts().join('|')));
+    }
+
     void closingWhileAnUploadRuns() {
         Rig rig;
         rig.Start();
