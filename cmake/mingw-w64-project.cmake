@@ -91,7 +91,7 @@ endif()
 
 # The command-line tool as a Windows user runs it: a job stored in the simulated
 # programmer, and a search through the native transport that finds no programmer (Wine
-# has no HID devices). Added once the tool's target exists.
+# has only its virtual keyboard and mouse). Added once the tool's target exists.
 function(marro_add_windows_cli_tests)
   if(NOT TARGET marrowdyne-cli OR NOT CMAKE_CROSSCOMPILING_EMULATOR)
     return()
