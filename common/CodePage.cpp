@@ -143,12 +143,15 @@ std::wstring Widen(std::string_view text, unsigned page) {
 std::string Narrow(const std::wstring& wide, unsigned page) {
     if (wide.empty()) return {};
     const char* defaultChar = page == CP_UTF8 ? nullptr : "?";
-    const int size = WideCharToMultiByte(page, 0, wide.data(), static_cast<int>(wide.size()),
+    // No best fit: a character the page lacks becomes '?', as everywhere else, rather
+    // than a look-alike that would read back as another name.
+    const DWORD flags = page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int size = WideCharToMultiByte(page, flags, wide.data(), static_cast<int>(wide.size()),
                                          nullptr, 0, defaultChar, nullptr);
     std::string narrow(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
     if (size > 0) {
-        WideCharToMultiByte(page, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(),
-                            size, defaultChar, nullptr);
+        WideCharToMultiByte(page, flags, wide.data(), static_cast<int>(wide.size()),
+                            narrow.data(), size, defaultChar, nullptr);
     }
     return narrow;
 }

@@ -1,6 +1,7 @@
 #include "link/ProgrammerLink.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <utility>
 
@@ -77,6 +78,7 @@ ProgrammerLink::~ProgrammerLink() { Close(); }
 void ProgrammerLink::Install(FindResult& found) {
     std::lock_guard lock(stateMutex_);
     device_ = std::shared_ptr<HidDevice>(std::move(found.device));
+    lateAnswerPossible_.store(false);
     devicePath_ = found.path;
     ++generation_;
     connectionCode_.store(codeSource_());
@@ -180,6 +182,13 @@ ExchangeResult ProgrammerLink::Session::Exchange(HidReport& report) {
         return ExchangeResult::WriteFailed;
     }
     const std::size_t length = std::min(device->OutputReportLength(), kReportSize);
+    if (link_->lateAnswerPossible_.exchange(false)) {
+        // Throw away what arrived after an earlier time-out, so it is not taken for the
+        // answer of this request.
+        std::array<std::uint8_t, kReportSize> stale{};
+        for (int i = 0; i < 16 && device->Read(stale.data(), length, 0) == HidReadStatus::Ok; ++i) {
+        }
+    }
     report.bytes[0] = 0;
     if (trace) trace('>', report.bytes.data(), length);
     if (!device->Write(report.bytes.data(), length)) {
@@ -199,6 +208,7 @@ ExchangeResult ProgrammerLink::Session::Exchange(HidReport& report) {
         case HidReadStatus::Ok:
             break;
         case HidReadStatus::TimedOut:
+            link_->lateAnswerPossible_.store(true);
             lastError_ = Format("read: no answer within %d ms", timeoutMs);
             return ExchangeResult::ReadFailed;
         case HidReadStatus::Failed:

@@ -118,6 +118,9 @@ private:
     std::string devicePath_;
     std::uint64_t generation_ = 0;
     std::mutex workerMutex_;  // one worker on the link at a time
+    // A read that timed out may still get its answer later; it must not be taken for the
+    // answer of the next request.
+    std::atomic<bool> lateAnswerPossible_{false};
     std::atomic<std::uint32_t> programmerVersion_{0};
     std::atomic<std::uint32_t> firmwareVersion_{0};
     std::atomic<std::uint32_t> connectionCode_{0};

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -365,3 +368,77 @@ TEST(ProgrammerLinkSession, UnplugEndsAHungExchangeAtOnce) {
 }
 
 }  // namespace
+
+// A programmer whose first answer comes only after the reader gave up on it.
+class LateAnswerBackend : public HidBackend {
+public:
+    class Device : public HidDevice {
+    public:
+        explicit Device(LateAnswerBackend& owner) : owner_(owner) {}
+        bool Attributes(std::uint16_t& vendorId, std::uint16_t& productId) override {
+            vendorId = kProgrammerVendorId;
+            productId = kProgrammerProductId;
+            return true;
+        }
+        std::size_t OutputReportLength() const override { return kReportSize; }
+        bool Write(const std::uint8_t* report, std::size_t) override {
+            ++owner_.requests;
+            lastCommand_ = report[1];
+            if (owner_.requests > 1) Answer(lastCommand_);
+            return true;
+        }
+        HidReadStatus Read(std::uint8_t* report, std::size_t length, int) override {
+            if (queue_.empty()) {
+                if (owner_.requests == 1 && !lateSent_) {
+                    lateSent_ = true;
+                    Answer(lastCommand_);  // arrives just after the time-out
+                }
+                return HidReadStatus::TimedOut;
+            }
+            std::copy_n(queue_.front().begin(), length, report);
+            queue_.erase(queue_.begin());
+            return HidReadStatus::Ok;
+        }
+        const std::string& LastError() const override { return error_; }
+
+    private:
+        // The answer names the request it belongs to in byte 1.
+        void Answer(std::uint8_t command) {
+            std::array<std::uint8_t, kReportSize> answer{};
+            answer[1] = command;
+            queue_.push_back(answer);
+        }
+        LateAnswerBackend& owner_;
+        std::vector<std::array<std::uint8_t, kReportSize>> queue_;
+        std::uint8_t lastCommand_ = 0;
+        bool lateSent_ = false;
+        std::string error_;
+    };
+
+    std::vector<HidDeviceInfo> Enumerate() override {
+        HidDeviceInfo info;
+        info.path = "late";
+        return {info};
+    }
+    std::unique_ptr<HidDevice> Open(const std::string&, std::string&) override {
+        return std::make_unique<Device>(*this);
+    }
+    int requests = 0;
+};
+
+TEST(ProgrammerLinkSession, AnAnswerArrivingAfterItsTimeOutIsNotTakenForTheNextOne) {
+    LateAnswerBackend backend;
+    ProgrammerLink link(backend);
+    ASSERT_TRUE(link.Open());
+    {
+        auto session = link.Acquire();
+        HidReport report;
+        report.SetRequest(Command::QueryVersion, 0, 0);
+        EXPECT_EQ(session.Exchange(report), ExchangeResult::ReadFailed);
+    }
+    auto session = link.Acquire();
+    HidReport report;
+    report.SetRequest(Command::ReadStorage, 0x1FE000, 45);
+    ASSERT_EQ(session.Exchange(report), ExchangeResult::Ok);
+    EXPECT_EQ(report.bytes[1], static_cast<std::uint8_t>(Command::ReadStorage));
+}
