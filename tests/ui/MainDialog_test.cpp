@@ -1,8 +1,10 @@
 // The main window against the simulated programmer: start-up state, the check-box rules,
 // loading by Open and by drop, the upload through the Program button, arrival and
-// removal, and closing while a worker runs. Message boxes are captured, never shown.
+// removal, closing while a worker runs, and Qt's own texts in the window's language.
+// Message boxes are captured, never shown.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,6 +19,7 @@
 #include <QStyleOptionButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 #include <cstring>
 #include <memory>
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "app/CMarrowdyneDlg.h"
+#include "app/QtTranslations.h"
 #include "app/Screenshots.h"
 #include "app/SystemMessage.h"
 #include "image/FileLoading.h"
@@ -828,6 +832,32 @@ private slots:
             rig.dialog.reset();
             QCOMPARE(Texts(), asked);
         }
+    }
+
+    void qtTextsSpeakTheWindowsLanguage() {
+        // The window's own languages are kept; any other gives way to Russian.
+        QCOMPARE(QtTextsLocale(QLocale(QLocale::Russian, QLocale::Russia)).language(), QLocale::Russian);
+        QCOMPARE(QtTextsLocale(QLocale(QLocale::Chinese, QLocale::China)).language(), QLocale::Chinese);
+        QCOMPARE(QtTextsLocale(QLocale(QLocale::German, QLocale::Germany)).language(), QLocale::Russian);
+        QCOMPARE(QtTextsLocale(QLocale::c()).language(), QLocale::Russian);
+
+        // The standard buttons of a question and of a dialog, under the C locale of the
+        // tests, as the program installs them.
+        QString error;
+        QTranslator* translator = InstallQtTranslations(QLocale::c(), error);
+        QVERIFY2(translator != nullptr,
+                 qPrintable(error + QStringLiteral(" (scripts/install-deps installs qt6-translations-l10n)")));
+        QMessageBox question(QMessageBox::Question, kSystemCaption, kCloseWhileStoringQuestion,
+                             QMessageBox::Yes | QMessageBox::No);
+        const QString yes = question.button(QMessageBox::Yes)->text();
+        const QString no = question.button(QMessageBox::No)->text();
+        QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        const QString cancel = box.button(QDialogButtonBox::Cancel)->text();
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+        QCOMPARE(yes, QStringLiteral("&Да"));
+        QCOMPARE(no, QStringLiteral("&Нет"));
+        QCOMPARE(cancel, QStringLiteral("Отмена"));
     }
 };
 
