@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/CMarrowdyneDlg.h"
+#include "app/QtTranslations.h"
 #include "app/Screenshots.h"
 #ifdef Q_OS_WIN
 #include "link/WindowsHidBackend.h"
@@ -35,6 +36,11 @@ int CMarrowdyneApp::InitInstance(const LaunchOptions& launch) {
     setApplicationName(QStringLiteral("marrowdyne"));
     setDesktopFileName(QStringLiteral("marrowdyne"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/marrowdyne.png")));
+    QString missingTranslation;
+    if (!InstallQtTranslations(QLocale::system(), missingTranslation)) {
+        // Qt's buttons then speak English; the program works all the same.
+        std::fprintf(stderr, "marrowdyne: %s\n", qPrintable(missingTranslation));
+    }
 
     std::unique_ptr<SimulatedBackend> simulator;
     std::unique_ptr<HidBackend> hardware;

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,8 +22,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <climits>
 
@@ -49,9 +52,13 @@
 namespace {
 
 // Template 102, in dialog units. The window is taller than the template so that the job
-// list and button 6 below its bottom edge can be seen.
+// list and button 6 below its bottom edge can be seen, the list with a whole job.
 constexpr int kTemplateWidth = 253;
-constexpr int kClientHeight = 360;
+constexpr int kJobListX = 7;
+constexpr int kJobListY = 257;
+constexpr int kJobListWidth = 238;
+constexpr int kButtonGap = 7;     // above buttons 5 and 6
+constexpr int kBottomMargin = 9;  // below them
 
 const QString kOpenText = QStringLiteral("Открыть");
 const QString kControllerGroup = QStringLiteral("Микроконтроллер");
@@ -130,9 +137,10 @@ CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& opt
     CreateControls();
     const DialogUnits du(font());
     const int menuHeight = menuBar_->sizeHint().height();
+    const int clientHeight = remoteButton_->geometry().bottom() + 1 + du.Y(kBottomMargin);
     menuBar_->setGeometry(0, 0, du.X(kTemplateWidth), menuHeight);
-    client_->setGeometry(0, menuHeight, du.X(kTemplateWidth), du.Y(kClientHeight));
-    setFixedSize(du.X(kTemplateWidth), menuHeight + du.Y(kClientHeight));
+    client_->setGeometry(0, menuHeight, du.X(kTemplateWidth), clientHeight);
+    setFixedSize(du.X(kTemplateWidth), menuHeight + clientHeight);
 
     SetInitialControlState();
 
@@ -282,11 +290,22 @@ void CMarrowdyneDlg::CreateControls() {
     progress_->setTextVisible(false);
     PlaceInUnits(progress_, du, 19, 198, 219, 10);
     programButton_ = button(4, kProgramText, 19, 212, 79, 16);
-    clearButton_ = button(5, kClearText, 130, 335, 50, 16);
-    clearButton_->setVisible(false);
     jobList_ = new QTableWidget(0, 2, client_);
     jobList_->setObjectName(IdName(1009));
-    PlaceInUnits(jobList_, du, 7, 257, 238, 71);
+    // Rows as tight as a list view's, and room for the longest job and the scroll bar
+    // that a long value brings, so that a whole job shows without scrolling down.
+    jobList_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    jobList_->verticalHeader()->setDefaultSectionSize(jobList_->fontMetrics().height() + 4);
+    jobList_->setHorizontalHeaderLabels({kJobColumnItem, kJobColumnValue});
+    const int jobListHeight = 2 * jobList_->frameWidth() +
+                              jobList_->horizontalHeader()->sizeHint().height() +
+                              kJobListRows * jobList_->verticalHeader()->defaultSectionSize() +
+                              jobList_->horizontalScrollBar()->sizeHint().height();
+    jobList_->setGeometry(du.X(kJobListX), du.Y(kJobListY), du.X(kJobListWidth), jobListHeight);
+    const int buttonsY = jobList_->geometry().bottom() + 1 + du.Y(kButtonGap);
+    clearButton_ = button(5, kClearText, 130, 0, 50, 16);
+    clearButton_->move(clearButton_->x(), buttonsY);
+    clearButton_->setVisible(false);
     frame(QStringLiteral("groupSettings"), kSettingsGroup, 7, 67, 238, 79);
     readProtect_ = check(1002, kReadProtectText, 15, 78, 70, 10);
     verify_ = check(1003, kVerifyText, 15, 115, 105, 10);
@@ -299,7 +318,8 @@ void CMarrowdyneDlg::CreateControls() {
     countLimit_ = check(1011, kCountLimitText, 15, 90, 108, 10);
     lockChip_ = check(1010, kLockChipText, 99, 78, 48, 10);
     lockChip_->setVisible(false);
-    remoteButton_ = button(6, kClearText, 186, 335, 50, 16);
+    remoteButton_ = button(6, kClearText, 186, 0, 50, 16);
+    remoteButton_->move(remoteButton_->x(), buttonsY);
     remoteButton_->setToolTip(kMenuMakeRemoteFile);
     for (QGroupBox* g : frames) g->lower();
 
@@ -329,13 +349,9 @@ void CMarrowdyneDlg::SetInitialControlState() {
     jobList_->setSelectionMode(QAbstractItemView::SingleSelection);
     jobList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     jobList_->verticalHeader()->setVisible(false);
-    // Rows as tight as a list view's, so that most of a job shows without scrolling.
-    jobList_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    jobList_->verticalHeader()->setDefaultSectionSize(jobList_->fontMetrics().height() + 4);
-    jobList_->setHorizontalHeaderLabels({kJobColumnItem, kJobColumnValue});
     jobList_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    jobList_->setColumnWidth(0, 60);
-    jobList_->setColumnWidth(1, 280);
+    jobList_->setColumnWidth(0, kJobColumnItemWidth);
+    jobList_->setColumnWidth(1, kJobColumnValueWidth);
 
     for (const char* name : kSeriesNames) seriesList_->addItem(QString::fromLatin1(name));
     seriesList_->setCurrentIndex(0);
@@ -419,13 +435,24 @@ void CMarrowdyneDlg::OnDropFiles(const QList<QUrl>& urls) {
     LoadFile(path, name, ExtensionOfName(name.toStdString()));
 }
 
+// A drop is answered as a copy whatever the source proposes: a file manager that is
+// answered with a move deletes the user's firmware file.
 void CMarrowdyneDlg::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    if (!event->mimeData()->hasUrls()) return;
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void CMarrowdyneDlg::dragMoveEvent(QDragMoveEvent* event) {
+    if (!event->mimeData()->hasUrls()) return;
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void CMarrowdyneDlg::dropEvent(QDropEvent* event) {
     OnDropFiles(event->mimeData()->urls());
-    event->acceptProposedAction();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void CMarrowdyneDlg::LoadFile(const QString& path, const QString& fileName,
@@ -449,9 +476,8 @@ void CMarrowdyneDlg::LoadFile(const QString& path, const QString& fileName,
             ShowSystemMessage(this, MessageIcon::Error, FromUtf8(outcome.message));
             return;
     }
-    if (outcome.kind == FileKind::Hex || outcome.kind == FileKind::RawBinary) {
-        remoteButton_->setEnabled(true);
-    }
+    // A loaded remote job file holds a scrambled record, not an image to pack.
+    remoteButton_->setEnabled(outcome.kind == FileKind::Hex || outcome.kind == FileKind::RawBinary);
     pathEdit_->setText(path);
     programButton_->setEnabled(true);
 }
@@ -459,24 +485,33 @@ void CMarrowdyneDlg::LoadFile(const QString& path, const QString& fileName,
 void CMarrowdyneDlg::OnProgram() {
     const UploadKind kind = UploadKindOf(workspace_.fileName);
     if (kind == UploadKind::None) return;
+    // The job's series comes from the list, which selects none on an erased programmer.
+    if (kind == UploadKind::Job && seriesList_->currentIndex() < 0) {
+        ShowSystemMessage(this, MessageIcon::Exclamation, kSeriesNotSelected);
+        return;
+    }
     // Disabled here, before the worker runs, so a second click cannot start a second
     // upload; and the image is held from the click on.
     programButton_->setEnabled(false);
     uploadTouchedProgram_.store(false);
+    uploadCutShort_.store(false);
+    uploadRunning_.store(true);
     auto use = std::make_shared<ImageWorkspace::ImageUse>(workspace_);
     StartWorker([this, kind, use] {
         UploadPort& port = *this;
-        if (kind == UploadKind::Job) {
-            UploadJob(port);
-        } else {
-            UploadRemoteJob(port);
-        }
+        const WorkerOutcome outcome = kind == UploadKind::Job ? UploadJob(port) : UploadRemoteJob(port);
+        // A verified job, or one refused before anything was sent, is not cut short.
+        uploadCutShort_.store(!outcome.ok() && outcome.kind != OutcomeKind::ReadBackFailed &&
+                              outcome.kind != OutcomeKind::InputRefused);
         // An upload refused before it began leaves the button to us.
         if (!uploadTouchedProgram_.load()) OnUiThread([this] { programButton_->setEnabled(true); });
+        uploadRunning_.store(false);
     });
 }
 
 void CMarrowdyneDlg::OnMakeRemoteFile() {
+    // The menu item may still show enabled from before a remote job file was loaded.
+    if (!remoteButton_->isEnabled()) return;
     const std::uint32_t code = AskRemoteCode();
     if (code == 0) return;
     remoteCode_.store(code);
@@ -502,6 +537,7 @@ void CMarrowdyneDlg::OnManual() {
 void CMarrowdyneDlg::OnFirmwareUpdate() {
     if (!OnUpdateFirmwareUpdate()) return;
     CFirmwareDlg dialog(link_, this);
+    firmwareDlg_ = &dialog;
     dialog.exec();
 }
 
@@ -588,10 +624,24 @@ void CMarrowdyneDlg::ShowJobDescription(const JobDescription& rows) {
         jobList_->setRowCount(0);
         jobList_->setRowCount(static_cast<int>(rows.size()));
         for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-            jobList_->setItem(i, 0, new QTableWidgetItem(FromUtf8(rows[static_cast<std::size_t>(i)].label)));
-            jobList_->setItem(i, 1, new QTableWidgetItem(FromUtf8(rows[static_cast<std::size_t>(i)].value)));
+            const JobDescriptionRow& row = rows[static_cast<std::size_t>(i)];
+            jobList_->setItem(i, 0, new QTableWidgetItem(FromUtf8(row.label)));
+            auto* value = new QTableWidgetItem(FromUtf8(row.value));
+            // Readable whole even while it lies partly beyond the list's edge.
+            value->setToolTip(value->text());
+            jobList_->setItem(i, 1, value);
         }
+        FitJobColumns();
     });
+}
+
+// The columns grow to their texts, never below the template's widths, and the value
+// column fills the list.
+void CMarrowdyneDlg::FitJobColumns() {
+    jobList_->resizeColumnsToContents();
+    jobList_->setColumnWidth(0, std::max(jobList_->columnWidth(0), kJobColumnItemWidth));
+    const int rest = jobList_->viewport()->width() - jobList_->columnWidth(0);
+    jobList_->setColumnWidth(1, std::max({jobList_->columnWidth(1), kJobColumnValueWidth, rest}));
 }
 
 void CMarrowdyneDlg::SetProgramEnabled(bool enabled) {
@@ -676,7 +726,36 @@ void CMarrowdyneDlg::Shutdown() {
     FinishWorkers(kCloseWaitMs);
 }
 
+CMarrowdyneDlg::StoringWork CMarrowdyneDlg::Storing() const {
+    if (uploadRunning_.load()) return StoringWork::Job;
+    if (firmwareDlg_ && firmwareDlg_->IsUpdating()) return StoringWork::Firmware;
+    return StoringWork::None;
+}
+
+void CMarrowdyneDlg::keyPressEvent(QKeyEvent* event) {
+    // Escape alone never cuts a store short; the close box asks.
+    if (event->matches(QKeySequence::Cancel) && Storing() != StoringWork::None) return;
+    QDialog::keyPressEvent(event);
+}
+
+// A store cut short leaves a job header that claims the whole image, and the programmer
+// shows it as a normal job; so the user decides, and the default is to stay.
+void CMarrowdyneDlg::reject() {
+    if (Storing() != StoringWork::None &&
+        !AskSystemQuestion(this, kSystemCaption, kCloseWhileStoringQuestion, QMessageBox::No)) {
+        return;
+    }
+    QDialog::reject();
+}
+
 void CMarrowdyneDlg::done(int result) {
+    const StoringWork cut = Storing();
     Shutdown();
+    // Said once the link is closed, so the worker can no longer finish behind the note.
+    if (cut == StoringWork::Job && (uploadRunning_.load() || uploadCutShort_.load())) {
+        ShowSystemMessage(this, MessageIcon::Exclamation, kJobIncompleteNote);
+    } else if (cut == StoringWork::Firmware) {
+        ShowSystemMessage(this, MessageIcon::Exclamation, kFirmwareIncompleteNote);
+    }
     QDialog::done(result);
 }

@@ -2,6 +2,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <atomic>
@@ -23,6 +24,7 @@
 #include "link/WorkerPort.h"
 
 class QAction;
+class CFirmwareDlg;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -46,6 +48,15 @@ inline const QString kOpenFileFilter = QStringLiteral(
     "All\u2000(*.*);;hex\u2000\u2000(*.hex);;bin\u2000\u2000(*.bin);;qvz\u2000\u2000(*.qvz)");
 inline const QString kJobColumnItem = QStringLiteral("项目");
 inline const QString kJobColumnValue = QStringLiteral("\u2000\u2000");
+// Closing while the programmer is being written cuts the job or the firmware short.
+inline const QString kCloseWhileStoringQuestion =
+    QStringLiteral("Идёт запись в программатор. Закрыть программу?");
+inline const QString kJobIncompleteNote =
+    QStringLiteral("Запись прервана: задание в программаторе записано не полностью");
+inline const QString kFirmwareIncompleteNote =
+    QStringLiteral("Запись прервана: прошивка программатора записана не полностью");
+// Program without a series (an erased programmer selects none).
+inline const QString kSeriesNotSelected = QStringLiteral("Выберите серию микроконтроллера");
 // Offered beside the template's menu: the remote file command and the firmware update,
 // which otherwise only button 6 and no control at all reach.
 inline const QString kMenuMakeRemoteFile = QStringLiteral("Создать удалённый файл");
@@ -61,6 +72,11 @@ inline constexpr int kCmdManual = 32775;
 inline constexpr int kCmdFirmwareUpdate = 32777;
 inline constexpr int kCmdOptions = 32784;
 inline constexpr unsigned kSysCmdAbout = 0x0010;
+
+// The job list's column widths before it is filled, and the rows of the longest job.
+inline constexpr int kJobColumnItemWidth = 60;
+inline constexpr int kJobColumnValueWidth = 280;
+inline constexpr int kJobListRows = 9;
 
 // The firmware update is offered from this programmer version on.
 inline constexpr std::uint32_t kFirmwareUpdateVersion = 0x1000;
@@ -146,6 +162,9 @@ public:
 
 public slots:
     void done(int result) override;
+    // Escape and the close box; while the programmer is being written, only on the
+    // user's word.
+    void reject() override;
 
 protected:
     // The user's answers; tests answer them without windows.
@@ -153,13 +172,19 @@ protected:
     virtual std::optional<std::uint32_t> AskStartAddress();
     virtual std::uint32_t AskRemoteCode();
 
+    void keyPressEvent(QKeyEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 #ifdef Q_OS_WIN
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 #endif
 
 private:
+    // What closing now would cut short in the programmer.
+    enum class StoringWork { None, Job, Firmware };
+    StoringWork Storing() const;
+
     void CreateControls();
     void CreateMenus(bool demo);
     void SetInitialControlState();
@@ -167,6 +192,7 @@ private:
     void ProgrammerOpened();
     void LoadFile(const QString& path, const QString& fileName, const std::string& extension);
     void Shutdown();
+    void FitJobColumns();
     void StartWorker(std::function<void()> body);
     void ReapWorkers();
 
@@ -190,6 +216,10 @@ private:
     std::vector<Worker> workers_;
     std::mutex generationMutex_;             // one remote file generation at a time
     std::atomic<bool> uploadTouchedProgram_{false};
+    std::atomic<bool> uploadRunning_{false};
+    // The last upload ended with the programmer's job neither whole nor untouched.
+    std::atomic<bool> uploadCutShort_{false};
+    QPointer<CFirmwareDlg> firmwareDlg_;  // while the firmware update dialog is open
     std::atomic<std::uint32_t> progressPosition_{0};
     std::atomic<bool> progressPosted_{false};
     std::unique_ptr<DeviceWatcher> watcher_;

@@ -39,9 +39,13 @@ void ShowSystemMessage(QWidget* owner, MessageIcon icon, const QString& text) {
     ShowCaptionedMessage(owner, IconOf(icon), kSystemCaption, text);
 }
 
-bool AskSystemQuestion(QWidget* owner, const QString& caption, const QString& text) {
-    if (Hook()) return Hook()(SystemMessage{owner, QMessageBox::Question, caption, text, true});
+bool AskSystemQuestion(QWidget* owner, const QString& caption, const QString& text,
+                       QMessageBox::StandardButton defaultButton) {
+    if (Hook()) {
+        return Hook()(SystemMessage{owner, QMessageBox::Question, caption, text, true, defaultButton});
+    }
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
                     owner);
+    if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
     return box.exec() == QMessageBox::Yes;
 }

@@ -18,6 +18,8 @@ struct SystemMessage {
     QString caption;
     QString text;
     bool question = false;  // Yes and No buttons
+    // The button that Enter presses; NoButton leaves the choice to the message box.
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
 
 // While set, message boxes are not shown: the hook receives them, and for questions its
@@ -31,4 +33,5 @@ void ShowSystemMessage(QWidget* owner, MessageIcon icon, const QString& text);
 void ShowCaptionedMessage(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
                           const QString& text);
 // A question with Yes and No and the question icon; returns true for Yes.
-bool AskSystemQuestion(QWidget* owner, const QString& caption, const QString& text);
+bool AskSystemQuestion(QWidget* owner, const QString& caption, const QString& text,
+                       QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);

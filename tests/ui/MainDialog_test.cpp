@@ -1,8 +1,10 @@
 // The main window against the simulated programmer: start-up state, the check-box rules,
 // loading by Open and by drop, the upload through the Program button, arrival and
-// removal, and closing while a worker runs. Message boxes are captured, never shown.
+// removal, closing while a worker runs, and Qt's own texts in the window's language.
+// Message boxes are captured, never shown.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,6 +19,7 @@
 #include <QStyleOptionButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 #include <cstring>
 #include <memory>
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "app/CMarrowdyneDlg.h"
+#include "app/QtTranslations.h"
 #include "app/Screenshots.h"
 #include "app/SystemMessage.h"
 #include "image/FileLoading.h"
@@ -67,16 +71,20 @@ int CountRequests(const SimulatedProgrammer& programmer, Command command) {
 }
 
 // A job as an earlier upload would have left it in the programmer.
+void StoreJob(SimulatedProgrammer& programmer, JobHeader header, const char* name) {
+    header.nameSize = static_cast<std::uint8_t>(std::strlen(name) + 1);
+    const auto bytes = header.Encode();
+    std::memcpy(programmer.Storage() + kJobAreaAddress, bytes.data(), bytes.size());
+    std::memcpy(programmer.Storage() + kJobNameAddress, name, std::strlen(name) + 1);
+}
+
 void StoreJob(SimulatedProgrammer& programmer, std::uint8_t series, const char* name) {
     JobHeader header;
-    header.nameSize = static_cast<std::uint8_t>(std::strlen(name) + 1);
     header.series = series;
     header.options = OptVerify;
     header.jobStart = 0x08000000;
     header.jobLength = 1024;
-    const auto bytes = header.Encode();
-    std::memcpy(programmer.Storage() + kJobAreaAddress, bytes.data(), bytes.size());
-    std::memcpy(programmer.Storage() + kJobNameAddress, name, std::strlen(name) + 1);
+    StoreJob(programmer, header, name);
 }
 
 void ClickIndicator(QCheckBox* box) {
@@ -93,14 +101,52 @@ QString WriteFile(const QString& path, const QByteArray& bytes) {
     return path;
 }
 
-void Drop(QWidget* target, const QList<QUrl>& urls) {
+// What the window answered to a drag's entering, moving and dropping: the action it
+// accepted, or IgnoreAction.
+struct DropAnswers {
+    Qt::DropAction enter;
+    Qt::DropAction move;
+    Qt::DropAction drop;
+};
+
+DropAnswers Drop(QWidget* target, const QList<QUrl>& urls) {
     QMimeData mime;
     mime.setUrls(urls);
-    // A drag enters the window, then the drop, as the platform delivers them.
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    // As a file manager offers a file: copy, move or link, and with Shift held it proposes
+    // a move. The events in the order the platform delivers them.
+    const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    QDragEnterEvent enter(QPoint(10, 10), offered, &mime, Qt::LeftButton, Qt::ShiftModifier);
     QCoreApplication::sendEvent(target, &enter);
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QDragMoveEvent move(QPoint(12, 12), offered, &mime, Qt::LeftButton, Qt::ShiftModifier);
+    QCoreApplication::sendEvent(target, &move);
+    QDropEvent drop(QPointF(12, 12), offered, &mime, Qt::LeftButton, Qt::ShiftModifier);
     QCoreApplication::sendEvent(target, &drop);
+    if (enter.proposedAction() != Qt::MoveAction) qFatal("the drag proposes no move");
+    auto answer = [](const QDropEvent& event) {
+        return event.isAccepted() ? event.dropAction() : Qt::IgnoreAction;
+    };
+    return DropAnswers{answer(enter), answer(move), answer(drop)};
+}
+
+// Every row of the job list lies within the list's view, and every value is whole: its
+// column is as wide as its cell needs, and its tool tip carries it.
+void VerifyWholeJobList(QTableWidget* jobs) {
+    const QRect view = jobs->viewport()->rect();
+    for (int row = 0; row < jobs->rowCount(); ++row) {
+        for (int column = 0; column < 2; ++column) {
+            const QModelIndex index = jobs->model()->index(row, column);
+            const QRect cell = jobs->visualRect(index);
+            QVERIFY2(cell.top() >= view.top() && cell.bottom() <= view.bottom(),
+                     qPrintable(QStringLiteral("row %1 at %2..%3 beyond the view's %4")
+                                    .arg(row)
+                                    .arg(cell.top())
+                                    .arg(cell.bottom())
+                                    .arg(view.bottom())));
+            QVERIFY2(jobs->columnWidth(column) >= jobs->sizeHintForIndex(index).width(),
+                     qPrintable(jobs->item(row, column)->text()));
+        }
+        QCOMPARE(jobs->item(row, 1)->toolTip(), jobs->item(row, 1)->text());
+    }
 }
 
 // One simulated backend and the main window over it.
@@ -130,6 +176,8 @@ struct Rig {
         return child;
     }
     QTableWidget* JobList() const { return Find<QTableWidget>(1009); }
+    // The erased simulated programmer selects no series; Program needs one.
+    void ChooseSeries() const { Find<QComboBox>(1001)->setCurrentIndex(1); }
     QString JobValue(const QString& label) const {
         for (int row = 0; row < JobList()->rowCount(); ++row) {
             if (JobList()->item(row, 0)->text() == label) return JobList()->item(row, 1)->text();
@@ -254,13 +302,30 @@ private slots:
             newer.programmerVersion = 0x1002;
             newer.firmwareVersion = 0x0210;
             Rig rig(newer);
-            StoreJob(*rig.programmer, 4, "new.hex");
+            // The widest job there is: every option, every count and the code shift.
+            JobHeader widest;
+            widest.series = 4;
+            widest.options = OptReadProtect | OptVerify | OptRunAfter | OptFullErase |
+                             OptCountLimit | OptLockChip;
+            widest.countLimit = INT32_MIN;
+            widest.programmedCount = 0x80000000;
+            widest.jobStart = 0x08000000;
+            widest.jobLength = 1024;
+            widest.shiftEnabled = 1;
+            widest.shiftAddress = 0xFFFFFFFF;
+            widest.shiftStart = INT32_MIN;
+            widest.shiftValue = INT32_MIN;
+            widest.shiftStep = INT32_MIN;
+            StoreJob(*rig.programmer, widest, "a-firmware-file-with-a-long-name-for-this-board.hex");
             rig.Start();
             QComboBox* series = rig.Find<QComboBox>(1001);
             QVERIFY(series->isEnabled());
             QCOMPARE(series->currentText(), QStringLiteral("STM32F4XX"));
             QCOMPARE(rig.dialog->firmwareVersion(), 0x0210u);
             QCOMPARE(rig.JobList()->rowCount(), 9);
+            QCOMPARE(rig.JobValue(QStringLiteral("设置")),
+                     QStringLiteral("|读保护|校验数据|重启运行|擦除全片|编程次数|锁死芯片"));
+            VerifyWholeJobList(rig.JobList());
         }
     }
 
@@ -366,6 +431,18 @@ private slots:
         QVERIFY(program->isEnabled());
         QVERIFY(rig.Find<QPushButton>(6)->isEnabled());
 
+        // The erased programmer selects no series: Program refuses and sends nothing.
+        QCOMPARE(rig.Find<QComboBox>(1001)->currentIndex(), -1);
+        rig.programmer->ClearRequests();
+        QTest::mouseClick(program, Qt::LeftButton);
+        rig.Settle();
+        QCOMPARE(Texts(), QStringList{kSeriesNotSelected});
+        QCOMPARE(g_messages.back().icon, QMessageBox::Warning);
+        QCOMPARE(g_messages.back().caption, kSystemCaption);
+        QVERIFY(rig.programmer->Requests().empty());
+        QVERIFY(program->isEnabled());
+        g_messages.clear();
+
         // The settings as the controls show them when the worker asks.
         rig.Find<QComboBox>(1001)->setCurrentIndex(2);
         ClickIndicator(rig.Find<QCheckBox>(1002));
@@ -452,6 +529,7 @@ private slots:
         TestDlg& dlg = *rig.dialog;
         dlg.chosenFile = HexFile(QStringLiteral("pulled.hex"), 4096);
         dlg.OnOpenFile();
+        rig.ChooseSeries();
         dlg.OnProgram();
         rig.Settle();
         QTRY_COMPARE(rig.Find<QComboBox>(1000)->count(), 0);
@@ -518,8 +596,12 @@ private slots:
         const QString longFile =
             WriteFile(QDir(deep).filePath(QStringLiteral("deep.hex")), SampleHexText(0x08000000, 100));
         QVERIFY(longFile.size() > 250);
-        Drop(&dlg, {QUrl::fromLocalFile(longFile)});
+        const DropAnswers answers = Drop(&dlg, {QUrl::fromLocalFile(longFile)});
         QCOMPARE(path->text(), longFile);
+        // Taken as a copy: the source keeps its file, whatever it proposed.
+        QCOMPARE(answers.enter, Qt::CopyAction);
+        QCOMPARE(answers.move, Qt::CopyAction);
+        QCOMPARE(answers.drop, Qt::CopyAction);
         QVERIFY(rig.Find<QPushButton>(4)->isEnabled());
 
         // A dropped file whose whole name is "bin" is a raw binary file.
@@ -597,7 +679,8 @@ private slots:
         QVERIFY(generated.endsWith(QStringLiteral("remote-src.qvz")));
         QCOMPARE(rig.JobValue(QStringLiteral("名称")), QStringLiteral("remote-src.qvz"));
 
-        // A fresh window loads it: Program, but not button 6.
+        // A fresh window loads it after an image: Program, but no longer button 6 nor
+        // its menu item, which would pack the scrambled record as an image.
         const QString copy = folder_.filePath(QStringLiteral("job.qvz"));
         QFile::remove(copy);
         QVERIFY(QFile::copy(generated, copy));
@@ -605,11 +688,18 @@ private slots:
         rig.dialog.reset();
         g_messages.clear();
         rig.Start();
+        rig.dialog->chosenFile = HexFile(QStringLiteral("before.hex"), 64);
+        rig.dialog->OnOpenFile();
+        QVERIFY(rig.Find<QPushButton>(6)->isEnabled());
         rig.dialog->chosenFile = copy;
         rig.dialog->OnOpenFile();
         QVERIFY(g_messages.empty());
         QVERIFY(rig.Find<QPushButton>(4)->isEnabled());
         QVERIFY(!rig.Find<QPushButton>(6)->isEnabled());
+        QMenu* file = rig.dialog->findChild<QMenu*>(QStringLiteral("menuFile"));
+        file->popup(QPoint(0, 0));
+        QVERIFY(!rig.dialog->findChild<QAction*>(QStringLiteral("actionMakeRemoteFile"))->isEnabled());
+        file->hide();
         QTest::mouseClick(rig.Find<QPushButton>(4), Qt::LeftButton);
         rig.Settle();
         QCOMPARE(Texts(), QStringList{QString::fromUtf8(kUploadDoneText.data(), kUploadDoneText.size())});
@@ -628,6 +718,7 @@ private slots:
         dlg.Link().SetTimeouts(timeouts);
         dlg.chosenFile = HexFile(QStringLiteral("hang.hex"), 64 * 1024);
         dlg.OnOpenFile();
+        rig.ChooseSeries();
         dlg.OnProgram();
         QTRY_VERIFY(rig.Find<QProgressBar>(1008)->value() >= 32 * 38);
 
@@ -639,7 +730,25 @@ private slots:
         QCOMPARE(rig.Find<QLineEdit>(1007)->text(), folder_.filePath(QStringLiteral("hang.hex")));
         QCOMPARE(dlg.workspace().fileName, std::string("hang.hex"));
 
+        // Escape alone leaves the window and the upload alone.
         g_messages.clear();
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        QVERIFY(dlg.isVisible());
+        QVERIFY(g_messages.empty());
+        // The close box asks first, with No as the default; No keeps both.
+        g_answer = false;
+        dlg.close();
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(Texts(), QStringList{kCloseWhileStoringQuestion});
+        QVERIFY(g_messages.back().question);
+        QCOMPARE(g_messages.back().caption, kSystemCaption);
+        QCOMPARE(g_messages.back().defaultButton, QMessageBox::No);
+        QVERIFY(dlg.WorkersRunning());
+
+        // Yes closes at once, and the note says what the programmer is left with; the
+        // worker's own failure is not shown.
+        g_messages.clear();
+        g_answer = true;
         QElapsedTimer clock;
         clock.start();
         dlg.close();
@@ -648,7 +757,9 @@ private slots:
         QVERIFY2(closing < 3000, qPrintable(QString::number(closing)));
         QVERIFY(!dlg.WorkersRunning());
         QTest::qWait(50);
-        QVERIFY2(g_messages.empty(), qPrintable(Texts().join('|')));
+        QCOMPARE(Texts(), (QStringList{kCloseWhileStoringQuestion, kJobIncompleteNote}));
+        QCOMPARE(g_messages.back().icon, QMessageBox::Warning);
+        QCOMPARE(g_messages.back().caption, kSystemCaption);
         QCOMPARE(rig.backend.OpenHandles(SimulatorConfig{}.path), 0);
     }
 
@@ -684,6 +795,7 @@ private slots:
         TestDlg& dlg = *rig.dialog;
         dlg.chosenFile = HexFile(QStringLiteral("busy.hex"), 1024 * 1024);
         dlg.OnOpenFile();
+        rig.ChooseSeries();
         dlg.OnProgram();
         // Served without pause, so the window closes a few blocks into the upload; at
         // the latest the worker waits for its last message to be shown.
@@ -699,24 +811,53 @@ private slots:
         QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!dlg.WorkersRunning());
         QTest::qWait(50);
-        QVERIFY2(g_messages.empty(), qPrintable(Texts().join('|')));
-        // Destroying the closed window is quiet too.
+        const QStringList asked{kCloseWhileStoringQuestion, kJobIncompleteNote};
+        QCOMPARE(Texts(), asked);
+        // Destroying the closed window is quiet.
         rig.dialog.reset();
-        QVERIFY(g_messages.empty());
+        QCOMPARE(Texts(), asked);
 
         // Closed at once: the worker's first calls to the window are still waiting.
         for (int round = 0; round < 5; ++round) {
             rig.Start();
             rig.dialog->chosenFile = HexFile(QStringLiteral("busy.hex"), 4096);
             rig.dialog->OnOpenFile();
+            rig.ChooseSeries();
             rig.dialog->OnProgram();
+            g_messages.clear();
             clock.restart();
             rig.dialog->close();
             QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
             QVERIFY(!rig.dialog->WorkersRunning());
             rig.dialog.reset();
+            QCOMPARE(Texts(), asked);
         }
-        QVERIFY2(g_messages.empty(), qPrintable(Texts().join('|')));
+    }
+
+    void qtTextsSpeakTheWindowsLanguage() {
+        // The window's own languages are kept; any other gives way to Russian.
+        QCOMPARE(QtTextsLocale(QLocale(QLocale::Russian, QLocale::Russia)).language(), QLocale::Russian);
+        QCOMPARE(QtTextsLocale(QLocale(QLocale::Chinese, QLocale::China)).language(), QLocale::Chinese);
+        QCOMPARE(QtTextsLocale(QLocale(QLocale::German, QLocale::Germany)).language(), QLocale::Russian);
+        QCOMPARE(QtTextsLocale(QLocale::c()).language(), QLocale::Russian);
+
+        // The standard buttons of a question and of a dialog, under the C locale of the
+        // tests, as the program installs them.
+        QString error;
+        QTranslator* translator = InstallQtTranslations(QLocale::c(), error);
+        QVERIFY2(translator != nullptr,
+                 qPrintable(error + QStringLiteral(" (scripts/install-deps installs qt6-translations-l10n)")));
+        QMessageBox question(QMessageBox::Question, kSystemCaption, kCloseWhileStoringQuestion,
+                             QMessageBox::Yes | QMessageBox::No);
+        const QString yes = question.button(QMessageBox::Yes)->text();
+        const QString no = question.button(QMessageBox::No)->text();
+        QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        const QString cancel = box.button(QDialogButtonBox::Cancel)->text();
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+        QCOMPARE(yes, QStringLiteral("&Да"));
+        QCOMPARE(no, QStringLiteral("&Нет"));
+        QCOMPARE(cancel, QStringLiteral("Отмена"));
     }
 };
 
