@@ -42,7 +42,7 @@ public:
         output.LineField("installedFirmwareVersion", link.firmwareVersion(),
                          FirmwareVersionText(link.firmwareVersion()));
 
-        const WorkerOutcome outcome = UpdateProgrammerFirmware(port);
+        const WorkerOutcome outcome = UpdateProgrammerFirmware(port, CarriedProgrammerFirmware());
         if (outcome.kind == OutcomeKind::Declined && port.QuestionRefused()) {
             output.Outcome(outcome);
             throw CliFailure(ExitCode::Declined,

@@ -91,7 +91,7 @@ void CFirmwareDlg::OnFirmwareUpdate() {
     if (updating_) return;
     updating_ = true;
     worker_ = std::thread([this] {
-        const bool succeeded = UpdateProgrammerFirmware(*this).ok();
+        const bool succeeded = UpdateProgrammerFirmware(*this, CarriedProgrammerFirmware()).ok();
         QMetaObject::invokeMethod(
             this, [this, succeeded] { OnWorkerEnded(succeeded); }, Qt::QueuedConnection);
     });
