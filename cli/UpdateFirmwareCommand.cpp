@@ -2,7 +2,9 @@
 #include "cli/DeviceSession.h"
 #include "link/VersionText.h"
 #include "cli/ExitCodes.h"
+#include "cli/Terminal.h"
 #include "link/IdentifyProgrammer.h"
+#include "update/FirmwareForm.h"
 #include "update/ProgrammerFirmware.h"
 #include "update/UpdateProgrammerFirmware.h"
 
@@ -15,7 +17,14 @@ public:
             "update-firmware",
             "Install the programmer firmware this tool carries (" +
                 FirmwareVersionText(ProgrammerFirmwareVersionWord()) +
-                ") into the programmer (newer kind only)");
+                (ProgrammerFirmwareIsPlaceholder() ? ", a placeholder only the simulated "
+                                                     "programmer takes"
+                                                   : "") +
+                "), or the one in --file, into the programmer (newer kind only)");
+        command->add_option("--file", file_,
+                            "Install this programmer firmware image (raw, linked for 0x08004000) "
+                            "instead of the carried one; it is checked before anything is sent")
+            ->type_name("FW.bin");
         command->add_flag("--yes", yes_,
                           "Answer yes when asked whether to install a version that is already "
                           "installed. Without it, and without a terminal to ask on, such an "
@@ -25,6 +34,14 @@ public:
 
     void Execute(Environment& environment) override {
         ConsoleOutput& output = environment.Output();
+        // A file is judged before the programmer is even opened.
+        std::vector<std::uint8_t> chosen;
+        ProgrammerFirmware firmware = CarriedProgrammerFirmware();
+        if (!file_.empty()) {
+            const FirmwareCheck check = ReadProgrammerFirmwareFile(PathFromArgument(file_), chosen);
+            if (!check.ok()) throw CliFailure(ExitCode::FileRefused, check.problem);
+            firmware = ProgrammerFirmware{chosen, false};
+        }
         ImageWorkspace workspace;
         ConsolePort port(output, workspace);
         port.SetEchoDescriptions(false);
@@ -42,7 +59,7 @@ public:
         output.LineField("installedFirmwareVersion", link.firmwareVersion(),
                          FirmwareVersionText(link.firmwareVersion()));
 
-        const WorkerOutcome outcome = UpdateProgrammerFirmware(port);
+        const WorkerOutcome outcome = UpdateProgrammerFirmware(port, firmware);
         if (outcome.kind == OutcomeKind::Declined && port.QuestionRefused()) {
             output.Outcome(outcome);
             throw CliFailure(ExitCode::Declined,
@@ -54,6 +71,7 @@ public:
     }
 
 private:
+    std::string file_;
     bool yes_ = false;
 };
 

@@ -37,6 +37,10 @@ public:
     virtual HidReadStatus Read(std::uint8_t* report, std::size_t length, int timeoutMs) = 0;
 
     virtual const std::string& LastError() const = 0;
+
+    // True only for the simulated programmer. Whatever does not say so is taken for
+    // hardware, which must never get a firmware made only for the simulator.
+    virtual bool IsSimulated() const { return false; }
 };
 
 // The only thing that touches a platform HID API.

@@ -13,6 +13,11 @@ inline constexpr std::uint16_t kProgrammerProductId = 0x1001;
 // word at 0x080040EC, where identification reads it.
 inline constexpr std::uint32_t kFirmwareAreaAddress = 0x08004000;
 inline constexpr std::uint32_t kFirmwareVersionAddress = 0x080040EC;
+// The area ends with the programmer's 256 KiB of flash, at 0x08040000; its SRAM, where a
+// firmware's stack lies, is 0x20000000..0x20010000.
+inline constexpr std::uint32_t kFirmwareAreaSize = 0x3C000;
+inline constexpr std::uint32_t kProgrammerSramAddress = 0x20000000;
+inline constexpr std::uint32_t kProgrammerSramSize = 0x10000;
 
 inline constexpr std::size_t kReportSize = 65;
 inline constexpr std::size_t kReportDataOffset = 10;

@@ -148,21 +148,24 @@ void ProgrammerLink::SetTrace(ReportTrace trace) {
 ProgrammerLink::Session ProgrammerLink::Acquire() {
     std::unique_lock hold(workerMutex_);
     std::uint64_t generation;
+    bool reachesHardware;
     {
         std::lock_guard lock(stateMutex_);
         generation = generation_;
+        reachesHardware = device_ != nullptr && !device_->IsSimulated();
     }
-    return Session(*this, std::move(hold), generation);
+    return Session(*this, std::move(hold), generation, reachesHardware);
 }
 
 ProgrammerLink::Session::Session(ProgrammerLink& link, std::unique_lock<std::mutex> hold,
-                                 std::uint64_t generation)
-    : link_(&link), hold_(std::move(hold)), generation_(generation) {}
+                                 std::uint64_t generation, bool reachesHardware)
+    : link_(&link), hold_(std::move(hold)), generation_(generation), reachesHardware_(reachesHardware) {}
 
 ProgrammerLink::Session::Session(Session&& other) noexcept
     : link_(other.link_),
       hold_(std::move(other.hold_)),
       generation_(other.generation_),
+      reachesHardware_(other.reachesHardware_),
       lastError_(std::move(other.lastError_)) {}
 
 ProgrammerLink::Session::~Session() = default;

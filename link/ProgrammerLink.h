@@ -97,12 +97,19 @@ public:
         // What the last failure was ("write: ...", "read: time-out after 3000 ms").
         const std::string& LastError() const { return lastError_; }
 
+        // Whether this session's exchanges reach a programmer that is not the simulated
+        // one. Fixed when the session begins: another device opened later is never
+        // reached by it.
+        bool ReachesHardware() const { return reachesHardware_; }
+
     private:
         friend class ProgrammerLink;
-        Session(ProgrammerLink& link, std::unique_lock<std::mutex> hold, std::uint64_t generation);
+        Session(ProgrammerLink& link, std::unique_lock<std::mutex> hold, std::uint64_t generation,
+                bool reachesHardware);
         ProgrammerLink* link_;
         std::unique_lock<std::mutex> hold_;
         std::uint64_t generation_;
+        bool reachesHardware_;
         std::string lastError_;
     };
 

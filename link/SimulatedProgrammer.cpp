@@ -15,8 +15,8 @@
 
 namespace {
 
-constexpr std::uint32_t kFirmwareAreaEnd = kSimFlashAddress + kSimFlashSize;
-constexpr std::uint32_t kFirmwareAreaSize = kFirmwareAreaEnd - kFirmwareAreaAddress;
+constexpr std::uint32_t kFirmwareAreaEnd = kFirmwareAreaAddress + kFirmwareAreaSize;
+static_assert(kFirmwareAreaEnd == kSimFlashAddress + kSimFlashSize);
 constexpr std::uint32_t kFirmwareVersionOffset = kFirmwareVersionAddress - kFirmwareAreaAddress;
 
 constexpr std::uint8_t kStatusDone = 0;
@@ -449,6 +449,8 @@ public:
     }
 
     const std::string& LastError() const override { return lastError_; }
+
+    bool IsSimulated() const override { return true; }
 
 private:
     enum class Pending { None, Answer, ReadFails, Hang };

@@ -23,8 +23,8 @@
 
 inline constexpr std::uint32_t kSimFlashAddress = 0x08000000;  // programmer's own flash
 inline constexpr std::uint32_t kSimFlashSize = 0x40000;         // 256 KiB
-inline constexpr std::uint32_t kSimSramAddress = 0x20000000;
-inline constexpr std::uint32_t kSimSramSize = 0x10000;
+inline constexpr std::uint32_t kSimSramAddress = kProgrammerSramAddress;
+inline constexpr std::uint32_t kSimSramSize = kProgrammerSramSize;
 
 enum class FaultKind {
     Status,  // the answer carries status 1

@@ -6,6 +6,7 @@
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
 #include "link/HidReport.h"
+#include "update/FirmwareForm.h"
 #include "update/ProgrammerFirmware.h"
 
 namespace {
@@ -29,25 +30,42 @@ WorkerOutcome FailExchange(FirmwareUpdatePort& port, ExchangeResult result, int 
                 Format("0x%08x: %s", address, session.LastError().c_str()));
 }
 
+// Ends the update before anything was sent, with a message of this tool's own.
+WorkerOutcome Refuse(FirmwareUpdatePort& port, std::string message, std::string detail) {
+    port.ShowMessage(MessageIcon::Error, message);
+    port.SetUpdateEnabled(true);
+    return WorkerOutcome{OutcomeKind::InputRefused, 0, std::move(message), std::move(detail)};
+}
+
 }  // namespace
 
-WorkerOutcome UpdateProgrammerFirmware(FirmwareUpdatePort& port) {
-    const std::span<const std::uint8_t> image = ProgrammerFirmwareImage();
+WorkerOutcome UpdateProgrammerFirmware(FirmwareUpdatePort& port, const ProgrammerFirmware& firmware) {
+    const std::span<const std::uint8_t> image = firmware.image;
     const auto size = static_cast<std::uint32_t>(image.size());
-    const std::uint32_t carried = ProgrammerFirmwareVersionWord();
+    const std::uint32_t version = firmware.VersionWord();
 
     HidReport report;  // zeroed once; later requests set only their own fields
     port.SetUpdateEnabled(false);
 
+    if (const FirmwareCheck form = CheckFirmwareForm(image); !form.ok()) {
+        return Refuse(port, kMsgFirmwareFormRefused + form.problem, form.problem);
+    }
+
     ProgrammerLink& link = port.Link();
+    ProgrammerLink::Session session = link.Acquire();
+    if (firmware.placeholder && session.ReachesHardware()) {
+        return Refuse(port, kMsgPlaceholderFirmware,
+                      "the carried firmware is a placeholder; " + link.DevicePath() +
+                          " is not the simulated programmer");
+    }
+
     const std::uint32_t installed = link.firmwareVersion();
-    if (carried <= installed && installed <= kFirmwareQuestionLimit &&
+    if (version <= installed && installed <= kFirmwareQuestionLimit &&
         !port.AskYesNo(kFirmwareQuestionCaption, kMsgFirmwareUpToDate)) {
         port.SetUpdateEnabled(true);
         return WorkerOutcome{OutcomeKind::Declined, 0, {}, {}};
     }
 
-    ProgrammerLink::Session session = link.Acquire();
     port.SetProgressRange(size);
     port.SetProgressPosition(0);
 
@@ -90,8 +108,8 @@ WorkerOutcome UpdateProgrammerFirmware(FirmwareUpdatePort& port) {
                            expected));
     }
 
-    link.SetFirmwareVersion(carried);
-    port.ShowFirmwareVersion(carried);
+    link.SetFirmwareVersion(version);
+    port.ShowFirmwareVersion(version);
     port.ShowMessage(MessageIcon::Exclamation, kMsgFirmwareUpdated);
     port.SetUpdateEnabled(true);
     return WorkerOutcome{OutcomeKind::Success, 0, kMsgFirmwareUpdated, {}};

@@ -3,6 +3,7 @@
 
 #include "link/WorkerOutcome.h"
 #include "link/WorkerPort.h"
+#include "update/ProgrammerFirmware.h"
 
 // The system's texts of the firmware update.
 inline constexpr const char* kFirmwareQuestionCaption = "提示";
@@ -20,13 +21,25 @@ inline constexpr const char* kMsgFirmwareUpdateFailed[] = {
     "固件更新失败 错误码:09",  // the programmer's checksum differs from the image's
 };
 
+// Refusals before anything is sent.
+inline constexpr const char* kMsgPlaceholderFirmware =
+    "This build carries only a placeholder of the programmer firmware: on a real programmer "
+    "it would leave the programmer unusable until it is flashed again over SWD. Nothing was "
+    "sent. Give the real firmware image: build with -DMARRO_PROGRAMMER_FIRMWARE=FILE, or "
+    "choose the file (marrowdyne-cli update-firmware --file FILE, or the \"Файл...\" button "
+    "of the firmware dialog).";
+inline constexpr const char* kMsgFirmwareFormRefused =
+    "This programmer firmware cannot be installed; nothing was sent: ";  // + the problem
+
 inline constexpr std::size_t kFirmwareBlockSize = 32;
 // Installed versions above this belong to firmware the question does not judge.
 inline constexpr std::uint32_t kFirmwareQuestionLimit = 0x1000;
 
-// Installs the carried programmer firmware: asks first when the programmer already has
-// this version or a newer one (up to 0x1000), erases the firmware area, writes the image
-// in 32-byte blocks and compares the programmer's checksum with the image's. The update
-// button is disabled for the run and enabled at every end. Holds the link for the whole
-// sequence. Never throws.
-WorkerOutcome UpdateProgrammerFirmware(FirmwareUpdatePort& port);
+// Installs `firmware` (the carried one, or one the user chose): refuses an image without
+// the programmer's form and the placeholder on anything but the simulated programmer,
+// asks when the programmer already has this version or a newer one (up to 0x1000),
+// erases the firmware area, writes the image in 32-byte blocks and compares the
+// programmer's checksum with the image's. The update button is disabled for the run and
+// enabled at every end. Holds the link for the whole sequence, the question included, so
+// the programmer judged is the one written. Never throws.
+WorkerOutcome UpdateProgrammerFirmware(FirmwareUpdatePort& port, const ProgrammerFirmware& firmware);

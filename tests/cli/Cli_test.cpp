@@ -26,7 +26,9 @@
 #include "common/WordCrc32.h"
 #include "image/FileLoading.h"
 #include "job/UploadJob.h"
+#include "link/SimulatedProgrammer.h"
 #include "remote/GenerateRemoteJobFile.h"
+#include "tests/engine/TestFirmware.h"
 #include "update/UpdateProgrammerFirmware.h"
 
 extern char** environ;
@@ -450,6 +452,38 @@ TEST_F(CliTest, FirmwareUpdateAsksOnlyWhenTheVersionIsAlreadyInstalled) {
 
     run = Cli({"--simulate", "--sim-version", "0102", "update-firmware", "--yes"});
     EXPECT_EQ(run.code, Code(ExitCode::NotSupported));
+}
+
+TEST_F(CliTest, FirmwareFromAFileIsCheckedFirstAndStoredExactly) {
+    // A file that fails a check is refused before the programmer is even opened.
+    std::vector<std::uint8_t> broken = MakeFirmwareImage(0x400, 0x0215);
+    WriteLe32(&broken[4], 0x08000101);  // linked for 0x08000000
+    WriteBytes(Path("broken.bin"), std::string(broken.begin(), broken.end()));
+    Ran run = Cli(Sim({"--trace", Path("trace.txt").string(), "update-firmware", "--file",
+                       Path("broken.bin").string()}));
+    EXPECT_EQ(run.code, Code(ExitCode::FileRefused));
+    EXPECT_TRUE(Contains(run.err, "broken.bin")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "reset vector 0x08000101")) << run.err;
+    EXPECT_TRUE(TracedCommands(Path("trace.txt")).empty());
+
+    // Version 2.15 over the simulator's 2.10: no question, and the programmer holds the file.
+    const std::vector<std::uint8_t> image = MakeFirmwareImage(0x400, 0x0215);
+    WriteBytes(Path("fw.bin"), std::string(image.begin(), image.end()));
+    run = Cli(Sim({"update-firmware", "--file", Path("fw.bin").string()}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "Frimware:2.15\n")) << run.out;
+    SimulatedProgrammer kept;
+    std::string error;
+    ASSERT_TRUE(kept.LoadState(Path("memory.bin"), error)) << error;
+    const std::uint8_t* area = kept.Flash() + (kFirmwareAreaAddress - kSimFlashAddress);
+    EXPECT_EQ(std::vector<std::uint8_t>(area, area + image.size()), image);
+
+    // The same file again is a needless update: asked, so refused without a terminal.
+    run = Cli(Sim({"--trace", Path("again.txt").string(), "update-firmware", "--file",
+                   Path("fw.bin").string()}));
+    EXPECT_EQ(run.code, Code(ExitCode::Declined)) << run.err;
+    const std::vector<int> sent = TracedCommands(Path("again.txt"));
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x31), 0);
 }
 
 TEST_F(CliTest, MissingOrInaccessibleProgrammerIsSaidPlainly) {

@@ -2,14 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "common/LittleEndian.h"
 #include "common/WordCrc32.h"
 #include "link/SimulatedProgrammer.h"
+#include "tests/engine/TestFirmware.h"
+#include "update/FirmwareForm.h"
 #include "update/ProgrammerFirmware.h"
 
 namespace {
@@ -43,6 +52,41 @@ public:
 
 private:
     ProgrammerLink& link_;
+};
+
+// The simulated programmer behind a backend that does not say it is simulated, as the
+// hidapi and Windows backends do not: to the link it is hardware.
+class HardwareLikeBackend : public HidBackend {
+public:
+    explicit HardwareLikeBackend(SimulatedBackend& inner) : inner_(inner) {}
+
+    std::vector<HidDeviceInfo> Enumerate() override { return inner_.Enumerate(); }
+    std::unique_ptr<HidDevice> Open(const std::string& path, std::string& error) override {
+        std::unique_ptr<HidDevice> device = inner_.Open(path, error);
+        if (!device) return nullptr;
+        return std::make_unique<Device>(std::move(device));
+    }
+
+private:
+    class Device : public HidDevice {
+    public:
+        explicit Device(std::unique_ptr<HidDevice> inner) : inner_(std::move(inner)) {}
+        bool Attributes(std::uint16_t& vendorId, std::uint16_t& productId) override {
+            return inner_->Attributes(vendorId, productId);
+        }
+        std::size_t OutputReportLength() const override { return inner_->OutputReportLength(); }
+        bool Write(const std::uint8_t* report, std::size_t length) override {
+            return inner_->Write(report, length);
+        }
+        HidReadStatus Read(std::uint8_t* report, std::size_t length, int timeoutMs) override {
+            return inner_->Read(report, length, timeoutMs);
+        }
+        const std::string& LastError() const override { return inner_->LastError(); }
+
+    private:
+        std::unique_ptr<HidDevice> inner_;
+    };
+    SimulatedBackend& inner_;
 };
 
 class FirmwareUpdateTest : public ::testing::Test {
@@ -126,12 +170,100 @@ TEST(ProgrammerFirmwareImage, HasTheFormTheProgrammerStarts) {
 }
 
 TEST(ProgrammerFirmwareImage, IsTheCarriedDataFile) {
-    std::ifstream file(MARRO_SOURCE_DIR "/update/firmware/programmer-firmware.bin", std::ios::binary);
+    std::ifstream file(MARRO_CARRIED_FIRMWARE, std::ios::binary);
     ASSERT_TRUE(file.good());
     const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
                                           std::istreambuf_iterator<char>());
     const auto image = ProgrammerFirmwareImage();
     EXPECT_EQ(std::vector<std::uint8_t>(image.begin(), image.end()), bytes);
+    // Only the repository's own file is the placeholder; a build given the real image
+    // carries none.
+    const bool repositoryFile =
+        std::string(MARRO_CARRIED_FIRMWARE).ends_with("/update/firmware/programmer-firmware.bin");
+    EXPECT_EQ(ProgrammerFirmwareIsPlaceholder(), repositoryFile);
+    EXPECT_EQ(CarriedProgrammerFirmware().placeholder, repositoryFile);
+}
+
+TEST(ProgrammerFirmwareFile, RefusesWhatTheUpdateCannotInstall) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() /
+                         ("marro-firmware-file-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    auto write = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        std::ofstream(dir / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return dir / name;
+    };
+    auto with = [](std::size_t offset, std::uint32_t word, std::size_t size = 0x400) {
+        std::vector<std::uint8_t> image = MakeFirmwareImage(size, 0x0215);
+        WriteLe32(&image[offset], word);
+        return image;
+    };
+    std::vector<std::uint8_t> odd = MakeFirmwareImage(0x400, 0x0215);
+    odd.push_back(0);
+    fs::create_directory(dir / "folder.bin");
+
+    struct Case {
+        const char* what;
+        fs::path file;
+        FirmwareFault fault;
+    };
+    std::vector<Case> cases = {
+        {"good", write("good.bin", MakeFirmwareImage(0x400, 0x0215)), FirmwareFault::None},
+        {"the whole area", write("area.bin", MakeFirmwareImage(kFirmwareAreaSize, 0x0215)),
+         FirmwareFault::None},
+        {"stack at the top of SRAM", write("top.bin", with(0, 0x20010000)), FirmwareFault::None},
+        {"empty", write("empty.bin", {}), FirmwareFault::Empty},
+        {"bigger than the area", write("big.bin", MakeFirmwareImage(kFirmwareAreaSize + 4, 0x0215)),
+         FirmwareFault::TooLarge},
+        {"not whole words", write("odd.bin", odd), FirmwareFault::NotWholeWords},
+        {"ends before the version word", write("short.bin", std::vector<std::uint8_t>(0xEC, 0x20)),
+         FirmwareFault::TooShort},
+        {"stack in flash", write("flash-stack.bin", with(0, 0x08010000)), FirmwareFault::StackOutsideSram},
+        {"stack at the bottom of SRAM", write("bottom.bin", with(0, 0x20000000)),
+         FirmwareFault::StackOutsideSram},
+        {"stack above SRAM", write("above.bin", with(0, 0x20010004)), FirmwareFault::StackOutsideSram},
+        {"reset without the Thumb bit", write("arm.bin", with(4, 0x08004100)),
+         FirmwareFault::ResetOutsideImage},
+        {"reset past the image", write("past.bin", with(4, 0x08004401)), FirmwareFault::ResetOutsideImage},
+        {"reset into the vector table", write("table.bin", with(4, 0x08004011)),
+         FirmwareFault::ResetOutsideImage},
+        {"reset linked for 0x08000000", write("base.bin", with(4, 0x08000101)),
+         FirmwareFault::ResetOutsideImage},
+        {"version word 0", write("v0.bin", with(0xEC, 0)), FirmwareFault::BadVersionWord},
+        {"version word erased", write("vff.bin", with(0xEC, 0xFFFFFFFF)), FirmwareFault::BadVersionWord},
+        {"an interrupt vector at 0xEC", write("vector.bin", with(0xEC, 0x08004101)),
+         FirmwareFault::BadVersionWord},
+        {"a folder", dir / "folder.bin", FirmwareFault::NotRegularFile},
+        {"missing", dir / "missing.bin", FirmwareFault::OpenFailed},
+    };
+#if !defined(_WIN32)
+    // Opening a FIFO would wait for a writer that never comes.
+    ASSERT_EQ(mkfifo((dir / "fifo.bin").c_str(), 0600), 0);
+    cases.push_back({"a FIFO", dir / "fifo.bin", FirmwareFault::NotRegularFile});
+    // A terabyte, sparse (NTFS would reserve it), and 0x400 bytes when the size is cut to
+    // 32 bits: it must be refused by its size, since reading it first could not hold it.
+    const fs::path huge = write("huge.bin", MakeFirmwareImage(0x400, 0x0215));
+    fs::resize_file(huge, (std::uintmax_t{1} << 40) + 0x400);
+    cases.push_back({"a terabyte", huge, FirmwareFault::TooLarge});
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::uint8_t> image = {1, 2, 3};
+        const FirmwareCheck check = ReadProgrammerFirmwareFile(c.file, image);
+        EXPECT_EQ(check.fault, c.fault) << check.problem;
+        if (c.fault == FirmwareFault::None) {
+            std::ifstream in(c.file, std::ios::binary);
+            const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                                  std::istreambuf_iterator<char>());
+            EXPECT_EQ(image, bytes);
+        } else {
+            EXPECT_TRUE(image.empty());
+            EXPECT_NE(check.problem.find(c.file.filename().string()), std::string::npos)
+                << check.problem;
+        }
+    }
+    fs::remove_all(dir);
 }
 
 TEST_F(FirmwareUpdateTest, InstallsTheImageBlockByBlock) {
@@ -139,7 +271,7 @@ TEST_F(FirmwareUpdateTest, InstallsTheImageBlockByBlock) {
     const auto n = static_cast<std::uint32_t>(image.size());
     const std::uint32_t blocks = (n + 31) / 32;
 
-    const WorkerOutcome outcome = UpdateProgrammerFirmware(port_);
+    const WorkerOutcome outcome = UpdateProgrammerFirmware(port_, CarriedProgrammerFirmware());
     ASSERT_TRUE(outcome.ok()) << outcome.message << " " << outcome.detail;
     EXPECT_TRUE(port_.questions.empty());
 
@@ -196,7 +328,7 @@ TEST_F(FirmwareUpdateTest, InstallsTheImageBlockByBlock) {
 
 TEST_F(FirmwareUpdateTest, RefusedBlockStopsAtItsCode) {
     programmer_.AddFault({Command::WriteFirmware, FaultKind::Status, 100});
-    const WorkerOutcome outcome = UpdateProgrammerFirmware(port_);
+    const WorkerOutcome outcome = UpdateProgrammerFirmware(port_, CarriedProgrammerFirmware());
     EXPECT_EQ(outcome.kind, OutcomeKind::Refused);
     ExpectFailure(outcome, 6);
     EXPECT_EQ(port_.positions.back(), 3136u);  // the 99th block's offset
@@ -206,7 +338,7 @@ TEST_F(FirmwareUpdateTest, RefusedBlockStopsAtItsCode) {
 
 TEST_F(FirmwareUpdateTest, ChecksumMismatchKeepsTheVersion) {
     programmer_.AddFault({Command::FirmwareCrc, FaultKind::Crc, 1});
-    const WorkerOutcome outcome = UpdateProgrammerFirmware(port_);
+    const WorkerOutcome outcome = UpdateProgrammerFirmware(port_, CarriedProgrammerFirmware());
     EXPECT_EQ(outcome.kind, OutcomeKind::VerifyMismatch);
     ExpectFailure(outcome, 9);
 }
@@ -236,7 +368,7 @@ TEST_F(FirmwareUpdateTest, EveryFailedStepHasItsCode) {
         ASSERT_TRUE(link.Open());
         link.SetFirmwareVersion(0x0210);
         RecordingPort port(link);
-        const WorkerOutcome outcome = UpdateProgrammerFirmware(port);
+        const WorkerOutcome outcome = UpdateProgrammerFirmware(port, CarriedProgrammerFirmware());
         SCOPED_TRACE(c.code);
         EXPECT_EQ(outcome.code, c.code);
         EXPECT_EQ(outcome.kind, c.outcome);
@@ -252,7 +384,7 @@ TEST_F(FirmwareUpdateTest, EveryFailedStepHasItsCode) {
 
 TEST_F(FirmwareUpdateTest, NoProgrammerFailsAtTheFirstRequest) {
     link_.Close();
-    ExpectFailure(UpdateProgrammerFirmware(port_), 1);
+    ExpectFailure(UpdateProgrammerFirmware(port_, CarriedProgrammerFirmware()), 1);
     EXPECT_TRUE(programmer_.Requests().empty());
 }
 
@@ -260,7 +392,7 @@ TEST_F(FirmwareUpdateTest, AsksOnlyWhenTheInstalledVersionIsCurrent) {
     // Installed 0x0220 as carried: asked; No sends nothing and enables the button again.
     link_.SetFirmwareVersion(0x0220);
     port_.answer = false;
-    const WorkerOutcome declined = UpdateProgrammerFirmware(port_);
+    const WorkerOutcome declined = UpdateProgrammerFirmware(port_, CarriedProgrammerFirmware());
     EXPECT_EQ(declined.kind, OutcomeKind::Declined);
     ASSERT_EQ(port_.questions.size(), 1u);
     EXPECT_EQ(port_.questions[0].first, "提示");
@@ -280,9 +412,59 @@ TEST_F(FirmwareUpdateTest, AsksOnlyWhenTheInstalledVersionIsCurrent) {
         programmer_.ClearRequests();
         port_.answer = true;
         link_.SetFirmwareVersion(c.installed);
-        EXPECT_TRUE(UpdateProgrammerFirmware(port_).ok());
+        EXPECT_TRUE(UpdateProgrammerFirmware(port_, CarriedProgrammerFirmware()).ok());
         EXPECT_EQ(port_.questions.size(), c.asked ? 1u : 0u);
         EXPECT_EQ(programmer_.Requests().size(), (ProgrammerFirmwareImage().size() + 31) / 32 + 2);
+    }
+}
+
+TEST_F(FirmwareUpdateTest, RefusesBeforeAnythingIsSent) {
+    const std::span<const std::uint8_t> carried = ProgrammerFirmwareImage();
+    const ProgrammerFirmware placeholder{carried, true};
+    std::vector<std::uint8_t> broken(carried.begin(), carried.end());
+    WriteLe32(&broken[0], 0x08010000);  // its stack pointer in flash
+    HardwareLikeBackend hardware(backend_);
+    link_.Close();  // the programmer serves one link at a time
+
+    struct Case {
+        const char* what;
+        bool onHardware;
+        ProgrammerFirmware firmware;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"the placeholder on hardware", true, placeholder, kMsgPlaceholderFirmware},
+        {"an image without the programmer's form", false, ProgrammerFirmware{broken, false},
+         kMsgFirmwareFormRefused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProgrammerLink link(c.onHardware ? static_cast<HidBackend&>(hardware) : backend_);
+        ASSERT_TRUE(link.Open());
+        link.SetFirmwareVersion(0x0220);  // the same version: the question would come first
+        RecordingPort port(link);
+        const WorkerOutcome outcome = UpdateProgrammerFirmware(port, c.firmware);
+        EXPECT_EQ(outcome.kind, OutcomeKind::InputRefused);
+        ASSERT_EQ(port.messages.size(), 1u);
+        EXPECT_EQ(port.messages[0].first, MessageIcon::Error);
+        EXPECT_EQ(port.messages[0].second.rfind(c.message, 0), 0u) << port.messages[0].second;
+        EXPECT_TRUE(port.questions.empty());
+        EXPECT_EQ(port.enabled, (std::vector<bool>{false, true}));
+        EXPECT_TRUE(programmer_.Requests().empty());
+        EXPECT_EQ(link.firmwareVersion(), 0x0220u);
+    }
+
+    // The same bytes that are not the placeholder do go to hardware, and the placeholder
+    // does go to the simulated programmer.
+    for (const bool onHardware : {true, false}) {
+        SCOPED_TRACE(onHardware);
+        ProgrammerLink link(onHardware ? static_cast<HidBackend&>(hardware) : backend_);
+        ASSERT_TRUE(link.Open());
+        RecordingPort port(link);
+        const WorkerOutcome outcome =
+            UpdateProgrammerFirmware(port, ProgrammerFirmware{carried, !onHardware});
+        EXPECT_TRUE(outcome.ok()) << outcome.message;
+        EXPECT_EQ(programmer_.FirmwareWord(), ReadLe32(&carried[0xEC]));
     }
 }
 

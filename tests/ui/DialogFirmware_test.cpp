@@ -1,7 +1,9 @@
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 #include <memory>
@@ -10,6 +12,7 @@
 #include "app/SystemMessage.h"
 #include "link/ProgrammerLink.h"
 #include "link/SimulatedProgrammer.h"
+#include "tests/engine/TestFirmware.h"
 #include "update/ProgrammerFirmware.h"
 #include "update/ui/CFirmwareDlg.h"
 
@@ -40,6 +43,22 @@ struct Bench {
     SimulatedProgrammer& programmer;
     ProgrammerLink link;
 };
+
+// The dialog with the open-file dialog answered by the test.
+class ChoosingDlg : public CFirmwareDlg {
+public:
+    using CFirmwareDlg::CFirmwareDlg;
+    QString chosenFile;
+
+protected:
+    QString ChooseFirmwareFile() override { return chosenFile; }
+};
+
+void WriteFile(const QString& path, const std::vector<std::uint8_t>& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+}
 
 struct Shown {
     SystemMessage message;
@@ -98,6 +117,45 @@ private slots:
         QCOMPARE(Child<QPushButton>(dialog, "id3")->text(), QStringLiteral("Обновление прошивки"));
         QCOMPARE(Child<QPushButton>(dialog, "id2")->text(), QStringLiteral("Отмена"));
         QVERIFY(Child<QPushButton>(dialog, "id3")->isEnabled());
+    }
+
+    void installsAChosenFileAfterCheckingIt() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        Bench bench(0x0210);
+        ChoosingDlg dialog(bench.link, nullptr);
+        dialog.show();
+        Capture(&dialog);
+        auto* choose = Child<QPushButton>(dialog, "chooseFile");
+        QCOMPARE(choose->text(), QStringLiteral("Файл..."));
+
+        // A file without the programmer's form is refused at once, with what is wrong.
+        std::vector<std::uint8_t> broken = MakeFirmwareImage(0x400, 0x0215);
+        WriteLe32(&broken[0], 0x08010000);
+        dialog.chosenFile = dir.filePath(QStringLiteral("broken.bin"));
+        WriteFile(dialog.chosenFile, broken);
+        choose->click();
+        QCOMPARE(shown_.size(), std::size_t{1});
+        QCOMPARE(shown_[0].message.icon, QMessageBox::Critical);
+        QCOMPARE(shown_[0].message.owner, &dialog);
+        QVERIFY2(shown_[0].message.text.contains(QStringLiteral("broken.bin")) &&
+                     shown_[0].message.text.contains(QStringLiteral("stack pointer")),
+                 qPrintable(shown_[0].message.text));
+
+        // A good one is what the update then installs.
+        const std::vector<std::uint8_t> image = MakeFirmwareImage(0x400, 0x0215);
+        dialog.chosenFile = dir.filePath(QStringLiteral("fw.bin"));
+        WriteFile(dialog.chosenFile, image);
+        choose->click();
+        QCOMPARE(shown_.size(), std::size_t{1});
+        shown_.clear();
+        QVERIFY(RunUpdate(dialog));
+        QCOMPARE(shown_.at(0).message.text, QStringLiteral("固件更新完成"));
+        QCOMPARE(Child<QLabel>(dialog, "id1031")->text(), QStringLiteral("Frimware:2.15"));
+        const std::uint8_t* area =
+            bench.programmer.Flash() + (kFirmwareAreaAddress - kSimFlashAddress);
+        QVERIFY(std::equal(image.begin(), image.end(), area));
+        QCOMPARE(bench.CountOf(Command::WriteFirmware), 0x400 / 32);
     }
 
     void sameVersionAsksAndNoSendsNothing() {

@@ -1,5 +1,6 @@
 #include "update/ui/CFirmwareDlg.h"
 
+#include <QFileDialog>
 #include <QLabel>
 #include <QMetaObject>
 #include <QProgressBar>
@@ -12,9 +13,11 @@
 #include <string>
 
 #include "app/DialogUnits.h"
+#include "app/FilePath.h"
 #include "app/SystemMessage.h"
 #include "common/TextFormat.h"
 #include "link/VersionText.h"
+#include "update/FirmwareForm.h"
 #include "update/UpdateProgrammerFirmware.h"
 
 // What the worker and the UI thread share: whether the dialog is going away, and the
@@ -62,6 +65,11 @@ CFirmwareDlg::CFirmwareDlg(ProgrammerLink& link, QWidget* parent)
     PlaceInUnits(updateButton_, du, 53, 40, 86, 14);
     connect(updateButton_, &QPushButton::clicked, this, &CFirmwareDlg::OnFirmwareUpdate);
 
+    fileButton_ = new QPushButton(kFirmwareFileButton, this);
+    fileButton_->setObjectName(QStringLiteral("chooseFile"));
+    PlaceInUnits(fileButton_, du, 7, 40, 42, 14);
+    connect(fileButton_, &QPushButton::clicked, this, &CFirmwareDlg::OnChooseFile);
+
     auto* cancel = new QPushButton(kFirmwareCancelButton, this);
     cancel->setObjectName(QStringLiteral("id2"));
     PlaceInUnits(cancel, du, 143, 40, 50, 14);
@@ -85,13 +93,36 @@ void CFirmwareDlg::reject() {
     QDialog::reject();
 }
 
+QString CFirmwareDlg::ChooseFirmwareFile() {
+    return QFileDialog::getOpenFileName(this, QString(), QString(), kFirmwareFileFilter);
+}
+
+void CFirmwareDlg::OnChooseFile() {
+    if (updating_) return;  // the worker reads the chosen image until it ends
+    const QString path = ChooseFirmwareFile();
+    if (path.isEmpty()) return;
+    std::vector<std::uint8_t> image;
+    const FirmwareCheck check = ReadProgrammerFirmwareFile(ToFsPath(path), image);
+    if (!check.ok()) {
+        ShowSystemMessage(this, MessageIcon::Error, QString::fromStdString(check.problem));
+        return;
+    }
+    chosenImage_ = std::move(image);
+    const std::uint32_t version = ProgrammerFirmware{chosenImage_, false}.VersionWord();
+    updateButton_->setToolTip(path + QStringLiteral(" — ") + FirmwareVersionLine(version));
+}
+
 void CFirmwareDlg::OnFirmwareUpdate() {
     // The worker disables the button only once it runs; a second click before that
     // must not start a second update.
     if (updating_) return;
     updating_ = true;
-    worker_ = std::thread([this] {
-        const bool succeeded = UpdateProgrammerFirmware(*this).ok();
+    fileButton_->setEnabled(false);
+    const ProgrammerFirmware firmware = chosenImage_.empty()
+                                            ? CarriedProgrammerFirmware()
+                                            : ProgrammerFirmware{chosenImage_, false};
+    worker_ = std::thread([this, firmware] {
+        const bool succeeded = UpdateProgrammerFirmware(*this, firmware).ok();
         QMetaObject::invokeMethod(
             this, [this, succeeded] { OnWorkerEnded(succeeded); }, Qt::QueuedConnection);
     });
@@ -100,6 +131,7 @@ void CFirmwareDlg::OnFirmwareUpdate() {
 void CFirmwareDlg::OnWorkerEnded(bool succeeded) {
     if (worker_.joinable()) worker_.join();
     updating_ = false;
+    fileButton_->setEnabled(true);
     emit updateFinished(succeeded);
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "link/ProgrammerLink.h"
 #include "link/WorkerPort.h"
@@ -18,12 +19,16 @@ inline const QString kFirmwareDlgCaption = QStringLiteral("Обновление 
 inline const QString kFirmwareLineTemplate = QStringLiteral("Frimware:");
 inline const QString kFirmwareUpdateButton = QStringLiteral("Обновление прошивки");
 inline const QString kFirmwareCancelButton = QStringLiteral("Отмена");
+inline const QString kFirmwareFileButton = QStringLiteral("Файл...");
+inline const QString kFirmwareFileFilter = QStringLiteral("Firmware (*.bin);;All files (*)");
 
 QString FirmwareVersionLine(std::uint32_t firmwareVersion);
 
-// Shows the installed programmer firmware and installs the carried one on a worker
-// thread, which reports back through this dialog as its port. Every port call from the
-// worker runs on the UI thread and the worker waits for it.
+// Shows the installed programmer firmware and installs the carried one, or a firmware
+// file the user chose ("Файл..."), on a worker thread, which reports back through this
+// dialog as its port. Every port call from the worker runs on the UI thread and the
+// worker waits for it. A chosen file is checked at once; one that fails is refused with
+// what is wrong and the choice stays as it was.
 //
 // While the update runs the dialog refuses to close (Cancel, Escape, the close box):
 // the worker uses the dialog until it ends, and a half-written firmware area is best
@@ -54,7 +59,13 @@ signals:
     // The worker has ended; `succeeded` is its result.
     void updateFinished(bool succeeded);
 
+protected:
+    // The open-file dialog for a firmware file; empty when the user cancels. Tests
+    // answer it themselves.
+    virtual QString ChooseFirmwareFile();
+
 private:
+    void OnChooseFile();
     void OnFirmwareUpdate();
     void OnWorkerEnded(bool succeeded);
     // Runs `call` on the UI thread and waits for it, unless the dialog is going away.
@@ -65,6 +76,8 @@ private:
     QLabel* versionLine_ = nullptr;        // 1031
     QProgressBar* progress_ = nullptr;     // 1016
     QPushButton* updateButton_ = nullptr;  // 3
+    QPushButton* fileButton_ = nullptr;
+    std::vector<std::uint8_t> chosenImage_;  // empty: the carried firmware
     std::shared_ptr<Gate> gate_;
     std::thread worker_;
     bool updating_ = false;
