@@ -1,14 +1,11 @@
 #include "cli/ConsoleOutput.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "cli/ExitCodes.h"
 
 namespace {
-
-void PutLine(std::FILE* stream, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
 
 const char* IconName(MessageIcon icon) {
     switch (icon) {
@@ -38,10 +35,11 @@ void ConsoleOutput::Field(std::string_view key, const nlohmann::json& value,
         doc_[std::string(key)] = value;
         return;
     }
+    Release(out_);
     std::string line(key);
     line += '\t';
     line += text;
-    PutLine(out_, line);
+    Put(out_, line);
 }
 
 void ConsoleOutput::LineField(std::string_view key, const nlohmann::json& value,
@@ -50,7 +48,8 @@ void ConsoleOutput::LineField(std::string_view key, const nlohmann::json& value,
         doc_[std::string(key)] = value;
         return;
     }
-    PutLine(out_, line);
+    Release(out_);
+    Put(out_, line);
 }
 
 void ConsoleOutput::JsonField(std::string_view key, const nlohmann::json& value) {
@@ -58,7 +57,9 @@ void ConsoleOutput::JsonField(std::string_view key, const nlohmann::json& value)
 }
 
 void ConsoleOutput::Line(std::string_view text) {
-    if (!json_) PutLine(out_, text);
+    if (json_) return;
+    Release(out_);
+    Put(out_, text);
 }
 
 void ConsoleOutput::Message(MessageIcon icon, std::string_view text) {
@@ -67,8 +68,14 @@ void ConsoleOutput::Message(MessageIcon icon, std::string_view text) {
         doc_["message"] = std::string(text);
         return;
     }
-    // Failures go where failures belong; notices and success are the command's result.
-    PutLine(icon == MessageIcon::Error ? err_ : out_, text);
+    Release(out_);
+    // Failures go where failures belong; notices and success are the command's result,
+    // unless the worker ends refused (see Outcome).
+    if (icon == MessageIcon::Error) {
+        Put(err_, text);
+    } else {
+        heldNotice_ = std::string(text);
+    }
 }
 
 void ConsoleOutput::Note(std::string_view text) {
@@ -76,7 +83,8 @@ void ConsoleOutput::Note(std::string_view text) {
         doc_["notes"].push_back(std::string(text));
         return;
     }
-    PutLine(err_, text);
+    Release(out_);
+    Put(err_, text);
 }
 
 void ConsoleOutput::Description(const JobDescription& rows) {
@@ -84,14 +92,16 @@ void ConsoleOutput::Description(const JobDescription& rows) {
         doc_["job"] = DescriptionJson(rows);
         return;
     }
+    Release(out_);
     for (const JobDescriptionRow& row : rows) {
-        PutLine(out_, row.label + '\t' + row.value);
+        Put(out_, row.label + '\t' + row.value);
     }
 }
 
 void ConsoleOutput::Outcome(const WorkerOutcome& outcome) {
     if (!json_) {
-        if (!outcome.ok() && !outcome.detail.empty()) PutLine(err_, outcome.detail);
+        Release(outcome.ok() ? out_ : err_);
+        if (!outcome.ok() && !outcome.detail.empty()) Put(err_, outcome.detail);
         return;
     }
     doc_["outcome"] = {{"kind", OutcomeKindName(outcome.kind)},
@@ -103,9 +113,46 @@ void ConsoleOutput::Outcome(const WorkerOutcome& outcome) {
 void ConsoleOutput::Finish(int exitCode) {
     if (finished_) return;
     finished_ = true;
-    if (!json_) return;
+    if (!json_) {
+        Release(out_);
+        return;
+    }
     doc_["exitCode"] = exitCode;
     // File names and device answers need not be valid UTF-8; never let that lose the
     // whole result.
-    PutLine(out_, doc_.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    Put(out_, doc_.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+bool ConsoleOutput::Delivered() {
+    Release(out_);
+    // The progress bar and the questions write to standard error directly; what they lost
+    // is only seen in the stream's error flag.
+    for (std::FILE* stream : {out_, err_}) {
+        int& lost = stream == out_ ? outLost_ : errLost_;
+        errno = 0;
+        if ((std::fflush(stream) != 0 || std::ferror(stream) != 0) && lost == 0) {
+            lost = errno != 0 ? errno : EIO;
+        }
+    }
+    if (outLost_ != 0) {
+        Put(err_, std::string("Standard output could not be written: ") + std::strerror(outLost_) +
+                      "; the results are lost.");
+    }
+    return outLost_ == 0 && errLost_ == 0;
+}
+
+void ConsoleOutput::Put(std::FILE* stream, std::string_view text) {
+    int& lost = stream == out_ ? outLost_ : errLost_;
+    if (lost != 0) return;  // what follows a lost line would only mislead
+    errno = 0;
+    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
+                         std::fputc('\n', stream) != EOF && std::fflush(stream) == 0;
+    if (!written) lost = errno != 0 ? errno : EIO;
+}
+
+void ConsoleOutput::Release(std::FILE* stream) {
+    if (!heldNotice_) return;
+    const std::string text = std::move(*heldNotice_);
+    heldNotice_.reset();
+    Put(stream, text);
 }

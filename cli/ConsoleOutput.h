@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,15 +39,27 @@ public:
 
     // Ends the command: prints the JSON object (with the exit code) in JSON mode.
     void Finish(int exitCode);
+    // Whether everything printed reached both streams. When something was lost, says so
+    // on standard error (as far as that still takes it) and returns false.
+    bool Delivered();
 
     std::FILE* err() const { return err_; }
 
 private:
+    void Put(std::FILE* stream, std::string_view text);
+    // Prints a notice held back until it is known where it belongs.
+    void Release(std::FILE* stream);
+
     bool json_;
     std::FILE* out_;
     std::FILE* err_;
     nlohmann::json doc_ = nlohmann::json::object();
     bool finished_ = false;
+    // A worker's last notice waits for its outcome: a refusal of input carries the
+    // exclamation icon like a success, but belongs with the failures.
+    std::optional<std::string> heldNotice_;
+    int outLost_ = 0;  // errno of the first lost write to out_, 0 while none
+    int errLost_ = 0;
 };
 
 // The job description as JSON: [{"label":..., "value":...}, ...].

@@ -50,9 +50,7 @@ void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
 Environment::Environment(const GlobalOptions& options)
     : options_(options), output_(options.json) {}
 
-Environment::~Environment() {
-    if (trace_ != nullptr) std::fclose(trace_);
-}
+Environment::~Environment() = default;
 
 namespace {
 
@@ -87,31 +85,34 @@ HidBackend& Environment::Backend() {
             if (!fault) throw CliFailure(ExitCode::Usage, "--sim-fault " + text + ": " + error);
             faults.push_back(*fault);
         }
-        simulated_ = std::make_unique<SimulatedBackend>();
-        programmer_ = &simulated_->AddProgrammer(config);
+        auto simulated = std::make_unique<SimulatedBackend>();
+        SimulatedProgrammer& programmer = simulated->AddProgrammer(config);
         if (!options_.simDenyOpen.empty()) {
-            simulated_->DenyOpen(programmer_->config().path, options_.simDenyOpen);
+            simulated->DenyOpen(programmer.config().path, options_.simDenyOpen);
         }
         if (!options_.simState.empty()) {
             std::string error;
-            if (!programmer_->LoadState(PathFromArgument(options_.simState), error)) {
+            if (!programmer.LoadState(PathFromArgument(options_.simState), error)) {
+                // Nothing is kept of this run, so the refused file is never written over.
                 throw CliFailure(ExitCode::Usage, "--sim-state " + options_.simState + ": " + error);
             }
             // A kept programmer keeps its version words (an update changes the firmware
             // word); say so rather than let an option look applied.
             if (!options_.simVersion.empty() &&
-                programmer_->ProgrammerVersion() != config.programmerVersion) {
+                programmer.ProgrammerVersion() != config.programmerVersion) {
                 output_.Note(Format("--sim-state %s holds a programmer of version %04X; "
                                     "--sim-version is not applied (use a new state file)",
-                                    options_.simState.c_str(), programmer_->ProgrammerVersion()));
+                                    options_.simState.c_str(), programmer.ProgrammerVersion()));
             }
             if (!options_.simFirmwareVersion.empty() &&
-                programmer_->FirmwareWord() != config.firmwareVersion) {
+                programmer.FirmwareWord() != config.firmwareVersion) {
                 output_.Note(Format("--sim-state %s holds firmware word %04X; "
                                     "--sim-firmware-version is not applied (use a new state file)",
-                                    options_.simState.c_str(), programmer_->FirmwareWord()));
+                                    options_.simState.c_str(), programmer.FirmwareWord()));
             }
         }
+        simulated_ = std::move(simulated);
+        programmer_ = &programmer;
         for (const Fault& fault : faults) programmer_->AddFault(fault);
         backend = simulated_.get();
     } else {
@@ -130,11 +131,13 @@ void Environment::ConfigureLink(ProgrammerLink& link) {
         link.SetTimeouts(LinkTimeouts{options_.simTimeoutMs, options_.simTimeoutMs});
     }
     if (!options_.trace.empty()) {
-        if (trace_ == nullptr) {
-            trace_ = OpenForWriting(PathFromArgument(options_.trace));
-            if (trace_ == nullptr) {
-                throw CliFailure(ExitCode::Usage, "--trace " + options_.trace + ": cannot be created");
+        if (!trace_) {
+            auto trace = std::make_unique<OutputFile>();
+            std::string error;
+            if (!trace->Create(PathFromArgument(options_.trace), error)) {
+                throw CliFailure(ExitCode::Usage, "--trace " + options_.trace + ": " + error);
             }
+            trace_ = std::move(trace);
         }
         link.SetTrace([this](char direction, const std::uint8_t* bytes, std::size_t size) {
             WriteTrace(direction, bytes, size);
@@ -143,6 +146,7 @@ void Environment::ConfigureLink(ProgrammerLink& link) {
 }
 
 void Environment::WriteTrace(char direction, const std::uint8_t* bytes, std::size_t size) {
+    if (!traceError_.empty()) return;  // the trace is lost already
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string line;
     line.reserve(2 + size * 3);
@@ -153,12 +157,23 @@ void Environment::WriteTrace(char direction, const std::uint8_t* bytes, std::siz
         line += kDigits[bytes[i] & 0x0F];
     }
     line += '\n';
-    std::fwrite(line.data(), 1, line.size(), trace_);
-    // A hang or a crash is when the trace matters most: never leave it in a buffer.
-    std::fflush(trace_);
+    // Written at once: a run killed while it waits for an answer still leaves what was
+    // traced, in the temporary file beside the trace.
+    if (!trace_->Write(line.data(), line.size(), traceError_)) trace_->Discard();
+}
+
+bool Environment::FinishTrace(std::string& error) {
+    if (!trace_) return true;
+    if (traceError_.empty() && trace_->Commit(traceError_)) return true;
+    trace_->Discard();
+    error = "--trace " + options_.trace + ": the trace is lost: " + traceError_;
+    return false;
 }
 
 bool Environment::SaveSimulatorState(std::string& error) {
     if (programmer_ == nullptr || options_.simState.empty()) return true;
-    return programmer_->SaveState(PathFromArgument(options_.simState), error);
+    if (programmer_->SaveState(PathFromArgument(options_.simState), error)) return true;
+    error = "--sim-state " + options_.simState +
+            ": the simulated programmer's memory was not saved: " + error;
+    return false;
 }

@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/ConsoleOutput.h"
+#include "common/OutputFile.h"
 #include "link/HidBackend.h"
 #include "link/ProgrammerLink.h"
 
@@ -43,12 +43,17 @@ public:
     const GlobalOptions& options() const { return options_; }
     ConsoleOutput& Output() { return output_; }
 
-    // Throws CliFailure (usage) for bad simulator options or an unwritable trace file.
+    // Throws CliFailure (usage) for bad simulator options, a refused state file or a
+    // trace file that cannot be created.
     HidBackend& Backend();
     void ConfigureLink(ProgrammerLink& link);
 
-    // Keeps the simulated memory (--sim-state). Returns false and says why on failure.
+    // Keeps the simulated memory (--sim-state) of a programmer that this run loaded or
+    // newly made; a refused state file is never written. Returns false and says why.
     bool SaveSimulatorState(std::string& error);
+    // Puts the --trace file in place. Returns false and says why when any of it was lost;
+    // then no partial trace is left.
+    bool FinishTrace(std::string& error);
 
 private:
     void WriteTrace(char direction, const std::uint8_t* bytes, std::size_t size);
@@ -59,5 +64,6 @@ private:
     std::unique_ptr<SimulatedBackend> simulated_;
     SimulatedProgrammer* programmer_ = nullptr;
     std::unique_ptr<HidBackend> filter_;
-    std::FILE* trace_ = nullptr;
+    std::unique_ptr<OutputFile> trace_;
+    std::string traceError_;  // why the trace is lost; empty while it is whole
 };

@@ -46,5 +46,7 @@ std::string ExitCodeHelp() {
            "  11  firmware update declined or not confirmed\n"
            "  12  nothing made: remote code 00000000\n"
            "  13  the programmer serves another series than --series\n"
-           "  14  the programmer's kind does not offer this (firmware update of an older one)\n";
+           "  14  the programmer's kind does not offer this (firmware update of an older one)\n"
+           "  15  output lost: standard output or --trace could not be written\n"
+           "  16  --sim-state could not be saved\n";
 }

@@ -21,6 +21,8 @@ enum class ExitCode : int {
     NothingMade = 12,      // remote code 00000000: no file is made
     SeriesMismatch = 13,   // the programmer serves another series than the one asked for
     NotSupported = 14,     // the programmer's kind does not offer this (firmware update)
+    OutputLost = 15,       // standard output or the --trace file could not be written whole
+    SimStateNotSaved = 16, // the simulated programmer's memory could not be kept (--sim-state)
 };
 
 inline int ToInt(ExitCode code) { return static_cast<int>(code); }

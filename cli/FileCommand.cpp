@@ -1,5 +1,4 @@
 #include <array>
-#include <fstream>
 #include <optional>
 
 #include "cli/Arguments.h"
@@ -8,6 +7,7 @@
 #include "cli/FileArgument.h"
 #include "cli/Terminal.h"
 #include "common/LittleEndian.h"
+#include "common/OutputFile.h"
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
 #include "job/JobDescription.h"
@@ -79,11 +79,10 @@ public:
         }
 
         if (!dump_.empty()) {
-            std::ofstream out(PathFromArgument(dump_), std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(length));
-            out.close();
-            if (!out) {
-                throw CliFailure(ExitCode::FileRefused, "Cannot write the image to " + dump_);
+            // Written whole or not at all: a failed dump leaves an earlier file as it was.
+            std::string error;
+            if (!WriteWholeFile(PathFromArgument(dump_), bytes, length, error)) {
+                throw CliFailure(ExitCode::FileRefused, "Cannot write the image to " + dump_, error);
             }
             output.JsonField("dump", dump_);
         }

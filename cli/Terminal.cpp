@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "common/PathText.h"
+
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -14,7 +16,11 @@
 #define MARRO_ISATTY _isatty
 #define MARRO_FILENO _fileno
 #else
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #define MARRO_ISATTY isatty
 #define MARRO_FILENO fileno
 #endif
@@ -25,6 +31,19 @@ void PrepareConsole() {
 #ifdef _WIN32
     SetConsoleOutputCP(CP_UTF8);
     SetConsoleCP(CP_UTF8);
+#else
+    // A standard stream that was closed keeps its number taken, by /dev/null opened for
+    // reading only: a file this run creates must not take its place and receive the
+    // results, and writing the results fails as it should.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int reserved = open("/dev/null", O_RDONLY);
+            if (reserved >= 0 && reserved != fd) close(reserved);
+        }
+    }
+    // A file-size limit then fails the write like a full disk does, which is reported and
+    // cleaned up, instead of ending the process midway.
+    signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 
@@ -44,17 +63,6 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
     return arguments;
 }
 
-std::filesystem::path PathFromArgument(const std::string& utf8) {
-    return std::filesystem::path(
-        std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
-}
-
-std::FILE* OpenForWriting(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return _wfopen(path.c_str(), L"wb");
-#else
-    return std::fopen(path.c_str(), "wb");
-#endif
-}
+std::filesystem::path PathFromArgument(const std::string& utf8) { return PathFromUtf8(utf8); }
 
 bool ReadAnswerLine(std::string& line) { return static_cast<bool>(std::getline(std::cin, line)); }

@@ -13,9 +13,8 @@ void PrepareConsole();
 // The command line as UTF-8, whatever the platform hands to main.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
-// A path given on the command line (UTF-8), and a file opened for writing by it.
+// A path given on the command line (UTF-8).
 std::filesystem::path PathFromArgument(const std::string& utf8);
-std::FILE* OpenForWriting(const std::filesystem::path& path);
 
 // Reads one line from standard input; false at end of input.
 bool ReadAnswerLine(std::string& line);

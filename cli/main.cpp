@@ -28,13 +28,22 @@ int Run(Environment& environment, CliCommand& command) {
         output.Message(MessageIcon::Error, std::string("internal error: ") + failure.what());
         code = ExitCode::Internal;
     }
+    // A failure after the command is reported as its own, unless the command failed first.
+    const auto alsoFailed = [&code](ExitCode own) {
+        if (code == ExitCode::Success) code = own;
+    };
     // The simulated programmer keeps what it got, also from a failed command.
     std::string error;
     if (!environment.SaveSimulatorState(error)) {
-        output.Note("--sim-state: " + error);
-        if (code == ExitCode::Success) code = ExitCode::Internal;
+        output.Note(error);
+        alsoFailed(ExitCode::SimStateNotSaved);
+    }
+    if (!environment.FinishTrace(error)) {
+        output.Note(error);
+        alsoFailed(ExitCode::OutputLost);
     }
     output.Finish(ToInt(code));
+    if (!output.Delivered()) alsoFailed(ExitCode::OutputLost);
     return ToInt(code);
 }
 

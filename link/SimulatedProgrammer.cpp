@@ -9,6 +9,8 @@
 #include <utility>
 
 #include "common/LittleEndian.h"
+#include "common/OutputFile.h"
+#include "common/PathText.h"
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
 #include "job/JobHeader.h"
@@ -269,41 +271,26 @@ bool SimulatedProgrammer::SaveState(const std::filesystem::path& file, std::stri
     WriteLe32(&header[16], kStorageSize);
     WriteLe32(&header[20], kSimFlashSize);
 
-    std::filesystem::path temporary = file;
-    temporary += ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            error = "cannot write '" + temporary.string() + "'";
-            return false;
-        }
-        out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
-        out.write(reinterpret_cast<const char*>(storage_.data()), static_cast<std::streamsize>(storage_.size()));
-        out.write(reinterpret_cast<const char*>(flash_.data()), static_cast<std::streamsize>(flash_.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            error = "cannot write '" + temporary.string() + "'";
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, file, ec);
-    if (ec) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        error = "cannot replace '" + file.string() + "': " + ec.message();
-        return false;
-    }
-    return true;
+    OutputFile out;
+    return out.Create(file, error) && out.Write(header.data(), header.size(), error) &&
+           out.Write(storage_.data(), storage_.size(), error) &&
+           out.Write(flash_.data(), flash_.size(), error) && out.Commit(error);
 }
 
 bool SimulatedProgrammer::LoadState(const std::filesystem::path& file, std::string& error) {
+    const std::string name = "simulator state '" + Utf8OfPath(file) + "'";
     std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) return true;  // a first run has nothing to load
-
-    const std::string name = "simulator state '" + file.string() + "'";
+    const std::filesystem::file_status status = std::filesystem::status(file, ec);
+    if (status.type() == std::filesystem::file_type::not_found) return true;  // a first run
+    if (ec) {
+        error = name + ": " + ec.message();
+        return false;
+    }
+    // A pipe would block the start, and a device or a directory is no memory to keep.
+    if (!std::filesystem::is_regular_file(status)) {
+        error = name + ": not a regular file";
+        return false;
+    }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         error = name + ": cannot be read";

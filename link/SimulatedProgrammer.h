@@ -71,9 +71,10 @@ public:
     std::uint32_t FirmwareWord() const;  // the word at 0x080040EC
 
     // Persisted memory, so a job stored by one run is read back by the next. A missing
-    // file is not an error for Load (the memory stays as constructed). Loading restores
-    // the saved version word too. Save writes a temporary file and renames it, so an
-    // interrupted save never leaves a half-written state behind.
+    // file is not an error for Load (the memory stays as constructed); anything but a
+    // regular file is refused before it is opened. Loading restores the saved version
+    // word too. Save writes a temporary file beside the state, syncs it and renames it
+    // over the state, so a failed save leaves the earlier state (or none) behind.
     bool LoadState(const std::filesystem::path& file, std::string& error);
     bool SaveState(const std::filesystem::path& file, std::string& error) const;
 

@@ -23,15 +23,6 @@ std::string CallFailed(const char* call, const std::filesystem::path& path, int 
 
 }  // namespace
 
-std::filesystem::path PathFromUtf8(std::string_view utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string Utf8OfPath(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 FileReadStatus FileSizeOf(const std::filesystem::path& path, std::size_t& size,
                           std::string& detail) {
     std::error_code error;
@@ -76,44 +67,4 @@ FileReadStatus ReadFileInto(const std::filesystem::path& path, std::uint8_t* buf
     std::fclose(file);
     size = length;
     return status;
-}
-
-OutputFile::~OutputFile() {
-    if (file_ != nullptr) std::fclose(static_cast<std::FILE*>(file_));
-}
-
-bool OutputFile::Create(const std::filesystem::path& path, std::string& detail) {
-    if (file_ != nullptr) std::fclose(static_cast<std::FILE*>(file_));
-    path_ = path;
-    file_ = OpenFile(path, true);
-    if (file_ == nullptr) {
-        detail = CallFailed("create", path, errno);
-        return false;
-    }
-    return true;
-}
-
-bool OutputFile::Write(const std::uint8_t* data, std::size_t size, std::string& detail) {
-    if (file_ == nullptr) {
-        detail = "write: no file is open";
-        return false;
-    }
-    const std::size_t put = size > 0 ? std::fwrite(data, 1, size, static_cast<std::FILE*>(file_)) : 0;
-    if (put != size) {
-        detail = Format("write('%s'): %zu of %zu bytes: %s", Utf8OfPath(path_).c_str(), put, size,
-                        std::strerror(errno));
-        return false;
-    }
-    return true;
-}
-
-bool OutputFile::Close(std::string& detail) {
-    if (file_ == nullptr) return true;
-    std::FILE* file = static_cast<std::FILE*>(file_);
-    file_ = nullptr;
-    if (std::fclose(file) != 0) {
-        detail = CallFailed("close", path_, errno);
-        return false;
-    }
-    return true;
 }

@@ -1,9 +1,9 @@
 #include "remote/GenerateRemoteJobFile.h"
 
 #include <cstring>
-#include <system_error>
 
 #include "common/LittleEndian.h"
+#include "common/OutputFile.h"
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
 #include "remote/BinaryFile.h"
@@ -73,17 +73,16 @@ WorkerOutcome GenerateRemoteJobFile(RemoteGenerationPort& port,
     if (target.empty()) {
         return Fail(port, OutcomeKind::FileFailed, 1, kMsgGenerateFailed01, detail);
     }
+    // Until the check below has passed, an earlier file of that name stays in place: a
+    // failed or damaged write replaces nothing.
     if (!output.Write(file, fileLength, detail) || !output.Close(detail)) {
-        // A partial file would only be refused later as damaged.
-        std::error_code ignored;
-        std::filesystem::remove(target, ignored);
         return Fail(port, OutcomeKind::FileFailed, 1, kMsgGenerateFailed01, detail);
     }
     port.ShowJobDescription({});
 
     // The read-back checks what the file system kept, not what was meant to be written.
     std::size_t readLength = 0;
-    switch (ReadFileInto(target, record, kImageStorageSize, readLength, detail)) {
+    switch (ReadFileInto(output.WrittenPath(), record, kImageStorageSize, readLength, detail)) {
         case FileReadStatus::Ok:
             break;
         default:
@@ -98,6 +97,9 @@ WorkerOutcome GenerateRemoteJobFile(RemoteGenerationPort& port,
     if (computed != stored) {
         return Fail(port, OutcomeKind::FileFailed, 3, kMsgGenerateFailed03,
                     Format("checksum 0x%08x read back, the file says 0x%08x", computed, stored));
+    }
+    if (!output.Commit(detail)) {
+        return Fail(port, OutcomeKind::FileFailed, 1, kMsgGenerateFailed01, detail);
     }
     DescrambleRemoteRecord(record, recordLength);
 

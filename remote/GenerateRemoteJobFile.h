@@ -17,7 +17,8 @@ inline constexpr const char* kMsgRemoteImageTooLarge = "镜像太大,不可以�
 
 // Packs the loaded image and the settings as they stand now into a scrambled remote job
 // file addressed to port.RemoteCode(), writes it into the first of port.OutputDirectories()
-// that takes it, reads it back to check it and shows its job description. Pads the loaded
+// that takes it, reads it back to check it and shows its job description. An earlier file
+// of the same name is replaced only by one that passed that check. Pads the loaded
 // image to a whole number of words, which stays. Holds an ImageUse for its whole run;
 // every outcome is also shown through the port. Never throws.
 WorkerOutcome GenerateRemoteJobFile(RemoteGenerationPort& port);

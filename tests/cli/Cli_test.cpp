@@ -1,11 +1,14 @@
 // marrowdyne-cli as a user runs it: the built program against its simulated programmer,
 // with its output, its files and its exit codes.
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +16,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -115,6 +119,38 @@ std::vector<int> TracedCommands(const fs::path& trace) {
 
 int Code(ExitCode code) { return static_cast<int>(code); }
 
+// How a run is started beyond its arguments.
+struct Launch {
+    std::string stdoutPath;                // instead of capturing standard output
+    bool closeStdout = false;
+    rlim_t fileSizeLimit = RLIM_INFINITY;  // stands in for a full disk
+    int timeLimitSeconds = 60;             // a run that blocks is killed and fails the test
+};
+
+Launch StdoutTo(const std::string& path) {
+    Launch launch;
+    launch.stdoutPath = path;
+    return launch;
+}
+
+Launch StdoutClosed() {
+    Launch launch;
+    launch.closeStdout = true;
+    return launch;
+}
+
+Launch FilesUpTo(rlim_t bytes) {
+    Launch launch;
+    launch.fileSizeLimit = bytes;
+    return launch;
+}
+
+Launch KilledAfter(int seconds) {
+    Launch launch;
+    launch.timeLimitSeconds = seconds;
+    return launch;
+}
+
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -127,33 +163,59 @@ protected:
     fs::path Path(const std::string& name) const { return dir_ / name; }
 
     // Runs the program with standard input from /dev/null: never a terminal.
-    Ran Cli(const std::vector<std::string>& args) {
-        const fs::path out = Path(".stdout");
+    Ran Cli(const std::vector<std::string>& args, const Launch& launch = {}) {
+        const fs::path out = launch.stdoutPath.empty() ? Path(".stdout") : fs::path(launch.stdoutPath);
         const fs::path err = Path(".stderr");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         std::vector<std::string> all = {MARRO_CLI_PATH};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& arg : all) argv.push_back(arg.data());
         argv.push_back(nullptr);
-        pid_t pid = 0;
         Ran run;
-        const int spawned = posix_spawn(&pid, MARRO_CLI_PATH, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
+        const pid_t pid = fork();
+        if (pid < 0) {
             ADD_FAILURE() << "cannot start " << MARRO_CLI_PATH;
             return run;
         }
+        if (pid == 0) {
+            const int in = open("/dev/null", O_RDONLY);
+            const int o = launch.closeStdout ? -1 : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(in, 0);
+            if (o >= 0) dup2(o, 1);
+            dup2(e, 2);
+            if (launch.closeStdout) close(1);
+            const rlimit limit{launch.fileSizeLimit, launch.fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            execve(MARRO_CLI_PATH, argv.data(), environ);
+            _exit(127);
+        }
         int status = 0;
-        waitpid(pid, &status, 0);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(launch.timeLimitSeconds);
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                ADD_FAILURE() << "still running after " << launch.timeLimitSeconds << " s: killed";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.out = ReadText(out);
+        if (launch.stdoutPath.empty() && !launch.closeStdout) run.out = ReadText(out);
         run.err = ReadText(err);
         return run;
+    }
+
+    // The names in this test's folder other than the captured output.
+    std::vector<std::string> Listing(const fs::path& folder) const {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name != ".stdout" && name != ".stderr") names.push_back(name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
     // The simulated programmer, its memory kept in this test's folder.
@@ -226,6 +288,13 @@ TEST_F(CliTest, RefusedFilesShowTheMessageWithTheResultName) {
     run = Cli({"--simulate", "program", Path("notes.txt").string()});
     EXPECT_EQ(run.code, Code(ExitCode::FileRefused));
     EXPECT_TRUE(Contains(run.err, kMsgUnsupportedType)) << run.err;
+
+    // The upload's own refusal has the exclamation icon of a notice, and still is one.
+    WriteBytes(Path("big.bin"), std::string(kMaxJobImageLength + 1, '\x5A'));
+    run = Cli({"--simulate", "program", Path("big.bin").string()});
+    EXPECT_EQ(run.code, Code(ExitCode::FileRefused));
+    EXPECT_TRUE(Contains(run.err, std::string(kImageTooLargeText) + "\n")) << run.err;
+    EXPECT_EQ(run.out, "");
 }
 
 TEST_F(CliTest, BundledSampleIsAnImageForTheF103AtFlashStart) {
@@ -426,6 +495,104 @@ TEST_F(CliTest, RemoteFileArgumentsAreCheckedBeforeAnythingIsMade) {
     run = Cli({"make-remote", kSample, "--code", "1234ABCD", "--output-dir", Path("missing").string()});
     EXPECT_EQ(run.code, Code(ExitCode::RemoteFileFailed));
     EXPECT_TRUE(Contains(run.err, kMsgGenerateFailed01)) << run.err;
+}
+
+TEST_F(CliTest, RefusedSimStateIsNeitherBlockedOnNorWrittenOver) {
+    WriteBytes(Path("fw.hex"), ImageHex());
+    ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
+    const std::pair<fs::path, std::string> cases[] = {
+        {Path("fw.hex"), "not a simulator state file"},  // a mistyped option value
+        {Path("pipe"), "not a regular file"},            // opening it would wait for a writer
+    };
+    for (const auto& [file, reason] : cases) {
+        const Ran run = Cli({"--simulate", "--sim-state", file.string(), "program", kSample},
+                            KilledAfter(10));
+        EXPECT_EQ(run.code, Code(ExitCode::Usage)) << file;
+        EXPECT_TRUE(Contains(run.err, reason)) << file << ": " << run.err;
+    }
+    EXPECT_TRUE(ReadText(Path("fw.hex")) == ImageHex()) << "fw.hex was written over";
+    EXPECT_TRUE(fs::is_fifo(Path("pipe")));
+    EXPECT_EQ(Listing(dir_), (std::vector<std::string>{"fw.hex", "pipe"}));
+}
+
+TEST_F(CliTest, SimStateThatCannotBeSavedIsAFailureOfItsOwn) {
+    // A folder that is a file: no temporary file can be made there, even by root.
+    WriteBytes(Path("folder"), "a file");
+    const Ran run = Cli({"--simulate", "--sim-state", (Path("folder") / "memory.bin").string(),
+                        "program", kSample});
+    EXPECT_EQ(run.code, Code(ExitCode::SimStateNotSaved)) << run.err;
+    EXPECT_TRUE(Contains(run.out, std::string(kUploadDoneText) + "\n")) << run.out;
+    EXPECT_TRUE(Contains(run.err, "memory was not saved")) << run.err;
+    EXPECT_FALSE(Contains(run.err, "internal error")) << run.err;
+    EXPECT_EQ(ReadText(Path("folder")), "a file");
+}
+
+TEST_F(CliTest, LostOutputIsAFailure) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        Launch launch;
+        ExitCode code;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"standard output full", {"inspect", kSample}, StdoutTo("/dev/full"),
+         ExitCode::OutputLost, "Standard output could not be written"},
+        {"standard output closed", {"inspect", kSample}, StdoutClosed(),
+         ExitCode::OutputLost, "Standard output could not be written"},
+        {"JSON to a full output", {"--json", "inspect", kSample}, StdoutTo("/dev/full"),
+         ExitCode::OutputLost, "Standard output could not be written"},
+        {"trace to a full device", {"--simulate", "--trace", "/dev/full", "info"}, {},
+         ExitCode::OutputLost, "--trace /dev/full"},
+        // A device is written into, never replaced by a file.
+        {"dump to a full device", {"inspect", kSample, "--dump", "/dev/full"}, {},
+         ExitCode::FileRefused, "Cannot write the image to /dev/full"},
+    };
+    for (const Case& c : cases) {
+        const Ran run = Cli(c.args, c.launch);
+        EXPECT_EQ(run.code, Code(c.code)) << c.what << ": " << run.err;
+        EXPECT_TRUE(Contains(run.err, c.says)) << c.what << ": " << run.err;
+    }
+    struct stat full {};
+    ASSERT_EQ(stat("/dev/full", &full), 0);
+    EXPECT_TRUE(S_ISCHR(full.st_mode));
+}
+
+TEST_F(CliTest, OutputFileThatCannotBeWrittenWholeLeavesTheEarlierOne) {
+    const std::string bigImage(8192, '\x3C');
+    const Launch fullDisk = FilesUpTo(4096);
+    fs::create_directory(Path("out"));
+    WriteBytes(Path("fw.bin"), "\x01\x02\x03\x04");
+    ASSERT_EQ(Cli({"make-remote", Path("fw.bin").string(), "--code", "1234ABCD", "--output-dir",
+                   Path("out").string()}).code, 0);
+    const std::string earlierRemote = ReadText(Path("out") / "fw.qvz");
+    WriteBytes(Path("fw.bin"), bigImage);
+    WriteBytes(Path("dump.bin"), "earlier dump");
+    WriteBytes(Path("trace.txt"), "earlier trace");
+
+    struct Case {
+        std::vector<std::string> args;
+        ExitCode code;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"inspect", Path("fw.bin").string(), "--dump", Path("dump.bin").string()},
+         ExitCode::FileRefused, "Cannot write the image to"},
+        {{"make-remote", Path("fw.bin").string(), "--code", "1234ABCD", "--output-dir", Path("out").string()},
+         ExitCode::RemoteFileFailed, kMsgGenerateFailed01},
+        {{"--simulate", "--trace", Path("trace.txt").string(), "program", kSample},
+         ExitCode::OutputLost, "the trace is lost"},
+    };
+    for (const Case& c : cases) {
+        const Ran run = Cli(c.args, fullDisk);
+        EXPECT_EQ(run.code, Code(c.code)) << c.args[0] << ": " << run.err;
+        EXPECT_TRUE(Contains(run.err, c.says)) << c.args[0] << ": " << run.err;
+    }
+    EXPECT_TRUE(ReadText(Path("dump.bin")) == "earlier dump") << "dump.bin was written over";
+    EXPECT_TRUE(ReadText(Path("out") / "fw.qvz") == earlierRemote) << "fw.qvz was written over";
+    EXPECT_TRUE(ReadText(Path("trace.txt")) == "earlier trace") << "trace.txt was written over";
+    EXPECT_EQ(Listing(dir_), (std::vector<std::string>{"dump.bin", "fw.bin", "out", "trace.txt"}));
+    EXPECT_EQ(Listing(Path("out")), std::vector<std::string>{"fw.qvz"});
 }
 
 TEST_F(CliTest, FirmwareUpdateAsksOnlyWhenTheVersionIsAlreadyInstalled) {
