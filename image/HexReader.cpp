@@ -5,9 +5,9 @@
 #include <memory>
 #include <string_view>
 
+#include "common/FileReading.h"
 #include "common/NumberText.h"
 #include "common/TextFormat.h"
-#include "image/FileLoading.h"
 
 namespace {
 
@@ -327,11 +327,6 @@ HexResult ReadLines(const std::uint8_t* text, std::size_t size, FirmwareImage& i
     return HexBadFormat;
 }
 
-std::string PathText(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 }  // namespace
 
 const char* HexResultName(HexResult result) {
@@ -377,17 +372,26 @@ HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image,
                       std::string& detail) {
     image.imageStart = 0;
     image.imageLength = 0;
+    const std::string pathText = Utf8OfPath(path);
+    InputFile file;
+    if (file.Open(path, detail) != FileReadStatus::Ok) return HexOpenFailed;
+    if (file.Size() > kMaxHexTextSize) {
+        detail = Format("'%s': the file is %llu bytes, more than the %llu that the HEX text of "
+                        "an image within the capacity can take (HexTooLarge)",
+                        pathText.c_str(), static_cast<unsigned long long>(file.Size()),
+                        static_cast<unsigned long long>(kMaxHexTextSize));
+        return HexTooLarge;
+    }
     FileText text;
-    if (ReadWholeFile(path, text, detail) != LoadStatus::Loaded) return HexOpenFailed;
+    if (file.ReadInto(text, detail) != FileReadStatus::Ok) return HexOpenFailed;
     HexDiagnosis diagnosis;
     const HexResult result = ReadHexText(text.data(), text.size(), image, diagnosis);
     if (result == HexOk) {
         detail.clear();
     } else if (diagnosis.lineNumber == 0) {
-        detail = Format("'%s': %s (%s)", PathText(path).c_str(), diagnosis.reason,
-                        HexResultName(result));
+        detail = Format("'%s': %s (%s)", pathText.c_str(), diagnosis.reason, HexResultName(result));
     } else {
-        detail = Format("'%s' line %zu: %s (%s)", PathText(path).c_str(), diagnosis.lineNumber,
+        detail = Format("'%s' line %zu: %s (%s)", pathText.c_str(), diagnosis.lineNumber,
                         diagnosis.reason, HexResultName(result));
     }
     return result;

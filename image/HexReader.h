@@ -10,7 +10,8 @@
 // Result codes of the Intel HEX reader (-1 is not used).
 enum HexResult : int {
     HexOk = 0,
-    HexTooLarge = -2,     // a data record would end beyond imageCapacity
+    HexTooLarge = -2,     // a data record would end beyond imageCapacity; a file too long
+                          // to hold an image within it
     HexBadFormat = -3,    // empty file, malformed record, truncated text, no end-of-file record
     HexBadChecksum = -4,  // a record's checksum does not match
     HexOpenFailed = -5,   // the file cannot be opened or read whole
@@ -18,6 +19,14 @@ enum HexResult : int {
 
 // "HexOk", "HexTooLarge", ...
 const char* HexResultName(HexResult result);
+
+// The longest file that ReadHexFile reads; a longer one is refused unread. No HEX text of
+// an image within the 1 MiB capacity comes near it: in the longest form of valid records,
+// every image byte alone in a data record (":01" address "00" byte checksum, CR LF: 15
+// bytes) after an extended linear and an extended segment address record of its own (17
+// bytes each) takes 49 bytes, 49 MiB for the whole capacity. 64 bytes an image byte leave
+// room for blanks and start address records.
+inline constexpr std::uint64_t kMaxHexTextSize = std::uint64_t{64} * kImageCapacity;
 
 // The cursor of the line splitter over one text.
 struct LineCursor {
@@ -49,7 +58,8 @@ HexResult ReadHexText(const std::uint8_t* text, std::size_t size, FirmwareImage&
 HexResult ReadHexTextExact(const std::uint8_t* text, std::size_t size, FirmwareImage& image);
 
 // Reads the whole file and parses it as ReadHexText does; HexOpenFailed when the file
-// cannot be opened or read whole. Never throws. `detail` says what failed and where.
+// cannot be opened or read whole or is not a regular file, HexTooLarge unread when it is
+// longer than kMaxHexTextSize. Never throws. `detail` says what failed and where.
 HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image);
 HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image,
                       std::string& detail);

@@ -3,17 +3,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <system_error>
 
+#include "common/FileReading.h"
 #include "common/TextFormat.h"
 
 namespace {
 
-std::FILE* OpenFile(const std::filesystem::path& path, bool forWriting) {
+std::FILE* OpenForWriting(const std::filesystem::path& path) {
 #ifdef _WIN32
-    return _wfopen(path.c_str(), forWriting ? L"wb" : L"rb");
+    return _wfopen(path.c_str(), L"wb");
 #else
-    return std::fopen(path.c_str(), forWriting ? "wb" : "rb");
+    return std::fopen(path.c_str(), "wb");
 #endif
 }
 
@@ -23,61 +23,6 @@ std::string CallFailed(const char* call, const std::filesystem::path& path, int 
 
 }  // namespace
 
-std::filesystem::path PathFromUtf8(std::string_view utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string Utf8OfPath(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-FileReadStatus FileSizeOf(const std::filesystem::path& path, std::size_t& size,
-                          std::string& detail) {
-    std::error_code error;
-    const std::uintmax_t length = std::filesystem::file_size(path, error);
-    if (error) {
-        detail = Format("stat('%s'): %s", Utf8OfPath(path).c_str(), error.message().c_str());
-        return FileReadStatus::OpenFailed;
-    }
-    if (length > static_cast<std::uintmax_t>(SIZE_MAX)) {
-        detail = Format("'%s' is too large", Utf8OfPath(path).c_str());
-        return FileReadStatus::TooLarge;
-    }
-    size = static_cast<std::size_t>(length);
-    return FileReadStatus::Ok;
-}
-
-FileReadStatus ReadFileInto(const std::filesystem::path& path, std::uint8_t* buffer,
-                            std::size_t limit, std::size_t& size, std::string& detail) {
-    std::FILE* file = OpenFile(path, false);
-    if (file == nullptr) {
-        detail = CallFailed("open", path, errno);
-        return FileReadStatus::OpenFailed;
-    }
-    std::size_t length = 0;
-    FileReadStatus status = FileSizeOf(path, length, detail);
-    if (status == FileReadStatus::OpenFailed) status = FileReadStatus::ReadFailed;
-    if (status == FileReadStatus::Ok && length > limit) {
-        detail = Format("'%s' has %zu bytes, more than the %zu the buffer holds",
-                        Utf8OfPath(path).c_str(), length, limit);
-        status = FileReadStatus::TooLarge;
-    }
-    if (status == FileReadStatus::Ok) {
-        const std::size_t got = length > 0 ? std::fread(buffer, 1, length, file) : 0;
-        if (got != length) {
-            detail = std::ferror(file) != 0
-                         ? CallFailed("read", path, errno)
-                         : Format("read('%s'): %zu of %zu bytes", Utf8OfPath(path).c_str(), got,
-                                  length);
-            status = FileReadStatus::ReadFailed;
-        }
-    }
-    std::fclose(file);
-    size = length;
-    return status;
-}
-
 OutputFile::~OutputFile() {
     if (file_ != nullptr) std::fclose(static_cast<std::FILE*>(file_));
 }
@@ -85,7 +30,7 @@ OutputFile::~OutputFile() {
 bool OutputFile::Create(const std::filesystem::path& path, std::string& detail) {
     if (file_ != nullptr) std::fclose(static_cast<std::FILE*>(file_));
     path_ = path;
-    file_ = OpenFile(path, true);
+    file_ = OpenForWriting(path);
     if (file_ == nullptr) {
         detail = CallFailed("create", path, errno);
         return false;

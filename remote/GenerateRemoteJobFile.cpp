@@ -3,6 +3,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "common/FileReading.h"
 #include "common/LittleEndian.h"
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"

@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "common/FileReading.h"
 #include "common/LittleEndian.h"
 #include "common/WordCrc32.h"
 #include "job/JobDescription.h"
