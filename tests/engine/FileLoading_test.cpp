@@ -182,6 +182,12 @@ TEST_F(FileLoadingTest, FailedHexLoadsLeaveThePreviousLoadAlone) {
     EXPECT_EQ(Load(Write("noend.hex", std::string(kGoodHex).substr(0, 60))).hexResult, HexBadFormat);
     ExpectUnchanged(before, workspace_);
 
+    // A span beyond the capacity names its addresses.
+    const LoadOutcome wide = Load(Write("wide.hex", ":020000040800F2\n:0100000011EE\n"
+                                                    ":020000040810E2\n:0100000022DD\n:00000001FF\n"));
+    EXPECT_EQ(wide.hexResult, HexTooLarge);
+    EXPECT_NE(wide.detail.find("line 4"), std::string::npos) << wide.detail;
+    EXPECT_NE(wide.detail.find("0x08000000-0x08100000"), std::string::npos) << wide.detail;
     // A text longer than any image within the capacity needs is refused unread.
     const fs::path huge = dir_ / "huge.hex";
     std::ofstream(huge).put(':');
