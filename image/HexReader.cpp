@@ -74,9 +74,12 @@ struct ReadState {
     // The byte of address `origin` lies at the start of the storage. The first stored byte
     // sets it, so ascending records land where the image ends up.
     std::uint64_t origin = 0;
-    // The addresses the stored bytes span: the first, and one past the last.
-    std::uint64_t lowest = 0;
+    // The addresses the stored bytes span: the first, and one past the last. Until a byte
+    // is stored, no address is at or above `lowest`.
+    std::uint64_t lowest = UINT64_MAX;
     std::uint64_t highest = 0;
+    // The end of the capacity from `lowest`, or of the address space if that comes first.
+    std::uint64_t limit = 0;
     bool stored = false;
     std::uint32_t writePosition = 0;  // offset in the storage of the current record's bytes
     // The span a refused record would have made, for the diagnosis.
@@ -108,14 +111,9 @@ void MoveOriginBelow(ReadState& state, std::uint64_t highest) {
     state.origin = origin;
 }
 
-// Places a data record of `count` bytes at 16-bit `address`: sets the write position, or
-// returns why the record is refused. Changes nothing when it refuses, and running it twice
-// for the same record gives the same state, which lets the exact path redo a record the
-// fast path left.
-const char* PlaceData(ReadState& state, std::uint32_t address, std::uint32_t count) {
-    if (count == 0) return nullptr;  // stores nothing, so it takes no part in the span
-    const std::uint64_t first = std::uint64_t{state.linearBase} + state.segmentBase + address;
-    const std::uint64_t end = first + count;
+// PlaceData for any record that does not simply land within the span begun so far.
+[[gnu::cold]] [[gnu::noinline]] const char* PlaceAnyData(ReadState& state, std::uint64_t first,
+                                                         std::uint64_t end) {
     if (end > kAddressSpaceEnd) return Refuse(state, first, end, kReasonBeyondAddressSpace);
     const std::uint64_t lowest = state.stored ? std::min(state.lowest, first) : first;
     const std::uint64_t highest = state.stored ? std::max(state.highest, end) : end;
@@ -129,8 +127,27 @@ const char* PlaceData(ReadState& state, std::uint32_t address, std::uint32_t cou
     }
     state.lowest = lowest;
     state.highest = highest;
+    state.limit = std::min(lowest + state.image.imageCapacity, kAddressSpaceEnd);
     state.writePosition = static_cast<std::uint32_t>(first - state.origin);
     return nullptr;
+}
+
+// Places a data record of `count` bytes at 16-bit `address`: sets the write position, or
+// returns why the record is refused. Changes nothing when it refuses, and running it twice
+// for the same record gives the same state, which lets the exact path redo a record the
+// fast path left.
+inline const char* PlaceData(ReadState& state, std::uint32_t address, std::uint32_t count) {
+    if (count == 0) return nullptr;  // stores nothing, so it takes no part in the span
+    const std::uint64_t first = std::uint64_t{state.linearBase} + state.segmentBase + address;
+    const std::uint64_t end = first + count;
+    // What nearly every record of a file does: lands at or above the lowest byte stored,
+    // within the capacity from it and within the address space.
+    if (first >= state.lowest && end <= state.limit) {
+        state.highest = std::max(state.highest, end);
+        state.writePosition = static_cast<std::uint32_t>(first - state.origin);
+        return nullptr;
+    }
+    return PlaceAnyData(state, first, end);
 }
 
 // At the end-of-file record: the image becomes the span of the stored bytes, moved to the
