@@ -29,18 +29,24 @@ void AppendRecord(std::string& text, std::uint8_t type, std::uint16_t address,
     text += lineEnd;
 }
 
-// A random image of `size` bytes at 0x08000000 in records of `recordSize` bytes.
-std::string HexTextOfImage(std::size_t size, std::size_t recordSize, const char* lineEnd) {
+// A random image of `size` bytes at 0x08000000 in records of `recordSize` bytes, the
+// lowest first or, as a merge of pieces may write them, the highest first.
+std::string HexTextOfImage(std::size_t size, std::size_t recordSize, const char* lineEnd,
+                           bool descending = false) {
     std::mt19937 random(7);
     std::vector<std::uint8_t> image(size);
     for (auto& b : image) b = static_cast<std::uint8_t>(random());
     std::string text;
-    for (std::size_t offset = 0; offset < size; offset += recordSize) {
+    const std::size_t records = (size + recordSize - 1) / recordSize;
+    std::uint32_t base = 0;  // upper half of the addresses, as the last address record set it
+    for (std::size_t r = 0; r < records; ++r) {
+        const std::size_t offset = (descending ? records - 1 - r : r) * recordSize;
         const std::uint32_t address = 0x08000000u + static_cast<std::uint32_t>(offset);
-        if (offset == 0 || (address & 0xFFFF) == 0) {
-            const std::uint8_t base[2] = {static_cast<std::uint8_t>(address >> 24),
-                                          static_cast<std::uint8_t>(address >> 16)};
-            AppendRecord(text, 4, 0, base, 2, lineEnd);
+        if (r == 0 || (address >> 16) != base) {
+            base = address >> 16;
+            const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(base >> 8),
+                                           static_cast<std::uint8_t>(base)};
+            AppendRecord(text, 4, 0, bytes, 2, lineEnd);
         }
         AppendRecord(text, 0, static_cast<std::uint16_t>(address), &image[offset],
                      std::min(recordSize, size - offset), lineEnd);
@@ -50,8 +56,9 @@ std::string HexTextOfImage(std::size_t size, std::size_t recordSize, const char*
 }
 
 template <HexResult (*Reader)(const std::uint8_t*, std::size_t, FirmwareImage&)>
-void ReadImageText(benchmark::State& state, std::size_t recordSize, const char* lineEnd) {
-    const std::string text = HexTextOfImage(kImageCapacity, recordSize, lineEnd);
+void ReadImageText(benchmark::State& state, std::size_t recordSize, const char* lineEnd,
+                   bool descending = false) {
+    const std::string text = HexTextOfImage(kImageCapacity, recordSize, lineEnd, descending);
     std::vector<std::uint8_t> storage(kImageStorageSize);
     FirmwareImage image;
     image.imageBuffer = storage.data();
@@ -79,6 +86,9 @@ void BM_ReadHexText_16ByteRecords(benchmark::State& state) {
 void BM_ReadHexText_32ByteRecordsCrLf(benchmark::State& state) {
     ReadImageText<FastReader>(state, 32, "\r\n");
 }
+void BM_ReadHexText_16ByteRecordsDescending(benchmark::State& state) {
+    ReadImageText<FastReader>(state, 16, "\n", true);
+}
 void BM_ReadHexTextExact_16ByteRecords(benchmark::State& state) {
     ReadImageText<ReadHexTextExact>(state, 16, "\n");
 }
@@ -87,4 +97,5 @@ void BM_ReadHexTextExact_16ByteRecords(benchmark::State& state) {
 
 BENCHMARK(BM_ReadHexText_16ByteRecords)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadHexText_32ByteRecordsCrLf)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadHexText_16ByteRecordsDescending)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadHexTextExact_16ByteRecords)->Unit(benchmark::kMillisecond);

@@ -36,9 +36,10 @@ enum class LoadStatus {
     HexFailed,    // hexResult says why
     OpenFailed,   // the file cannot be opened
     ReadFailed,   // the file cannot be read whole
-    TooLarge,     // larger than the fixed buffers hold
+    TooLarge,     // larger than the fixed buffers hold, or ending beyond the address space
     Damaged,      // remote job file: checksum mismatch
-    BadRecord,    // remote job file: its record contradicts its own length
+    BadRecord,    // remote job file: its record contradicts its own length, or its
+                  // image ends beyond the address space
     Unsupported,  // unknown extension
     Busy,         // a worker is reading the image
 };
@@ -64,38 +65,7 @@ struct LoadRequest {
 LoadOutcome LoadFirmwareFile(ImageWorkspace& workspace, const LoadRequest& request);
 
 // The raw binary branch: the whole file at `startAddress`, into the staging image; the
-// caller commits it on Loaded. Refuses files larger than the image storage before
-// touching any buffer.
+// caller commits it on Loaded. Refuses, before touching any buffer, files larger than the
+// image storage and images that would end beyond the 32-bit address space.
 LoadOutcome RawBinaryLoad(ImageWorkspace& workspace, const std::filesystem::path& path,
                           std::uint32_t startAddress);
-
-// Reads a whole file of at most `limit` bytes into `buffer`. Returns OpenFailed,
-// TooLarge, ReadFailed or Loaded (with `size` set); `detail` names the failing call.
-LoadStatus ReadWholeFile(const std::filesystem::path& path, std::uint8_t* buffer,
-                         std::size_t limit, std::size_t& size, std::string& detail);
-// The whole contents of a file, in memory of their own size. Large texts go into huge
-// pages where the system offers them: a fresh buffer of some megabytes otherwise costs
-// more in page faults than the HEX reader takes to parse it.
-class FileText {
-public:
-    FileText() = default;
-    ~FileText() { Release(); }
-    FileText(const FileText&) = delete;
-    FileText& operator=(const FileText&) = delete;
-
-    const std::uint8_t* data() const { return data_; }
-    std::size_t size() const { return size_; }
-    // Room for `size` bytes in place of what was held; nullptr when no memory is left.
-    std::uint8_t* Allocate(std::size_t size);
-
-private:
-    void Release();
-    std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
-    void* mapping_ = nullptr;  // when the bytes lie in a mapping of their own
-    std::size_t mappingSize_ = 0;
-};
-
-// The same into `text`, sized to the file (OpenFailed, ReadFailed or Loaded; ReadFailed
-// also when no memory is left for it).
-LoadStatus ReadWholeFile(const std::filesystem::path& path, FileText& text, std::string& detail);

@@ -11,6 +11,16 @@ inline constexpr std::uint32_t kImageStorageSize = 0x200000;
 // The bound of the HEX reader.
 inline constexpr std::uint32_t kImageCapacity = 0x100000;
 
+// Target addresses are 32 bits wide. An image must end within them also once an upload
+// has padded it to whole words, or the programmer would wrap round to address 0.
+inline constexpr std::uint64_t kAddressSpaceEnd = 0x100000000;
+constexpr std::uint64_t PaddedImageEnd(std::uint32_t start, std::uint64_t length) {
+    return std::uint64_t{start} + ((length + 3) & ~std::uint64_t{3});
+}
+constexpr bool EndsWithinAddressSpace(std::uint32_t start, std::uint64_t length) {
+    return PaddedImageEnd(start, length) <= kAddressSpaceEnd;
+}
+
 // The one in-memory firmware image: the first imageLength bytes of imageBuffer belong at
 // target addresses imageStart and up.
 struct FirmwareImage {

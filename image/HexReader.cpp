@@ -1,13 +1,14 @@
 #include "image/HexReader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
 #include <string_view>
 
+#include "common/FileReading.h"
 #include "common/NumberText.h"
 #include "common/TextFormat.h"
-#include "image/FileLoading.h"
 
 namespace {
 
@@ -15,14 +16,14 @@ constexpr const char* kReasonEmpty = "the file is empty";
 constexpr const char* kReasonNoColon = "the record does not begin with ':'";
 constexpr const char* kReasonShort = "the record is shorter than 11 characters";
 constexpr const char* kReasonChecksum = "the record's checksum does not match";
-constexpr const char* kReasonBeyondCapacity = "the data record ends beyond the image capacity";
+constexpr const char* kReasonBeyondCapacity = "the image would span more than its capacity";
+constexpr const char* kReasonBeyondAddressSpace =
+    "the data record ends beyond the 32-bit address space";
+constexpr const char* kReasonPaddedBeyondAddressSpace =
+    "the image, padded to whole words, ends beyond the 32-bit address space";
 constexpr const char* kReasonBeyondLine = "the record needs characters beyond the end of its line";
 constexpr const char* kReasonAddressCount = "the address record's byte count is not 2";
 constexpr const char* kReasonNoEnd = "the text ends without an end-of-file record";
-
-// Offsets from the image start are taken modulo 128 MiB, so a record below the start
-// lands near the top and fails the capacity check.
-constexpr std::uint32_t kOffsetMask = 0x07FFFFFF;
 
 // What a record asks of the reading loop, besides a HexResult (HexOk ends the text).
 constexpr int kGoOn = 1;
@@ -70,24 +71,104 @@ struct ReadState {
     FirmwareImage& image;
     std::uint32_t segmentBase = 0;
     std::uint32_t linearBase = 0;
-    std::uint32_t writePosition = 0;
-    // Until a data byte is stored, each data record sets the start anew; afterwards a
-    // record that brings the write position back to 0 must not move the stored bytes.
+    // The byte of address `origin` lies at the start of the storage. The first stored byte
+    // sets it, so ascending records land where the image ends up.
+    std::uint64_t origin = 0;
+    // The addresses the stored bytes span: the first, and one past the last. Until a byte
+    // is stored, no address is at or above `lowest`.
+    std::uint64_t lowest = UINT64_MAX;
+    std::uint64_t highest = 0;
+    // The end of the capacity from `lowest`, or of the address space if that comes first.
+    std::uint64_t limit = 0;
     bool stored = false;
+    std::uint32_t writePosition = 0;  // offset in the storage of the current record's bytes
+    // The span a refused record would have made, for the diagnosis.
+    std::uint64_t refusedFirst = 0;
+    std::uint64_t refusedEnd = 0;
 };
 
-// Sets the write position for a data record of `count` bytes at 16-bit `address`;
-// false when it would end beyond the capacity. Running it twice for the same record
-// gives the same state, which lets the exact path redo a record the fast path left.
-bool PlaceData(ReadState& state, std::uint32_t address, std::uint32_t count) {
-    if (!state.stored) state.image.imageStart = state.linearBase + address + state.segmentBase;
-    const std::uint32_t offset =
-        address - state.image.imageStart + state.linearBase + state.segmentBase;
-    state.writePosition = offset & kOffsetMask;
-    // A record a multiple of 128 MiB above the start (RAM at 0x20000000 above flash at
-    // 0x08000000) would otherwise land on the image's first bytes.
-    if (offset != state.writePosition) return false;
-    return state.writePosition + count <= state.image.imageCapacity;
+const char* Refuse(ReadState& state, std::uint64_t first, std::uint64_t end, const char* reason) {
+    state.refusedFirst = first;
+    state.refusedEnd = end;
+    return reason;
+}
+
+// A record below the origin. From now on the image can only span addresses from
+// highest - capacity to lowest + capacity, a window of at most twice the capacity, which
+// the storage holds: the origin moves down to its start (not below address 0) and the
+// bytes stored so far move up with it, once. Later records fit the window or fail the
+// capacity check before they get here.
+void MoveOriginBelow(ReadState& state, std::uint64_t highest) {
+    const std::uint64_t capacity = state.image.imageCapacity;
+    const std::uint64_t origin = highest > capacity ? highest - capacity : 0;
+    const std::size_t shift = static_cast<std::size_t>(state.origin - origin);
+    const std::size_t used = static_cast<std::size_t>(state.highest - state.origin);
+    // shift + used = highest - origin, at most the capacity.
+    std::uint8_t* const storage = state.image.imageBuffer;
+    std::memmove(storage + shift, storage, used);
+    std::memset(storage, 0xFF, shift);
+    std::memset(storage + shift + used, 0xFF, static_cast<std::size_t>(2 * capacity) - shift - used);
+    state.origin = origin;
+}
+
+// PlaceData for any record that does not simply land within the span begun so far.
+[[gnu::cold]] [[gnu::noinline]] const char* PlaceAnyData(ReadState& state, std::uint64_t first,
+                                                         std::uint64_t end) {
+    if (end > kAddressSpaceEnd) return Refuse(state, first, end, kReasonBeyondAddressSpace);
+    const std::uint64_t lowest = state.stored ? std::min(state.lowest, first) : first;
+    const std::uint64_t highest = state.stored ? std::max(state.highest, end) : end;
+    if (highest - lowest > state.image.imageCapacity)
+        return Refuse(state, lowest, highest, kReasonBeyondCapacity);
+    if (!state.stored) {
+        state.origin = first;
+        state.stored = true;
+    } else if (first < state.origin) {
+        MoveOriginBelow(state, highest);
+    }
+    state.lowest = lowest;
+    state.highest = highest;
+    state.limit = std::min(lowest + state.image.imageCapacity, kAddressSpaceEnd);
+    state.writePosition = static_cast<std::uint32_t>(first - state.origin);
+    return nullptr;
+}
+
+// Places a data record of `count` bytes at 16-bit `address`: sets the write position, or
+// returns why the record is refused. Changes nothing when it refuses, and running it twice
+// for the same record gives the same state, which lets the exact path redo a record the
+// fast path left.
+inline const char* PlaceData(ReadState& state, std::uint32_t address, std::uint32_t count) {
+    if (count == 0) return nullptr;  // stores nothing, so it takes no part in the span
+    const std::uint64_t first = std::uint64_t{state.linearBase} + state.segmentBase + address;
+    const std::uint64_t end = first + count;
+    // What nearly every record of a file does: lands at or above the lowest byte stored,
+    // within the capacity from it and within the address space.
+    if (first >= state.lowest && end <= state.limit) {
+        state.highest = std::max(state.highest, end);
+        state.writePosition = static_cast<std::uint32_t>(first - state.origin);
+        return nullptr;
+    }
+    return PlaceAnyData(state, first, end);
+}
+
+// At the end-of-file record: the image becomes the span of the stored bytes, moved to the
+// start of the storage, with the rest of the capacity erased.
+const char* FinishImage(ReadState& state) {
+    FirmwareImage& image = state.image;
+    if (!state.stored) return nullptr;  // imageStart and imageLength stay 0
+    const std::uint32_t length = static_cast<std::uint32_t>(state.highest - state.lowest);
+    const std::uint32_t start = static_cast<std::uint32_t>(state.lowest);
+    if (!EndsWithinAddressSpace(start, length)) {
+        return Refuse(state, state.lowest, PaddedImageEnd(start, length),
+                      kReasonPaddedBeyondAddressSpace);
+    }
+    const std::size_t offset = static_cast<std::size_t>(state.lowest - state.origin);
+    if (offset != 0) {
+        std::memmove(image.imageBuffer, image.imageBuffer + offset, length);
+        std::memset(image.imageBuffer + length, 0xFF, image.imageCapacity - length);
+    }
+    image.imageStart = start;
+    image.imageLength = length;
+    return nullptr;
 }
 
 // A field of a record: the characters from `index` on, at most `width` of them, read as C's
@@ -130,8 +211,8 @@ int ExactRecord(std::string_view line, ReadState& state, const char*& reason) {
     const std::uint32_t address = ParseHexNumber(line.substr(3, 4)) & 0xFFFF;
     switch (type) {
         case 0: {
-            if (!PlaceData(state, address, count)) {
-                reason = kReasonBeyondCapacity;
+            if (const char* refusal = PlaceData(state, address, count)) {
+                reason = refusal;
                 return HexTooLarge;
             }
             if (8 + 2 * std::size_t{count} > line.size()) {
@@ -144,12 +225,13 @@ int ExactRecord(std::string_view line, ReadState& state, const char*& reason) {
                 Field(line, 9 + 2 * k, 2, value);
                 out[k] = static_cast<std::uint8_t>(value);
             }
-            state.writePosition += count;
-            if (count > 0) state.stored = true;
             return kGoOn;
         }
         case 1:
-            state.image.imageLength = state.writePosition;
+            if (const char* refusal = FinishImage(state)) {
+                reason = refusal;
+                return HexTooLarge;
+            }
             return HexOk;
         case 2:
         case 4: {
@@ -201,9 +283,9 @@ int PlainRecord(const std::uint8_t* p, std::size_t n, const std::uint16_t* pairs
     int failure = HexOk;
     if (type == 0) {
         const std::size_t pairCount = (n - 1) / 2;  // the checksum included
-        if (!PlaceData(state, (addressHigh << 8) | addressLow, count)) {
+        if (const char* refusal = PlaceData(state, (addressHigh << 8) | addressLow, count)) {
             failure = HexTooLarge;
-            reason = kReasonBeyondCapacity;
+            reason = refusal;
         } else if (count > pairCount - 4) {
             failure = HexBadFormat;
             reason = kReasonBeyondLine;
@@ -224,11 +306,12 @@ int PlainRecord(const std::uint8_t* p, std::size_t n, const std::uint16_t* pairs
 
     switch (type) {
         case 0:
-            state.writePosition += count;
-            if (count > 0) state.stored = true;
             return kGoOn;
         case 1:
-            state.image.imageLength = state.writePosition;
+            if (const char* refusal = FinishImage(state)) {
+                reason = refusal;
+                return HexTooLarge;
+            }
             return HexOk;
         case 2:
         case 4: {
@@ -253,8 +336,8 @@ int PlainRecord(const std::uint8_t* p, std::size_t n, const std::uint16_t* pairs
 }
 
 // Where the line at `start` ends if it is a well-formed record whose byte count tells its
-// length, followed directly by LF or CR LF; 0 otherwise. Such a line needs no search for
-// its line feed: a digit-only record cannot hold one.
+// length, followed directly by a line end (LF, CR LF or CR alone); 0 otherwise. Such a
+// line needs no search for its line end: a digit-only record cannot hold one.
 std::size_t PredictedLineLength(const std::uint8_t* text, std::size_t size, std::size_t start,
                                 const std::uint16_t* pairs, std::size_t& next) {
     if (size - start < 12 || text[start] != ':') return 0;
@@ -267,8 +350,8 @@ std::size_t PredictedLineLength(const std::uint8_t* text, std::size_t size, std:
         next = end + 1;
         return length;
     }
-    if (end + 1 < size && text[end] == '\r' && text[end + 1] == '\n') {
-        next = end + 2;
+    if (end < size && text[end] == '\r') {
+        next = end + 1 < size && text[end + 1] == '\n' ? end + 2 : end + 1;
         return length;
     }
     return 0;
@@ -319,17 +402,16 @@ HexResult ReadLines(const std::uint8_t* text, std::size_t size, FirmwareImage& i
         if (outcome != HexOk) {
             diagnosis.lineNumber = lineNumber;
             diagnosis.reason = reason;
+            if (outcome == HexTooLarge) {
+                diagnosis.spanFirst = state.refusedFirst;
+                diagnosis.spanEnd = state.refusedEnd;
+            }
         }
         return static_cast<HexResult>(outcome);
     }
     diagnosis.lineNumber = lineNumber;
     diagnosis.reason = kReasonNoEnd;
     return HexBadFormat;
-}
-
-std::string PathText(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
 }
 
 }  // namespace
@@ -349,12 +431,19 @@ bool NextLine(const std::uint8_t* text, std::size_t size, LineCursor& cursor,
               std::string_view& line) {
     if (cursor.lineStart >= size) return false;
     const std::size_t start = cursor.lineStart;
-    const void* feed = std::memchr(text + start, '\n', size - start);
-    const std::size_t end =
-        feed ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(feed) - text) : size;
+    const void* feedFound = std::memchr(text + start, '\n', size - start);
+    const std::size_t feed =
+        feedFound ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(feedFound) - text) : size;
+    // A carriage return ends the line too, unless a line feed follows it.
+    const void* returnFound = std::memchr(text + start, '\r', feed - start);
+    const std::size_t carriageReturn =
+        returnFound ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(returnFound) - text)
+                    : size;
+    const bool alone = carriageReturn + 1 < feed || (carriageReturn + 1 == size && !feedFound);
+    const std::size_t end = alone ? carriageReturn : feed;
     line = std::string_view(reinterpret_cast<const char*>(text) + start, end - start);
     cursor.lineEnd = end;
-    cursor.lineStart = feed ? end + 1 : size;
+    cursor.lineStart = end < size ? end + 1 : size;
     return true;
 }
 
@@ -377,19 +466,35 @@ HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image,
                       std::string& detail) {
     image.imageStart = 0;
     image.imageLength = 0;
+    const std::string pathText = Utf8OfPath(path);
+    InputFile file;
+    if (file.Open(path, detail) != FileReadStatus::Ok) return HexOpenFailed;
+    if (file.Size() > kMaxHexTextSize) {
+        detail = Format("'%s': the file is %llu bytes, more than the %llu that the HEX text of "
+                        "an image within the capacity can take (HexTooLarge)",
+                        pathText.c_str(), static_cast<unsigned long long>(file.Size()),
+                        static_cast<unsigned long long>(kMaxHexTextSize));
+        return HexTooLarge;
+    }
     FileText text;
-    if (ReadWholeFile(path, text, detail) != LoadStatus::Loaded) return HexOpenFailed;
+    if (file.ReadInto(text, detail) != FileReadStatus::Ok) return HexOpenFailed;
     HexDiagnosis diagnosis;
     const HexResult result = ReadHexText(text.data(), text.size(), image, diagnosis);
     if (result == HexOk) {
         detail.clear();
-    } else if (diagnosis.lineNumber == 0) {
-        detail = Format("'%s': %s (%s)", PathText(path).c_str(), diagnosis.reason,
-                        HexResultName(result));
-    } else {
-        detail = Format("'%s' line %zu: %s (%s)", PathText(path).c_str(), diagnosis.lineNumber,
-                        diagnosis.reason, HexResultName(result));
+        return result;
     }
+    detail = diagnosis.lineNumber == 0
+                 ? Format("'%s': %s", pathText.c_str(), diagnosis.reason)
+                 : Format("'%s' line %zu: %s", pathText.c_str(), diagnosis.lineNumber,
+                          diagnosis.reason);
+    if (result == HexTooLarge) {
+        detail += Format(": 0x%08llX-0x%08llX, %llu bytes",
+                         static_cast<unsigned long long>(diagnosis.spanFirst),
+                         static_cast<unsigned long long>(diagnosis.spanEnd - 1),
+                         static_cast<unsigned long long>(diagnosis.spanEnd - diagnosis.spanFirst));
+    }
+    detail += Format(" (%s)", HexResultName(result));
     return result;
 }
 

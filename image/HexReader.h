@@ -10,7 +10,8 @@
 // Result codes of the Intel HEX reader (-1 is not used).
 enum HexResult : int {
     HexOk = 0,
-    HexTooLarge = -2,     // a data record would end beyond imageCapacity
+    HexTooLarge = -2,     // the image would span more than imageCapacity or end beyond the
+                          // 32-bit address space; a file too long to hold such an image
     HexBadFormat = -3,    // empty file, malformed record, truncated text, no end-of-file record
     HexBadChecksum = -4,  // a record's checksum does not match
     HexOpenFailed = -5,   // the file cannot be opened or read whole
@@ -19,15 +20,24 @@ enum HexResult : int {
 // "HexOk", "HexTooLarge", ...
 const char* HexResultName(HexResult result);
 
+// The longest file that ReadHexFile reads; a longer one is refused unread. No HEX text of
+// an image within the 1 MiB capacity comes near it: in the longest form of valid records,
+// every image byte alone in a data record (":01" address "00" byte checksum, CR LF: 15
+// bytes) after an extended linear and an extended segment address record of its own (17
+// bytes each) takes 49 bytes, 49 MiB for the whole capacity. 64 bytes an image byte leave
+// room for blanks and start address records.
+inline constexpr std::uint64_t kMaxHexTextSize = std::uint64_t{64} * kImageCapacity;
+
 // The cursor of the line splitter over one text.
 struct LineCursor {
     std::size_t lineStart = 0;  // where the next line begins
-    std::size_t lineEnd = 0;    // offset of the last line feed found, or the text length
+    std::size_t lineEnd = 0;    // offset of the last line end found, or the text length
 };
 
-// Delivers the next line (without its line feed; a carriage return stays) and returns
-// true, or returns false when the text is exhausted. A final line feed yields no extra
-// empty line; two in a row yield an empty one.
+// Delivers the next line and returns true, or returns false when the text is exhausted.
+// A line ends at a line feed or at a carriage return alone; the line feed or the lone
+// carriage return is not part of it (of CR LF the carriage return stays). A final line
+// end yields no extra empty line; two in a row yield an empty one.
 bool NextLine(const std::uint8_t* text, std::size_t size, LineCursor& cursor,
               std::string_view& line);
 
@@ -36,9 +46,17 @@ bool NextLine(const std::uint8_t* text, std::size_t size, LineCursor& cursor,
 struct HexDiagnosis {
     std::size_t lineNumber = 0;
     const char* reason = "";
+    // For HexTooLarge: the addresses the image or record would have spanned (the first,
+    // and one past the last).
+    std::uint64_t spanFirst = 0;
+    std::uint64_t spanEnd = 0;
 };
 
-// Fills `image` from Intel HEX text. On failure the image's bytes, imageStart and
+// Fills `image` from Intel HEX text. The image spans from the lowest to the highest byte
+// that any data record stores, whatever the order of the records: imageStart is the
+// lowest address, gaps are 0xFF, and where records overlap the later one wins. It works
+// in the first 2 * imageCapacity bytes of imageBuffer; after a success the bytes from
+// imageLength up to imageCapacity are 0xFF. On failure the image's bytes, imageStart and
 // imageLength are undefined: callers read into a staging image. Never throws.
 HexResult ReadHexText(const std::uint8_t* text, std::size_t size, FirmwareImage& image);
 HexResult ReadHexText(const std::uint8_t* text, std::size_t size, FirmwareImage& image,
@@ -49,7 +67,8 @@ HexResult ReadHexText(const std::uint8_t* text, std::size_t size, FirmwareImage&
 HexResult ReadHexTextExact(const std::uint8_t* text, std::size_t size, FirmwareImage& image);
 
 // Reads the whole file and parses it as ReadHexText does; HexOpenFailed when the file
-// cannot be opened or read whole. Never throws. `detail` says what failed and where.
+// cannot be opened or read whole or is not a regular file, HexTooLarge unread when it is
+// longer than kMaxHexTextSize. Never throws. `detail` says what failed and where.
 HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image);
 HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image,
                       std::string& detail);

@@ -2,11 +2,11 @@
 
 #include <cstring>
 
+#include "common/FileReading.h"
 #include "common/LittleEndian.h"
 #include "common/OutputFile.h"
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
-#include "remote/BinaryFile.h"
 #include "remote/RemoteJobFile.h"
 #include "remote/RemoteScramble.h"
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/FileReading.h"
 #include "common/LittleEndian.h"
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
-#include "remote/BinaryFile.h"
 #include "remote/RemoteScramble.h"
 
 void WriteRemoteRecordPrefix(std::uint8_t* prefix, std::uint32_t targetCode,
@@ -36,13 +36,15 @@ std::string RemoteJobFileName(std::string_view fileName) {
 namespace {
 
 // Loaded when the size can be a remote job file, else the refusal.
-RemoteLoadResult JudgeSize(std::size_t size, std::string& detail) {
+RemoteLoadResult JudgeSize(std::uint64_t size, std::string& detail) {
     if (size < kMinRemoteFileSize) {
-        detail = Format("%zu bytes; a remote job file has at least %zu", size, kMinRemoteFileSize);
+        detail = Format("%llu bytes; a remote job file has at least %zu",
+                        static_cast<unsigned long long>(size), kMinRemoteFileSize);
         return RemoteLoadResult::TooShort;
     }
     if (size > kMaxRemoteFileSize) {
-        detail = Format("%zu bytes; a remote job file has at most %zu", size, kMaxRemoteFileSize);
+        detail = Format("%llu bytes; a remote job file has at most %zu",
+                        static_cast<unsigned long long>(size), kMaxRemoteFileSize);
         return RemoteLoadResult::TooLarge;
     }
     return RemoteLoadResult::Loaded;
@@ -67,11 +69,12 @@ RemoteLoadResult LoadRemoteJobBytes(const std::uint8_t* data, std::size_t size,
     // The image length is judged before anything is descrambled into the staging image,
     // so that a refusal leaves every buffer alone.
     const std::uint8_t key = DescrambleByte(data[kRemoteTargetCodeOffset], 0, 0);
-    std::uint8_t lengthBytes[4];
-    for (std::size_t i = 0; i < 4; ++i) {
-        lengthBytes[i] = DescrambleByte(data[kRemoteLengthOffset + i], kRemoteLengthOffset + i, key);
-    }
-    const std::uint32_t stated = ReadLe32(lengthBytes);
+    const auto plainWord = [&](std::size_t offset) {
+        std::uint8_t bytes[4];
+        for (std::size_t i = 0; i < 4; ++i) bytes[i] = DescrambleByte(data[offset + i], offset + i, key);
+        return ReadLe32(bytes);
+    };
+    const std::uint32_t stated = plainWord(kRemoteLengthOffset);
     const std::size_t carried = size - kRemoteFileOverhead;
     if (stated != carried) {
         detail = Format("the record states an image of %u bytes but carries %zu", stated, carried);
@@ -80,6 +83,13 @@ RemoteLoadResult LoadRemoteJobBytes(const std::uint8_t* data, std::size_t size,
     // A tail shorter than a word lies outside the checksum; the generator never writes one.
     if (carried % 4 != 0) {
         detail = Format("image of %zu bytes is not a whole number of words", carried);
+        return RemoteLoadResult::BadLength;
+    }
+    const std::uint32_t jobStart = plainWord(kRemoteJobStartOffset);
+    if (!EndsWithinAddressSpace(jobStart, carried)) {
+        detail = Format("the record places its image of %zu bytes at 0x%08X, beyond the 32-bit "
+                        "address space",
+                        carried, jobStart);
         return RemoteLoadResult::BadLength;
     }
     if (carried > kMaxRemoteImageLength) {
@@ -100,30 +110,21 @@ RemoteLoadResult LoadRemoteJobBytes(const std::uint8_t* data, std::size_t size,
 
 RemoteLoadResult LoadRemoteJobFile(const std::filesystem::path& path, ImageWorkspace& workspace,
                                    std::string& detail) {
-    std::size_t size = 0;
-    switch (FileSizeOf(path, size, detail)) {
+    InputFile file;
+    switch (file.Open(path, detail)) {
         case FileReadStatus::Ok:
             break;
-        case FileReadStatus::TooLarge:
-            return RemoteLoadResult::TooLarge;
+        case FileReadStatus::ReadFailed:
+            return RemoteLoadResult::ReadFailed;
         default:
             return RemoteLoadResult::CannotOpen;
     }
     // Sizes are judged before the file is read, so no buffer is touched for them.
-    if (const RemoteLoadResult refusal = JudgeSize(size, detail);
+    if (const RemoteLoadResult refusal = JudgeSize(file.Size(), detail);
         refusal != RemoteLoadResult::Loaded) {
         return refusal;
     }
     std::uint8_t* raw = workspace.scrambleBuffer();
-    switch (ReadFileInto(path, raw, kMaxRemoteFileSize, size, detail)) {
-        case FileReadStatus::Ok:
-            break;
-        case FileReadStatus::OpenFailed:
-            return RemoteLoadResult::CannotOpen;
-        case FileReadStatus::TooLarge:  // grew since it was measured
-            return RemoteLoadResult::TooLarge;
-        case FileReadStatus::ReadFailed:
-            return RemoteLoadResult::ReadFailed;
-    }
-    return LoadRemoteJobBytes(raw, size, workspace, detail);
+    if (file.ReadInto(raw, detail) != FileReadStatus::Ok) return RemoteLoadResult::ReadFailed;
+    return LoadRemoteJobBytes(raw, static_cast<std::size_t>(file.Size()), workspace, detail);
 }

@@ -38,14 +38,16 @@ enum class RemoteLoadResult {
     Damaged,     // its checksum does not match
     TooShort,    // shorter than a record's 64-byte prefix and the checksum
     TooLarge,    // larger than the fixed buffers, or an image beyond the job storage
-    BadLength,   // the record's image length contradicts the bytes it carries
+    BadLength,   // the record's image length contradicts the bytes it carries, or the
+                 // image would end beyond the 32-bit address space at the record's start
     ReadFailed,  // the file cannot be read whole
 };
 
 // Checks, descrambles and loads a remote job file into workspace.Staging(): the plain
 // record (imageLength = file length - 4), with imageStart kept from the loaded image.
 // The caller commits the staging image only on Loaded; every refusal happens before a
-// buffer is touched. `detail` says what exactly was wrong. Never throws.
+// buffer is touched; anything but a regular file is refused (CannotOpen) unopened.
+// `detail` says what exactly was wrong. Never throws.
 // The file is read into workspace.scrambleBuffer(), so the caller refuses loads while a
 // worker holds an ImageUse.
 RemoteLoadResult LoadRemoteJobFile(const std::filesystem::path& path, ImageWorkspace& workspace,

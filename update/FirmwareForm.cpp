@@ -1,17 +1,6 @@
 #include "update/FirmwareForm.h"
 
-#include <sys/stat.h>
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
-#include <system_error>
-
+#include "common/FileReading.h"
 #include "common/LittleEndian.h"
 #include "common/TextFormat.h"
 #include "link/HidReport.h"
@@ -26,56 +15,10 @@ FirmwareCheck Fault(FirmwareFault fault, std::string problem) {
     return FirmwareCheck{fault, std::move(problem)};
 }
 
-std::string PathText(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 // The same check, its problem said of the file.
 FirmwareCheck OfFile(const std::filesystem::path& path, FirmwareCheck check) {
-    check.problem = PathText(path) + ": " + check.problem;
+    check.problem = Utf8OfPath(path) + ": " + check.problem;
     return check;
-}
-
-FirmwareCheck CallFailed(FirmwareFault fault, const char* call, const std::filesystem::path& path,
-                         const std::string& reason) {
-    return Fault(fault, Format("%s('%s'): %s", call, PathText(path).c_str(), reason.c_str()));
-}
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens without waiting: should the path have become a FIFO since it was looked at, the
-// open must not block until a writer comes.
-FileHandle OpenWithoutWaiting(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return FileHandle(_wfopen(path.c_str(), L"rb"));
-#else
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    std::FILE* file = ::fdopen(fd, "rb");
-    if (file == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-    }
-    return FileHandle(file);
-#endif
-}
-
-// Whether the opened file is still the regular file of `size` bytes that was checked.
-bool StillTheCheckedFile(std::FILE* file, std::uint64_t size) {
-#ifdef _WIN32
-    struct _stat64 status;
-    return _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG &&
-           static_cast<std::uint64_t>(status.st_size) == size;
-#else
-    struct stat status;
-    return fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) &&
-           static_cast<std::uint64_t>(status.st_size) == size;
-#endif
 }
 
 }  // namespace
@@ -140,36 +83,20 @@ FirmwareCheck CheckFirmwareForm(std::span<const std::uint8_t> image) {
 FirmwareCheck ReadProgrammerFirmwareFile(const std::filesystem::path& path,
                                          std::vector<std::uint8_t>& image) {
     image.clear();
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (error) return CallFailed(FirmwareFault::OpenFailed, "stat", path, error.message());
-    if (!std::filesystem::is_regular_file(status)) {
-        return Fault(FirmwareFault::NotRegularFile,
-                     Format("'%s' is not a regular file", PathText(path).c_str()));
+    InputFile file;
+    std::string detail;
+    switch (file.Open(path, detail)) {
+        case FileReadStatus::Ok: break;
+        case FileReadStatus::NotRegularFile: return Fault(FirmwareFault::NotRegularFile, detail);
+        case FileReadStatus::OpenFailed:
+        case FileReadStatus::TooLarge: return Fault(FirmwareFault::OpenFailed, detail);
+        case FileReadStatus::ReadFailed: return Fault(FirmwareFault::ReadFailed, detail);
     }
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error) return CallFailed(FirmwareFault::OpenFailed, "stat", path, error.message());
-    if (FirmwareCheck bounds = CheckFirmwareSize(size); !bounds.ok()) return OfFile(path, bounds);
-
-    const FileHandle file = OpenWithoutWaiting(path);
-    if (!file) return CallFailed(FirmwareFault::OpenFailed, "open", path, std::strerror(errno));
-    if (!StillTheCheckedFile(file.get(), size)) {
-        return Fault(FirmwareFault::ReadFailed,
-                     Format("'%s' changed while it was being read", PathText(path).c_str()));
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const std::size_t got = std::fread(bytes.data() + done, 1, bytes.size() - done, file.get());
-        if (got == 0) break;
-        done += got;
-    }
-    if (std::ferror(file.get()) != 0) {
-        return CallFailed(FirmwareFault::ReadFailed, "read", path, std::strerror(errno));
-    }
-    if (done != bytes.size() || std::fgetc(file.get()) != EOF) {
-        return Fault(FirmwareFault::ReadFailed,
-                     Format("'%s' changed while it was being read", PathText(path).c_str()));
+    // Judged by its size first: a file far too large is never read.
+    if (FirmwareCheck bounds = CheckFirmwareSize(file.Size()); !bounds.ok()) return OfFile(path, bounds);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.Size()));
+    if (file.ReadInto(bytes.data(), detail) != FileReadStatus::Ok) {
+        return Fault(FirmwareFault::ReadFailed, detail);
     }
     if (FirmwareCheck form = CheckFirmwareForm(bytes); !form.ok()) return OfFile(path, form);
     image = std::move(bytes);

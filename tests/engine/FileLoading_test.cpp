@@ -2,13 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/FileReading.h"
 #include "common/LittleEndian.h"
 #include "common/WordCrc32.h"
 #include "remote/RemoteScramble.h"
@@ -170,7 +181,53 @@ TEST_F(FileLoadingTest, FailedHexLoadsLeaveThePreviousLoadAlone) {
     EXPECT_EQ(Load(Write("empty.hex", "")).hexResult, HexBadFormat);
     EXPECT_EQ(Load(Write("noend.hex", std::string(kGoodHex).substr(0, 60))).hexResult, HexBadFormat);
     ExpectUnchanged(before, workspace_);
+
+    // A span beyond the capacity names its addresses.
+    const LoadOutcome wide = Load(Write("wide.hex", ":020000040800F2\n:0100000011EE\n"
+                                                    ":020000040810E2\n:0100000022DD\n:00000001FF\n"));
+    EXPECT_EQ(wide.hexResult, HexTooLarge);
+    EXPECT_NE(wide.detail.find("line 4"), std::string::npos) << wide.detail;
+    EXPECT_NE(wide.detail.find("0x08000000-0x08100000"), std::string::npos) << wide.detail;
+    // A text longer than any image within the capacity needs is refused unread.
+    const fs::path huge = dir_ / "huge.hex";
+    std::ofstream(huge).put(':');
+    fs::resize_file(huge, kMaxHexTextSize + 1);
+    const LoadOutcome tooLong = Load(huge);
+    EXPECT_EQ(tooLong.hexResult, HexTooLarge);
+    EXPECT_NE(tooLong.detail.find(std::to_string(kMaxHexTextSize + 1) + " bytes"), std::string::npos)
+        << tooLong.detail;
+    ExpectUnchanged(before, workspace_);
 }
+
+#ifndef _WIN32
+// Opening a FIFO for reading waits for a writer; no load may wait so, whatever its kind.
+TEST_F(FileLoadingTest, FifosAreRefusedWithoutWaitingForAWriter) {
+    LoadGoodHex();
+    const WorkspaceState before(workspace_);
+    for (const char* name : {"pipe.hex", "pipe.bin", "pipe.qvz"}) {
+        const fs::path fifo = dir_ / name;
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+        std::future<LoadOutcome> load =
+            std::async(std::launch::async, [&] { return Load(fifo, 0x08000000); });
+        if (load.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << name << ": the load waits for a writer";
+            // A writer lets the waiting open go on, so that the test can end.
+            while (load.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+                const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+                if (writer >= 0) close(writer);
+            }
+        }
+        const LoadOutcome outcome = load.get();
+        EXPECT_EQ(outcome.status,
+                  outcome.kind == FileKind::Hex ? LoadStatus::HexFailed : LoadStatus::OpenFailed)
+            << name;
+        EXPECT_EQ(outcome.message, kMsgLoadFailed) << name;
+        EXPECT_NE(outcome.detail.find("is a FIFO, not a regular file"), std::string::npos)
+            << name << ": " << outcome.detail;
+        ExpectUnchanged(before, workspace_);
+    }
+}
+#endif
 
 TEST_F(FileLoadingTest, RawBinaryLandsAtTheAnsweredAddress) {
     LoadGoodHex();
@@ -186,7 +243,7 @@ TEST_F(FileLoadingTest, RawBinaryLandsAtTheAnsweredAddress) {
     EXPECT_EQ(workspace_.fileName, "fw.bin");
 }
 
-TEST_F(FileLoadingTest, RawBinaryMayFillTheWholeStorageButNotMore) {
+TEST_F(FileLoadingTest, RawBinaryMustFitTheStorageAndTheAddressSpace) {
     const std::vector<std::uint8_t> full = Counting(kImageStorageSize, 1);
     ASSERT_EQ(Load(Write("full.bin", full), 0).status, LoadStatus::Loaded);
     EXPECT_EQ(workspace_.image.imageLength, kImageStorageSize);
@@ -205,6 +262,21 @@ TEST_F(FileLoadingTest, RawBinaryMayFillTheWholeStorageButNotMore) {
         const std::uint8_t* staging = workspace_.Staging().imageBuffer;
         for (std::size_t i = 0; i < kImageStorageSize; i += 4093) ASSERT_EQ(staging[i], 0x5C) << i;
     }
+
+    // An image must end within the 32-bit address space, also once the upload has padded
+    // it to whole words.
+    for (const auto& [size, start] : {std::pair<std::size_t, std::uint32_t>{32, 0xFFFFFFF0},
+                                      {14, 0xFFFFFFF2}}) {
+        const LoadOutcome outcome = Load(Write("top.bin", Counting(size)), start);
+        EXPECT_EQ(outcome.status, LoadStatus::TooLarge) << start;
+        EXPECT_EQ(outcome.message, kMsgLoadFailed);
+        EXPECT_NE(outcome.detail.find("beyond the 32-bit address space"), std::string::npos)
+            << outcome.detail;
+        ExpectUnchanged(before, workspace_);
+        EXPECT_EQ(workspace_.Staging().imageBuffer[0], 0x5C);
+    }
+    ASSERT_EQ(Load(Write("top.bin", Counting(16)), 0xFFFFFFF0).status, LoadStatus::Loaded);
+    EXPECT_EQ(workspace_.image.imageStart, 0xFFFFFFF0u);
 }
 
 TEST_F(FileLoadingTest, CancelledAddressQuestionChangesNothingAndSaysNothing) {
@@ -274,9 +346,11 @@ TEST_F(FileLoadingTest, LoadsAreRefusedWhileAWorkerReadsTheImage) {
 
 // A remote job file made from a plain record: 64-byte prefix stating the image length,
 // the image, then the word checksum of the scrambled bytes.
-std::vector<std::uint8_t> RemoteJobFileOf(const std::vector<std::uint8_t>& image) {
+std::vector<std::uint8_t> RemoteJobFileOf(const std::vector<std::uint8_t>& image,
+                                          std::uint32_t jobStart = 0x08000000) {
     std::vector<std::uint8_t> record(64 + image.size(), 0);
     WriteLe32(&record[0], 0x12345678);
+    WriteLe32(&record[14], jobStart);
     WriteLe32(&record[18], static_cast<std::uint32_t>(image.size()));
     std::memcpy(record.data() + 64, image.data(), image.size());
     ScrambleRemoteRecord(record.data(), record.size());
@@ -308,6 +382,12 @@ TEST_F(FileLoadingTest, RemoteJobFileOutcomes) {
     const LoadOutcome large = Load(Write("large.qvz", Counting(std::size_t{3} << 20)));
     EXPECT_EQ(large.status, LoadStatus::TooLarge);
     EXPECT_EQ(large.message, kMsgLoadFailed);
+
+    // A record whose image would end beyond the 32-bit address space at its own start.
+    const LoadOutcome wrapping = Load(Write("top.qvz", RemoteJobFileOf(Counting(32), 0xFFFFFFF0)));
+    EXPECT_EQ(wrapping.status, LoadStatus::BadRecord);
+    EXPECT_EQ(wrapping.message, kMsgFileDamaged);
+    EXPECT_NE(wrapping.detail.find("0xFFFFFFF0"), std::string::npos) << wrapping.detail;
     ExpectUnchanged(before, workspace_);
     EXPECT_EQ(questions_, 0);
 
@@ -324,34 +404,38 @@ TEST_F(FileLoadingTest, RemoteJobFileOutcomes) {
     EXPECT_EQ(workspace_.fileName, "job.qvz");
 }
 
-TEST_F(FileLoadingTest, ReadWholeFileRefusesBeforeWriting) {
+TEST_F(FileLoadingTest, FileReadingRefusesBeforeWriting) {
     std::vector<std::uint8_t> buffer(64, 0xEE);
     std::size_t size = 12345;
     std::string detail;
     const fs::path path = Write("data.bin", Counting(65));
-    EXPECT_EQ(ReadWholeFile(path, buffer.data(), 64, size, detail), LoadStatus::TooLarge);
+    EXPECT_EQ(ReadFileInto(path, buffer.data(), 64, size, detail), FileReadStatus::TooLarge);
     EXPECT_EQ(buffer, std::vector<std::uint8_t>(64, 0xEE));
     EXPECT_EQ(size, 12345u);
     EXPECT_NE(detail.find("65 bytes"), std::string::npos) << detail;
 
-    EXPECT_EQ(ReadWholeFile(dir_ / "none", buffer.data(), 64, size, detail), LoadStatus::OpenFailed);
-    EXPECT_EQ(detail.find("open('"), 0u) << detail;
+    EXPECT_EQ(ReadFileInto(dir_ / "none", buffer.data(), 64, size, detail), FileReadStatus::OpenFailed);
+    EXPECT_EQ(detail.find("stat('"), 0u) << detail;
 
     const fs::path exact = Write("exact.bin", Counting(64));
-    ASSERT_EQ(ReadWholeFile(exact, buffer.data(), 64, size, detail), LoadStatus::Loaded);
+    ASSERT_EQ(ReadFileInto(exact, buffer.data(), 64, size, detail), FileReadStatus::Ok);
     EXPECT_EQ(size, 64u);
     EXPECT_EQ(buffer, Counting(64));
 
+    InputFile file;
     FileText text;
-    ASSERT_EQ(ReadWholeFile(path, text, detail), LoadStatus::Loaded);
+    ASSERT_EQ(file.Open(path, detail), FileReadStatus::Ok);
+    EXPECT_EQ(file.Size(), 65u);
+    ASSERT_EQ(file.ReadInto(text, detail), FileReadStatus::Ok);
     ASSERT_EQ(text.size(), 65u);
     EXPECT_TRUE(std::memcmp(text.data(), Counting(65).data(), 65) == 0);
-    // A folder: refused at the open on Windows, as not a regular file elsewhere.
-    EXPECT_EQ(ReadWholeFile(dir_, text, detail), LoadStatus::OpenFailed);
+    // A folder is not a regular file.
+    EXPECT_EQ(file.Open(dir_, detail), FileReadStatus::NotRegularFile);
     EXPECT_NE(detail.find(dir_.filename().string()), std::string::npos) << detail;
     // Large texts take the huge-page way, which must hold the bytes just the same.
     const std::vector<std::uint8_t> large = Counting((std::size_t{5} << 20) + 17, 5);
-    ASSERT_EQ(ReadWholeFile(Write("large.bin", large), text, detail), LoadStatus::Loaded);
+    ASSERT_EQ(file.Open(Write("large.bin", large), detail), FileReadStatus::Ok);
+    ASSERT_EQ(file.ReadInto(text, detail), FileReadStatus::Ok);
     ASSERT_EQ(text.size(), large.size());
     EXPECT_TRUE(std::memcmp(text.data(), large.data(), large.size()) == 0);
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -96,26 +97,45 @@ TEST_F(HexReaderTest, StartIsTheFirstDataRecordAndGapsStayErased) {
     EXPECT_EQ(ImageBytes(0x20, 16), Bytes(0x40, 16));
 }
 
-TEST_F(HexReaderTest, StartIsNotTheLowestAddress) {
-    ASSERT_EQ(Read(Lines({Linear(0x0800), Data(0x0100, {1}), Data(0x0000, {2}), kEnd})), HexTooLarge);
-    // Records far above the start, in another memory region, fail the same way; also RAM
-    // at 0x20000000, which is a whole multiple of 128 MiB above flash and must not land
-    // on the image's first byte.
-    ASSERT_EQ(Read(Lines({Linear(0x0800), Data(0, {1}), Linear(0x0900), Data(0, {2}), kEnd})),
-              HexTooLarge);
-    ASSERT_EQ(Read(Lines({Linear(0x0800), Data(0, {1}), Linear(0x2000), Data(0, {2}), kEnd})),
-              HexTooLarge);
-    ASSERT_EQ(Read(Lines({Linear(0x0800), Data(0x10, {1}), Linear(0x1000), Data(0x10, {2}), kEnd})),
-              HexTooLarge);
-}
+TEST_F(HexReaderTest, ImageSpansTheLowestToTheHighestRecordInAnyOrder) {
+    // The same three records in every order give the same image: a record below the first
+    // one read, and a last one that is not the highest, neither cut nor refused.
+    const std::vector<std::string> records = {Data(0x1000, Bytes(0, 16)), Data(0x1020, Bytes(0x20, 16)),
+                                              Data(0x1080, Bytes(0x80, 16))};
+    std::vector<std::size_t> order = {0, 1, 2};
+    do {
+        std::vector<std::string> lines = {Linear(0x0800)};
+        for (std::size_t i : order) lines.push_back(records[i]);
+        lines.push_back(kEnd);
+        ASSERT_EQ(Read(Lines(lines)), HexOk) << order[0] << order[1] << order[2];
+        EXPECT_EQ(image_.imageStart, 0x08001000u);
+        ASSERT_EQ(image_.imageLength, 0x90u);
+        EXPECT_EQ(ImageBytes(0x00, 16), Bytes(0, 16));
+        EXPECT_EQ(ImageBytes(0x10, 16), std::vector<std::uint8_t>(16, 0xFF));
+        EXPECT_EQ(ImageBytes(0x20, 16), Bytes(0x20, 16));
+        EXPECT_EQ(ImageBytes(0x30, 0x50), std::vector<std::uint8_t>(0x50, 0xFF));
+        EXPECT_EQ(ImageBytes(0x80, 16), Bytes(0x80, 16));
+        EXPECT_EQ(ImageBytes(0x90, kImageCapacity - 0x90),
+                  std::vector<std::uint8_t>(kImageCapacity - 0x90, 0xFF));
+    } while (std::next_permutation(order.begin(), order.end()));
 
-TEST_F(HexReaderTest, LengthIsTheEndOfTheLastRecordRead) {
-    ASSERT_EQ(Read(Lines({Data(0x1000, Bytes(0, 16)), Data(0x1020, Bytes(0x20, 16)),
-                          Data(0x1010, Bytes(0x10, 16)), kEnd})),
+    // Where records overlap, the later one wins, also below the first record read.
+    ASSERT_EQ(Read(Lines({Data(0x0108, Bytes(0x10, 8)), Data(0x0100, Bytes(0x20, 12)),
+                          Data(0x0104, {0xEE}), kEnd})),
               HexOk);
-    EXPECT_EQ(image_.imageStart, 0x1000u);
-    EXPECT_EQ(image_.imageLength, 0x20u);
-    EXPECT_EQ(ImageBytes(0x20, 16), Bytes(0x20, 16));  // stored, though beyond the length
+    EXPECT_EQ(image_.imageStart, 0x100u);
+    EXPECT_EQ(ImageBytes(0, 16), (std::vector<std::uint8_t>{0x20, 0x21, 0x22, 0x23, 0xEE, 0x25, 0x26,
+                                                            0x27, 0x28, 0x29, 0x2A, 0x2B, 0x14, 0x15,
+                                                            0x16, 0x17}));
+
+    // Records in another memory region make the span too large in either order; so does
+    // RAM at 0x20000000, a whole multiple of 128 MiB above flash.
+    for (std::uint16_t region : {0x0900, 0x2000, 0x0000}) {
+        EXPECT_EQ(Read(Lines({Linear(0x0800), Data(0, {1}), Linear(region), Data(0, {2}), kEnd})),
+                  HexTooLarge) << region;
+        EXPECT_EQ(Read(Lines({Linear(region), Data(0, {2}), Linear(0x0800), Data(0, {1}), kEnd})),
+                  HexTooLarge) << region;
+    }
 }
 
 TEST_F(HexReaderTest, CapacityMayBeReachedExactlyButNotPassed) {
@@ -133,6 +153,32 @@ TEST_F(HexReaderTest, CapacityMayBeReachedExactlyButNotPassed) {
                                      Data(0xFFF1, Bytes(0x80, 16)), kEnd};
     EXPECT_EQ(Read(Lines(over)), HexTooLarge);
     EXPECT_EQ(storage_[kImageCapacity], kUntouched);
+
+    // The same span reached downwards: the highest record first, then the lowest.
+    ASSERT_EQ(Read(Lines({Linear(0x080F), Data(0xFFF0, Bytes(0x80, 16)), Linear(0x0800),
+                          Data(0x0010, {0x22}), Data(0, {0x11}), kEnd})),
+              HexOk);
+    EXPECT_EQ(image_.imageStart, 0x08000000u);
+    EXPECT_EQ(image_.imageLength, kImageCapacity);
+    EXPECT_EQ(ImageBytes(0, 2), (std::vector<std::uint8_t>{0x11, 0xFF}));
+    EXPECT_EQ(storage_[0x10], 0x22);
+    EXPECT_EQ(ImageBytes(kImageCapacity - 16, 16), Bytes(0x80, 16));
+    EXPECT_EQ(Read(Lines({Linear(0x080F), Data(0xFFF1, Bytes(0x80, 16)), Linear(0x0800),
+                          Data(0x0010, {0x22}), Data(0, {0x11}), kEnd})),
+              HexTooLarge);
+}
+
+TEST_F(HexReaderTest, ImageMustEndWithinTheAddressSpace) {
+    // Ending exactly at the top is fine; one record byte beyond it is not, nor a start
+    // address that the linear and the segment base carry beyond 32 bits.
+    ASSERT_EQ(Read(Lines({Linear(0xFFFF), Data(0xFFF0, Bytes(1, 16)), kEnd})), HexOk);
+    EXPECT_EQ(image_.imageStart, 0xFFFFFFF0u);
+    EXPECT_EQ(image_.imageLength, 16u);
+    EXPECT_EQ(Read(Lines({Linear(0xFFFF), Data(0xFFF8, Bytes(1, 16)), kEnd})), HexTooLarge);
+    EXPECT_EQ(Read(Lines({Linear(0xFFFF), Segment(0x1000), Data(0, {1}), kEnd})), HexTooLarge);
+    // The upload pads the image to whole words, which must not wrap round to address 0.
+    EXPECT_EQ(Read(Lines({Linear(0xFFFF), Data(0xFFFC, Bytes(1, 3)), kEnd})), HexOk);
+    EXPECT_EQ(Read(Lines({Linear(0xFFFF), Data(0xFFFD, Bytes(1, 3)), kEnd})), HexTooLarge);
 }
 
 TEST_F(HexReaderTest, SegmentAndLinearBasesBothApply) {
@@ -154,6 +200,15 @@ TEST_F(HexReaderTest, LowerCaseCrLfBlanksAndBlankLinesAreAccepted) {
     EXPECT_EQ(image_.imageStart, 0x08000000u);
     EXPECT_EQ(image_.imageLength, 16u);
     EXPECT_EQ(ImageBytes(0, 16), Bytes(0xA0, 16));
+
+    // Lines that end in a carriage return alone, with and without a last line end.
+    const std::string lines = Lines({Linear(0x0800), Data(0, Bytes(0xA0, 16)), Data(0x10, {7})}, "\r");
+    std::vector<std::uint8_t> expected = Bytes(0xA0, 16);
+    expected.push_back(7);
+    for (const std::string& crOnly : {lines + kEnd + "\r", lines + kEnd, lines + " \r\r" + kEnd}) {
+        ASSERT_EQ(Read(crOnly), HexOk) << crOnly;
+        EXPECT_EQ(ImageBytes(0, image_.imageLength), expected) << crOnly;
+    }
 }
 
 TEST_F(HexReaderTest, StartRecordsAndUnknownTypesChangeNothing) {
@@ -301,10 +356,19 @@ TEST_F(HexReaderTest, DiagnosisNamesTheLine) {
               HexBadFormat);
     EXPECT_STREQ(diagnosis.reason, "the text ends without an end-of-file record");
     EXPECT_STREQ(HexResultName(HexTooLarge), "HexTooLarge");
+    // A span too large names the addresses it would have taken.
+    const std::string wide = Lines({Linear(0x0810), Data(0, {1}), Linear(0x0800), Data(0, {2}), kEnd});
+    EXPECT_EQ(ReadHexText(reinterpret_cast<const std::uint8_t*>(wide.data()), wide.size(), image_,
+                          diagnosis),
+              HexTooLarge);
+    EXPECT_EQ(diagnosis.lineNumber, 4u);
+    EXPECT_EQ(diagnosis.spanFirst, 0x08000000u);
+    EXPECT_EQ(diagnosis.spanEnd, 0x08100001u);
 }
 
 // The fast path for plain records must give what the exact conversion gives, on texts
-// that are mostly plain but carry every kind of damage.
+// that are mostly plain but carry every kind of damage. Undamaged texts, whose records
+// come in any order, must give the image their records describe.
 TEST_F(HexReaderTest, FastPathAgreesWithExactConversion) {
     std::mt19937 random(20240611);
     const std::string alphabet = "0123456789ABCDEFabcdef:xX+- \t\r\n\0G\xC1";
@@ -313,16 +377,32 @@ TEST_F(HexReaderTest, FastPathAgreesWithExactConversion) {
     std::vector<std::uint8_t> fastStorage(2 * kCapacity);
     std::vector<std::uint8_t> exactStorage(2 * kCapacity);
     int okCount = 0;
+    int modelCount = 0;
     for (int round = 0; round < 5000; ++round) {
         std::vector<std::string> lines;
-        if (random() % 2) lines.push_back(Linear(static_cast<std::uint16_t>(random() % 3)));
+        std::map<std::uint32_t, std::uint8_t> model;  // address to byte, the last record's
+        std::uint32_t linear = 0;
+        std::uint32_t segment = 0;
+        if (random() % 2) {
+            linear = static_cast<std::uint32_t>(random() % 3);
+            lines.push_back(Linear(static_cast<std::uint16_t>(linear)));
+        }
         const int records = 1 + static_cast<int>(random() % 6);
         for (int r = 0; r < records; ++r) {
             const auto kind = random() % 10;
-            const auto address = static_cast<std::uint16_t>(random() % 0x80);
-            if (kind == 0) lines.push_back(Segment(static_cast<std::uint16_t>(random() % 4)));
-            else if (kind == 1) lines.push_back(Record(5, 0, {8, 0, 0, 0}));
-            else lines.push_back(Data(address, Bytes(static_cast<std::uint8_t>(random()), random() % 20)));
+            // Mostly close together, in any order; now and then far enough to pass the capacity.
+            const auto address = static_cast<std::uint16_t>(random() % (random() % 8 ? 0x80 : 0x1400));
+            if (kind == 0) {
+                segment = static_cast<std::uint32_t>(random() % 4);
+                lines.push_back(Segment(static_cast<std::uint16_t>(segment)));
+            } else if (kind == 1) {
+                lines.push_back(Record(5, 0, {8, 0, 0, 0}));
+            } else {
+                const auto bytes = Bytes(static_cast<std::uint8_t>(random()), random() % 20);
+                lines.push_back(Data(address, bytes));
+                for (std::size_t k = 0; k < bytes.size(); ++k)
+                    model[(linear << 16) + (segment << 4) + address + static_cast<std::uint32_t>(k)] = bytes[k];
+            }
         }
         lines.push_back(kEnd);
         std::string text = Lines(lines, random() % 2 ? "\n" : "\r\n");
@@ -344,6 +424,19 @@ TEST_F(HexReaderTest, FastPathAgreesWithExactConversion) {
         const HexResult fastResult = ReadHexText(bytes, text.size(), fast);
         const HexResult exactResult = ReadHexTextExact(bytes, text.size(), exact);
         ASSERT_EQ(fastResult, exactResult) << "text:\n" << text;
+        if (damage == 0) {
+            ++modelCount;
+            const std::uint32_t lowest = model.empty() ? 0 : model.begin()->first;
+            const std::uint32_t end = model.empty() ? 0 : model.rbegin()->first + 1;
+            ASSERT_EQ(fastResult, end - lowest <= kCapacity ? HexOk : HexTooLarge) << text;
+            if (fastResult == HexOk) {
+                ASSERT_EQ(fast.imageStart, lowest) << text;
+                ASSERT_EQ(fast.imageLength, end - lowest) << text;
+                std::vector<std::uint8_t> expected(kCapacity, 0xFF);
+                for (const auto& [address, value] : model) expected[address - lowest] = value;
+                ASSERT_TRUE(std::equal(expected.begin(), expected.end(), fastStorage.begin())) << text;
+            }
+        }
         if (fastResult != HexOk) continue;
         ++okCount;
         ASSERT_EQ(fast.imageStart, exact.imageStart) << text;
@@ -351,9 +444,10 @@ TEST_F(HexReaderTest, FastPathAgreesWithExactConversion) {
         ASSERT_TRUE(fastStorage == exactStorage) << text;
     }
     EXPECT_GT(okCount, 1000) << "too few rounds loaded an image to compare: " << okCount;
+    EXPECT_GT(modelCount, 1000) << "too few undamaged rounds: " << modelCount;
 }
 
-TEST(NextLine, SplitsAtLineFeedsOnly) {
+TEST(NextLine, SplitsAtLineFeedsAndLoneCarriageReturns) {
     const std::string text = "a\r\n\nbc\nd";
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
     LineCursor cursor;
@@ -367,6 +461,13 @@ TEST(NextLine, SplitsAtLineFeedsOnly) {
     EXPECT_EQ(lines, (std::vector<std::string>{"a\r", "", "bc", "d"}));
     EXPECT_EQ(ends, (std::vector<std::size_t>{2, 3, 6, 8}));
     EXPECT_FALSE(NextLine(bytes, text.size(), cursor, line));  // stays exhausted
+
+    const std::string returns = "a\rb\r\r\nc\r";
+    cursor = LineCursor{};
+    lines.clear();
+    while (NextLine(reinterpret_cast<const std::uint8_t*>(returns.data()), returns.size(), cursor, line))
+        lines.emplace_back(line);
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "\r", "c"}));
 }
 
 TEST(NextLine, FinalLineFeedGivesNoExtraLine) {
@@ -411,9 +512,10 @@ TEST(Sha256, StandardCheckValues) {
               "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
-// Real files from other toolchains, with the images that objcopy makes of them.
+// Real files from other toolchains, and files split and reordered from them, with the
+// images that objcopy makes of them.
 struct RealHexFile {
-    const char* name;
+    const char* path;  // in the test data folder
     HexResult result;
     std::uint32_t start;
     std::uint32_t length;
@@ -421,20 +523,30 @@ struct RealHexFile {
 };
 
 const RealHexFile kRealHexFiles[] = {
-    {"keil_smartcar_bt_f103.hex", HexOk, 0x08000000, 8100,
+    {"real-hex/keil_smartcar_bt_f103.hex", HexOk, 0x08000000, 8100,
      "379e6f965c076ea0e47d411a44192b3520bcf56fc7f9bb87eb3423968890866c"},
-    {"st_stemwin_STM32100B.hex", HexOk, 0x08000000, 115708,
+    {"real-hex/st_stemwin_STM32100B.hex", HexOk, 0x08000000, 115708,
      "8a18e80ce7f997724734b8d6b774b77526385c338d63b849e7394ab5bad6c8f5"},
-    {"st_stemwin_STM324xG.hex", HexOk, 0x08000000, 746548,
+    {"real-hex/st_stemwin_STM324xG.hex", HexOk, 0x08000000, 746548,
      "8411d0249328399b10983a29728eace1d8dbc7cc3bb18720f5a94593005dbab2"},
-    {"st_cubef1_nucleo_f103rb_demo.hex", HexOk, 0x08000000, 34575,
+    {"real-hex/st_cubef1_nucleo_f103rb_demo.hex", HexOk, 0x08000000, 34575,
      "397aeac3f2dd41ccc1024dda66895b021408dbca8af297089e151a87359e9090"},
-    {"gcc_artificial_skin_f103.hex", HexOk, 0x08000000, 21440,
+    {"real-hex/gcc_artificial_skin_f103.hex", HexOk, 0x08000000, 21440,
      "385f17f6aa1a0017fa8603bb37bf0b2469736fbb9495652183548d0464853afb"},
-    {"bluescsi_usb_bootloader_f103.hex", HexOk, 0x08000000, 6560,
+    {"real-hex/bluescsi_usb_bootloader_f103.hex", HexOk, 0x08000000, 6560,
      "8484039e3fe1e604adea025bfce472d9043f37764a0e2e1490a56ad5dd805a5e"},
     // Its 2,100,736-byte span is more than the capacity.
-    {"bincopy_empty_main.hex", HexTooLarge, 0, 0, ""},
+    {"real-hex/bincopy_empty_main.hex", HexTooLarge, 0, 0, ""},
+    // Bootloader, configuration block at the end of flash, application: the last record
+    // read is not the highest.
+    {"split-hex/boot_config_app.hex", HexOk, 0x08000000, 131072,
+     "4549cd245d0f41fcf4ae59d75272a06ad77743417d3fa3ddba0546e775d9cd58"},
+    {"split-hex/descending_cubef1_demo.hex", HexOk, 0x08000000, 34575,
+     "397aeac3f2dd41ccc1024dda66895b021408dbca8af297089e151a87359e9090"},
+    {"split-hex/interleaved_boot_app.hex", HexOk, 0x08000000, 29632,
+     "1832f316389ed44679b385cddeb8be8ccdf458059cee66f1a1511049af6e8430"},
+    {"split-hex/cr_only_keil_smartcar.hex", HexOk, 0x08000000, 8100,
+     "379e6f965c076ea0e47d411a44192b3520bcf56fc7f9bb87eb3423968890866c"},
 };
 
 class RealHexFileTest : public ::testing::TestWithParam<RealHexFile> {};
@@ -446,7 +558,7 @@ TEST_P(RealHexFileTest, GivesTheImageObjcopyGives) {
     image.imageBuffer = storage.data();
     std::string detail;
     const HexResult result =
-        ReadHexFile(std::filesystem::path(MARRO_REAL_HEX_DIR) / file.name, image, detail);
+        ReadHexFile(std::filesystem::path(MARRO_TEST_DATA_DIR) / file.path, image, detail);
     ASSERT_EQ(result, file.result) << detail;
     if (file.result != HexOk) return;
     EXPECT_EQ(image.imageStart, file.start);
@@ -456,9 +568,9 @@ TEST_P(RealHexFileTest, GivesTheImageObjcopyGives) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, RealHexFileTest, ::testing::ValuesIn(kRealHexFiles),
                          [](const ::testing::TestParamInfo<RealHexFile>& info) {
-                             std::string name = info.param.name;
-                             name = name.substr(0, name.find('.'));
-                             return name;
+                             std::string name = info.param.path;
+                             name = name.substr(name.rfind('/') + 1);
+                             return name.substr(0, name.find('.'));
                          });
 
 }  // namespace

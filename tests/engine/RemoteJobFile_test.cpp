@@ -11,12 +11,12 @@
 #include <set>
 #include <vector>
 
+#include "common/FileReading.h"
 #include "common/LittleEndian.h"
 #include "common/WordCrc32.h"
 #include "job/JobDescription.h"
 #include "job/UploadJob.h"
 #include "link/SimulatedProgrammer.h"
-#include "remote/BinaryFile.h"
 #include "remote/GenerateRemoteJobFile.h"
 #include "remote/RemoteScramble.h"
 
