@@ -1,7 +1,12 @@
 #include "link/HidapiBackend.h"
 
 #include <hidapi.h>  // pkg-config names the hidapi folder
+#if defined(__linux__)
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -55,6 +60,27 @@ std::string Utf8(const wchar_t* text) {
 std::string HidError(hid_device* device) {
     std::string reason = Utf8(hid_error(device));
     return reason.empty() ? "unknown error" : reason;
+}
+
+// Why hid_open_path failed. On Linux hidapi keeps no reason when its check after the
+// open fails (it says "Success"), so the calls it makes are made again to find which
+// one fails, and why.
+HidOpenError OpenFailure(const std::string& path) {
+#if defined(__linux__)
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        const int cause = errno;
+        return {"open('" + path + "'): " + std::strerror(cause), cause == EACCES || cause == EPERM};
+    }
+    int descriptorSize = 0;
+    const int answered = ::ioctl(fd, HIDIOCGRDESCSIZE, &descriptorSize);
+    const int cause = errno;
+    ::close(fd);
+    if (answered < 0) {
+        return {"ioctl('" + path + "', HIDIOCGRDESCSIZE): " + std::strerror(cause), false};
+    }
+#endif
+    return {"open('" + path + "'): " + HidError(nullptr), false};
 }
 
 class HidapiDevice : public HidDevice {
@@ -148,19 +174,14 @@ std::vector<HidDeviceInfo> HidapiBackend::Enumerate() {
     return present;
 }
 
-std::unique_ptr<HidDevice> HidapiBackend::Open(const std::string& path, std::string& error) {
+std::unique_ptr<HidDevice> HidapiBackend::Open(const std::string& path, HidOpenError& error) {
     if (InitialiseOnce() != 0) {
-        error = "open('" + path + "'): hid_init failed";
+        error = {"open('" + path + "'): hid_init failed", false};
         return nullptr;
     }
     hid_device* device = hid_open_path(path.c_str());
     if (device == nullptr) {
-        // The node's rights name the usual cause (a missing udev rule) plainly.
-        if (::access(path.c_str(), R_OK | W_OK) != 0) {
-            error = "open('" + path + "'): " + std::strerror(errno);
-        } else {
-            error = "open('" + path + "'): " + HidError(nullptr);
-        }
+        error = OpenFailure(path);
         return nullptr;
     }
 
