@@ -11,7 +11,7 @@ enum class ExitCode : int {
     Usage = 2,             // bad options or arguments
     FileRefused = 3,       // the firmware file cannot be loaded or does not fit
     NoProgrammer = 4,      // no programmer attached
-    NotAccessible = 5,     // a programmer is attached but cannot be opened
+    NotAccessible = 5,     // a programmer is attached but cannot be opened (permissions, or it failed)
     LinkFailed = 6,        // a report could not be written or read, or timed out
     CommandRefused = 7,    // the programmer answered a non-zero status
     VerifyMismatch = 8,    // the programmer's checksum differs from the image's
@@ -21,6 +21,7 @@ enum class ExitCode : int {
     NothingMade = 12,      // remote code 00000000: no file is made
     SeriesMismatch = 13,   // the programmer serves another series than the one asked for
     NotSupported = 14,     // the programmer's kind does not offer this (firmware update)
+    Unsuitable = 15,       // a device with the programmer's ids whose reports do not fit
 };
 
 inline int ToInt(ExitCode code) { return static_cast<int>(code); }
