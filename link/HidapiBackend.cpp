@@ -62,25 +62,28 @@ std::string HidError(hid_device* device) {
     return reason.empty() ? "unknown error" : reason;
 }
 
-// Why hid_open_path failed. On Linux hidapi keeps no reason when its check after the
-// open fails (it says "Success"), so the calls it makes are made again to find which
-// one fails, and why.
-HidOpenError OpenFailure(const std::string& path) {
+// The calls hid_open_path makes of a hidraw node, made first: when its query after the
+// open fails, hidapi 0.13 writes the reason into the device it has just freed and says
+// "Success". nullopt when the node opens and answers.
+std::optional<HidOpenError> ProbeNode(const std::string& path) {
 #if defined(__linux__)
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         const int cause = errno;
-        return {"open('" + path + "'): " + std::strerror(cause), cause == EACCES || cause == EPERM};
+        return HidOpenError{"open('" + path + "'): " + std::strerror(cause),
+                            cause == EACCES || cause == EPERM};
     }
     int descriptorSize = 0;
     const int answered = ::ioctl(fd, HIDIOCGRDESCSIZE, &descriptorSize);
     const int cause = errno;
     ::close(fd);
     if (answered < 0) {
-        return {"ioctl('" + path + "', HIDIOCGRDESCSIZE): " + std::strerror(cause), false};
+        return HidOpenError{"ioctl('" + path + "', HIDIOCGRDESCSIZE): " + std::strerror(cause), false};
     }
+#else
+    (void)path;
 #endif
-    return {"open('" + path + "'): " + HidError(nullptr), false};
+    return std::nullopt;
 }
 
 class HidapiDevice : public HidDevice {
@@ -179,9 +182,15 @@ std::unique_ptr<HidDevice> HidapiBackend::Open(const std::string& path, HidOpenE
         error = {"open('" + path + "'): hid_init failed", false};
         return nullptr;
     }
+    if (std::optional<HidOpenError> refused = ProbeNode(path)) {
+        error = *refused;
+        return nullptr;
+    }
     hid_device* device = hid_open_path(path.c_str());
     if (device == nullptr) {
-        error = OpenFailure(path);
+        // Changed between the two openings, or refused by hidapi itself.
+        error = ProbeNode(path).value_or(
+            HidOpenError{"open('" + path + "'): " + HidError(nullptr), false});
         return nullptr;
     }
 
