@@ -131,7 +131,7 @@ void EmulatedHidraw::Node::Queue(Input input) {
     }
     queue.push_back(std::move(input));
     const char one = 1;
-    if (::write(readable, &one, 1) != 1) throw std::runtime_error("emulated hidraw: FIFO full");
+    (void)::write(readable, &one, 1);
 }
 
 void EmulatedHidraw::Node::ScheduleLateAnswer(std::chrono::milliseconds delay) {
@@ -148,9 +148,11 @@ void EmulatedHidraw::Node::ScheduleLateAnswer(std::chrono::milliseconds delay) {
             Node& node = *late->node;
             std::lock_guard lock(node.owner->mutex_);
             auto& timers = node.owner->timers_;
-            timers.erase(std::remove(timers.begin(), timers.end(), late->source), timers.end());
-            if (node.plugged) node.Queue({false, std::vector<std::uint8_t>(node.spec.inputBytes, 0)});
+            const auto timer = std::find(timers.begin(), timers.end(), late->source);
+            if (timer == timers.end()) return G_SOURCE_REMOVE;  // the owner is going away
+            timers.erase(timer);
             g_source_unref(late->source);
+            if (node.plugged) node.Queue({false, std::vector<std::uint8_t>(node.spec.inputBytes, 0)});
             return G_SOURCE_REMOVE;
         },
         late, [](gpointer data) { delete static_cast<Late*>(data); });
