@@ -139,7 +139,7 @@ class InstantBackend : public HidBackend {
         info.idsKnown = true;
         return {info};
     }
-    std::unique_ptr<HidDevice> Open(const std::string&, std::string&) override {
+    std::unique_ptr<HidDevice> Open(const std::string&, HidOpenError&) override {
         return std::make_unique<InstantDevice>(imageCrc_);
     }
 

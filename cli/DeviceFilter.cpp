@@ -24,9 +24,9 @@ public:
         return found;
     }
 
-    std::unique_ptr<HidDevice> Open(const std::string& path, std::string& error) override {
+    std::unique_ptr<HidDevice> Open(const std::string& path, HidOpenError& error) override {
         if (!SamePath(path, path_)) {
-            error = "open('" + path + "'): not the chosen device";
+            error = {"open('" + path + "'): not the chosen device", false};
             return nullptr;
         }
         return inner_.Open(path, error);

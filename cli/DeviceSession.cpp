@@ -24,11 +24,20 @@ DeviceSession::DeviceSession(Environment& environment, ConsolePort& port)
     environment.ConfigureLink(link_);
     FindResult found;
     if (!link_.Open(&found)) {
-        if (!found.refusedPath.empty()) {
-            throw CliFailure(ExitCode::NotAccessible,
-                             "The programmer at " + found.refusedPath +
-                                 " cannot be opened: " + found.refusedReason,
-                             AccessRemedy());
+        switch (found.refusal) {
+            case Refusal::None: break;
+            case Refusal::Unsuitable:
+                throw CliFailure(ExitCode::Unsuitable,
+                                 "The device at " + found.refusedPath +
+                                     " is not a programmer this tool can talk to: " +
+                                     found.refusedReason);
+            case Refusal::AccessDenied:
+            case Refusal::OpenFailed:
+                // Only a refusal by the access rights is mended by the udev rule.
+                throw CliFailure(ExitCode::NotAccessible,
+                                 "The programmer at " + found.refusedPath +
+                                     " cannot be opened: " + found.refusedReason,
+                                 found.refusal == Refusal::AccessDenied ? AccessRemedy() : "");
         }
         const std::string& only = environment.options().device;
         throw CliFailure(ExitCode::NoProgrammer,

@@ -37,7 +37,7 @@ std::string ExitCodeHelp() {
            "   2  bad usage (options, arguments, addresses, device ID)\n"
            "   3  firmware file refused (cannot be loaded, damaged, does not fit)\n"
            "   4  no programmer found\n"
-           "   5  programmer present but not accessible (permissions)\n"
+           "   5  programmer present but cannot be opened (permissions, or the opening failed)\n"
            "   6  link failure (a report write or read failed or timed out)\n"
            "   7  the programmer refused a command (non-zero status)\n"
            "   8  verification mismatch (stored image or firmware checksum differs)\n"
@@ -48,5 +48,6 @@ std::string ExitCodeHelp() {
            "  13  the programmer serves another series than --series\n"
            "  14  the programmer's kind does not offer this (firmware update of an older one)\n"
            "  15  output lost: standard output or --trace could not be written\n"
-           "  16  --sim-state could not be saved\n";
+           "  16  --sim-state could not be saved\n"
+           "  17  not a programmer this tool can talk to (output report longer than 65 bytes)\n";
 }

@@ -11,7 +11,7 @@ enum class ExitCode : int {
     Usage = 2,             // bad options or arguments
     FileRefused = 3,       // the firmware file cannot be loaded or does not fit
     NoProgrammer = 4,      // no programmer attached
-    NotAccessible = 5,     // a programmer is attached but cannot be opened
+    NotAccessible = 5,     // a programmer is attached but cannot be opened (permissions, or it failed)
     LinkFailed = 6,        // a report could not be written or read, or timed out
     CommandRefused = 7,    // the programmer answered a non-zero status
     VerifyMismatch = 8,    // the programmer's checksum differs from the image's
@@ -23,6 +23,7 @@ enum class ExitCode : int {
     NotSupported = 14,     // the programmer's kind does not offer this (firmware update)
     OutputLost = 15,       // standard output or the --trace file could not be written whole
     SimStateNotSaved = 16, // the simulated programmer's memory could not be kept (--sim-state)
+    Unsuitable = 17,       // a device with the programmer's ids whose reports do not fit
 };
 
 inline int ToInt(ExitCode code) { return static_cast<int>(code); }

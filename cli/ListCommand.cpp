@@ -10,7 +10,7 @@ bool IsProgrammer(HidBackend& backend, const HidDeviceInfo& info) {
     if (info.idsKnown) {
         return info.vendorId == kProgrammerVendorId && info.productId == kProgrammerProductId;
     }
-    std::string error;
+    HidOpenError error;
     std::unique_ptr<HidDevice> device = backend.Open(info.path, error);
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;

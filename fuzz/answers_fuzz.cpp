@@ -86,7 +86,7 @@ public:
         info.idsKnown = true;
         return {info};
     }
-    std::unique_ptr<HidDevice> Open(const std::string&, std::string&) override {
+    std::unique_ptr<HidDevice> Open(const std::string&, HidOpenError&) override {
         return std::make_unique<ScriptedDevice>(data_, size_);
     }
 

@@ -43,6 +43,12 @@ public:
     virtual bool IsSimulated() const { return false; }
 };
 
+// Why an interface could not be opened.
+struct HidOpenError {
+    std::string reason;         // names the failing call: "open('/dev/hidraw3'): Permission denied"
+    bool accessDenied = false;  // the system refused this user the device (its access rights)
+};
+
 // The only thing that touches a platform HID API.
 class HidBackend {
 public:
@@ -51,7 +57,6 @@ public:
     // The present HID interfaces in the platform's enumeration order. Never throws.
     virtual std::vector<HidDeviceInfo> Enumerate() = 0;
 
-    // Opens a path for reading and writing. Returns nullptr and sets `error`
-    // ("open('/dev/hidraw3'): Permission denied") on failure.
-    virtual std::unique_ptr<HidDevice> Open(const std::string& path, std::string& error) = 0;
+    // Opens a path for reading and writing. Returns nullptr and sets `error` on failure.
+    virtual std::unique_ptr<HidDevice> Open(const std::string& path, HidOpenError& error) = 0;
 };

@@ -1,7 +1,12 @@
 #include "link/HidapiBackend.h"
 
 #include <hidapi.h>  // pkg-config names the hidapi folder
+#if defined(__linux__)
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -55,6 +60,30 @@ std::string Utf8(const wchar_t* text) {
 std::string HidError(hid_device* device) {
     std::string reason = Utf8(hid_error(device));
     return reason.empty() ? "unknown error" : reason;
+}
+
+// The calls hid_open_path makes of a hidraw node, made first: when its query after the
+// open fails, hidapi 0.13 writes the reason into the device it has just freed and says
+// "Success". nullopt when the node opens and answers.
+std::optional<HidOpenError> ProbeNode(const std::string& path) {
+#if defined(__linux__)
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        const int cause = errno;
+        return HidOpenError{"open('" + path + "'): " + std::strerror(cause),
+                            cause == EACCES || cause == EPERM};
+    }
+    int descriptorSize = 0;
+    const int answered = ::ioctl(fd, HIDIOCGRDESCSIZE, &descriptorSize);
+    const int cause = errno;
+    ::close(fd);
+    if (answered < 0) {
+        return HidOpenError{"ioctl('" + path + "', HIDIOCGRDESCSIZE): " + std::strerror(cause), false};
+    }
+#else
+    (void)path;
+#endif
+    return std::nullopt;
 }
 
 class HidapiDevice : public HidDevice {
@@ -148,19 +177,20 @@ std::vector<HidDeviceInfo> HidapiBackend::Enumerate() {
     return present;
 }
 
-std::unique_ptr<HidDevice> HidapiBackend::Open(const std::string& path, std::string& error) {
+std::unique_ptr<HidDevice> HidapiBackend::Open(const std::string& path, HidOpenError& error) {
     if (InitialiseOnce() != 0) {
-        error = "open('" + path + "'): hid_init failed";
+        error = {"open('" + path + "'): hid_init failed", false};
+        return nullptr;
+    }
+    if (std::optional<HidOpenError> refused = ProbeNode(path)) {
+        error = *refused;
         return nullptr;
     }
     hid_device* device = hid_open_path(path.c_str());
     if (device == nullptr) {
-        // The node's rights name the usual cause (a missing udev rule) plainly.
-        if (::access(path.c_str(), R_OK | W_OK) != 0) {
-            error = "open('" + path + "'): " + std::strerror(errno);
-        } else {
-            error = "open('" + path + "'): " + HidError(nullptr);
-        }
+        // Changed between the two openings, or refused by hidapi itself.
+        error = ProbeNode(path).value_or(
+            HidOpenError{"open('" + path + "'): " + HidError(nullptr), false});
         return nullptr;
     }
 

@@ -19,9 +19,11 @@ public:
     // hidapi's enumeration (all vendors), with ids and product strings. Never throws.
     std::vector<HidDeviceInfo> Enumerate() override;
 
-    // hid_open_path. On failure sets `error` to "open('PATH'): REASON", the reason from
-    // the node's access rights where they explain it, else from hidapi.
-    std::unique_ptr<HidDevice> Open(const std::string& path, std::string& error) override;
+    // hid_open_path, after the node has been opened and asked once as hidapi does. On
+    // failure names the system call that failed and its errno ("open('PATH'): Permission
+    // denied", "ioctl('PATH', HIDIOCGRDESCSIZE): No such device"); accessDenied only when
+    // the node's access rights refused this user.
+    std::unique_ptr<HidDevice> Open(const std::string& path, HidOpenError& error) override;
 };
 
 // The output report length, report ID byte included, that a HID report descriptor

@@ -18,12 +18,13 @@ FindResult FindProgrammer(HidBackend& backend) {
             (info.vendorId != kProgrammerVendorId || info.productId != kProgrammerProductId)) {
             continue;
         }
-        std::string error;
+        HidOpenError error;
         std::unique_ptr<HidDevice> device = backend.Open(info.path, error);
         if (!device) {
             if (info.idsKnown && result.refusedPath.empty()) {
                 result.refusedPath = info.path;
-                result.refusedReason = error;
+                result.refusal = error.accessDenied ? Refusal::AccessDenied : Refusal::OpenFailed;
+                result.refusedReason = error.reason;
             }
             continue;
         }
@@ -39,6 +40,7 @@ FindResult FindProgrammer(HidBackend& backend) {
         if (device->OutputReportLength() > kReportSize) {
             if (result.refusedPath.empty()) {
                 result.refusedPath = info.path;
+                result.refusal = Refusal::Unsuitable;
                 result.refusedReason =
                     Format("output report of %u bytes exceeds the %u-byte report",
                            static_cast<unsigned>(device->OutputReportLength()),

@@ -10,13 +10,22 @@
 #include "link/HidBackend.h"
 #include "link/HidReport.h"
 
+// Why a programmer that is present was not opened.
+enum class Refusal {
+    None,
+    AccessDenied,  // the system refused this user the device (its access rights)
+    OpenFailed,    // opening it failed otherwise (it vanished, a query of it failed)
+    Unsuitable,    // its output report is longer than the 65-byte report
+};
+
 // What a programmer search found.
 struct FindResult {
     std::unique_ptr<HidDevice> device;  // the opened programmer, or nullptr
     std::string path;                   // its interface path
-    // A programmer that is present but could not be opened (permissions, or an output
-    // report longer than the 65-byte report): its path and the reason.
+    // The first programmer that is present but was not opened: its path, why, and the
+    // reason in the platform's words.
     std::string refusedPath;
+    Refusal refusal = Refusal::None;
     std::string refusedReason;
 };
 

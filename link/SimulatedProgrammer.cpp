@@ -588,15 +588,15 @@ std::vector<HidDeviceInfo> SimulatedBackend::Enumerate() {
     return present;
 }
 
-std::unique_ptr<HidDevice> SimulatedBackend::Open(const std::string& path, std::string& error) {
+std::unique_ptr<HidDevice> SimulatedBackend::Open(const std::string& path, HidOpenError& error) {
     std::lock_guard lock(mutex_);
     const auto entry = FindEntry(path);
     if (!entry || !entry->plugged) {
-        error = "open('" + path + "'): No such device";
+        error = {"open('" + path + "'): No such device", false};
         return nullptr;
     }
     if (entry->denyReason) {
-        error = "open('" + path + "'): " + *entry->denyReason;
+        error = {"open('" + path + "'): " + *entry->denyReason, true};
         return nullptr;
     }
     ++entry->openHandles;

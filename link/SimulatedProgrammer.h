@@ -141,7 +141,7 @@ public:
     void DenyOpen(const std::string& path, const std::string& reason);
 
     std::vector<HidDeviceInfo> Enumerate() override;
-    std::unique_ptr<HidDevice> Open(const std::string& path, std::string& error) override;
+    std::unique_ptr<HidDevice> Open(const std::string& path, HidOpenError& error) override;
 
     struct Entry;  // one simulated device
 

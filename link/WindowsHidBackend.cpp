@@ -262,18 +262,21 @@ std::vector<HidDeviceInfo> WindowsHidBackend::Enumerate() {
     return present;
 }
 
-std::unique_ptr<HidDevice> WindowsHidBackend::Open(const std::string& path, std::string& error) {
+std::unique_ptr<HidDevice> WindowsHidBackend::Open(const std::string& path, HidOpenError& error) {
     const std::wstring widePath = WideFromUtf8(path);
     HANDLE handle = CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        error = SystemCallError(("CreateFileW('" + path + "')").c_str(), GetLastError());
+        const DWORD cause = GetLastError();
+        // Another program holding the device is what refuses a user here.
+        error = {SystemCallError(("CreateFileW('" + path + "')").c_str(), cause),
+                 cause == ERROR_ACCESS_DENIED || cause == ERROR_SHARING_VIOLATION};
         return nullptr;
     }
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (event == nullptr) {
-        error = SystemCallError("CreateEventW", GetLastError());
+        error = {SystemCallError("CreateEventW", GetLastError()), false};
         CloseHandle(handle);
         return nullptr;
     }

@@ -19,7 +19,7 @@ public:
 
     // Opens the interface path for reading and writing, shared, and reads its
     // capabilities. Returns nullptr and sets `error` ("CreateFileW('PATH'): REASON").
-    std::unique_ptr<HidDevice> Open(const std::string& path, std::string& error) override;
+    std::unique_ptr<HidDevice> Open(const std::string& path, HidOpenError& error) override;
 };
 
 // A device write that the device never takes ends after this long.

@@ -109,9 +109,10 @@ TEST(HidapiBackend, EnumeratesAndSearchesWithoutAProgrammer) {
 
 TEST(HidapiBackend, OpeningAMissingNodeNamesTheCallAndTheReason) {
     HidapiBackend backend;
-    std::string error;
+    HidOpenError error;
     EXPECT_EQ(backend.Open("/dev/hidraw-marrowdyne-none", error), nullptr);
-    EXPECT_EQ(error, "open('/dev/hidraw-marrowdyne-none'): No such file or directory");
+    EXPECT_EQ(error.reason, "open('/dev/hidraw-marrowdyne-none'): No such file or directory");
+    EXPECT_FALSE(error.accessDenied);
 }
 
 #if defined(__linux__)

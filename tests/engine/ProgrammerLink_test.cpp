@@ -92,6 +92,7 @@ TEST(FindProgrammer, ReportsAProgrammerItCannotUse) {
     EXPECT_FALSE(link.IsOpen());
     EXPECT_EQ(link.connectionCode(), 0u);
     EXPECT_EQ(result.refusedPath, "sim:denied");  // the first refusal is the one reported
+    EXPECT_EQ(result.refusal, Refusal::AccessDenied);
     EXPECT_EQ(result.refusedReason, "open('sim:denied'): Permission denied");
     EXPECT_EQ(backend.OpenHandles("sim:long"), 0);  // opened, measured, closed again
 
@@ -102,6 +103,7 @@ TEST(FindProgrammer, ReportsAProgrammerItCannotUse) {
     ASSERT_TRUE(found.device);
     EXPECT_EQ(found.path, "sim:fits");
     EXPECT_EQ(found.refusedPath, "sim:long");
+    EXPECT_EQ(found.refusal, Refusal::Unsuitable);
     EXPECT_NE(found.refusedReason.find("66"), std::string::npos) << found.refusedReason;
     EXPECT_EQ(other.OpenHandles("sim:long"), 0);
 }
@@ -420,7 +422,7 @@ public:
         info.path = "late";
         return {info};
     }
-    std::unique_ptr<HidDevice> Open(const std::string&, std::string&) override {
+    std::unique_ptr<HidDevice> Open(const std::string&, HidOpenError&) override {
         return std::make_unique<Device>(*this);
     }
     int requests = 0;

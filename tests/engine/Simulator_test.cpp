@@ -454,11 +454,11 @@ TEST(SimulatedBackend, EnumeratesInOrderAndCountsHandles) {
     EXPECT_FALSE(present[2].active);
     EXPECT_EQ(present[3].path, second.config().path);
 
-    std::string error;
+    HidOpenError error;
     {
         auto a = backend.Open("sim:keyboard", error);
         auto b = backend.Open("sim:keyboard", error);
-        ASSERT_TRUE(a && b) << error;
+        ASSERT_TRUE(a && b) << error.reason;
         std::uint16_t vendor = 0, product = 0;
         ASSERT_TRUE(a->Attributes(vendor, product));
         EXPECT_EQ(vendor, 0x046D);
@@ -469,10 +469,12 @@ TEST(SimulatedBackend, EnumeratesInOrderAndCountsHandles) {
     EXPECT_EQ(backend.OpenCount("sim:keyboard"), 2);
 
     EXPECT_EQ(backend.Open("sim:nothing", error), nullptr);
-    EXPECT_EQ(error, "open('sim:nothing'): No such device");
+    EXPECT_EQ(error.reason, "open('sim:nothing'): No such device");
+    EXPECT_FALSE(error.accessDenied);
     backend.DenyOpen("sim:keyboard", "Permission denied");
     EXPECT_EQ(backend.Open("sim:keyboard", error), nullptr);
-    EXPECT_EQ(error, "open('sim:keyboard'): Permission denied");
+    EXPECT_EQ(error.reason, "open('sim:keyboard'): Permission denied");
+    EXPECT_TRUE(error.accessDenied);
     EXPECT_EQ(backend.OpenCount("sim:keyboard"), 2);
 
     backend.Unplug(programmer.config().path);
@@ -485,9 +487,9 @@ TEST(SimulatedBackend, HandlesDieWithTheirPlugging) {
     std::vector<DeviceEvent> events;
     backend.SetEventSink([&](const DeviceEvent& e) { events.push_back(e); });
     SimulatedProgrammer& programmer = backend.AddProgrammer({.path = "sim:p"});
-    std::string error;
+    HidOpenError error;
     auto device = backend.Open("sim:p", error);
-    ASSERT_TRUE(device) << error;
+    ASSERT_TRUE(device) << error.reason;
 
     HidReport report;
     ASSERT_TRUE(WriteRequest(*device, Command::QueryVersion, 0, 0));
@@ -513,7 +515,7 @@ TEST(SimulatedBackend, HandlesDieWithTheirPlugging) {
     EXPECT_EQ(programmer.Requests().size(), 1u);  // the dead handle reached nothing
 
     auto fresh = backend.Open("sim:p", error);
-    ASSERT_TRUE(fresh) << error;
+    ASSERT_TRUE(fresh) << error.reason;
     EXPECT_TRUE(WriteRequest(*fresh, Command::QueryVersion, 0, 0));
     EXPECT_EQ(fresh->Read(report.bytes.data(), kReportSize, 1000), HidReadStatus::Ok);
 }
@@ -527,9 +529,9 @@ TEST(SimulatedBackend, FaultsReachTheTransport) {
     programmer.AddFault({Command::ReadStorage, FaultKind::Write, 1});
     programmer.AddFault({Command::ReadStorage, FaultKind::Hang, 2});
     programmer.AddFault({Command::StorageCrc, FaultKind::Unplug, 1});
-    std::string error;
+    HidOpenError error;
     auto device = backend.Open("sim:p", error);
-    ASSERT_TRUE(device) << error;
+    ASSERT_TRUE(device) << error.reason;
     HidReport report;
 
     // A lost answer: the write was carried out all the same.
@@ -564,9 +566,9 @@ TEST(SimulatedBackend, UnplugEndsAReadThatWaitsForAnAnswer) {
     SimulatedBackend backend;
     SimulatedProgrammer& programmer = backend.AddProgrammer({.path = "sim:p"});
     programmer.AddFault({Command::QueryVersion, FaultKind::Hang, 1});
-    std::string error;
+    HidOpenError error;
     auto device = backend.Open("sim:p", error);
-    ASSERT_TRUE(device) << error;
+    ASSERT_TRUE(device) << error.reason;
     ASSERT_TRUE(WriteRequest(*device, Command::QueryVersion, 0, 0));
 
     // Waiting without limit: only the unplug can end this read.
@@ -583,9 +585,9 @@ TEST(SimulatedBackend, UnplugEndsAReadThatWaitsForAnAnswer) {
 TEST(SimulatedBackend, OtherDevicesNeverAnswer) {
     SimulatedBackend backend;
     backend.AddOtherDevice("sim:mouse", 0x1234, 0x5678);
-    std::string error;
+    HidOpenError error;
     auto device = backend.Open("sim:mouse", error);
-    ASSERT_TRUE(device) << error;
+    ASSERT_TRUE(device) << error.reason;
     EXPECT_TRUE(WriteRequest(*device, Command::QueryVersion, 0, 0));
     HidReport report;
     EXPECT_EQ(device->Read(report.bytes.data(), kReportSize, 10), HidReadStatus::TimedOut);

@@ -121,7 +121,7 @@ TEST(WindowsHidBackend, SearchWithoutAProgrammerFindsNothingAndOpensNothing) {
         if (!info.active) continue;
         EXPECT_FALSE(info.path.empty());
         // What opens is asked and read as the programmer would be; a read never hangs.
-        std::string error;
+        HidOpenError error;
         std::unique_ptr<HidDevice> device = backend.Open(info.path, error);
         if (!device) continue;  // held by the system, as keyboards are on Windows
         std::uint16_t vendorId = 0;
@@ -147,11 +147,12 @@ TEST(WindowsHidBackend, OpenFailuresNameTheCallThePathAndTheSystemReason) {
     WindowsHidBackend backend;
     const std::string path =
         "\\\\?\\hid#vid_0484&pid_1001#9&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
-    std::string error;
+    HidOpenError error;
     EXPECT_EQ(backend.Open(path, error), nullptr);
-    EXPECT_TRUE(StartsWith(error, "CreateFileW('" + path + "'): ")) << error;
-    EXPECT_NE(error.find("(error "), std::string::npos) << error;
-    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_TRUE(StartsWith(error.reason, "CreateFileW('" + path + "'): ")) << error.reason;
+    EXPECT_NE(error.reason.find("(error "), std::string::npos) << error.reason;
+    EXPECT_EQ(error.reason.find('\n'), std::string::npos) << error.reason;
+    EXPECT_FALSE(error.accessDenied);  // not there: no user's rights are in question
 }
 
 // A file that is no HID device: the UTF-8 path reaches the system intact, and every
@@ -160,9 +161,9 @@ TEST(WindowsHidBackend, ANonHidHandleRefusesHidQueriesAndEmptyWrites) {
     TempFolder folder;
     const fs::path file = folder.path() / fs::path(u8"прошивка.bin");
     std::ofstream(file, std::ios::binary) << "data";
-    std::string error;
+    HidOpenError error;
     std::unique_ptr<HidDevice> device = WindowsHidBackend().Open(Utf8FromWide(file.wstring()), error);
-    ASSERT_NE(device, nullptr) << error;
+    ASSERT_NE(device, nullptr) << error.reason;
 
     std::uint16_t vendorId = 1;
     std::uint16_t productId = 2;
@@ -191,9 +192,9 @@ protected:
                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
                                    4096, 4096, 0, nullptr);
         ASSERT_NE(server_, INVALID_HANDLE_VALUE);
-        std::string error;
+        HidOpenError error;
         device_ = WindowsHidBackend().Open(name_, error);
-        ASSERT_NE(device_, nullptr) << error;
+        ASSERT_NE(device_, nullptr) << error.reason;
     }
     void TearDown() override {
         device_.reset();
