@@ -31,6 +31,7 @@ std::string_view UploadMessageText(int code);
 inline constexpr std::uint32_t kUploadBlockSize = 32;
 // Where the image and the header fields lie in a loaded remote job record.
 inline constexpr std::size_t kRecordHeaderOffset = 4;   // header bytes 2..44 from here
+inline constexpr std::size_t kRecordStartOffset = 14;   // its start address
 inline constexpr std::size_t kRecordLengthOffset = 18;  // its image length
 inline constexpr std::size_t kRecordImageOffset = 64;
 // The name write of a remote job always carries the whole name field.
