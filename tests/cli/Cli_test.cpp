@@ -690,6 +690,7 @@ TEST_F(CliTest, BadUsageHasItsOwnExitCode) {
         {"--simulate", "read-job", "job.qvz"},                          // for which programmer?
         {"--simulate", "read-job", "job.qvz", "--code", "1234ABC"},
         {"--simulate", "read-job", "job.hex", "--code", "1234ABCD"},    // a HEX file is for none
+        {"--simulate", "--device", "sim:programmer-0", "clone", "--from", "sim:programmer-0", "--to", "sim:b"},
     };
     for (const std::vector<std::string>& args : cases) {
         const Ran run = Cli(args);
@@ -828,6 +829,33 @@ TEST_F(CliTest, ReadJobWritesNoFileWithoutAVerifiedJob) {
         EXPECT_EQ(ReadText(Path("backup.hex")), "earlier backup") << c.options[1];
     }
     EXPECT_EQ(Listing(dir_), (std::vector<std::string>{"backup.hex", "erased.bin", "memory.bin"}));
+}
+
+// One simulated programmer only: it is both source and first target here.
+TEST_F(CliTest, CloneStoresTheJobWithItsNameInEveryTargetThatTakesIt) {
+    WriteBytes(Path("fw.hex"), ImageHex());
+    ASSERT_EQ(Cli(Sim({"program", Path("fw.hex").string(), "--series", "STM32F4XX"})).code, 0);
+    Ran run = Cli(Sim({"--json", "clone", "--from", "sim:programmer-0", "--to", "sim:missing", "--to",
+                       "sim:programmer-0"}));
+    EXPECT_EQ(run.code, Code(ExitCode::NoProgrammer)) << run.err;
+    const json doc = json::parse(run.out);
+    ASSERT_EQ(doc["targets"].size(), 2u) << run.out;
+    EXPECT_EQ(doc["targets"][0]["exitCode"], Code(ExitCode::NoProgrammer));
+    EXPECT_EQ(doc["targets"][1]["exitCode"], 0);
+    EXPECT_EQ(doc["targets"][1]["message"], std::string(kUploadDoneText));
+
+    run = Cli(Sim({"info"}));
+    EXPECT_TRUE(Contains(run.out, "名称\tfw.hex\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "类型\tSTM32F4XX\n")) << run.out;
+    EXPECT_EQ(Cli(Sim({"verify", Path("fw.hex").string()})).code, 0);
+
+    // From an erased programmer nothing is sent to any target.
+    run = Cli({"--simulate", "--trace", Path("trace.txt").string(), "clone", "--from",
+               "sim:programmer-0", "--to", "sim:programmer-0"});
+    EXPECT_EQ(run.code, Code(ExitCode::NoStoredJob)) << run.err;
+    for (int command : TracedCommands(Path("trace.txt"))) {
+        EXPECT_TRUE(command != 0x11 && command != 0x12) << "sent command " << command;
+    }
 }
 
 }  // namespace
