@@ -131,8 +131,9 @@ public:
 
     WorkerOutcome Finish(OutcomeKind kind, int code, std::string_view message, std::string detail) {
         outcome = WorkerOutcome{kind, code, std::string(message), std::move(detail)};
-        sinks_.ShowMessage(kind == OutcomeKind::Success ? MessageIcon::Exclamation : MessageIcon::Error,
-                           message);
+        // Refusals of input carry the notice icon, as success does.
+        const bool notice = kind == OutcomeKind::Success || kind == OutcomeKind::InputRefused;
+        sinks_.ShowMessage(notice ? MessageIcon::Exclamation : MessageIcon::Error, message);
         return outcome;
     }
 
@@ -155,10 +156,9 @@ WorkerOutcome VerifyJob(VerifyPort& port) {
 
     JobComparison comparison;
     if (UploadKindOf(workspace.fileName) == UploadKind::RemoteJob) {
-        // A loaded record carries the image it states; the loader made sure of it.
-        if (workspace.image.imageLength < kRecordImageOffset) {
-            return reader.Finish(OutcomeKind::InputRefused, 0, kRecordLengthBadText,
-                                 Format("record of %u bytes", workspace.image.imageLength));
+        std::string detail;
+        if (!RecordCarriesItsImage(workspace.image, detail)) {
+            return reader.Finish(OutcomeKind::InputRefused, 0, kRecordLengthBadText, detail);
         }
         comparison.file = JobImageOfRecord(workspace.image.imageBuffer);
     } else {

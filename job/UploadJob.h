@@ -1,8 +1,10 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
+#include "image/FirmwareImage.h"
 #include "link/WorkerOutcome.h"
 #include "link/WorkerPort.h"
 
@@ -36,6 +38,10 @@ inline constexpr std::size_t kRecordLengthOffset = 18;  // its image length
 inline constexpr std::size_t kRecordImageOffset = 64;
 // The name write of a remote job always carries the whole name field.
 inline constexpr std::uint32_t kRemoteNameWriteLength = 55;
+
+// Whether a loaded remote job record is at least its prefix long and carries the image
+// bytes it states; says why not. Never throws.
+bool RecordCarriesItsImage(const FirmwareImage& record, std::string& detail);
 
 // What the Program button does for a loaded file, by its extension (the text after the
 // last '.', or the whole name without one, in any letter case).
