@@ -29,7 +29,7 @@ public:
         LoadFileArgument(output, workspace, file_, start);
 
         ConsolePort port(output, workspace);
-        // The comparison says what is stored; the description is for 'info'.
+        // The comparison says what is stored; the stored job's rows are for 'info'.
         port.SetEchoDescriptions(false);
         DeviceSession session(environment, port);
         session.Identify();
