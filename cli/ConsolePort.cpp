@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "cli/Terminal.h"
+#include "common/TextFormat.h"
 #include "link/VersionText.h"
 
 ProgressBar::ProgressBar(std::FILE* stream) : stream_(stream), enabled_(IsTerminal(stream)) {}
@@ -98,4 +99,38 @@ bool ConsolePort::AskYesNo(std::string_view caption, std::string_view text) {
 void ConsolePort::ShowFirmwareVersion(std::uint32_t firmwareVersion) {
     updatedFirmware_ = firmwareVersion;
     output_.LineField("firmwareVersion", firmwareVersion, FirmwareVersionText(firmwareVersion));
+}
+
+namespace {
+
+nlohmann::json FactsJson(const JobImageFacts& facts) {
+    return {{"start", facts.start}, {"length", facts.length}, {"crc", facts.crc}};
+}
+
+std::string FactsText(const JobImageFacts& facts) {
+    return Format("start 0x%08x, length %u, crc 0x%08x", facts.start, facts.length, facts.crc);
+}
+
+}  // namespace
+
+void ConsolePort::ShowJobComparison(const JobComparison& comparison) {
+    progress_.Close();
+    output_.Field("file", FactsJson(comparison.file), FactsText(comparison.file));
+    switch (comparison.state) {
+        case StoredJobState::Stored:
+            output_.Field("programmer", FactsJson(comparison.stored), FactsText(comparison.stored));
+            break;
+        case StoredJobState::None:
+            output_.Field("programmer", nullptr, "no job");
+            break;
+        case StoredJobState::Damaged:
+            output_.Field("programmer", nullptr, "damaged job header");
+            break;
+    }
+    nlohmann::json differs = nlohmann::json::array();
+    if (comparison.startDiffers) differs.push_back("start");
+    if (comparison.lengthDiffers) differs.push_back("length");
+    if (comparison.contentDiffers) differs.push_back("content");
+    output_.JsonField("differs", differs);
+    output_.JsonField("held", comparison.Held());
 }

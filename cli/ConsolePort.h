@@ -40,7 +40,9 @@ struct SeriesListState {
 class ConsolePort final : public IdentifyPort,
                           public UploadPort,
                           public RemoteGenerationPort,
-                          public FirmwareUpdatePort {
+                          public FirmwareUpdatePort,
+                          public VerifyPort,
+                          public ReadBackPort {
 public:
     ConsolePort(ConsoleOutput& output, ImageWorkspace& workspace);
 
@@ -95,6 +97,9 @@ public:
     bool AskYesNo(std::string_view caption, std::string_view text) override;
     void SetUpdateEnabled(bool) override {}
     void ShowFirmwareVersion(std::uint32_t firmwareVersion) override;
+
+    // VerifyPort
+    void ShowJobComparison(const JobComparison& comparison) override;
 
 private:
     ConsoleOutput& output_;

@@ -1,5 +1,6 @@
 #include "cli/DeviceSession.h"
 
+#include "cli/DeviceFilter.h"
 #include "cli/ExitCodes.h"
 #include "link/IdentifyProgrammer.h"
 
@@ -19,8 +20,10 @@ std::string AccessRemedy() {
 
 }  // namespace
 
-DeviceSession::DeviceSession(Environment& environment, ConsolePort& port)
-    : port_(port), link_(environment.Backend()) {
+DeviceSession::DeviceSession(Environment& environment, ConsolePort& port, const std::string& path)
+    : port_(port),
+      only_(path.empty() ? nullptr : OnlyDevicePath(environment.Backend(), path)),
+      link_(only_ ? *only_ : environment.Backend()) {
     environment.ConfigureLink(link_);
     FindResult found;
     if (!link_.Open(&found)) {
@@ -39,7 +42,7 @@ DeviceSession::DeviceSession(Environment& environment, ConsolePort& port)
                                      " cannot be opened: " + found.refusedReason,
                                  found.refusal == Refusal::AccessDenied ? AccessRemedy() : "");
         }
-        const std::string& only = environment.options().device;
+        const std::string& only = path.empty() ? environment.options().device : path;
         throw CliFailure(ExitCode::NoProgrammer,
                          only.empty() ? "No programmer found (USB HID 0484:1001)."
                                       : "No programmer found at " + only + ".",

@@ -1,5 +1,7 @@
 #pragma once
+#include <memory>
 #include <optional>
+#include <string>
 
 #include "cli/ConsolePort.h"
 #include "cli/Environment.h"
@@ -8,9 +10,10 @@
 // One opened programmer for the length of a command; the destructor gives it back.
 class DeviceSession {
 public:
-    // Searches and opens the programmer. Throws CliFailure: no programmer, or one that
-    // is present but cannot be opened (with the path, the reason and the remedy).
-    DeviceSession(Environment& environment, ConsolePort& port);
+    // Searches and opens the programmer, only the one at `path` when it is given.
+    // Throws CliFailure: no programmer, or one that is present but cannot be opened
+    // (with the path, the reason and the remedy).
+    DeviceSession(Environment& environment, ConsolePort& port, const std::string& path = {});
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
@@ -27,6 +30,7 @@ public:
 
 private:
     ConsolePort& port_;
+    std::unique_ptr<HidBackend> only_;  // shows the link only `path`; outlives the link
     ProgrammerLink link_;
 };
 

@@ -11,6 +11,7 @@ ExitCode ExitCodeOf(OutcomeKind kind) {
         case OutcomeKind::InputRefused: return ExitCode::FileRefused;
         case OutcomeKind::FileFailed: return ExitCode::RemoteFileFailed;
         case OutcomeKind::Declined: return ExitCode::Declined;
+        case OutcomeKind::NoStoredJob: return ExitCode::NoStoredJob;
     }
     return ExitCode::Internal;
 }
@@ -26,6 +27,7 @@ const char* OutcomeKindName(OutcomeKind kind) {
         case OutcomeKind::InputRefused: return "InputRefused";
         case OutcomeKind::FileFailed: return "FileFailed";
         case OutcomeKind::Declined: return "Declined";
+        case OutcomeKind::NoStoredJob: return "NoStoredJob";
     }
     return "Unknown";
 }
@@ -40,7 +42,8 @@ std::string ExitCodeHelp() {
            "   5  programmer present but cannot be opened (permissions, or the opening failed)\n"
            "   6  link failure (a report write or read failed or timed out)\n"
            "   7  the programmer refused a command (non-zero status)\n"
-           "   8  verification mismatch (stored image or firmware checksum differs)\n"
+           "   8  verification mismatch (stored image or firmware checksum differs; verify: the\n"
+           "      programmer does not hold the file's job)\n"
            "   9  read-back of the stored job failed\n"
            "  10  remote job file generation failed\n"
            "  11  firmware update declined or not confirmed\n"
@@ -49,5 +52,6 @@ std::string ExitCodeHelp() {
            "  14  the programmer's kind does not offer this (firmware update of an older one)\n"
            "  15  output lost: standard output or --trace could not be written\n"
            "  16  --sim-state could not be saved\n"
-           "  17  not a programmer this tool can talk to (output report longer than 65 bytes)\n";
+           "  17  not a programmer this tool can talk to (output report longer than 65 bytes)\n"
+           "  18  read-job: the programmer holds no job (erased), or a damaged one\n";
 }

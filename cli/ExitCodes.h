@@ -24,6 +24,7 @@ enum class ExitCode : int {
     OutputLost = 15,       // standard output or the --trace file could not be written whole
     SimStateNotSaved = 16, // the simulated programmer's memory could not be kept (--sim-state)
     Unsuitable = 17,       // a device with the programmer's ids whose reports do not fit
+    NoStoredJob = 18,      // the programmer holds no job to read (erased), or a damaged one
 };
 
 inline int ToInt(ExitCode code) { return static_cast<int>(code); }

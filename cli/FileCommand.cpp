@@ -15,20 +15,6 @@
 
 namespace {
 
-// WordCrc32 of the bytes padded with 0xFF to whole words, as the upload sends them;
-// the loaded image itself is left as it is.
-std::uint32_t PaddedImageCrc(const std::uint8_t* bytes, std::uint32_t length) {
-    const std::uint32_t whole = length / 4;
-    std::uint32_t crc = WordCrc32Update(0xFFFFFFFFu, bytes, whole);
-    const std::uint32_t rest = length % 4;
-    if (rest != 0) {
-        std::array<std::uint8_t, 4> tail{0xFF, 0xFF, 0xFF, 0xFF};
-        std::copy(bytes + whole * 4, bytes + length, tail.begin());
-        crc = WordCrc32Update(crc, tail.data(), 1);
-    }
-    return crc;
-}
-
 class InspectCommand final : public CliCommand {
 public:
     CLI::App* Register(CLI::App& app) override {
@@ -61,7 +47,7 @@ public:
             length = ReadLe32(bytes + kRemoteLengthOffset);
             bytes += kRemotePrefixSize;
         }
-        const std::uint32_t crc = PaddedImageCrc(bytes, length);
+        const std::uint32_t crc = WordCrc32Padded(bytes, length);
         output.Field("start", imageStart, Format("0x%08x", imageStart));
         output.Field("length", length, Format("%u", length));
         output.Field("crc", crc, Format("0x%08x", crc));

@@ -40,17 +40,11 @@ public:
 
     void Execute(Environment& environment) override {
         ConsoleOutput& output = environment.Output();
-        // The device-ID dialog takes exactly eight characters.
-        const std::optional<std::uint32_t> code =
-            code_.size() == 8 ? ParseHexDigits(code_) : std::nullopt;
-        if (!code) {
-            throw CliFailure(ExitCode::Usage, kMsgBadDeviceId,
-                             "--code takes exactly 8 hexadecimal digits, got '" + code_ + "'");
-        }
+        const std::uint32_t code = ParseDeviceId(code_, "--code");
         const JobSettings settings = job_.Build();
         const std::uint32_t start =
             address_ ? ParseStartAddress(*address_) : kDefaultRawStartAddress;
-        if (*code == 0) {
+        if (code == 0) {
             // As the device-ID dialog closing with 00000000: nothing is generated.
             throw CliFailure(ExitCode::NothingMade,
                              "Device ID 00000000 addresses no programmer: no remote job file is made.");
@@ -65,7 +59,7 @@ public:
         LoadFileArgument(output, workspace, file_, start);
 
         ConsolePort port(output, workspace);
-        port.SetRemoteCode(*code);
+        port.SetRemoteCode(code);
         // Generation needs no programmer; none is known, so no code-shift row.
         port.SetProgrammerVersion(0);
         port.SetJobSettings(settings);

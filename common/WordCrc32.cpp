@@ -151,3 +151,13 @@ std::uint32_t WordCrc32Update(std::uint32_t crc, const std::uint8_t* data, std::
 std::uint32_t WordCrc32(const std::uint8_t* data, std::size_t wordCount) {
     return WordCrc32Update(0xFFFFFFFFu, data, wordCount);
 }
+
+std::uint32_t WordCrc32Padded(const std::uint8_t* data, std::size_t length) {
+    const std::size_t whole = length / 4;
+    std::uint32_t crc = WordCrc32Update(0xFFFFFFFFu, data, whole);
+    const std::size_t rest = length % 4;
+    if (rest == 0) return crc;
+    std::uint8_t tail[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    for (std::size_t i = 0; i < rest; ++i) tail[i] = data[whole * 4 + i];
+    return WordCrc32Update(crc, tail, 1);
+}

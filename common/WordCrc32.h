@@ -10,3 +10,7 @@ std::uint32_t WordCrc32(const std::uint8_t* data, std::size_t wordCount);
 
 // Continues a running checksum over further words (WordCrc32 is this with 0xFFFFFFFF).
 std::uint32_t WordCrc32Update(std::uint32_t crc, const std::uint8_t* data, std::size_t wordCount);
+
+// The checksum of `length` bytes padded with 0xFF to whole words, as an upload stores
+// them; the bytes themselves are left as they are.
+std::uint32_t WordCrc32Padded(const std::uint8_t* data, std::size_t length);

@@ -1,5 +1,6 @@
 // Device answers as outside input: a programmer whose every answer comes from the fuzz
-// data runs the identification and a small upload. Whatever it answers, each worker
+// data runs the identification, a small upload, a verify and a read-back of the stored
+// job. Whatever it answers, each worker
 // must end with exactly one message or none as its contract says, and never read or
 // write out of bounds.
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "image/FirmwareImage.h"
+#include "job/StoredJob.h"
 #include "job/UploadJob.h"
 #include "link/HidBackend.h"
 #include "link/HidReport.h"
@@ -150,6 +152,34 @@ private:
     ImageWorkspace& workspace_;
 };
 
+class VerifyRecorder : public VerifyPort, public Sinks {
+public:
+    VerifyRecorder(ProgrammerLink& link, ImageWorkspace& workspace)
+        : link_(link), workspace_(workspace) {}
+    ProgrammerLink& Link() override { return link_; }
+    ImageWorkspace& Workspace() override { return workspace_; }
+    void ShowJobComparison(const JobComparison&) override {}
+
+private:
+    ProgrammerLink& link_;
+    ImageWorkspace& workspace_;
+};
+
+class ReadBackRecorder : public ReadBackPort, public Sinks {
+public:
+    ReadBackRecorder(ProgrammerLink& link, ImageWorkspace& workspace)
+        : link_(link), workspace_(workspace) {}
+    ProgrammerLink& Link() override { return link_; }
+    ImageWorkspace& Workspace() override { return workspace_; }
+    void ShowJobDescription(const JobDescription& rows) override {
+        if (rows.size() != 8 && rows.size() != 9) Broken();
+    }
+
+private:
+    ProgrammerLink& link_;
+    ImageWorkspace& workspace_;
+};
+
 // A small image of 70 bytes, so the upload pads it and sends three blocks.
 ImageWorkspace& SmallImage() {
     static ImageWorkspace* workspace = new ImageWorkspace();
@@ -191,6 +221,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         UploadRecorder port(link, SmallImage());
         const WorkerOutcome outcome = UploadJob(port);
         ExpectOneMessageAtMost(outcome, port, false);
+    }
+    {
+        ScriptedBackend backend(data, size);
+        ProgrammerLink link(backend);
+        link.SetTimeouts(quick);
+        if (!link.Open()) Broken();
+        VerifyRecorder port(link, SmallImage());
+        const WorkerOutcome outcome = VerifyJob(port);
+        ExpectOneMessageAtMost(outcome, port, false);
+    }
+    {
+        ScriptedBackend backend(data, size);
+        ProgrammerLink link(backend);
+        link.SetTimeouts(quick);
+        if (!link.Open()) Broken();
+        static ImageWorkspace* readBack = new ImageWorkspace();
+        ReadBackRecorder port(link, *readBack);
+        const WorkerOutcome outcome = ReadStoredJob(port);
+        ExpectOneMessageAtMost(outcome, port, false);
+        // Whatever header came, a kept job is a record that holds its whole image.
+        std::string detail;
+        if (outcome.ok() && !RecordCarriesItsImage(readBack->image, detail)) Broken();
     }
     return 0;
 }

@@ -33,6 +33,22 @@ UploadKind UploadKindOf(std::string_view fileName) {
     return UploadKind::None;
 }
 
+bool RecordCarriesItsImage(const FirmwareImage& record, std::string& detail) {
+    if (record.imageLength < kRecordImageOffset) {
+        detail = Format("record of %u bytes is shorter than its %u-byte prefix", record.imageLength,
+                        static_cast<unsigned>(kRecordImageOffset));
+        return false;
+    }
+    const std::uint32_t stated = ReadLe32(record.imageBuffer + kRecordLengthOffset);
+    const std::uint32_t carried =
+        record.imageLength - static_cast<std::uint32_t>(kRecordImageOffset);
+    if (stated > carried) {
+        detail = Format("record states %u image bytes, carries %u", stated, carried);
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 // What the two uploads differ in.
@@ -232,18 +248,14 @@ WorkerOutcome UploadRemoteJob(UploadPort& port) {
     ProgrammerLink::Session session = port.Link().Acquire();
 
     const FirmwareImage& record = workspace.image;
-    if (record.imageLength < kRecordImageOffset) {
-        return Refuse(port, kRecordLengthBadText,
-                      Format("record of %u bytes is shorter than its %u-byte prefix",
-                             record.imageLength, static_cast<unsigned>(kRecordImageOffset)));
-    }
+    std::string detail;
+    if (!RecordCarriesItsImage(record, detail)) return Refuse(port, kRecordLengthBadText, detail);
     const std::uint32_t stated = ReadLe32(record.imageBuffer + kRecordLengthOffset);
-    const std::uint32_t carried =
-        record.imageLength - static_cast<std::uint32_t>(kRecordImageOffset);
-    if (stated > carried || stated > kMaxJobImageLength) {
+    if (stated > kMaxJobImageLength) {
         return Refuse(port, kRecordLengthBadText,
-                      Format("record states %u image bytes, carries %u, storage holds %u", stated,
-                             carried, kMaxJobImageLength));
+                      Format("record states %u image bytes, the storage below the job area "
+                             "holds %u",
+                             stated, kMaxJobImageLength));
     }
 
     UploadInput input;

@@ -1,8 +1,10 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
+#include "image/FirmwareImage.h"
 #include "link/WorkerOutcome.h"
 #include "link/WorkerPort.h"
 
@@ -31,10 +33,15 @@ std::string_view UploadMessageText(int code);
 inline constexpr std::uint32_t kUploadBlockSize = 32;
 // Where the image and the header fields lie in a loaded remote job record.
 inline constexpr std::size_t kRecordHeaderOffset = 4;   // header bytes 2..44 from here
+inline constexpr std::size_t kRecordStartOffset = 14;   // its start address
 inline constexpr std::size_t kRecordLengthOffset = 18;  // its image length
 inline constexpr std::size_t kRecordImageOffset = 64;
 // The name write of a remote job always carries the whole name field.
 inline constexpr std::uint32_t kRemoteNameWriteLength = 55;
+
+// Whether a loaded remote job record is at least its prefix long and carries the image
+// bytes it states; says why not. Never throws.
+bool RecordCarriesItsImage(const FirmwareImage& record, std::string& detail);
 
 // What the Program button does for a loaded file, by its extension (the text after the
 // last '.', or the whole name without one, in any letter case).

@@ -13,6 +13,7 @@ enum class OutcomeKind {
     InputRefused,      // the image or record does not fit; nothing was sent
     FileFailed,        // a remote job file could not be written or read back
     Declined,          // the user answered No
+    NoStoredJob,       // the programmer holds no job (erased), or one that cannot be read
 };
 
 struct WorkerOutcome {

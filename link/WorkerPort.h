@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/FirmwareImage.h"
+#include "job/JobComparison.h"
 #include "job/JobDescription.h"
 #include "job/JobHeader.h"
 #include "link/ProgrammerLink.h"
@@ -44,6 +45,23 @@ public:
     virtual ProgrammerLink& Link() = 0;
     virtual ImageWorkspace& Workspace() = 0;
     virtual void SetProgramEnabled(bool enabled) = 0;
+    virtual void ShowJobDescription(const JobDescription& rows) = 0;
+};
+
+// VerifyJob.
+class VerifyPort : public virtual WorkerSinks {
+public:
+    virtual ProgrammerLink& Link() = 0;
+    virtual ImageWorkspace& Workspace() = 0;  // the loaded file to compare with
+    // What was compared; comes before the message that judges it.
+    virtual void ShowJobComparison(const JobComparison& comparison) = 0;
+};
+
+// ReadStoredJob.
+class ReadBackPort : public virtual WorkerSinks {
+public:
+    virtual ProgrammerLink& Link() = 0;
+    virtual ImageWorkspace& Workspace() = 0;  // receives the job read back
     virtual void ShowJobDescription(const JobDescription& rows) = 0;
 };
 

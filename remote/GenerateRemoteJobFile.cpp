@@ -50,11 +50,9 @@ WorkerOutcome GenerateRemoteJobFile(RemoteGenerationPort& port,
     std::memcpy(record + kRemotePrefixSize, image.imageBuffer, n);
 
     const std::size_t recordLength = kRemotePrefixSize + n;
-    const std::size_t fileLength = recordLength + kRemoteChecksumSize;
     std::uint8_t* file = workspace.scrambleBuffer();
     std::memcpy(file, record, recordLength);
-    ScrambleRemoteRecord(file, recordLength);
-    WriteLe32(file + recordLength, WordCrc32(file, recordLength / 4));
+    const std::size_t fileLength = SealRemoteJobFile(file, recordLength);
 
     const std::string name = RemoteJobFileName(workspace.fileName);
     const std::filesystem::path namePath = PathFromUtf8(name);

@@ -18,6 +18,12 @@ void WriteRemoteRecordPrefix(std::uint8_t* prefix, std::uint32_t targetCode,
                 kRemoteHeaderBytes);
 }
 
+std::size_t SealRemoteJobFile(std::uint8_t* file, std::size_t recordLength) {
+    ScrambleRemoteRecord(file, recordLength);
+    WriteLe32(file + recordLength, WordCrc32(file, recordLength / 4));
+    return recordLength + kRemoteChecksumSize;
+}
+
 std::array<std::uint8_t, kJobHeaderSize> JobHeaderBytesOfRecord(const std::uint8_t* record) {
     std::array<std::uint8_t, kJobHeaderSize> header{};
     header[0] = kJobMarker;

@@ -64,6 +64,12 @@ RemoteLoadResult LoadRemoteJobBytes(const std::uint8_t* data, std::size_t size,
 void WriteRemoteRecordPrefix(std::uint8_t* prefix, std::uint32_t targetCode,
                              const JobHeader& header);
 
+// Turns the plain record at `file` (recordLength bytes, a whole number of words) into
+// the bytes of its remote job file, in place: scrambled, followed by the WordCrc32 of
+// the scrambled bytes. `file` must have room for recordLength + 4 bytes. Returns the
+// file's length.
+std::size_t SealRemoteJobFile(std::uint8_t* file, std::size_t recordLength);
+
 // A 45-byte JobHeader whose bytes 2..44 are record bytes 4..46 (marker 0xAA, nameSize 0),
 // for the job description of a record.
 std::array<std::uint8_t, kJobHeaderSize> JobHeaderBytesOfRecord(const std::uint8_t* record);

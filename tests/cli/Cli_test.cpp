@@ -29,7 +29,9 @@
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
 #include "image/FileLoading.h"
+#include "job/StoredJob.h"
 #include "job/UploadJob.h"
+#include "link/IdentifyProgrammer.h"
 #include "link/SimulatedProgrammer.h"
 #include "remote/GenerateRemoteJobFile.h"
 #include "tests/engine/TestFirmware.h"
@@ -684,6 +686,11 @@ TEST_F(CliTest, BadUsageHasItsOwnExitCode) {
         {"--simulate", "program", kSample, "--read-protect", "--lock-chip"},
         {"--simulate", "program", kSample, "--series", "STM32F9XX"},
         {"--simulate", "program", kSample, "--shift-width", "5"},
+        {"--simulate", "read-job", "job.txt"},
+        {"--simulate", "read-job", "job.qvz"},                          // for which programmer?
+        {"--simulate", "read-job", "job.qvz", "--code", "1234ABC"},
+        {"--simulate", "read-job", "job.hex", "--code", "1234ABCD"},    // a HEX file is for none
+        {"--simulate", "--device", "sim:programmer-0", "clone", "--from", "sim:programmer-0", "--to", "sim:b"},
     };
     for (const std::vector<std::string>& args : cases) {
         const Ran run = Cli(args);
@@ -693,6 +700,162 @@ TEST_F(CliTest, BadUsageHasItsOwnExitCode) {
     }
     EXPECT_EQ(Cli({"--help"}).code, 0);
     EXPECT_TRUE(Contains(Cli({"--help"}).out, "Exit codes:"));
+}
+
+std::string AsText(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+TEST_F(CliTest, VerifySaysWhetherTheProgrammerHoldsTheFileAndWhatDiffers) {
+    WriteBytes(Path("fw.hex"), ImageHex());
+    Ran run = Cli(Sim({"verify", Path("fw.hex").string()}));
+    EXPECT_EQ(run.code, Code(ExitCode::VerifyMismatch));
+    EXPECT_TRUE(Contains(run.err, std::string(kNoStoredJobText) + "\n")) << run.err;
+
+    ASSERT_EQ(Cli(Sim({"program", Path("fw.hex").string()})).code, 0);
+    fs::create_directory(Path("out"));
+    ASSERT_EQ(Cli({"make-remote", Path("fw.hex").string(), "--code", "1234ABCD", "--output-dir",
+                   Path("out").string()}).code, 0);
+    WriteBytes(Path("same.bin"), AsText(kImage));
+    std::vector<std::uint8_t> changed = kImage;
+    changed[5] ^= 0x10;
+    WriteBytes(Path("changed.bin"), AsText(changed));
+    std::vector<std::uint8_t> longer = kImage;
+    longer.insert(longer.end(), {0xFF, 1, 2, 3, 4});
+    WriteBytes(Path("longer.bin"), AsText(longer));
+
+    struct Case {
+        std::vector<std::string> file;
+        std::vector<std::string> differs;
+    };
+    const Case cases[] = {
+        {{Path("fw.hex").string()}, {}},
+        {{(Path("out") / "fw.qvz").string()}, {}},  // judged by the job its record carries
+        {{Path("same.bin").string()}, {}},          // padded to whole words as it was stored
+        {{Path("same.bin").string(), "--address", "08004000"}, {"start"}},
+        {{Path("changed.bin").string()}, {"content"}},
+        {{Path("longer.bin").string()}, {"length", "content"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--json", "--trace", Path("trace.txt").string(), "verify"};
+        args.insert(args.end(), c.file.begin(), c.file.end());
+        run = Cli(Sim(args));
+        const std::string what = c.file.back();
+        const json doc = json::parse(run.out);
+        EXPECT_EQ(run.code, Code(c.differs.empty() ? ExitCode::Success : ExitCode::VerifyMismatch)) << what;
+        EXPECT_EQ(doc["differs"], json(c.differs)) << what;
+        EXPECT_EQ(doc["held"], c.differs.empty()) << what;
+        EXPECT_EQ(doc["programmer"]["start"], 0x08000000) << what;
+        EXPECT_EQ(doc["programmer"]["length"], 20) << what;
+        EXPECT_EQ(doc["programmer"]["crc"], PaddedCrc(kImage)) << what;
+        // Nothing but reads: identification, the header and the checksum.
+        for (int command : TracedCommands(Path("trace.txt"))) {
+            EXPECT_TRUE(command == 0x20 || command == 0x33 || command == 0x13 || command == 0x14)
+                << what << " sent command " << command;
+        }
+    }
+
+    run = Cli(Sim({"verify", Path("same.bin").string(), "--address", "08004000"}));
+    EXPECT_EQ(run.code, Code(ExitCode::VerifyMismatch));
+    EXPECT_TRUE(Contains(run.err, std::string(kVerifyMismatchText) + "\n")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "start: the programmer's 0x08000000, the file's 0x08004000")) << run.err;
+    run = Cli(Sim({"verify", Path("fw.hex").string()}));
+    EXPECT_TRUE(Contains(run.out, std::string(kJobHeldText) + "\n")) << run.out;
+}
+
+TEST_F(CliTest, ReadJobBacksUpTheJobForAnotherProgrammer) {
+    WriteBytes(Path("fw.hex"), ImageHex());
+    ASSERT_EQ(Cli(Sim({"program", Path("fw.hex").string(), "--series", "STM32F4XX", "--count-limit",
+                       "5"})).code, 0);
+    std::vector<std::uint8_t> stored = kImage;
+    stored.push_back(0xFF);  // as the upload padded it
+
+    for (const std::string extension : {"hex", "bin", "qvz"}) {
+        const fs::path backup = Path("backup." + extension);
+        std::vector<std::string> args = {"read-job", backup.string()};
+        if (extension == "qvz") args.insert(args.end(), {"--code", "1234ABCD"});
+        Ran run = Cli(Sim(args));
+        ASSERT_EQ(run.code, 0) << extension << ": " << run.err;
+        EXPECT_TRUE(Contains(run.out, "名称\tfw.hex\n")) << run.out;
+        EXPECT_TRUE(Contains(run.out, std::string(kJobReadText) + "\n")) << run.out;
+
+        const json inspected = json::parse(Cli({"--json", "inspect", backup.string()}).out);
+        EXPECT_EQ(inspected["start"], 0x08000000) << extension;
+        EXPECT_EQ(inspected["length"], 20) << extension;
+        EXPECT_EQ(inspected["crc"], PaddedCrc(kImage)) << extension;
+        if (extension == "bin") {
+            EXPECT_EQ(ReadBytes(backup), stored);
+        }
+
+        // Into a second programmer, which then holds the original file's job.
+        const std::string second = Path("second-" + extension + ".bin").string();
+        run = Cli({"--simulate", "--sim-state", second, "program", backup.string()});
+        ASSERT_EQ(run.code, 0) << extension << ": " << run.err;
+        run = Cli({"--simulate", "--sim-state", second, "verify", Path("fw.hex").string()});
+        EXPECT_EQ(run.code, 0) << extension << ": " << run.err;
+        if (extension == "qvz") {
+            // The remote job file carries the stored settings along.
+            run = Cli({"--simulate", "--sim-state", second, "info"});
+            EXPECT_TRUE(Contains(run.out, "类型\tSTM32F4XX\n")) << run.out;
+            EXPECT_TRUE(Contains(run.out, "次数\t5\n")) << run.out;
+        }
+    }
+}
+
+TEST_F(CliTest, ReadJobWritesNoFileWithoutAVerifiedJob) {
+    ASSERT_EQ(Cli(Sim({"program", kSample})).code, 0);
+    WriteBytes(Path("backup.hex"), "earlier backup");
+    struct Case {
+        std::vector<std::string> options;
+        ExitCode code;
+        std::string message;
+    };
+    // Identification reads the header and the name (ReadStorage 1 and 2), read-job the
+    // header, the name and then the image (3, 4, 5...).
+    const Case cases[] = {
+        {{"--sim-state", Path("erased.bin").string()}, ExitCode::NoStoredJob, std::string(kNoStoredJobText)},
+        {{"--sim-fault", "ReadStorage:status@5"}, ExitCode::VerifyMismatch, std::string(kVerifyMismatchText)},
+        {{"--sim-fault", "StorageCrc:crc"}, ExitCode::VerifyMismatch, std::string(kVerifyMismatchText)},
+        {{"--sim-fault", "ReadStorage:hang@6", "--sim-timeout-ms", "200"}, ExitCode::LinkFailed,
+         std::string(kStoredJobReadFailed02)},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--simulate"};
+        if (c.options[0] != "--sim-state") args.insert(args.end(), {"--sim-state", Path("memory.bin").string()});
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {"read-job", Path("backup.hex").string()});
+        const Ran run = Cli(args);
+        EXPECT_EQ(run.code, Code(c.code)) << c.options[1] << ": " << run.err;
+        EXPECT_TRUE(Contains(run.err, c.message + "\n")) << c.options[1] << ": " << run.err;
+        EXPECT_FALSE(Contains(run.out, std::string(kJobReadText))) << c.options[1];
+        EXPECT_EQ(ReadText(Path("backup.hex")), "earlier backup") << c.options[1];
+    }
+    EXPECT_EQ(Listing(dir_), (std::vector<std::string>{"backup.hex", "erased.bin", "memory.bin"}));
+}
+
+// One simulated programmer only: it is both source and first target here.
+TEST_F(CliTest, CloneStoresTheJobWithItsNameInEveryTargetThatTakesIt) {
+    WriteBytes(Path("fw.hex"), ImageHex());
+    ASSERT_EQ(Cli(Sim({"program", Path("fw.hex").string(), "--series", "STM32F4XX"})).code, 0);
+    Ran run = Cli(Sim({"--json", "clone", "--from", "sim:programmer-0", "--to", "sim:missing", "--to",
+                       "sim:programmer-0"}));
+    EXPECT_EQ(run.code, Code(ExitCode::NoProgrammer)) << run.err;
+    const json doc = json::parse(run.out);
+    ASSERT_EQ(doc["targets"].size(), 2u) << run.out;
+    EXPECT_EQ(doc["targets"][0]["exitCode"], Code(ExitCode::NoProgrammer));
+    EXPECT_EQ(doc["targets"][1]["exitCode"], 0);
+    EXPECT_EQ(doc["targets"][1]["message"], std::string(kUploadDoneText));
+
+    run = Cli(Sim({"info"}));
+    EXPECT_TRUE(Contains(run.out, "名称\tfw.hex\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "类型\tSTM32F4XX\n")) << run.out;
+    EXPECT_EQ(Cli(Sim({"verify", Path("fw.hex").string()})).code, 0);
+
+    // From an erased programmer nothing is sent to any target.
+    run = Cli({"--simulate", "--trace", Path("trace.txt").string(), "clone", "--from",
+               "sim:programmer-0", "--to", "sim:programmer-0"});
+    EXPECT_EQ(run.code, Code(ExitCode::NoStoredJob)) << run.err;
+    for (int command : TracedCommands(Path("trace.txt"))) {
+        EXPECT_TRUE(command != 0x11 && command != 0x12) << "sent command " << command;
+    }
 }
 
 }  // namespace

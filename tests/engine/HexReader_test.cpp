@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "image/HexWriter.h"
 #include "tests/engine/Sha256.h"
 
 namespace {
@@ -445,6 +446,40 @@ TEST_F(HexReaderTest, FastPathAgreesWithExactConversion) {
     }
     EXPECT_GT(okCount, 1000) << "too few rounds loaded an image to compare: " << okCount;
     EXPECT_GT(modelCount, 1000) << "too few undamaged rounds: " << modelCount;
+}
+
+// A job read back is written as HEX text; the reader must take it back to the very
+// same span, erased bytes at both ends included, or a restored job would differ.
+TEST_F(HexReaderTest, WrittenTextReadsBackToTheSameImage) {
+    struct Case {
+        std::uint32_t start;
+        std::uint32_t length;
+    };
+    const Case cases[] = {
+        {0x0800FFF5, 40},              // a record would cross 64 KiB: split there
+        {0xFFFFFFC0, 64},              // ends at the top of the address space
+        {0x08000000, kImageCapacity},  // the whole capacity, many address records
+        {0x08000000, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> bytes(c.length);
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        if (!bytes.empty()) bytes.front() = bytes.back() = 0xFF;
+        const std::string text = HexTextOf(bytes.data(), bytes.size(), c.start);
+
+        ASSERT_EQ(Read(text), HexOk) << std::hex << c.start;
+        EXPECT_EQ(image_.imageLength, c.length) << std::hex << c.start;
+        if (c.length != 0) {
+            EXPECT_EQ(image_.imageStart, c.start);
+        }
+        EXPECT_TRUE(ImageBytes(0, c.length) == bytes) << std::hex << c.start;
+        for (std::size_t at = 0; (at = text.find(':', at)) != std::string::npos; ++at) {
+            const unsigned count = std::stoul(text.substr(at + 1, 2), nullptr, 16);
+            const unsigned address = std::stoul(text.substr(at + 3, 4), nullptr, 16);
+            EXPECT_LE(address + count, 0x10000u) << text.substr(at, 12);
+            EXPECT_LE(count, kHexRecordBytes);
+        }
+    }
 }
 
 TEST(NextLine, SplitsAtLineFeedsAndLoneCarriageReturns) {

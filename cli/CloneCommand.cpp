@@ -1,0 +1,89 @@
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/CliCommand.h"
+#include "cli/DeviceSession.h"
+#include "cli/ExitCodes.h"
+#include "job/StoredJob.h"
+#include "job/UploadJob.h"
+
+namespace {
+
+class CloneCommand final : public CliCommand {
+public:
+    CLI::App* Register(CLI::App& app) override {
+        CLI::App* command = app.add_subcommand(
+            "clone", "Read the job stored in the programmer at --from and store it, with its "
+                     "name and settings, in the programmers at --to, one after another");
+        command->add_option("--from", from_, "Interface path of the programmer to read (see 'list')")
+            ->required()
+            ->type_name("PATH");
+        command->add_option("--to", to_, "Interface path of a programmer to store the job in "
+                                         "(repeatable)")
+            ->required()
+            ->type_name("PATH");
+        return command;
+    }
+
+    void Execute(Environment& environment) override {
+        ConsoleOutput& output = environment.Output();
+        if (!environment.options().device.empty()) {
+            throw CliFailure(ExitCode::Usage,
+                             "clone names its programmers with --from and --to, not --device.");
+        }
+        ImageWorkspace workspace;
+        {
+            ConsolePort port(output, workspace);
+            port.SetEchoDescriptions(false);
+            DeviceSession source(environment, port, from_);
+            source.Identify();
+            port.SetEchoDescriptions(true);
+            // Nothing is stored anywhere unless the job read back matched its checksum.
+            ThrowIfFailed(output, ReadStoredJob(port));
+        }
+
+        // A failed programmer never keeps the others from their job; the first failure in
+        // the order given decides the exit code.
+        nlohmann::json targets = nlohmann::json::array();
+        std::optional<ExitCode> firstFailure;
+        std::string failed;
+        for (const std::string& path : to_) {
+            output.Line("to\t" + path);
+            ExitCode code = ExitCode::Success;
+            std::string message;
+            try {
+                ConsolePort port(output, workspace);
+                port.SetEchoDescriptions(false);
+                DeviceSession target(environment, port, path);
+                target.Identify();
+                // The workspace holds the job as a remote record, whatever its name says.
+                const WorkerOutcome outcome = UploadRemoteJob(port);
+                message = outcome.message;
+                ThrowIfFailed(output, outcome);
+            } catch (const CliFailure& failure) {
+                if (!failure.shown()) output.Message(MessageIcon::Error, failure.what());
+                if (!failure.detail().empty()) output.Note(failure.detail());
+                code = failure.code();
+                message = failure.what();
+            }
+            targets.push_back({{"path", path}, {"message", message}, {"exitCode", ToInt(code)}});
+            if (code != ExitCode::Success) {
+                if (!firstFailure) firstFailure = code;
+                failed += (failed.empty() ? "" : ", ") + path;
+            }
+        }
+        output.JsonField("targets", targets);
+        if (firstFailure) {
+            throw CliFailure(*firstFailure, "The job was not stored in: " + failed);
+        }
+    }
+
+private:
+    std::string from_;
+    std::vector<std::string> to_;
+};
+
+}  // namespace
+
+std::unique_ptr<CliCommand> MakeCloneCommand() { return std::make_unique<CloneCommand>(); }

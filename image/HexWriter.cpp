@@ -1,0 +1,65 @@
+#include "image/HexWriter.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+// Appends one record: byte count, address, type, data and the checksum that makes all
+// of its bytes sum to zero.
+void AppendRecord(std::string& text, std::uint8_t type, std::uint16_t address,
+                  const std::uint8_t* data, std::size_t count) {
+    std::uint8_t sum = 0;
+    const auto put = [&](std::uint8_t byte) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+        sum = static_cast<std::uint8_t>(sum + byte);
+    };
+    text += ':';
+    put(static_cast<std::uint8_t>(count));
+    put(static_cast<std::uint8_t>(address >> 8));
+    put(static_cast<std::uint8_t>(address));
+    put(type);
+    for (std::size_t i = 0; i < count; ++i) put(data[i]);
+    const std::uint8_t checksum = static_cast<std::uint8_t>(0x100 - sum);
+    text += kDigits[checksum >> 4];
+    text += kDigits[checksum & 0x0F];
+    text += "\r\n";
+}
+
+constexpr std::uint8_t kDataRecord = 0x00;
+constexpr std::uint8_t kEndRecord = 0x01;
+constexpr std::uint8_t kLinearAddressRecord = 0x04;
+
+}  // namespace
+
+std::string HexTextOf(const std::uint8_t* bytes, std::size_t length, std::uint32_t start) {
+    std::string text;
+    // A full data record takes 43 characters; an address record every 64 KiB adds little.
+    text.reserve((length / kHexRecordBytes + 2) * 44 + 32);
+    std::uint64_t address = start;
+    const std::uint64_t end = address + length;
+    std::uint32_t upper = 0;  // the upper bits in force; 0 until a record says otherwise
+    bool upperSaid = false;
+    while (address < end) {
+        const auto high = static_cast<std::uint32_t>(address >> 16);
+        if (!upperSaid || high != upper) {
+            const std::uint8_t value[2] = {static_cast<std::uint8_t>(high >> 8),
+                                           static_cast<std::uint8_t>(high)};
+            AppendRecord(text, kLinearAddressRecord, 0, value, 2);
+            upper = high;
+            upperSaid = true;
+        }
+        // A record never reaches across a 64 KiB boundary: its address field would wrap.
+        const std::uint64_t boundary = (address | 0xFFFF) + 1;
+        const auto count =
+            static_cast<std::size_t>(std::min<std::uint64_t>({kHexRecordBytes, end - address,
+                                                              boundary - address}));
+        AppendRecord(text, kDataRecord, static_cast<std::uint16_t>(address & 0xFFFF),
+                     bytes + (address - start), count);
+        address += count;
+    }
+    AppendRecord(text, kEndRecord, 0, nullptr, 0);
+    return text;
+}

@@ -1,0 +1,14 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Data records carry this many bytes, as most toolchains write them.
+inline constexpr std::size_t kHexRecordBytes = 16;
+
+// Intel HEX text of `length` bytes placed at `start`: every byte in data records of up to
+// 16 bytes (0xFF included, so that the text reads back to the same span and checksum),
+// an extended linear address record wherever the upper 16 address bits change, and the
+// end-of-file record; CR LF line ends. The bytes must end within the 32-bit address
+// space. Never throws but for lack of memory.
+std::string HexTextOf(const std::uint8_t* bytes, std::size_t length, std::uint32_t start);

@@ -1,0 +1,47 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "image/FirmwareImage.h"
+#include "job/JobComparison.h"
+#include "link/WorkerOutcome.h"
+#include "link/WorkerPort.h"
+
+// Texts of the workers that read the stored job without writing anything. A request
+// that cannot be sent or gets no answer shows the read-back texts of identification
+// ("数据上传失败 错误码:01" and ":02"); a checksum that differs shows "数据校验错误".
+inline constexpr std::string_view kJobHeldText = "Задание совпадает";
+inline constexpr std::string_view kJobReadText = "Задание прочитано";
+inline constexpr std::string_view kNoStoredJobText = "В программаторе нет задания";
+inline constexpr std::string_view kStoredJobDamagedText = "Задание в программаторе повреждено";
+
+// The job an upload of the loaded image stores: the image padded with 0xFF to whole
+// words at imageStart.
+JobImageFacts JobImageOfImage(const FirmwareImage& image);
+// The job of a plain remote job record: its own start, length and image. The record
+// must carry the image bytes it states.
+JobImageFacts JobImageOfRecord(const std::uint8_t* record);
+
+// What differs, in the words of a log line ("start: the programmer's 0x08004000, the
+// file's 0x08000000; ..."), or why nothing could be compared; empty when the job is held.
+std::string DifferencesText(const JobComparison& comparison);
+
+// Says whether the programmer holds the loaded file's job, writing nothing: compares the
+// stored header's start and length with the file's, and the programmer's StorageCrc over
+// the stored length with the file's WordCrc32 (a ".qvz" file is judged by its record, as
+// its upload would store it). Shows the comparison, then kJobHeldText, or
+// kVerifyMismatchText (kNoStoredJobText, kStoredJobDamagedText when there is nothing to
+// compare with) as a VerifyMismatch whose detail says what differs. Holds the link and
+// the image for its whole run. Never throws.
+WorkerOutcome VerifyJob(VerifyPort& port);
+
+// Reads the stored job back: its header (the second place when the first holds none),
+// its name, and its image from storage address 0 in blocks of 64 bytes, the most that one
+// answer carries, with progress; then checks the image against the programmer's own
+// StorageCrc. Only a job that passed that check replaces the workspace's loaded image:
+// it becomes a plain remote job record (target code 0, the stored header bytes 2..44,
+// the image), and fileName the stored job name; store it elsewhere with UploadRemoteJob,
+// whatever that name's extension. An erased programmer, or a header whose image cannot
+// lie in the storage, ends as NoStoredJob with its message and leaves the workspace as
+// it was. Never throws.
+WorkerOutcome ReadStoredJob(ReadBackPort& port);
