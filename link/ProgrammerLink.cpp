@@ -8,10 +8,10 @@
 #include "common/ConnectionCode.h"
 #include "common/TextFormat.h"
 
-FindResult FindProgrammer(HidBackend& backend) {
+FindResult FindProgrammer(HidBackend& backend, std::string_view onlyPath) {
     FindResult result;
     for (const HidDeviceInfo& info : backend.Enumerate()) {
-        if (!info.active) continue;
+        if (!info.active || (!onlyPath.empty() && info.path != onlyPath)) continue;
         // Where the platform names the ids without opening, other devices need not be
         // opened at all.
         if (info.idsKnown &&
@@ -55,6 +55,22 @@ FindResult FindProgrammer(HidBackend& backend) {
     return result;
 }
 
+std::vector<HidDeviceInfo> AttachedProgrammers(HidBackend& backend) {
+    std::vector<HidDeviceInfo> found;
+    for (HidDeviceInfo& info : backend.Enumerate()) {
+        if (!info.active) continue;
+        if (!info.idsKnown) {
+            HidOpenError error;
+            const std::unique_ptr<HidDevice> device = backend.Open(info.path, error);
+            if (!device || !device->Attributes(info.vendorId, info.productId)) continue;
+        }
+        if (info.vendorId == kProgrammerVendorId && info.productId == kProgrammerProductId) {
+            found.push_back(std::move(info));
+        }
+    }
+    return found;
+}
+
 namespace {
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
@@ -91,6 +107,18 @@ bool ProgrammerLink::Open(FindResult* result) {
     FindResult found = FindProgrammer(backend_);
     const bool opened = found.device != nullptr;
     if (opened) Install(found);
+    if (result != nullptr) *result = std::move(found);
+    return opened;
+}
+
+bool ProgrammerLink::OpenInstead(const std::string& path, FindResult* result) {
+    FindResult found = FindProgrammer(backend_, path);
+    const bool opened = found.device != nullptr;
+    if (opened) {
+        // What identification learnt belongs to the one before.
+        programmerVersion_.store(0);
+        Install(found);
+    }
     if (result != nullptr) *result = std::move(found);
     return opened;
 }

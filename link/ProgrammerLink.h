@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/HidBackend.h"
 #include "link/HidReport.h"
@@ -31,8 +32,14 @@ struct FindResult {
 
 // Searches the present HID interfaces for the programmer and opens the first match in
 // enumeration order; every other device opened on the way is closed again. Inactive
-// interfaces are skipped. Never throws.
-FindResult FindProgrammer(HidBackend& backend);
+// interfaces are skipped. With `onlyPath`, only the interface at that path (as the
+// enumeration names it) is looked at. Never throws.
+FindResult FindProgrammer(HidBackend& backend, std::string_view onlyPath = {});
+
+// Every attached programmer: the active interfaces with the programmer's ids, in
+// enumeration order. Where the platform names the ids only after opening, each device is
+// opened to ask and closed again, and one that cannot be opened is not listed. Never throws.
+std::vector<HidDeviceInfo> AttachedProgrammers(HidBackend& backend);
 
 // Bounds of one exchange's read: long enough for an honest erase of the largest area,
 // short enough that a device that never answers ends the worker.
@@ -60,6 +67,12 @@ public:
     // code is made. Returns true when a programmer is open afterwards because of this
     // call. `result` (optional) receives why nothing was opened.
     bool Open(FindResult* result = nullptr);
+
+    // Opens the programmer at `path` (as AttachedProgrammers names it) in place of the
+    // open one: a new connection code, and programmerVersion is 0 until it is identified.
+    // A worker still on the one before fails its next exchange. When it cannot be opened,
+    // nothing changes and false is returned; `result` (optional) says why.
+    bool OpenInstead(const std::string& path, FindResult* result = nullptr);
 
     // A HID interface arrived: a full search, only when no programmer is open. Returns
     // true when a programmer was opened (then identify it).
