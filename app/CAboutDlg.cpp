@@ -18,13 +18,23 @@ QString DeviceIdText(std::uint32_t connectionCode) {
     return QString::fromStdString(Format("%08X", connectionCode));
 }
 
-CAboutDlg::CAboutDlg(std::uint32_t programmerVersion, std::uint32_t connectionCode, QWidget* parent)
+QString ProgrammerIdentityText(const std::string& path, const std::string& serial) {
+    const QString where = QString::fromStdString(path);
+    if (serial.empty()) return where;
+    return QStringLiteral("%1  %2").arg(QString::fromStdString(serial), where);
+}
+
+CAboutDlg::CAboutDlg(std::uint32_t programmerVersion, std::uint32_t connectionCode, QWidget* parent,
+                     const QString& programmerIdentity)
     : QDialog(parent) {
     setObjectName(QStringLiteral("CAboutDlg"));
     setWindowTitle(kAboutCaption);
     setFont(TemplateFont());
     const DialogUnits du(font());
-    setFixedSize(du.Size(183, 57));
+    // The USB line below the template's last one.
+    constexpr int kUsbLineY = 50;
+    constexpr int kUsbLineHeight = 12;
+    setFixedSize(du.Size(183, programmerIdentity.isEmpty() ? 57 : kUsbLineY + kUsbLineHeight + 5));
 
     auto* version = new QLabel(AboutVersionLine(programmerVersion), this);
     version->setObjectName(QStringLiteral("id1012"));
@@ -54,4 +64,18 @@ CAboutDlg::CAboutDlg(std::uint32_t programmerVersion, std::uint32_t connectionCo
     PlaceInUnits(note, du, 5, 38, 115, 8);
 
     setTabOrder(deviceId, ok);
+
+    if (programmerIdentity.isEmpty()) return;
+    auto* usbLabel = new QLabel(kAboutUsbLabel, this);
+    usbLabel->setObjectName(QStringLiteral("usbLabel"));
+    PlaceInUnits(usbLabel, du, 5, kUsbLineY + 2, 18, 8);
+    // Read-only, but a long path can be scrolled, selected and copied.
+    auto* identity = new QLineEdit(programmerIdentity, this);
+    identity->setObjectName(QStringLiteral("programmerIdentity"));
+    identity->setReadOnly(true);
+    identity->setCursorPosition(0);
+    identity->setToolTip(programmerIdentity);
+    PlaceInUnits(identity, du, 24, kUsbLineY, 148, kUsbLineHeight);
+    usbLabel->setBuddy(identity);
+    setTabOrder(ok, identity);
 }

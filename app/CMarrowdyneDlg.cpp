@@ -85,6 +85,10 @@ const QString kAboutItem = QStringLiteral("Об устройстве");
 
 QString IdName(int id) { return QStringLiteral("id%1").arg(id); }
 
+// Item data of list 1000's entries.
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kSerialRole = Qt::UserRole + 1;
+
 std::filesystem::path ToFsPath(const QString& path) {
 #ifdef Q_OS_WIN
     return std::filesystem::path(path.toStdWString());
@@ -329,6 +333,7 @@ void CMarrowdyneDlg::CreateControls() {
     connect(openButton_, &QPushButton::clicked, this, &CMarrowdyneDlg::OnOpenFile);
     connect(programButton_, &QPushButton::clicked, this, &CMarrowdyneDlg::OnProgram);
     connect(remoteButton_, &QPushButton::clicked, this, &CMarrowdyneDlg::OnMakeRemoteFile);
+    connect(deviceList_, &QComboBox::activated, this, &CMarrowdyneDlg::OnDeviceChosen);
 }
 
 void CMarrowdyneDlg::SetInitialControlState() {
@@ -362,15 +367,57 @@ void CMarrowdyneDlg::ConnectAtStart() {
     if (link_.Open()) ProgrammerOpened();
 }
 
-// A programmer was opened (start or arrival): show it and identify it.
+// A programmer was opened (start, arrival, choice or in place of one removed): show it
+// and identify it.
 void CMarrowdyneDlg::ProgrammerOpened() {
-    deviceList_->clear();
-    deviceList_->addItem(kDeviceEntry);
-    deviceList_->setCurrentIndex(0);
+    ListProgrammers();
     StartWorker([this] {
         IdentifyPort& port = *this;
         IdentifyProgrammer(port);
     });
+}
+
+// List 1000 while a programmer is open: the single entry "Marrowdyne" when it is the only
+// one, otherwise every attached programmer by its serial number and path; the open one
+// selected.
+void CMarrowdyneDlg::ListProgrammers() {
+    deviceList_->clear();
+    if (!link_.IsOpen()) return;
+    const std::string open = link_.DevicePath();
+    std::vector<HidDeviceInfo> attached = AttachedProgrammers(backend_);
+    const auto isOpen = [&open](const HidDeviceInfo& info) { return info.path == open; };
+    if (std::none_of(attached.begin(), attached.end(), isOpen)) {
+        // The one in use is listed even when the enumeration no longer shows it.
+        HidDeviceInfo inUse;
+        inUse.path = open;
+        attached.insert(attached.begin(), inUse);
+    }
+    for (const HidDeviceInfo& info : attached) {
+        const QString text =
+            attached.size() == 1 ? kDeviceEntry : ProgrammerIdentityText(info.path, info.serial);
+        deviceList_->addItem(text, QString::fromStdString(info.path));
+        const int entry = deviceList_->count() - 1;
+        deviceList_->setItemData(entry, QString::fromStdString(info.serial), kSerialRole);
+        if (isOpen(info)) deviceList_->setCurrentIndex(entry);
+    }
+    // The drop-down shows whole entries, however narrow the list.
+    deviceList_->view()->setMinimumWidth(deviceList_->view()->sizeHintForColumn(0));
+}
+
+// The window without a programmer: no device, no job, the series list free.
+void CMarrowdyneDlg::ShowNoProgrammer() {
+    deviceList_->clear();
+    jobList_->setRowCount(0);
+    seriesList_->setEnabled(true);
+}
+
+// Which programmer the window talks to, when list 1000 offers a choice; empty otherwise.
+QString CMarrowdyneDlg::OpenProgrammerIdentity() const {
+    if (deviceList_->count() < 2 || !link_.IsOpen()) return QString();
+    const std::string path = link_.DevicePath();
+    const int entry = deviceList_->findData(QString::fromStdString(path), kPathRole);
+    const QVariant serial = entry >= 0 ? deviceList_->itemData(entry, kSerialRole) : QVariant();
+    return ProgrammerIdentityText(path, serial.toString().toStdString());
 }
 
 void CMarrowdyneDlg::OnReadProtectClicked() { lockChip_->setChecked(false); }
@@ -542,7 +589,7 @@ void CMarrowdyneDlg::OnFirmwareUpdate() {
 }
 
 void CMarrowdyneDlg::OnAboutDevice() {
-    CAboutDlg dialog(programmerVersion(), connectionCode(), this);
+    CAboutDlg dialog(programmerVersion(), connectionCode(), this, OpenProgrammerIdentity());
     dialog.exec();
 }
 
@@ -553,14 +600,43 @@ void CMarrowdyneDlg::PostDeviceEvent(const DeviceEvent& event) {
 void CMarrowdyneDlg::OnDeviceChange(const DeviceEvent& event) {
     if (closed_.load()) return;
     if (event.kind == DeviceEvent::Kind::Arrival) {
-        if (link_.OnArrival()) ProgrammerOpened();
+        if (link_.OnArrival()) {
+            ProgrammerOpened();
+        } else if (link_.IsOpen()) {
+            // Another programmer is listed; the window stays with the one it has.
+            ListProgrammers();
+        }
         return;
     }
     if (link_.OnRemoval(event.path)) {
-        deviceList_->clear();
-        jobList_->setRowCount(0);
-        seriesList_->setEnabled(true);
+        ShowNoProgrammer();
+        // A programmer still attached takes the place of the one removed.
+        if (link_.Open()) ProgrammerOpened();
+    } else if (link_.IsOpen()) {
+        ListProgrammers();
     }
+}
+
+void CMarrowdyneDlg::OnDeviceChosen(int index) {
+    if (closed_.load() || !link_.IsOpen()) return;
+    const std::string path = deviceList_->itemData(index, kPathRole).toString().toStdString();
+    if (path.empty() || path == link_.DevicePath()) return;
+    // The job being written stays with its programmer; so does the window.
+    if (uploadRunning_.load()) {
+        ListProgrammers();
+        ShowSystemMessage(this, MessageIcon::Exclamation, kChoiceWhileStoring);
+        return;
+    }
+    FindResult found;
+    if (!link_.OpenInstead(path, &found)) {
+        ListProgrammers();
+        const std::string why = found.refusedReason.empty() ? path : found.refusedReason;
+        ShowSystemMessage(this, MessageIcon::Exclamation, kChoiceNotOpened.arg(FromUtf8(why)));
+        return;
+    }
+    // Nothing of the programmer before stays shown while this one is identified.
+    ShowNoProgrammer();
+    ProgrammerOpened();
 }
 
 #ifdef Q_OS_WIN

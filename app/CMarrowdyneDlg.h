@@ -55,6 +55,11 @@ inline const QString kJobIncompleteNote =
     QStringLiteral("Запись прервана: задание в программаторе записано не полностью");
 inline const QString kFirmwareIncompleteNote =
     QStringLiteral("Запись прервана: прошивка программатора записана не полностью");
+// Another programmer chosen in list 1000 while a job is being stored, or one that cannot
+// be opened; the window stays with the one it has.
+inline const QString kChoiceWhileStoring =
+    QStringLiteral("Идёт запись в программатор: выберите другой после её окончания");
+inline const QString kChoiceNotOpened = QStringLiteral("Программатор не открывается: %1");
 // Program without a series (an erased programmer selects none).
 inline const QString kSeriesNotSelected = QStringLiteral("Выберите серию микроконтроллера");
 // Offered beside the template's menu: the remote file command and the firmware update,
@@ -130,6 +135,8 @@ public:
     void OnMakeRemoteFile();
     void OnInitMenuPopup(QMenu* menu);
     void OnDeviceChange(const DeviceEvent& event);
+    // Entry `index` of list 1000 chosen: the window talks to that programmer from now on.
+    void OnDeviceChosen(int index);
 
     // Steps after the Open dialog: the chosen path is loaded as the dialog reports it.
     void OpenChosenFile(const QString& path);
@@ -190,6 +197,9 @@ private:
     void SetInitialControlState();
     void ConnectAtStart();
     void ProgrammerOpened();
+    void ListProgrammers();
+    void ShowNoProgrammer();
+    QString OpenProgrammerIdentity() const;
     void LoadFile(const QString& path, const QString& fileName, const std::string& extension);
     void Shutdown();
     void FitJobColumns();
@@ -226,7 +236,7 @@ private:
 
     QMenuBar* menuBar_ = nullptr;
     QWidget* client_ = nullptr;
-    QComboBox* deviceList_ = nullptr;    // 1000
+    QComboBox* deviceList_ = nullptr;    // 1000: each entry's data is its path
     QComboBox* seriesList_ = nullptr;    // 1001
     QCheckBox* readProtect_ = nullptr;   // 1002
     QCheckBox* verify_ = nullptr;        // 1003
