@@ -452,8 +452,12 @@ private slots:
         COptionsDlg options(shift, nullptr);
         CSerNumDlg serial(nullptr);
         CAboutDlg about(0x1002, 0x12345678, nullptr);
-        for (QWidget* dialog :
-             std::initializer_list<QWidget*>{&address, &options, &serial, &about}) {
+        // With several programmers attached, the line that names the chosen one.
+        CAboutDlg aboutOneOfSeveral(0x1002, 0x12345678, nullptr,
+                                    QStringLiteral("0002  /dev/hidraw1"));
+        aboutOneOfSeveral.setObjectName(QStringLiteral("CAboutDlg with a USB line"));
+        for (QWidget* dialog : std::initializer_list<QWidget*>{&address, &options, &serial, &about,
+                                                               &aboutOneOfSeveral}) {
             VerifyTextsVisible(*dialog);
             if (QTest::currentTestFailed()) QFAIL(dialog->objectName().toUtf8().constData());
         }
