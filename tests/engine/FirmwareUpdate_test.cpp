@@ -61,7 +61,7 @@ public:
     explicit HardwareLikeBackend(SimulatedBackend& inner) : inner_(inner) {}
 
     std::vector<HidDeviceInfo> Enumerate() override { return inner_.Enumerate(); }
-    std::unique_ptr<HidDevice> Open(const std::string& path, std::string& error) override {
+    std::unique_ptr<HidDevice> Open(const std::string& path, HidOpenError& error) override {
         std::unique_ptr<HidDevice> device = inner_.Open(path, error);
         if (!device) return nullptr;
         return std::make_unique<Device>(std::move(device));
