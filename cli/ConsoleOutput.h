@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include "job/JobDescription.h"
-#include "link/WorkerOutcome.h"
-#include "link/WorkerPort.h"
+#include "worker/WorkerOutcome.h"
+#include "worker/WorkerPort.h"
 
 // Where a command's results go: lines on standard output, or one JSON object that is
 // printed when the command ends. Explanations of the tool itself go to standard error

@@ -2,7 +2,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "link/WorkerOutcome.h"
+#include "worker/WorkerOutcome.h"
 
 // The exit codes of marrowdyne-cli. Scripts rely on them: never renumber.
 enum class ExitCode : int {

@@ -16,7 +16,7 @@
 #include "link/HidReport.h"
 #include "link/IdentifyProgrammer.h"
 #include "link/ProgrammerLink.h"
-#include "link/WorkerPort.h"
+#include "worker/WorkerPort.h"
 
 namespace {
 

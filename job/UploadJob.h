@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "link/WorkerOutcome.h"
-#include "link/WorkerPort.h"
+#include "worker/WorkerOutcome.h"
+#include "worker/WorkerPort.h"
 
 // Texts of the upload, shown in message boxes and shared by every face.
 // Codes 01..17: a request of the store sequence could not be sent, answered or was

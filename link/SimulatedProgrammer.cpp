@@ -13,7 +13,6 @@
 #include "common/PathText.h"
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
-#include "job/JobHeader.h"
 
 namespace {
 
