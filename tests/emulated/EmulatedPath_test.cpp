@@ -266,7 +266,7 @@ TEST_F(EmulatedPath, AnAnswerTooLateTimesOutAndIsNotTakenForTheNextOne) {
 
     HidapiBackend backend;
     ProgrammerLink link(backend);
-    link.SetTimeouts({.answerMs = 200, .eraseMs = 200});
+    link.SetTimeouts({.answerMs = 200});
     ASSERT_TRUE(link.Open());
     auto session = link.Acquire();
     HidReport report;
