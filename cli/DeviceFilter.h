@@ -1,9 +1,17 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/HidBackend.h"
 
-// A backend that shows only one interface path of another (--device), so the search
-// and its refusals concern that path alone. Paths compare ignoring case, as removals do.
-std::unique_ptr<HidBackend> OnlyDevicePath(HidBackend& inner, std::string path);
+// A backend that shows only some interface paths of another (--device), so the search
+// and its refusals concern those paths alone. Paths compare ignoring case, as removals do.
+std::unique_ptr<HidBackend> OnlyDevicePaths(HidBackend& inner, std::vector<std::string> paths);
+
+// Whether two interface paths name the same interface (letter case aside).
+bool SameDevicePath(const std::string& a, const std::string& b);
+
+// The refusal to guess among several attached programmers.
+inline constexpr const char* kMsgSeveralAttached =
+    "several programmers attached: choose one with --device, or --all";

@@ -1,21 +1,32 @@
 #pragma once
+#include <memory>
 #include <optional>
+#include <string>
 
 #include "cli/ConsolePort.h"
 #include "cli/Environment.h"
+#include "cli/ProductionLog.h"
 #include "link/ProgrammerLink.h"
 
-// One opened programmer for the length of a command; the destructor gives it back.
+// One opened programmer for the length of a command, or of one member of a gang; the
+// destructor gives it back. What it learns of the programmer goes into the record that
+// the production log keeps of the operation.
 class DeviceSession {
 public:
-    // Searches and opens the programmer. Throws CliFailure: no programmer, or one that
-    // is present but cannot be opened (with the path, the reason and the remedy).
+    // The command's own programmer: the one attached, or the one --device names; its
+    // record is the environment's. Throws CliFailure: several --device (usage), several
+    // programmers attached and no --device (usage, listing them), no programmer, or one
+    // that is present but cannot be opened (with the path, the reason and the remedy).
     DeviceSession(Environment& environment, ConsolePort& port);
+    // One programmer of a gang: the one at `path` alone. Throws CliFailure as above.
+    DeviceSession(Environment& environment, ConsolePort& port, const std::string& path,
+                  OperationRecord& record);
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
 
     ProgrammerLink& Link() { return link_; }
+    OperationRecord& Record() { return record_; }
 
     // Identifies the programmer as every connection does: version words, the stored
     // job, the series it serves. Throws CliFailure after the worker's message.
@@ -26,7 +37,11 @@ public:
     std::optional<int> FixedSeries() const;
 
 private:
+    void Open(Environment& environment, const std::string& wanted);
+
     ConsolePort& port_;
+    OperationRecord& record_;
+    std::unique_ptr<HidBackend> only_;  // a gang member's view of its one path
     ProgrammerLink link_;
 };
 

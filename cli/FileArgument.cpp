@@ -1,7 +1,13 @@
 #include "cli/FileArgument.h"
 
+#include <algorithm>
+#include <array>
+
 #include "cli/ExitCodes.h"
 #include "cli/Terminal.h"
+#include "common/LittleEndian.h"
+#include "common/WordCrc32.h"
+#include "remote/RemoteJobFile.h"
 
 namespace {
 
@@ -56,4 +62,35 @@ FileKind LoadFileArgument(ConsoleOutput& output, ImageWorkspace& workspace, cons
     output.JsonField("detail", outcome.detail);
     const std::string detail = outcome.detail.empty() ? result : result + ": " + outcome.detail;
     throw CliFailure(ExitCode::FileRefused, outcome.message, detail, true);
+}
+
+std::uint32_t PaddedImageCrc(const std::uint8_t* bytes, std::uint32_t length) {
+    const std::uint32_t whole = length / 4;
+    std::uint32_t crc = WordCrc32Update(0xFFFFFFFFu, bytes, whole);
+    const std::uint32_t rest = length % 4;
+    if (rest != 0) {
+        std::array<std::uint8_t, 4> tail{0xFF, 0xFF, 0xFF, 0xFF};
+        std::copy(bytes + whole * 4, bytes + length, tail.begin());
+        crc = WordCrc32Update(crc, tail.data(), 1);
+    }
+    return crc;
+}
+
+JobFacts LoadedJobFacts(const ImageWorkspace& workspace, FileKind kind) {
+    const FirmwareImage& image = workspace.image;
+    JobFacts job;
+    job.name = workspace.fileName;
+    const std::uint8_t* bytes = image.imageBuffer;
+    std::uint32_t length = image.imageLength;
+    job.start = image.imageStart;
+    if (kind == FileKind::RemoteJob) {
+        // A remote job file holds a record: the job's start and length are its own, and
+        // the image follows the 64-byte prefix (the loader checked the length).
+        job.start = ReadLe32(bytes + kRemoteJobStartOffset);
+        length = ReadLe32(bytes + kRemoteLengthOffset);
+        bytes += kRemotePrefixSize;
+    }
+    job.wordCrc32 = PaddedImageCrc(bytes, length);
+    job.length = (length + 3) & ~3u;
+    return job;
 }
