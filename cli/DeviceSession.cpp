@@ -1,7 +1,7 @@
 #include "cli/DeviceSession.h"
 
-#include "cli/DeviceFilter.h"
 #include "cli/ExitCodes.h"
+#include "link/DevicePaths.h"
 #include "link/IdentifyProgrammer.h"
 
 namespace {

@@ -47,3 +47,7 @@ private:
 
 // Throws the worker's failure as the exit code of its kind; the message has been shown.
 void ThrowIfFailed(ConsoleOutput& output, const WorkerOutcome& outcome);
+
+// The refusal to guess among several attached programmers.
+inline constexpr const char* kMsgSeveralAttached =
+    "several programmers attached: choose one with --device, or --all";

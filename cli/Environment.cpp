@@ -6,11 +6,11 @@
 #include <system_error>
 
 #include "cli/Arguments.h"
-#include "cli/DeviceFilter.h"
 #include "cli/PlatformBackend.h"
 #include "cli/Terminal.h"
 #include "common/PathText.h"
 #include "common/TextFormat.h"
+#include "link/DevicePaths.h"
 #include "link/SimulatedProgrammer.h"
 
 void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {

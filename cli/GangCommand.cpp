@@ -5,9 +5,9 @@
 #include <exception>
 #include <vector>
 
-#include "cli/DeviceFilter.h"
 #include "cli/ExitCodes.h"
 #include "common/TextFormat.h"
+#include "link/DevicePaths.h"
 #include "worker/Gang.h"
 
 Station::Station(Environment&, std::string path)

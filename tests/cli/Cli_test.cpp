@@ -24,7 +24,7 @@
 
 #include "link/VersionText.h"
 #include "job/JobHeader.h"
-#include "cli/DeviceFilter.h"
+#include "cli/DeviceSession.h"
 #include "cli/ExitCodes.h"
 #include "common/LittleEndian.h"
 #include "common/TextFormat.h"

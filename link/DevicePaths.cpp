@@ -1,4 +1,4 @@
-#include "cli/DeviceFilter.h"
+#include "link/DevicePaths.h"
 
 #include <algorithm>
 #include <cctype>
