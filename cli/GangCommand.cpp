@@ -10,7 +10,7 @@
 #include "link/DevicePaths.h"
 #include "worker/Gang.h"
 
-Station::Station(Environment&, std::string path)
+Station::Station(std::string path)
     : path_(std::move(path)), output_(true, nullptr, nullptr), port_(output_, workspace_) {}
 
 void Station::Open(Environment& environment) {
@@ -124,7 +124,7 @@ void RunOnGang(Environment& environment, bool all, const std::function<void(Stat
     const std::vector<std::string> paths = ChosenPaths(environment, all);
 
     std::vector<std::unique_ptr<Station>> stations;
-    for (const std::string& path : paths) stations.push_back(std::make_unique<Station>(environment, path));
+    for (const std::string& path : paths) stations.push_back(std::make_unique<Station>(path));
     std::vector<Ending> endings(stations.size());
     std::vector<nlohmann::json> objects(stations.size());
 

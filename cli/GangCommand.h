@@ -17,7 +17,7 @@
 // JSON object) when the programmer is done.
 class Station {
 public:
-    Station(Environment& environment, std::string path);
+    explicit Station(std::string path);
 
     const std::string& Path() const { return path_; }
     ConsoleOutput& Output() { return output_; }
