@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/ConsoleOutput.h"
+#include "cli/ProductionLog.h"
 #include "image/FileLoading.h"
 
 // The name of a load's result for scripts: the HEX reader's result names for ".hex"
@@ -18,3 +19,9 @@ FileKind LoadFileArgument(ConsoleOutput& output, ImageWorkspace& workspace, cons
                           std::uint32_t startAddress);
 
 inline constexpr std::uint32_t kDefaultRawStartAddress = 0x08000000;
+
+// The job that a loaded file makes: its name, the start address, the image length padded
+// to whole words and that image's WordCrc32, as an upload stores and checks them. For a
+// remote job file, those of the job inside its record.
+JobFacts LoadedJobFacts(const ImageWorkspace& workspace, FileKind kind);
+

@@ -37,17 +37,16 @@ public:
         const FileKind kind = LoadFileArgument(output, workspace, file_, start);
         const FirmwareImage& image = workspace.image;
 
+        const JobFacts job = LoadedJobFacts(workspace, kind);
+        const std::uint32_t imageStart = job.start;
+        const std::uint32_t crc = *job.wordCrc32;
+        // The image as loaded, not padded: a record's follows its prefix.
         const std::uint8_t* bytes = image.imageBuffer;
         std::uint32_t length = image.imageLength;
-        std::uint32_t imageStart = image.imageStart;
         if (kind == FileKind::RemoteJob) {
-            // A remote job file holds a record: the job's start and length are its own,
-            // and the image follows the 64-byte prefix (the loader checked the length).
-            imageStart = ReadLe32(bytes + kRemoteJobStartOffset);
             length = ReadLe32(bytes + kRemoteLengthOffset);
             bytes += kRemotePrefixSize;
         }
-        const std::uint32_t crc = WordCrc32Padded(bytes, length);
         output.Field("start", imageStart, Format("0x%08x", imageStart));
         output.Field("length", length, Format("%u", length));
         output.Field("crc", crc, Format("0x%08x", crc));

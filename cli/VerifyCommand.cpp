@@ -4,6 +4,7 @@
 #include "cli/CliCommand.h"
 #include "cli/DeviceSession.h"
 #include "cli/FileArgument.h"
+#include "cli/GangCommand.h"
 #include "job/StoredJob.h"
 
 namespace {
@@ -18,6 +19,7 @@ public:
         command->add_option("--address", address_,
                             "Start address of a raw .bin file, hexadecimal (default 08000000)")
             ->type_name("HEX");
+        RegisterAll(*command, all_);
         return command;
     }
 
@@ -26,12 +28,23 @@ public:
         const std::uint32_t start =
             address_ ? ParseStartAddress(*address_) : kDefaultRawStartAddress;
         ImageWorkspace workspace;
-        LoadFileArgument(output, workspace, file_, start);
+        const FileKind kind = LoadFileArgument(output, workspace, file_, start);
+        const JobFacts job = LoadedJobFacts(workspace, kind);
 
+        if (GangChosen(environment, all_)) {
+            RunOnGang(environment, all_, [&](Station& station) {
+                station.Workspace().CopyLoaded(workspace);
+                station.Record().job = job;
+                station.Port().SetEchoDescriptions(false);
+                ThrowIfFailed(station.Output(), VerifyJob(station.Port()));
+            });
+            return;
+        }
         ConsolePort port(output, workspace);
         // The comparison says what is stored; the stored job's rows are for 'info'.
         port.SetEchoDescriptions(false);
         DeviceSession session(environment, port);
+        session.Record().job = job;
         session.Identify();
         ThrowIfFailed(output, VerifyJob(port));
     }
@@ -39,6 +52,7 @@ public:
 private:
     std::string file_;
     std::optional<std::string> address_;
+    bool all_ = false;
 };
 
 }  // namespace

@@ -13,6 +13,7 @@ struct HidDeviceInfo {
     bool idsKnown = false;  // false where ids are known only after opening (Windows)
     bool active = true;     // an interface that is present but not active is skipped
     std::string product;    // product string, when the platform gives it
+    std::string serial;     // USB serial number, when the device names one
 };
 
 enum class HidReadStatus { Ok, Failed, TimedOut };

@@ -171,6 +171,7 @@ std::vector<HidDeviceInfo> HidapiBackend::Enumerate() {
         info.productId = d->product_id;
         info.idsKnown = true;
         info.product = Utf8(d->product_string);
+        info.serial = Utf8(d->serial_number);
         present.push_back(std::move(info));
     }
     hid_free_enumeration(list);
