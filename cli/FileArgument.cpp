@@ -1,5 +1,7 @@
 #include "cli/FileArgument.h"
 
+#include "cli/Arguments.h"
+
 #include <algorithm>
 #include <array>
 
@@ -81,4 +83,15 @@ JobFacts LoadedJobFacts(const ImageWorkspace& workspace, FileKind kind) {
     job.wordCrc32 = WordCrc32Padded(bytes, length);
     job.length = (length + 3) & ~3u;
     return job;
+}
+
+void FileOperand::Register(CLI::App& command, const char* what) {
+    command.add_option("FILE", file_, what)->required();
+    command.add_option("--address", address_,
+                       "Start address of a raw .bin file, hexadecimal (default 08000000)")
+        ->type_name("HEX");
+}
+
+std::uint32_t FileOperand::RawStart() const {
+    return address_ ? ParseStartAddress(*address_) : kDefaultRawStartAddress;
 }

@@ -21,20 +21,16 @@ public:
         CLI::App* command = app.add_subcommand(
             "inspect", "Load a firmware file (.hex, .bin, .qvz) as Program would, and show the "
                        "image: start address, length and checksum");
-        command->add_option("FILE", file_, "The firmware file")->required();
-        command->add_option("--address", address_,
-                            "Start address of a raw .bin file, hexadecimal (default 08000000)")
-            ->type_name("HEX");
+        file_.Register(*command);
         command->add_option("--dump", dump_, "Write the image bytes to OUT")->type_name("OUT");
         return command;
     }
 
     void Execute(Environment& environment) override {
         ConsoleOutput& output = environment.Output();
-        const std::uint32_t start =
-            address_ ? ParseStartAddress(*address_) : kDefaultRawStartAddress;
+        const std::uint32_t start = file_.RawStart();
         ImageWorkspace workspace;
-        const FileKind kind = LoadFileArgument(output, workspace, file_, start);
+        const FileKind kind = LoadFileArgument(output, workspace, file_.File(), start);
         const FirmwareImage& image = workspace.image;
 
         const JobFacts job = LoadedJobFacts(workspace, kind);
@@ -74,8 +70,7 @@ public:
     }
 
 private:
-    std::string file_;
-    std::optional<std::string> address_;
+    FileOperand file_;
     std::string dump_;
 };
 

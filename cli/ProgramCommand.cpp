@@ -22,10 +22,7 @@ public:
         CLI::App* command = app.add_subcommand(
             "program", "Store a job in the programmer: the image of FILE (.hex, .bin, or a "
                        "remote job file .qvz) with the job settings, verified by checksum");
-        command->add_option("FILE", file_, "The firmware file")->required();
-        command->add_option("--address", address_,
-                            "Start address of a raw .bin file, hexadecimal (default 08000000)")
-            ->type_name("HEX");
+        file_.Register(*command);
         job_.Register(*command);
         RegisterAll(*command, all_);
         return command;
@@ -35,12 +32,11 @@ public:
         ConsoleOutput& output = environment.Output();
         // Every bad option is refused before anything is loaded or written.
         const JobSettings settings = job_.Build();
-        const std::uint32_t start =
-            address_ ? ParseStartAddress(*address_) : kDefaultRawStartAddress;
+        const std::uint32_t start = file_.RawStart();
 
         // The file is loaded once, whatever the number of programmers.
         ImageWorkspace workspace;
-        const FileKind kind = LoadFileArgument(output, workspace, file_, start);
+        const FileKind kind = LoadFileArgument(output, workspace, file_.File(), start);
         if (kind == FileKind::RemoteJob && job_.AnyGiven()) {
             throw CliFailure(ExitCode::Usage,
                              "A remote job file brings its own job settings; give none.");
@@ -110,8 +106,7 @@ private:
         return series;
     }
 
-    std::string file_;
-    std::optional<std::string> address_;
+    FileOperand file_;
     JobOptions job_;
     bool all_ = false;
 };

@@ -15,20 +15,16 @@ public:
         CLI::App* command = app.add_subcommand(
             "verify", "Say whether the programmer holds the job of FILE (.hex, .bin, .qvz), "
                       "writing nothing: the stored start address, length and checksum");
-        command->add_option("FILE", file_, "The firmware file")->required();
-        command->add_option("--address", address_,
-                            "Start address of a raw .bin file, hexadecimal (default 08000000)")
-            ->type_name("HEX");
+        file_.Register(*command);
         RegisterAll(*command, all_);
         return command;
     }
 
     void Execute(Environment& environment) override {
         ConsoleOutput& output = environment.Output();
-        const std::uint32_t start =
-            address_ ? ParseStartAddress(*address_) : kDefaultRawStartAddress;
+        const std::uint32_t start = file_.RawStart();
         ImageWorkspace workspace;
-        const FileKind kind = LoadFileArgument(output, workspace, file_, start);
+        const FileKind kind = LoadFileArgument(output, workspace, file_.File(), start);
         const JobFacts job = LoadedJobFacts(workspace, kind);
 
         if (GangChosen(environment, all_)) {
@@ -50,8 +46,7 @@ public:
     }
 
 private:
-    std::string file_;
-    std::optional<std::string> address_;
+    FileOperand file_;
     bool all_ = false;
 };
 
