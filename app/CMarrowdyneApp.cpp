@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/CMarrowdyneDlg.h"
+#include "app/FilePath.h"
 #include "app/QtTranslations.h"
 #include "app/Screenshots.h"
 #ifdef Q_OS_WIN
@@ -16,18 +17,6 @@
 #include "link/HidapiBackend.h"
 #endif
 #include "link/SimulatedProgrammer.h"
-
-namespace {
-
-std::filesystem::path FsPath(const QString& path) {
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
-
-}  // namespace
 
 CMarrowdyneApp::CMarrowdyneApp(int& argc, char** argv) : QApplication(argc, argv) {}
 
@@ -52,7 +41,7 @@ int CMarrowdyneApp::InitInstance(const LaunchOptions& launch) {
         for (const Fault& fault : launch.faults) programmer->AddFault(fault);
         if (!launch.simStateFile.isEmpty()) {
             std::string reason;
-            if (!programmer->LoadState(FsPath(launch.simStateFile), reason)) {
+            if (!programmer->LoadState(ToFsPath(launch.simStateFile), reason)) {
                 std::fprintf(stderr, "marrowdyne: %s\n", reason.c_str());
                 return 1;
             }
@@ -89,7 +78,7 @@ int CMarrowdyneApp::InitInstance(const LaunchOptions& launch) {
 
     if (programmer && !launch.simStateFile.isEmpty()) {
         std::string reason;
-        if (!programmer->SaveState(FsPath(launch.simStateFile), reason)) {
+        if (!programmer->SaveState(ToFsPath(launch.simStateFile), reason)) {
             std::fprintf(stderr, "marrowdyne: %s\n", reason.c_str());
             return 1;
         }

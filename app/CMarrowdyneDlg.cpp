@@ -33,6 +33,7 @@
 #include "app/CManualDlg.h"
 #include "app/DeviceWatcher.h"
 #include "app/DialogUnits.h"
+#include "app/FilePath.h"
 #include "app/SystemMessage.h"
 #include "common/ProgramLocation.h"
 #include "image/FileLoading.h"
@@ -88,14 +89,6 @@ QString IdName(int id) { return QStringLiteral("id%1").arg(id); }
 // Item data of list 1000's entries.
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kSerialRole = Qt::UserRole + 1;
-
-std::filesystem::path ToFsPath(const QString& path) {
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
 
 QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));

@@ -21,7 +21,7 @@
 #include "job/JobHeader.h"
 #include "link/DeviceEvents.h"
 #include "link/ProgrammerLink.h"
-#include "link/WorkerPort.h"
+#include "worker/WorkerPort.h"
 
 class QAction;
 class CFirmwareDlg;

@@ -3,7 +3,7 @@
 #include <QString>
 #include <functional>
 
-#include "link/WorkerPort.h"
+#include "worker/WorkerPort.h"
 
 class QWidget;
 

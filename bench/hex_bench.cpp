@@ -7,27 +7,9 @@
 #include <vector>
 
 #include "image/HexReader.h"
+#include "image/HexWriter.h"
 
 namespace {
-
-void AppendRecord(std::string& text, std::uint8_t type, std::uint16_t address,
-                  const std::uint8_t* data, std::size_t count, const char* lineEnd) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::uint8_t sum = 0;
-    auto put = [&](std::uint8_t b) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0xF];
-        sum = static_cast<std::uint8_t>(sum + b);
-    };
-    text += ':';
-    put(static_cast<std::uint8_t>(count));
-    put(static_cast<std::uint8_t>(address >> 8));
-    put(static_cast<std::uint8_t>(address));
-    put(type);
-    for (std::size_t i = 0; i < count; ++i) put(data[i]);
-    put(static_cast<std::uint8_t>(0x100 - sum));
-    text += lineEnd;
-}
 
 // A random image of `size` bytes at 0x08000000 in records of `recordSize` bytes, the
 // lowest first or, as a merge of pieces may write them, the highest first.
@@ -46,12 +28,12 @@ std::string HexTextOfImage(std::size_t size, std::size_t recordSize, const char*
             base = address >> 16;
             const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(base >> 8),
                                            static_cast<std::uint8_t>(base)};
-            AppendRecord(text, 4, 0, bytes, 2, lineEnd);
+            AppendHexRecord(text, 4, 0, bytes, 2, lineEnd);
         }
-        AppendRecord(text, 0, static_cast<std::uint16_t>(address), &image[offset],
+        AppendHexRecord(text, 0, static_cast<std::uint16_t>(address), &image[offset],
                      std::min(recordSize, size - offset), lineEnd);
     }
-    AppendRecord(text, 1, 0, nullptr, 0, lineEnd);
+    AppendHexRecord(text, 1, 0, nullptr, 0, lineEnd);
     return text;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/QuietPort.h"
 #include "common/LittleEndian.h"
 #include "common/WordCrc32.h"
 #include "job/UploadJob.h"
@@ -38,27 +39,6 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace {
 
 constexpr std::uint32_t kImageBytes = 1024 * 1024;  // 32,768 blocks
-
-// A port that shows nothing, as a face that ignores progress would.
-class QuietPort : public UploadPort {
-  public:
-    QuietPort(ProgrammerLink& link, ImageWorkspace& workspace)
-        : link_(link), workspace_(workspace) {}
-    ProgrammerLink& Link() override { return link_; }
-    ImageWorkspace& Workspace() override { return workspace_; }
-    JobSettings CurrentJobSettings() override { return {}; }
-    void SetProgressRange(std::uint32_t) override {}
-    void SetProgressPosition(std::uint32_t position) override {
-        benchmark::DoNotOptimize(position);
-    }
-    void ShowMessage(MessageIcon, std::string_view) override {}
-    void SetProgramEnabled(bool) override {}
-    void ShowJobDescription(const JobDescription&) override {}
-
-  private:
-    ProgrammerLink& link_;
-    ImageWorkspace& workspace_;
-};
 
 void FillImage(ImageWorkspace& workspace) {
     for (std::uint32_t i = 0; i < kImageBytes; ++i) {

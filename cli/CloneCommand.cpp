@@ -28,7 +28,7 @@ public:
 
     void Execute(Environment& environment) override {
         ConsoleOutput& output = environment.Output();
-        if (!environment.options().device.empty()) {
+        if (!environment.options().devices.empty()) {
             throw CliFailure(ExitCode::Usage,
                              "clone names its programmers with --from and --to, not --device.");
         }
@@ -36,7 +36,8 @@ public:
         {
             ConsolePort port(output, workspace);
             port.SetEchoDescriptions(false);
-            DeviceSession source(environment, port, from_);
+            OperationRecord record;
+            DeviceSession source(environment, port, from_, record);
             source.Identify();
             port.SetEchoDescriptions(true);
             // Nothing is stored anywhere unless the job read back matched its checksum.
@@ -55,7 +56,8 @@ public:
             try {
                 ConsolePort port(output, workspace);
                 port.SetEchoDescriptions(false);
-                DeviceSession target(environment, port, path);
+                OperationRecord record;
+                DeviceSession target(environment, port, path, record);
                 target.Identify();
                 // The workspace holds the job as a remote record, whatever its name says.
                 const WorkerOutcome outcome = UploadRemoteJob(port);

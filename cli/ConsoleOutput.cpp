@@ -63,6 +63,7 @@ void ConsoleOutput::Line(std::string_view text) {
 }
 
 void ConsoleOutput::Message(MessageIcon icon, std::string_view text) {
+    lastMessage_ = std::string(text);
     if (json_) {
         doc_["messages"].push_back({{"icon", IconName(icon)}, {"text", std::string(text)}});
         doc_["message"] = std::string(text);
@@ -99,6 +100,7 @@ void ConsoleOutput::Description(const JobDescription& rows) {
 }
 
 void ConsoleOutput::Outcome(const WorkerOutcome& outcome) {
+    lastOutcome_ = outcome;
     if (!json_) {
         Release(outcome.ok() ? out_ : err_);
         if (!outcome.ok() && !outcome.detail.empty()) Put(err_, outcome.detail);
@@ -113,10 +115,10 @@ void ConsoleOutput::Outcome(const WorkerOutcome& outcome) {
 void ConsoleOutput::Finish(int exitCode) {
     if (finished_) return;
     finished_ = true;
-    if (!json_) {
-        Release(out_);
-        return;
-    }
+    Release(out_);  // a notice still held goes with the results
+    deferred_ = false;
+    for (const auto& [stream, text] : std::exchange(held_, {})) Put(stream, text);
+    if (!json_) return;
     doc_["exitCode"] = exitCode;
     // File names and device answers need not be valid UTF-8; never let that lose the
     // whole result.
@@ -124,6 +126,7 @@ void ConsoleOutput::Finish(int exitCode) {
 }
 
 bool ConsoleOutput::Delivered() {
+    if (out_ == nullptr || err_ == nullptr) return true;
     Release(out_);
     // The progress bar and the questions write to standard error directly; what they lost
     // is only seen in the stream's error flag.
@@ -142,6 +145,15 @@ bool ConsoleOutput::Delivered() {
 }
 
 void ConsoleOutput::Put(std::FILE* stream, std::string_view text) {
+    if (deferred_) {
+        held_.emplace_back(stream, std::string(text));
+        return;
+    }
+    Write(stream, text);
+}
+
+void ConsoleOutput::Write(std::FILE* stream, std::string_view text) {
+    if (stream == nullptr) return;  // an output that only collects (a gang's member)
     int& lost = stream == out_ ? outLost_ : errLost_;
     if (lost != 0) return;  // what follows a lost line would only mislead
     errno = 0;

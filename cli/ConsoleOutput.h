@@ -3,12 +3,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "job/JobDescription.h"
-#include "link/WorkerOutcome.h"
-#include "link/WorkerPort.h"
+#include "worker/WorkerOutcome.h"
+#include "worker/WorkerPort.h"
 
 // Where a command's results go: lines on standard output, or one JSON object that is
 // printed when the command ends. Explanations of the tool itself go to standard error
@@ -37,7 +39,12 @@ public:
     // How a worker ended: kind, code, message and detail.
     void Outcome(const WorkerOutcome& outcome);
 
-    // Ends the command: prints the JSON object (with the exit code) in JSON mode.
+    // Holds back every line until Finish, so that nothing is reported before the
+    // production log has the operation on disk.
+    void DeferUntilFinish() { deferred_ = true; }
+
+    // Ends the command: prints what was held back, and the JSON object (with the exit
+    // code) in JSON mode.
     void Finish(int exitCode);
     // Whether everything printed reached both streams. When something was lost, says so
     // on standard error (as far as that still takes it) and returns false.
@@ -45,8 +52,15 @@ public:
 
     std::FILE* err() const { return err_; }
 
+    // What was reported so far: the JSON object as it stands (JSON mode), the last
+    // system message and the last worker's outcome.
+    const nlohmann::json& Document() const { return doc_; }
+    const std::string& LastMessage() const { return lastMessage_; }
+    const std::optional<WorkerOutcome>& LastOutcome() const { return lastOutcome_; }
+
 private:
     void Put(std::FILE* stream, std::string_view text);
+    void Write(std::FILE* stream, std::string_view text);
     // Prints a notice held back until it is known where it belongs.
     void Release(std::FILE* stream);
 
@@ -60,6 +74,10 @@ private:
     std::optional<std::string> heldNotice_;
     int outLost_ = 0;  // errno of the first lost write to out_, 0 while none
     int errLost_ = 0;
+    bool deferred_ = false;
+    std::vector<std::pair<std::FILE*, std::string>> held_;  // lines held back until Finish
+    std::string lastMessage_;
+    std::optional<WorkerOutcome> lastOutcome_;
 };
 
 // The job description as JSON: [{"label":..., "value":...}, ...].

@@ -6,7 +6,8 @@
 #include "common/TextFormat.h"
 #include "link/VersionText.h"
 
-ProgressBar::ProgressBar(std::FILE* stream) : stream_(stream), enabled_(IsTerminal(stream)) {}
+ProgressBar::ProgressBar(std::FILE* stream)
+    : stream_(stream), enabled_(stream != nullptr && IsTerminal(stream)) {}
 
 ProgressBar::~ProgressBar() { Close(); }
 

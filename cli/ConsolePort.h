@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/ConsoleOutput.h"
-#include "link/WorkerPort.h"
+#include "worker/WorkerPort.h"
 
 // A progress bar on standard error, drawn only when standard error is a terminal (a
 // pipe or a log gets nothing: the final message says how it ended).

@@ -1,7 +1,7 @@
 #include "cli/DeviceSession.h"
 
-#include "cli/DeviceFilter.h"
 #include "cli/ExitCodes.h"
+#include "link/DevicePaths.h"
 #include "link/IdentifyProgrammer.h"
 
 namespace {
@@ -18,13 +18,51 @@ std::string AccessRemedy() {
 #endif
 }
 
+// The backend of the command's own programmer, once it is clear which one that is: a
+// command that talks to one never guesses among several.
+HidBackend& OneProgrammer(Environment& environment) {
+    const std::vector<std::string>& devices = environment.options().devices;
+    if (devices.size() > 1) {
+        throw CliFailure(ExitCode::Usage, "'" + environment.Operation() +
+                                              "' talks to one programmer: give --device once.");
+    }
+    HidBackend& backend = environment.Backend();
+    if (!devices.empty()) return backend;
+    const std::vector<HidDeviceInfo> attached = AttachedProgrammers(backend);
+    if (attached.size() > 1) {
+        nlohmann::json listed = nlohmann::json::array();
+        std::string lines;
+        for (const HidDeviceInfo& info : attached) {
+            listed.push_back({{"path", info.path}, {"serial", info.serial}});
+            lines += (lines.empty() ? "  " : "\n  ") + info.path;
+            if (!info.serial.empty()) lines += "\tserial " + info.serial;
+        }
+        environment.Output().JsonField("programmers", listed);
+        throw CliFailure(ExitCode::Usage, kMsgSeveralAttached, lines);
+    }
+    return backend;
+}
+
 }  // namespace
 
-DeviceSession::DeviceSession(Environment& environment, ConsolePort& port, const std::string& path)
+DeviceSession::DeviceSession(Environment& environment, ConsolePort& port)
+    : port_(port), record_(environment.Record()), link_(OneProgrammer(environment)) {
+    const std::vector<std::string>& devices = environment.options().devices;
+    Open(environment, devices.empty() ? std::string() : devices.front());
+    // Nothing of the operation is reported before the log has it.
+    if (environment.Logging()) port_.Output().DeferUntilFinish();
+}
+
+DeviceSession::DeviceSession(Environment& environment, ConsolePort& port, const std::string& path,
+                             OperationRecord& record)
     : port_(port),
-      only_(path.empty() ? nullptr : OnlyDevicePath(environment.Backend(), path)),
-      link_(only_ ? *only_ : environment.Backend()) {
-    environment.ConfigureLink(link_);
+      record_(record),
+      only_(OnlyDevicePaths(environment.Backend(), {path})),
+      link_(*only_) {
+    Open(environment, path);
+}
+
+void DeviceSession::Open(Environment& environment, const std::string& wanted) {
     FindResult found;
     if (!link_.Open(&found)) {
         switch (found.refusal) {
@@ -42,13 +80,23 @@ DeviceSession::DeviceSession(Environment& environment, ConsolePort& port, const 
                                      " cannot be opened: " + found.refusedReason,
                                  found.refusal == Refusal::AccessDenied ? AccessRemedy() : "");
         }
-        const std::string& only = path.empty() ? environment.options().device : path;
         throw CliFailure(ExitCode::NoProgrammer,
-                         only.empty() ? "No programmer found (USB HID 0484:1001)."
-                                      : "No programmer found at " + only + ".",
+                         wanted.empty() ? "No programmer found (USB HID 0484:1001)."
+                                        : "No programmer found at " + wanted + ".",
                          "Connect the programmer, or see 'marrowdyne-cli list'.");
     }
+    environment.ConfigureLink(link_);
+    record_.Take(link_, false);
     port_.AttachLink(&link_);
+    // Every result names the programmer it concerns; the device ID does not tell two
+    // programmers apart.
+    ConsoleOutput& output = port_.Output();
+    output.Field("path", record_.path, record_.path);
+    if (record_.serial.empty()) {
+        output.JsonField("serial", nullptr);
+    } else {
+        output.Field("serial", record_.serial, record_.serial);
+    }
 }
 
 DeviceSession::~DeviceSession() {
@@ -58,6 +106,7 @@ DeviceSession::~DeviceSession() {
 
 void DeviceSession::Identify() {
     const WorkerOutcome outcome = IdentifyProgrammer(port_);
+    if (outcome.ok()) record_.Take(link_, true);
     ThrowIfFailed(port_.Output(), outcome);
 }
 

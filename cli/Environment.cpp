@@ -1,38 +1,55 @@
 #include "cli/Environment.h"
 
+#include <cctype>
+#include <charconv>
 #include <optional>
+#include <system_error>
 
 #include "cli/Arguments.h"
-#include "cli/DeviceFilter.h"
-#include "cli/ExitCodes.h"
 #include "cli/PlatformBackend.h"
 #include "cli/Terminal.h"
+#include "common/PathText.h"
 #include "common/TextFormat.h"
+#include "link/DevicePaths.h"
 #include "link/SimulatedProgrammer.h"
 
 void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
-    app.add_option("--device", options.device,
-                   "Use only the programmer at this HID interface path (see 'list')")
+    app.add_option("--device", options.devices,
+                   "Use only the programmer at this HID interface path (see 'list'); given "
+                   "more than once, 'program' and 'info' work on all of them at once")
         ->type_name("PATH");
-    CLI::Option* simulate = app.add_flag(
-        "--simulate", options.simulate,
-        "Use an embedded simulated programmer (version 1002, firmware 0210) instead of hardware");
+    CLI::Option* simulate =
+        app.add_option("--simulate,--sim-count", options.simulate,
+                       "Use N embedded simulated programmers (version 1002, firmware 0210) "
+                       "instead of hardware; N is 1 when not given")
+            ->type_name("[N]")
+            ->expected(0, 1)
+            ->default_str("1")
+            ->check(CLI::Range(1, 64));
     app.add_option("--sim-version", options.simVersion,
-                   "Version word of the simulated programmer, hexadecimal (below 1000: older kind)")
+                   "Version word of the simulated programmers, hexadecimal (below 1000: older kind)")
         ->type_name("HEX")
         ->needs(simulate);
     app.add_option("--sim-firmware-version", options.simFirmwareVersion,
-                   "Firmware word of the simulated programmer, hexadecimal")
+                   "Firmware word of the simulated programmers, hexadecimal")
         ->type_name("HEX")
         ->needs(simulate);
     app.add_option("--sim-state", options.simState,
-                   "Keep the simulated programmer's memory in FILE between runs")
-        ->type_name("FILE")
+                   "Keep the simulated programmer's memory in FILE between runs (with several, "
+                   "a folder holding one file each)")
+        ->type_name("FILE|DIR")
         ->needs(simulate);
     app.add_option("--sim-fault", options.simFaults,
-                   "Inject a fault: COMMAND:KIND[@N], KIND one of status, write, read, crc, "
-                   "hang, unplug; N counts that command from 1 (repeatable)")
+                   "Inject a fault: [K:]COMMAND:KIND[@N], KIND one of status, write, read, crc, "
+                   "hang, unplug; N counts that command from 1; K aims it at sim:programmer-K "
+                   "alone (repeatable)")
         ->type_name("FAULT")
+        ->needs(simulate);
+    app.add_option("--sim-latency-us", options.simLatencyUs,
+                   "Every exchange with a simulated programmer takes U microseconds (1000: "
+                   "full-speed USB), and erases and checksums take time by their length")
+        ->type_name("U")
+        ->check(CLI::Range(0, 1000000))
         ->needs(simulate);
     // For tests of a programmer that never answers: without it a hang takes seconds.
     app.add_option("--sim-timeout-ms", options.simTimeoutMs)
@@ -43,6 +60,9 @@ void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_option("--sim-deny-open", options.simDenyOpen)->needs(simulate)->group("");
     app.add_option("--trace", options.trace,
                    "Write every report written ('> ') and read ('< ') to FILE, one line each")
+        ->type_name("FILE");
+    app.add_option("--log", options.log,
+                   "Append one JSON line per programmer and operation to FILE (production log)")
         ->type_name("FILE");
     app.add_flag("--json", options.json, "Print one JSON object on standard output");
 }
@@ -64,37 +84,84 @@ std::uint32_t SimulatorWord(const std::string& text, std::uint32_t fallback, con
     return *value;
 }
 
+// A fault and the programmer it is aimed at ("2:WriteStorage:status@5"); without an aim
+// it is every programmer's.
+struct AimedFault {
+    std::optional<std::size_t> programmer;
+    Fault fault;
+};
+
+AimedFault ParseAimedFault(const std::string& text, std::size_t programmers) {
+    AimedFault aimed;
+    std::string_view rest = text;
+    const std::size_t colon = rest.find(':');
+    if (colon != std::string_view::npos && colon > 0 &&
+        std::isdigit(static_cast<unsigned char>(rest[0]))) {
+        std::size_t index = 0;
+        const auto [end, ec] = std::from_chars(rest.data(), rest.data() + colon, index);
+        if (ec != std::errc() || end != rest.data() + colon || index >= programmers) {
+            throw CliFailure(ExitCode::Usage,
+                             "--sim-fault " + text + Format(": no simulated programmer %.*s (0 to %zu)",
+                                                            static_cast<int>(colon), rest.data(),
+                                                            programmers - 1));
+        }
+        aimed.programmer = index;
+        rest.remove_prefix(colon + 1);
+    }
+    std::string error;
+    const std::optional<Fault> fault = ParseFault(rest, error);
+    if (!fault) throw CliFailure(ExitCode::Usage, "--sim-fault " + text + ": " + error);
+    aimed.fault = *fault;
+    return aimed;
+}
+
 }  // namespace
 
-HidBackend& Environment::Backend() {
-    if (filter_) return *filter_;
-    if (simulated_) return *simulated_;
-    if (platform_) return *platform_;
+std::filesystem::path Environment::StateFileOf(std::size_t index) const {
+    const std::filesystem::path given = PathFromArgument(options_.simState);
+    if (options_.simulate == 1) return given;
+    return given / Format("programmer-%zu.bin", index);
+}
 
-    HidBackend* backend = nullptr;
-    if (options_.simulate) {
-        SimulatorConfig config;
-        config.programmerVersion =
-            SimulatorWord(options_.simVersion, config.programmerVersion, "--sim-version");
-        config.firmwareVersion = SimulatorWord(options_.simFirmwareVersion, config.firmwareVersion,
-                                               "--sim-firmware-version");
-        std::vector<Fault> faults;
-        for (const std::string& text : options_.simFaults) {
-            std::string error;
-            std::optional<Fault> fault = ParseFault(text, error);
-            if (!fault) throw CliFailure(ExitCode::Usage, "--sim-fault " + text + ": " + error);
-            faults.push_back(*fault);
+void Environment::AddSimulatedProgrammers() {
+    const auto count = static_cast<std::size_t>(options_.simulate);
+    SimulatorConfig config;
+    config.programmerVersion =
+        SimulatorWord(options_.simVersion, config.programmerVersion, "--sim-version");
+    config.firmwareVersion = SimulatorWord(options_.simFirmwareVersion, config.firmwareVersion,
+                                           "--sim-firmware-version");
+    if (options_.simLatencyUs > 0) {
+        config.exchangeLatencyUs = static_cast<std::uint32_t>(options_.simLatencyUs);
+        config.eraseUsPerKiB = kSimEraseUsPerKiB;
+        config.checksumUsPerKiB = kSimChecksumUsPerKiB;
+    }
+    std::vector<AimedFault> faults;
+    for (const std::string& text : options_.simFaults) faults.push_back(ParseAimedFault(text, count));
+
+    auto simulated = std::make_unique<SimulatedBackend>();
+    std::vector<SimulatedProgrammer*> made;
+    if (!options_.simState.empty() && count > 1) {
+        std::error_code ec;
+        std::filesystem::create_directories(PathFromArgument(options_.simState), ec);
+        if (ec) {
+            throw CliFailure(ExitCode::Usage,
+                             "--sim-state " + options_.simState + ": not a folder: " + ec.message());
         }
-        auto simulated = std::make_unique<SimulatedBackend>();
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        config.path = Format("sim:programmer-%zu", i);
+        config.serialNumber = Format("SIM%04zu", i);
         SimulatedProgrammer& programmer = simulated->AddProgrammer(config);
-        if (!options_.simDenyOpen.empty()) {
+        if (i == 0 && !options_.simDenyOpen.empty()) {
             simulated->DenyOpen(programmer.config().path, options_.simDenyOpen);
         }
         if (!options_.simState.empty()) {
+            const std::filesystem::path file = StateFileOf(i);
+            const std::string shown = Utf8OfPath(file);
             std::string error;
-            if (!programmer.LoadState(PathFromArgument(options_.simState), error)) {
+            if (!programmer.LoadState(file, error)) {
                 // Nothing is kept of this run, so the refused file is never written over.
-                throw CliFailure(ExitCode::Usage, "--sim-state " + options_.simState + ": " + error);
+                throw CliFailure(ExitCode::Usage, "--sim-state " + shown + ": " + error);
             }
             // A kept programmer keeps its version words (an update changes the firmware
             // word); say so rather than let an option look applied.
@@ -102,25 +169,39 @@ HidBackend& Environment::Backend() {
                 programmer.ProgrammerVersion() != config.programmerVersion) {
                 output_.Note(Format("--sim-state %s holds a programmer of version %04X; "
                                     "--sim-version is not applied (use a new state file)",
-                                    options_.simState.c_str(), programmer.ProgrammerVersion()));
+                                    shown.c_str(), programmer.ProgrammerVersion()));
             }
             if (!options_.simFirmwareVersion.empty() &&
                 programmer.FirmwareWord() != config.firmwareVersion) {
                 output_.Note(Format("--sim-state %s holds firmware word %04X; "
                                     "--sim-firmware-version is not applied (use a new state file)",
-                                    options_.simState.c_str(), programmer.FirmwareWord()));
+                                    shown.c_str(), programmer.FirmwareWord()));
             }
         }
-        simulated_ = std::move(simulated);
-        programmer_ = &programmer;
-        for (const Fault& fault : faults) programmer_->AddFault(fault);
+        for (const AimedFault& aimed : faults) {
+            if (!aimed.programmer || *aimed.programmer == i) programmer.AddFault(aimed.fault);
+        }
+        made.push_back(&programmer);
+    }
+    simulated_ = std::move(simulated);
+    programmers_ = std::move(made);
+}
+
+HidBackend& Environment::Backend() {
+    if (filter_) return *filter_;
+    if (simulated_) return *simulated_;
+    if (platform_) return *platform_;
+
+    HidBackend* backend = nullptr;
+    if (options_.simulate > 0) {
+        AddSimulatedProgrammers();
         backend = simulated_.get();
     } else {
         platform_ = MakePlatformBackend();
         backend = platform_.get();
     }
-    if (!options_.device.empty()) {
-        filter_ = OnlyDevicePath(*backend, options_.device);
+    if (!options_.devices.empty()) {
+        filter_ = OnlyDevicePaths(*backend, options_.devices);
         backend = filter_.get();
     }
     return *backend;
@@ -128,28 +209,45 @@ HidBackend& Environment::Backend() {
 
 void Environment::ConfigureLink(ProgrammerLink& link) {
     if (options_.simTimeoutMs > 0) {
-        link.SetTimeouts(LinkTimeouts{options_.simTimeoutMs, options_.simTimeoutMs});
+        // The allowance of erases and checksums per KiB stays: only the answer's own
+        // bound is shortened.
+        LinkTimeouts timeouts;
+        timeouts.answerMs = options_.simTimeoutMs;
+        link.SetTimeouts(timeouts);
+    }
+    if (!options_.log.empty() && !log_) {
+        auto log = std::make_unique<AppendFile>();
+        std::string error;
+        if (!log->Open(PathFromArgument(options_.log), error)) {
+            throw CliFailure(ExitCode::Usage, "--log " + options_.log + ": " + error);
+        }
+        log_ = std::move(log);
     }
     if (!options_.trace.empty()) {
-        if (!trace_) {
-            auto trace = std::make_unique<OutputFile>();
-            std::string error;
-            if (!trace->Create(PathFromArgument(options_.trace), error)) {
-                throw CliFailure(ExitCode::Usage, "--trace " + options_.trace + ": " + error);
+        {
+            std::lock_guard lock(traceMutex_);
+            if (!trace_) {
+                auto trace = std::make_unique<OutputFile>();
+                std::string error;
+                if (!trace->Create(PathFromArgument(options_.trace), error)) {
+                    throw CliFailure(ExitCode::Usage, "--trace " + options_.trace + ": " + error);
+                }
+                trace_ = std::move(trace);
             }
-            trace_ = std::move(trace);
         }
-        link.SetTrace([this](char direction, const std::uint8_t* bytes, std::size_t size) {
-            WriteTrace(direction, bytes, size);
+        link.SetTrace([this, path = link.DevicePath()](char direction, const std::uint8_t* bytes,
+                                                       std::size_t size) {
+            WriteTrace(path, direction, bytes, size);
         });
     }
 }
 
-void Environment::WriteTrace(char direction, const std::uint8_t* bytes, std::size_t size) {
-    if (!traceError_.empty()) return;  // the trace is lost already
+void Environment::WriteTrace(const std::string& path, char direction, const std::uint8_t* bytes,
+                             std::size_t size) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string line;
-    line.reserve(2 + size * 3);
+    line.reserve(path.size() + 3 + size * 3);
+    if (tracePaths_) line += path + ' ';
     line += direction;
     for (std::size_t i = 0; i < size; ++i) {
         line += ' ';
@@ -157,9 +255,20 @@ void Environment::WriteTrace(char direction, const std::uint8_t* bytes, std::siz
         line += kDigits[bytes[i] & 0x0F];
     }
     line += '\n';
+    std::lock_guard lock(traceMutex_);
+    if (!traceError_.empty()) return;  // the trace is lost already
     // Written at once: a run killed while it waits for an answer still leaves what was
     // traced, in the temporary file beside the trace.
     if (!trace_->Write(line.data(), line.size(), traceError_)) trace_->Discard();
+}
+
+void Environment::Log(const OperationRecord& record, ExitCode code, std::string_view message,
+                      std::string_view detail) {
+    if (!log_ || record.path.empty()) return;
+    std::string error;
+    if (log_->Append(ProductionLogLine(record, code, message, detail), error)) return;
+    std::lock_guard lock(logMutex_);
+    if (logError_.empty()) logError_ = "the line of " + record.path + " is lost: " + error;
 }
 
 bool Environment::FinishTrace(std::string& error) {
@@ -170,10 +279,21 @@ bool Environment::FinishTrace(std::string& error) {
     return false;
 }
 
-bool Environment::SaveSimulatorState(std::string& error) {
-    if (programmer_ == nullptr || options_.simState.empty()) return true;
-    if (programmer_->SaveState(PathFromArgument(options_.simState), error)) return true;
-    error = "--sim-state " + options_.simState +
-            ": the simulated programmer's memory was not saved: " + error;
+bool Environment::FinishLog(std::string& error) {
+    if (logError_.empty()) return true;
+    error = "--log " + options_.log + ": " + logError_;
     return false;
+}
+
+bool Environment::SaveSimulatorState(std::string& error) {
+    if (options_.simState.empty()) return true;
+    for (std::size_t i = 0; i < programmers_.size(); ++i) {
+        const std::filesystem::path file = StateFileOf(i);
+        if (!programmers_[i]->SaveState(file, error)) {
+            error = "--sim-state " + Utf8OfPath(file) +
+                    ": the simulated programmer's memory was not saved: " + error;
+            return false;
+        }
+    }
+    return true;
 }

@@ -1,12 +1,16 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/ConsoleOutput.h"
+#include "cli/ExitCodes.h"
+#include "cli/ProductionLog.h"
+#include "common/AppendFile.h"
 #include "common/OutputFile.h"
 #include "link/HidBackend.h"
 #include "link/ProgrammerLink.h"
@@ -16,23 +20,26 @@ class SimulatedProgrammer;
 
 // The options that every command shares.
 struct GlobalOptions {
-    std::string device;  // only this interface path is searched
-    bool simulate = false;
-    std::string simVersion;          // hexadecimal, default 1002
-    std::string simFirmwareVersion;  // hexadecimal, default 0210
-    std::string simState;            // file keeping the simulated memory between runs
+    std::vector<std::string> devices;  // only these interface paths are searched (--device)
+    int simulate = 0;                  // simulated programmers instead of hardware (--simulate N)
+    std::string simVersion;            // hexadecimal, default 1002
+    std::string simFirmwareVersion;    // hexadecimal, default 0210
+    std::string simState;              // file (one programmer) or folder keeping the memory
     std::vector<std::string> simFaults;
-    int simTimeoutMs = 0;            // shortens every read time-out (tests of hangs)
-    std::string simDenyOpen;         // the simulated programmer refuses to open, with this reason
-    std::string trace;               // file receiving every report written and read
+    int simLatencyUs = 0;              // each exchange takes this long; erases and checksums more
+    int simTimeoutMs = 0;              // shortens every answer's time-out (tests of hangs)
+    std::string simDenyOpen;           // the simulated programmer refuses to open, with this reason
+    std::string trace;                 // file receiving every report written and read
+    std::string log;                   // production log, one JSON line per programmer and operation
     bool json = false;
 };
 
 void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options);
 
-// What a command runs in: its output and, made on first use, the HID backend (the
-// platform's, or the embedded simulated programmer) with the trace and time-outs that
-// every link gets.
+// What a command runs in: its output, the production log and, made on first use, the HID
+// backend (the platform's, or the embedded simulated programmers) with the trace and
+// time-outs that every link gets. Links of a gang may be used from their own threads:
+// the trace and the log take whole lines from any of them.
 class Environment {
 public:
     explicit Environment(const GlobalOptions& options);
@@ -43,27 +50,55 @@ public:
     const GlobalOptions& options() const { return options_; }
     ConsoleOutput& Output() { return output_; }
 
+    // The command being run ("program", "info", ...), as the log names the operation.
+    void SetOperation(std::string name) { record_.operation = std::move(name); }
+    const std::string& Operation() const { return record_.operation; }
+    // What the command did with its one programmer, logged when the command ends.
+    OperationRecord& Record() { return record_; }
+
     // Throws CliFailure (usage) for bad simulator options, a refused state file or a
     // trace file that cannot be created.
     HidBackend& Backend();
+    // Gives an opened link the time-outs and the trace. The first link opens the trace
+    // and the log files; throws CliFailure (usage) when one cannot be opened.
     void ConfigureLink(ProgrammerLink& link);
+    // Trace lines name the programmer (a gang traces several links into one file).
+    void TraceWithPaths() { tracePaths_ = true; }
 
-    // Keeps the simulated memory (--sim-state) of a programmer that this run loaded or
+    bool Logging() const { return !options_.log.empty(); }
+    // Appends the record's line to the production log, synced, before the operation is
+    // reported done. A record without a programmer is not logged. A failed append is kept
+    // for FinishLog and the results are still reported.
+    void Log(const OperationRecord& record, ExitCode code, std::string_view message,
+             std::string_view detail);
+
+    // Keeps the simulated memory (--sim-state) of the programmers that this run loaded or
     // newly made; a refused state file is never written. Returns false and says why.
     bool SaveSimulatorState(std::string& error);
     // Puts the --trace file in place. Returns false and says why when any of it was lost;
     // then no partial trace is left.
     bool FinishTrace(std::string& error);
+    // Returns false and says why when a line of the production log could not be written.
+    bool FinishLog(std::string& error);
 
 private:
-    void WriteTrace(char direction, const std::uint8_t* bytes, std::size_t size);
+    void WriteTrace(const std::string& path, char direction, const std::uint8_t* bytes,
+                    std::size_t size);
+    void AddSimulatedProgrammers();
+    std::filesystem::path StateFileOf(std::size_t index) const;
 
     GlobalOptions options_;
     ConsoleOutput output_;
+    OperationRecord record_;
     std::unique_ptr<HidBackend> platform_;
     std::unique_ptr<SimulatedBackend> simulated_;
-    SimulatedProgrammer* programmer_ = nullptr;
+    std::vector<SimulatedProgrammer*> programmers_;
     std::unique_ptr<HidBackend> filter_;
+    std::mutex traceMutex_;
     std::unique_ptr<OutputFile> trace_;
     std::string traceError_;  // why the trace is lost; empty while it is whole
+    bool tracePaths_ = false;
+    std::unique_ptr<AppendFile> log_;
+    std::mutex logMutex_;
+    std::string logError_;  // the first line that could not be appended, and why
 };

@@ -32,6 +32,31 @@ const char* OutcomeKindName(OutcomeKind kind) {
     return "Unknown";
 }
 
+const char* ExitCodeName(ExitCode code) {
+    switch (code) {
+        case ExitCode::Success: return "Success";
+        case ExitCode::Internal: return "Internal";
+        case ExitCode::Usage: return "Usage";
+        case ExitCode::FileRefused: return "FileRefused";
+        case ExitCode::NoProgrammer: return "NoProgrammer";
+        case ExitCode::NotAccessible: return "NotAccessible";
+        case ExitCode::LinkFailed: return "LinkFailed";
+        case ExitCode::CommandRefused: return "CommandRefused";
+        case ExitCode::VerifyMismatch: return "VerifyMismatch";
+        case ExitCode::ReadBackFailed: return "ReadBackFailed";
+        case ExitCode::RemoteFileFailed: return "RemoteFileFailed";
+        case ExitCode::Declined: return "Declined";
+        case ExitCode::NothingMade: return "NothingMade";
+        case ExitCode::SeriesMismatch: return "SeriesMismatch";
+        case ExitCode::NotSupported: return "NotSupported";
+        case ExitCode::OutputLost: return "OutputLost";
+        case ExitCode::SimStateNotSaved: return "SimStateNotSaved";
+        case ExitCode::Unsuitable: return "Unsuitable";
+        case ExitCode::NoStoredJob: return "NoStoredJob";
+    }
+    return "Unknown";
+}
+
 std::string ExitCodeHelp() {
     return "Exit codes:\n"
            "   0  success\n"
@@ -50,8 +75,10 @@ std::string ExitCodeHelp() {
            "  12  nothing made: remote code 00000000\n"
            "  13  the programmer serves another series than --series\n"
            "  14  the programmer's kind does not offer this (firmware update of an older one)\n"
-           "  15  output lost: standard output or --trace could not be written\n"
+           "  15  output lost: standard output, --trace or --log could not be written\n"
            "  16  --sim-state could not be saved\n"
            "  17  not a programmer this tool can talk to (output report longer than 65 bytes)\n"
-           "  18  read-job: the programmer holds no job (erased), or a damaged one\n";
+           "  18  read-job: the programmer holds no job (erased), or a damaged one\n"
+           "Several programmers at once (--all, or --device more than once): 0 when every one\n"
+           "succeeded, else the code of the first that failed in path order.\n";
 }

@@ -2,7 +2,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "link/WorkerOutcome.h"
+#include "worker/WorkerOutcome.h"
 
 // The exit codes of marrowdyne-cli. Scripts rely on them: never renumber.
 enum class ExitCode : int {
@@ -21,7 +21,7 @@ enum class ExitCode : int {
     NothingMade = 12,      // remote code 00000000: no file is made
     SeriesMismatch = 13,   // the programmer serves another series than the one asked for
     NotSupported = 14,     // the programmer's kind does not offer this (firmware update)
-    OutputLost = 15,       // standard output or the --trace file could not be written whole
+    OutputLost = 15,       // standard output, the --trace or the --log file could not be written whole
     SimStateNotSaved = 16, // the simulated programmer's memory could not be kept (--sim-state)
     Unsuitable = 17,       // a device with the programmer's ids whose reports do not fit
     NoStoredJob = 18,      // the programmer holds no job to read (erased), or a damaged one
@@ -34,6 +34,10 @@ ExitCode ExitCodeOf(OutcomeKind kind);
 
 // "Success", "WriteFailed", ... as the JSON output names the kinds.
 const char* OutcomeKindName(OutcomeKind kind);
+
+// "Success", "Usage", "LinkFailed", ... as the production log and a gang's results name
+// the exit codes.
+const char* ExitCodeName(ExitCode code);
 
 // The table printed under --help.
 std::string ExitCodeHelp();

@@ -3,7 +3,10 @@
 #include <optional>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 #include "cli/ConsoleOutput.h"
+#include "cli/ProductionLog.h"
 #include "image/FileLoading.h"
 
 // The name of a load's result for scripts: the HEX reader's result names for ".hex"
@@ -18,3 +21,22 @@ FileKind LoadFileArgument(ConsoleOutput& output, ImageWorkspace& workspace, cons
                           std::uint32_t startAddress);
 
 inline constexpr std::uint32_t kDefaultRawStartAddress = 0x08000000;
+
+// The job that a loaded file makes: its name, the start address, the image length padded
+// to whole words and that image's WordCrc32, as an upload stores and checks them. For a
+// remote job file, those of the job inside its record.
+JobFacts LoadedJobFacts(const ImageWorkspace& workspace, FileKind kind);
+
+// The firmware file a command takes, with --address for the start of a raw .bin.
+class FileOperand {
+public:
+    // Adds FILE, described by `what`, and --address to the command.
+    void Register(CLI::App& command, const char* what = "The firmware file");
+    const std::string& File() const { return file_; }
+    // --address, else 0x08000000; throws CliFailure (usage) on a bad address.
+    std::uint32_t RawStart() const;
+
+private:
+    std::string file_;
+    std::optional<std::string> address_;
+};

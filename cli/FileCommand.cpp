@@ -21,33 +21,28 @@ public:
         CLI::App* command = app.add_subcommand(
             "inspect", "Load a firmware file (.hex, .bin, .qvz) as Program would, and show the "
                        "image: start address, length and checksum");
-        command->add_option("FILE", file_, "The firmware file")->required();
-        command->add_option("--address", address_,
-                            "Start address of a raw .bin file, hexadecimal (default 08000000)")
-            ->type_name("HEX");
+        file_.Register(*command);
         command->add_option("--dump", dump_, "Write the image bytes to OUT")->type_name("OUT");
         return command;
     }
 
     void Execute(Environment& environment) override {
         ConsoleOutput& output = environment.Output();
-        const std::uint32_t start =
-            address_ ? ParseStartAddress(*address_) : kDefaultRawStartAddress;
+        const std::uint32_t start = file_.RawStart();
         ImageWorkspace workspace;
-        const FileKind kind = LoadFileArgument(output, workspace, file_, start);
+        const FileKind kind = LoadFileArgument(output, workspace, file_.File(), start);
         const FirmwareImage& image = workspace.image;
 
+        const JobFacts job = LoadedJobFacts(workspace, kind);
+        const std::uint32_t imageStart = job.start;
+        const std::uint32_t crc = *job.wordCrc32;
+        // The image as loaded, not padded: a record's follows its prefix.
         const std::uint8_t* bytes = image.imageBuffer;
         std::uint32_t length = image.imageLength;
-        std::uint32_t imageStart = image.imageStart;
         if (kind == FileKind::RemoteJob) {
-            // A remote job file holds a record: the job's start and length are its own,
-            // and the image follows the 64-byte prefix (the loader checked the length).
-            imageStart = ReadLe32(bytes + kRemoteJobStartOffset);
             length = ReadLe32(bytes + kRemoteLengthOffset);
             bytes += kRemotePrefixSize;
         }
-        const std::uint32_t crc = WordCrc32Padded(bytes, length);
         output.Field("start", imageStart, Format("0x%08x", imageStart));
         output.Field("length", length, Format("%u", length));
         output.Field("crc", crc, Format("0x%08x", crc));
@@ -75,8 +70,7 @@ public:
     }
 
 private:
-    std::string file_;
-    std::optional<std::string> address_;
+    FileOperand file_;
     std::string dump_;
 };
 

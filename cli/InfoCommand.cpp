@@ -1,19 +1,29 @@
 #include "cli/CliCommand.h"
 #include "cli/DeviceSession.h"
-#include "link/VersionText.h"
+#include "cli/GangCommand.h"
 #include "common/TextFormat.h"
+#include "link/VersionText.h"
 
 namespace {
 
 class InfoCommand final : public CliCommand {
 public:
     CLI::App* Register(CLI::App& app) override {
-        return app.add_subcommand(
+        CLI::App* command = app.add_subcommand(
             "info", "Identify the programmer: its version words, its device ID (the code that "
                     "remote job files are addressed to) and the job stored in it");
+        RegisterAll(*command, all_);
+        return command;
     }
 
     void Execute(Environment& environment) override {
+        if (GangChosen(environment, all_)) {
+            RunOnGang(environment, all_, [](Station& station) {
+                Describe(station.Output(), station.Session(), station.Port());
+                station.SetSummary(Summary(station.Session()));
+            });
+            return;
+        }
         ConsoleOutput& output = environment.Output();
         ImageWorkspace workspace;
         ConsolePort port(output, workspace);
@@ -21,10 +31,15 @@ public:
         port.SetEchoDescriptions(false);
         DeviceSession session(environment, port);
         session.Identify();
+        Describe(output, session, port);
+    }
 
+private:
+    // What an identified programmer is and holds, as lines or fields.
+    static void Describe(ConsoleOutput& output, DeviceSession& session, ConsolePort& port) {
         ProgrammerLink& link = session.Link();
+        session.Record().job = StoredJobFacts(link);
         const std::uint32_t version = link.programmerVersion();
-        output.JsonField("path", link.DevicePath());
         output.LineField("programmerVersion", version, ProgrammerVersionText(version));
         if (version >= 0x1000) {
             const std::uint32_t firmware = link.firmwareVersion();
@@ -35,6 +50,18 @@ public:
         output.LineField("deviceId", Format("%08X", code), Format("SN:%08X", code));
         output.Description(port.LastDescription());
     }
+
+    // A gang's line for one programmer: its version words and the name of its job.
+    static std::string Summary(DeviceSession& session) {
+        ProgrammerLink& link = session.Link();
+        std::string text = ProgrammerVersionText(link.programmerVersion());
+        if (link.programmerVersion() >= 0x1000) text += ' ' + FirmwareVersionText(link.firmwareVersion());
+        const std::optional<JobFacts> job = session.Record().job;
+        text += job ? " " + job->name : " (no job stored)";
+        return text;
+    }
+
+    bool all_ = false;
 };
 
 }  // namespace

@@ -25,8 +25,10 @@ int SeriesIndexOf(std::string_view name) {
 void JobOptions::Register(CLI::App& command) {
     std::string names;
     for (int i = 0; i < kSeriesCount; ++i) names += (i ? ", " : "") + std::string(kSeriesNames[i]);
-    seriesOption_ = command.add_option("--series", series_, "Target series: " + names +
-                                                                " (default STM32F0XX)")
+    seriesOption_ = command.add_option("--series", series_,
+                                       "Target series: " + names +
+                                           " (program: default the series of the job the "
+                                           "programmer holds; make-remote: STM32F0XX)")
                         ->type_name("NAME")
                         ->check([](const std::string& value) -> std::string {
                             return SeriesIndexOf(value) < 0 ? "unknown series " + value : "";

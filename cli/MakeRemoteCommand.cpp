@@ -21,7 +21,7 @@ public:
         CLI::App* command = app.add_subcommand(
             "make-remote", "Pack the image of FILE (.hex or .bin) and the job settings into a "
                            "remote job file (.qvz) for the programmer with device ID --code");
-        command->add_option("FILE", file_, "The firmware file (.hex or .bin)")->required();
+        file_.Register(*command, "The firmware file (.hex or .bin)");
         command->add_option("--code", code_,
                             "Device ID of the target programmer: eight hexadecimal digits, as "
                             "'info' shows it")
@@ -31,9 +31,6 @@ public:
                             "Write the file here (default: the program's directory, else the "
                             "firmware file's directory)")
             ->type_name("DIR");
-        command->add_option("--address", address_,
-                            "Start address of a raw .bin file, hexadecimal (default 08000000)")
-            ->type_name("HEX");
         job_.Register(*command);
         return command;
     }
@@ -42,21 +39,20 @@ public:
         ConsoleOutput& output = environment.Output();
         const std::uint32_t code = ParseDeviceId(code_, "--code");
         const JobSettings settings = job_.Build();
-        const std::uint32_t start =
-            address_ ? ParseStartAddress(*address_) : kDefaultRawStartAddress;
+        const std::uint32_t start = file_.RawStart();
         if (code == 0) {
             // As the device-ID dialog closing with 00000000: nothing is generated.
             throw CliFailure(ExitCode::NothingMade,
                              "Device ID 00000000 addresses no programmer: no remote job file is made.");
         }
-        if (FileKindOf(ExtensionOfChosenFile(FileNameOfPath(file_))) == FileKind::RemoteJob) {
+        if (FileKindOf(ExtensionOfChosenFile(FileNameOfPath(file_.File()))) == FileKind::RemoteJob) {
             throw CliFailure(ExitCode::FileRefused,
                              "A remote job file cannot be made from a remote job file: give the "
                              ".hex or .bin file it came from.");
         }
 
         ImageWorkspace workspace;
-        LoadFileArgument(output, workspace, file_, start);
+        LoadFileArgument(output, workspace, file_.File(), start);
 
         ConsolePort port(output, workspace);
         port.SetRemoteCode(code);
@@ -84,10 +80,9 @@ private:
         return directories;
     }
 
-    std::string file_;
+    FileOperand file_;
     std::string code_;
     std::string outputDir_;
-    std::optional<std::string> address_;
     JobOptions job_;
 };
 

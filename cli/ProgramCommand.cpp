@@ -3,11 +3,12 @@
 #include "cli/Arguments.h"
 #include "cli/CliCommand.h"
 #include "cli/DeviceSession.h"
-#include "link/VersionText.h"
 #include "cli/ExitCodes.h"
 #include "cli/FileArgument.h"
+#include "cli/GangCommand.h"
 #include "cli/JobOptions.h"
 #include "job/UploadJob.h"
+#include "link/VersionText.h"
 
 namespace {
 
@@ -21,37 +22,65 @@ public:
         CLI::App* command = app.add_subcommand(
             "program", "Store a job in the programmer: the image of FILE (.hex, .bin, or a "
                        "remote job file .qvz) with the job settings, verified by checksum");
-        command->add_option("FILE", file_, "The firmware file")->required();
-        command->add_option("--address", address_,
-                            "Start address of a raw .bin file, hexadecimal (default 08000000)")
-            ->type_name("HEX");
+        file_.Register(*command);
         job_.Register(*command);
+        RegisterAll(*command, all_);
         return command;
     }
 
     void Execute(Environment& environment) override {
         ConsoleOutput& output = environment.Output();
         // Every bad option is refused before anything is loaded or written.
-        JobSettings settings = job_.Build();
-        const std::uint32_t start =
-            address_ ? ParseStartAddress(*address_) : kDefaultRawStartAddress;
+        const JobSettings settings = job_.Build();
+        const std::uint32_t start = file_.RawStart();
 
+        // The file is loaded once, whatever the number of programmers.
         ImageWorkspace workspace;
-        const FileKind kind = LoadFileArgument(output, workspace, file_, start);
+        const FileKind kind = LoadFileArgument(output, workspace, file_.File(), start);
         if (kind == FileKind::RemoteJob && job_.AnyGiven()) {
             throw CliFailure(ExitCode::Usage,
                              "A remote job file brings its own job settings; give none.");
         }
+        const JobFacts job = LoadedJobFacts(workspace, kind);
 
+        if (GangChosen(environment, all_)) {
+            RunOnGang(environment, all_, [&](Station& station) {
+                // Each programmer pads and sends an image of its own.
+                station.Workspace().CopyLoaded(workspace);
+                station.Record().job = job;
+                Store(station.Session(), station.Port(), settings, kind);
+            });
+            return;
+        }
         ConsolePort port(output, workspace);
         port.SetEchoDescriptions(false);
         DeviceSession session(environment, port);
+        session.Record().job = job;
         session.Identify();
+        port.SetEchoDescriptions(true);
+        Store(session, port, settings, kind);
+    }
 
-        // A programmer of the older kind serves one series: the identification fixed
-        // it, as it fixes the window's series list.
+private:
+    // Stores the loaded job in the identified programmer of `session`; throws CliFailure
+    // when the series cannot be had or the upload fails.
+    void Store(DeviceSession& session, ConsolePort& port, JobSettings settings,
+               FileKind kind) const {
+        // A remote job file brings its own series.
+        if (kind != FileKind::RemoteJob) settings.seriesIndex = SeriesFor(session);
+        port.SetJobSettings(settings);
+        const WorkerOutcome outcome = UploadKindOf(port.Workspace().fileName) == UploadKind::RemoteJob
+                                          ? UploadRemoteJob(port)
+                                          : UploadJob(port);
+        ThrowIfFailed(port.Output(), outcome);
+    }
+
+    // The series of the job: a programmer of the older kind serves one series, which the
+    // identification fixed (as it fixes the window's series list); for the newer kind
+    // --series, or else the series of the job it holds, as the window keeps it.
+    int SeriesFor(DeviceSession& session) const {
+        const std::optional<int> asked = job_.ExplicitSeries();
         if (const std::optional<int> fixed = session.FixedSeries()) {
-            const std::optional<int> asked = job_.ExplicitSeries();
             if (asked && *asked != *fixed) {
                 throw CliFailure(
                     ExitCode::SeriesMismatch,
@@ -59,21 +88,27 @@ public:
                         ") serves " + SeriesName(*fixed) + " only, not " + SeriesName(*asked) +
                         ". Nothing was written.");
             }
-            settings.seriesIndex = *fixed;
+            return *fixed;
         }
-        port.SetJobSettings(settings);
-        port.SetEchoDescriptions(true);
-
-        const WorkerOutcome outcome = UploadKindOf(workspace.fileName) == UploadKind::RemoteJob
-                                          ? UploadRemoteJob(port)
-                                          : UploadJob(port);
-        ThrowIfFailed(output, outcome);
+        if (asked) return *asked;
+        const StoredJob stored = session.Link().storedJob();
+        if (stored.header.size() != kJobHeaderSize || stored.header[0] != kJobMarker) {
+            throw CliFailure(ExitCode::Usage,
+                             "This programmer holds no job (it is erased), so there is no series "
+                             "to keep: give --series. Nothing was written.");
+        }
+        const int series = stored.header[2];
+        if (series >= kSeriesCount) {
+            throw CliFailure(ExitCode::Usage,
+                             "The job stored in this programmer names no known series (" +
+                                 std::to_string(series) + "): give --series. Nothing was written.");
+        }
+        return series;
     }
 
-private:
-    std::string file_;
-    std::optional<std::string> address_;
+    FileOperand file_;
     JobOptions job_;
+    bool all_ = false;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "cli/CliCommand.h"
 #include "cli/DeviceSession.h"
 #include "cli/FileArgument.h"
+#include "cli/GangCommand.h"
 #include "job/StoredJob.h"
 
 namespace {
@@ -14,31 +15,39 @@ public:
         CLI::App* command = app.add_subcommand(
             "verify", "Say whether the programmer holds the job of FILE (.hex, .bin, .qvz), "
                       "writing nothing: the stored start address, length and checksum");
-        command->add_option("FILE", file_, "The firmware file")->required();
-        command->add_option("--address", address_,
-                            "Start address of a raw .bin file, hexadecimal (default 08000000)")
-            ->type_name("HEX");
+        file_.Register(*command);
+        RegisterAll(*command, all_);
         return command;
     }
 
     void Execute(Environment& environment) override {
         ConsoleOutput& output = environment.Output();
-        const std::uint32_t start =
-            address_ ? ParseStartAddress(*address_) : kDefaultRawStartAddress;
+        const std::uint32_t start = file_.RawStart();
         ImageWorkspace workspace;
-        LoadFileArgument(output, workspace, file_, start);
+        const FileKind kind = LoadFileArgument(output, workspace, file_.File(), start);
+        const JobFacts job = LoadedJobFacts(workspace, kind);
 
+        if (GangChosen(environment, all_)) {
+            RunOnGang(environment, all_, [&](Station& station) {
+                station.Workspace().CopyLoaded(workspace);
+                station.Record().job = job;
+                station.Port().SetEchoDescriptions(false);
+                ThrowIfFailed(station.Output(), VerifyJob(station.Port()));
+            });
+            return;
+        }
         ConsolePort port(output, workspace);
         // The comparison says what is stored; the stored job's rows are for 'info'.
         port.SetEchoDescriptions(false);
         DeviceSession session(environment, port);
+        session.Record().job = job;
         session.Identify();
         ThrowIfFailed(output, VerifyJob(port));
     }
 
 private:
-    std::string file_;
-    std::optional<std::string> address_;
+    FileOperand file_;
+    bool all_ = false;
 };
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <exception>
+#include <optional>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -18,15 +19,27 @@ namespace {
 int Run(Environment& environment, CliCommand& command) {
     ConsoleOutput& output = environment.Output();
     ExitCode code = ExitCode::Success;
+    std::optional<CliFailure> failed;
     try {
         command.Execute(environment);
     } catch (const CliFailure& failure) {
-        if (!failure.shown()) output.Message(MessageIcon::Error, failure.what());
-        if (!failure.detail().empty()) output.Note(failure.detail());
-        code = failure.code();
+        failed = failure;
     } catch (const std::exception& failure) {
-        output.Message(MessageIcon::Error, std::string("internal error: ") + failure.what());
-        code = ExitCode::Internal;
+        failed = CliFailure(ExitCode::Internal, std::string("internal error: ") + failure.what());
+    }
+    // The operation on the command's one programmer is in the log before it is reported;
+    // a gang logs each of its programmers itself.
+    const std::optional<WorkerOutcome>& outcome = output.LastOutcome();
+    if (failed) {
+        code = failed->code();
+        std::string detail = failed->detail();
+        if (detail.empty() && outcome && !outcome->ok()) detail = outcome->detail;
+        environment.Log(environment.Record(), code, failed->what(), detail);
+        if (!failed->shown()) output.Message(MessageIcon::Error, failed->what());
+        if (!failed->detail().empty()) output.Note(failed->detail());
+    } else {
+        environment.Log(environment.Record(), code, output.LastMessage(),
+                        outcome ? outcome->detail : std::string());
     }
     // A failure after the command is reported as its own, unless the command failed first.
     const auto alsoFailed = [&code](ExitCode own) {
@@ -39,6 +52,10 @@ int Run(Environment& environment, CliCommand& command) {
         alsoFailed(ExitCode::SimStateNotSaved);
     }
     if (!environment.FinishTrace(error)) {
+        output.Note(error);
+        alsoFailed(ExitCode::OutputLost);
+    }
+    if (!environment.FinishLog(error)) {
         output.Note(error);
         alsoFailed(ExitCode::OutputLost);
     }
@@ -80,7 +97,9 @@ int main(int argc, char** argv) {
 
     Environment environment(options);
     for (const auto& [subcommand, command] : registered) {
-        if (subcommand->parsed()) return Run(environment, *command);
+        if (!subcommand->parsed()) continue;
+        environment.SetOperation(subcommand->get_name());
+        return Run(environment, *command);
     }
     return ToInt(ExitCode::Usage);
 }

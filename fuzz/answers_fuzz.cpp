@@ -18,7 +18,7 @@
 #include "link/HidReport.h"
 #include "link/IdentifyProgrammer.h"
 #include "link/ProgrammerLink.h"
-#include "link/WorkerPort.h"
+#include "worker/WorkerPort.h"
 
 namespace {
 
@@ -200,7 +200,7 @@ void ExpectOneMessageAtMost(const WorkerOutcome& outcome, const Sinks& sinks, bo
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const LinkTimeouts quick{1, 1};
+    const LinkTimeouts quick{.answerMs = 1, .eraseMsPerKiB = 0, .checksumMsPerKiB = 0};
     {
         ScriptedBackend backend(data, size);
         ProgrammerLink link(backend);

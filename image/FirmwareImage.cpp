@@ -1,6 +1,7 @@
 #include "image/FirmwareImage.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -25,4 +26,13 @@ void ImageWorkspace::CommitStaging(std::filesystem::path path, std::string name)
     std::swap(image, staging_);
     filePath = std::move(path);
     fileName = std::move(name);
+}
+
+void ImageWorkspace::CopyLoaded(const ImageWorkspace& other) {
+    std::memcpy(image.imageBuffer, other.image.imageBuffer, other.image.imageLength);
+    image.imageLength = other.image.imageLength;
+    image.imageStart = other.image.imageStart;
+    image.imageCapacity = other.image.imageCapacity;
+    filePath = other.filePath;
+    fileName = other.fileName;
 }

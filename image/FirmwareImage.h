@@ -50,6 +50,9 @@ public:
     FirmwareImage& Staging() { return staging_; }
     // Takes the staging image over as the loaded image (the two storages swap).
     void CommitStaging(std::filesystem::path path, std::string name);
+    // Loads what `other` has loaded (its image bytes, start, file), so that a worker can
+    // have an image of its own: an upload pads the image it is given in place.
+    void CopyLoaded(const ImageWorkspace& other);
 
     // The scrambled bytes of remote job files, and their plain record.
     std::uint8_t* scrambleBuffer() { return scramble_.get(); }

@@ -6,10 +6,14 @@ namespace {
 
 constexpr char kDigits[] = "0123456789ABCDEF";
 
-// Appends one record: byte count, address, type, data and the checksum that makes all
-// of its bytes sum to zero.
-void AppendRecord(std::string& text, std::uint8_t type, std::uint16_t address,
-                  const std::uint8_t* data, std::size_t count) {
+constexpr std::uint8_t kDataRecord = 0x00;
+constexpr std::uint8_t kEndRecord = 0x01;
+constexpr std::uint8_t kLinearAddressRecord = 0x04;
+
+}  // namespace
+
+void AppendHexRecord(std::string& text, std::uint8_t type, std::uint16_t address,
+                     const std::uint8_t* data, std::size_t count, const char* lineEnd) {
     std::uint8_t sum = 0;
     const auto put = [&](std::uint8_t byte) {
         text += kDigits[byte >> 4];
@@ -25,14 +29,8 @@ void AppendRecord(std::string& text, std::uint8_t type, std::uint16_t address,
     const std::uint8_t checksum = static_cast<std::uint8_t>(0x100 - sum);
     text += kDigits[checksum >> 4];
     text += kDigits[checksum & 0x0F];
-    text += "\r\n";
+    text += lineEnd;
 }
-
-constexpr std::uint8_t kDataRecord = 0x00;
-constexpr std::uint8_t kEndRecord = 0x01;
-constexpr std::uint8_t kLinearAddressRecord = 0x04;
-
-}  // namespace
 
 std::string HexTextOf(const std::uint8_t* bytes, std::size_t length, std::uint32_t start) {
     std::string text;
@@ -47,7 +45,7 @@ std::string HexTextOf(const std::uint8_t* bytes, std::size_t length, std::uint32
         if (!upperSaid || high != upper) {
             const std::uint8_t value[2] = {static_cast<std::uint8_t>(high >> 8),
                                            static_cast<std::uint8_t>(high)};
-            AppendRecord(text, kLinearAddressRecord, 0, value, 2);
+            AppendHexRecord(text, kLinearAddressRecord, 0, value, 2);
             upper = high;
             upperSaid = true;
         }
@@ -56,10 +54,10 @@ std::string HexTextOf(const std::uint8_t* bytes, std::size_t length, std::uint32
         const auto count =
             static_cast<std::size_t>(std::min<std::uint64_t>({kHexRecordBytes, end - address,
                                                               boundary - address}));
-        AppendRecord(text, kDataRecord, static_cast<std::uint16_t>(address & 0xFFFF),
+        AppendHexRecord(text, kDataRecord, static_cast<std::uint16_t>(address & 0xFFFF),
                      bytes + (address - start), count);
         address += count;
     }
-    AppendRecord(text, kEndRecord, 0, nullptr, 0);
+    AppendHexRecord(text, kEndRecord, 0, nullptr, 0);
     return text;
 }

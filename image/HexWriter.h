@@ -6,6 +6,11 @@
 // Data records carry this many bytes, as most toolchains write them.
 inline constexpr std::size_t kHexRecordBytes = 16;
 
+// Appends one record: byte count, address, type, `count` data bytes and the checksum that
+// makes all of its bytes sum to zero, then `lineEnd`.
+void AppendHexRecord(std::string& text, std::uint8_t type, std::uint16_t address,
+                     const std::uint8_t* data, std::size_t count, const char* lineEnd = "\r\n");
+
 // Intel HEX text of `length` bytes placed at `start`: every byte in data records of up to
 // 16 bytes (0xFF included, so that the text reads back to the same span and checksum),
 // an extended linear address record wherever the upper 16 address bits change, and the

@@ -5,9 +5,9 @@
 #include <string_view>
 
 #include "common/LocalTime.h"
+#include "link/HidReport.h"
 
-// The programmer's job storage.
-inline constexpr std::uint32_t kStorageSize = 0x200000;
+// The programmer's job storage (kStorageSize bytes).
 inline constexpr std::uint32_t kJobAreaAddress = 0x1FE000;   // header here
 inline constexpr std::uint32_t kJobAreaSize = 0x2000;        // erased whole before every upload
 inline constexpr std::uint32_t kJobNameAddress = 0x1FE040;   // job name here

@@ -4,8 +4,8 @@
 
 #include "image/FirmwareImage.h"
 #include "job/JobComparison.h"
-#include "link/WorkerOutcome.h"
-#include "link/WorkerPort.h"
+#include "worker/WorkerOutcome.h"
+#include "worker/WorkerPort.h"
 
 // Texts of the workers that read the stored job without writing anything. A request
 // that cannot be sent or gets no answer shows the read-back texts of identification

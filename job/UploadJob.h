@@ -4,9 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "image/FirmwareImage.h"
-#include "link/WorkerOutcome.h"
-#include "link/WorkerPort.h"
+#include "worker/WorkerOutcome.h"
+#include "worker/WorkerPort.h"
 
 // Texts of the upload, shown in message boxes and shared by every face.
 // Codes 01..17: a request of the store sequence could not be sent, answered or was

@@ -18,6 +18,8 @@ inline constexpr std::uint32_t kFirmwareVersionAddress = 0x080040EC;
 inline constexpr std::uint32_t kFirmwareAreaSize = 0x3C000;
 inline constexpr std::uint32_t kProgrammerSramAddress = 0x20000000;
 inline constexpr std::uint32_t kProgrammerSramSize = 0x10000;
+// The job storage that the storage commands address, from 0.
+inline constexpr std::uint32_t kStorageSize = 0x200000;
 
 inline constexpr std::size_t kReportSize = 65;
 inline constexpr std::size_t kReportDataOffset = 10;

@@ -94,6 +94,9 @@ WorkerOutcome IdentifyProgrammer(IdentifyPort& port) {
     std::copy_n(report.Answer(), nameLength, nameArea.begin());
     const std::string jobName = JobNameFromStored(nameArea.data(), nameArea.size());
 
+    link.SetStoredJob(StoredJob{
+        std::vector<std::uint8_t>(headerRecord.Answer(), headerRecord.Answer() + kJobHeaderSize),
+        jobName});
     ApplySeriesSelection(port, programmerVersion, headerRecord.bytes[3]);
     port.ShowJobDescription(DescribeJob(jobName, headerRecord.Answer(), programmerVersion));
     return outcome;

@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "link/WorkerOutcome.h"
-#include "link/WorkerPort.h"
+#include "worker/WorkerOutcome.h"
+#include "worker/WorkerPort.h"
 
 // Texts of the identification, shown in message boxes and shared by every face.
 // Version query: 01 the request could not be sent, 02 no answer; firmware word: 03, 04.

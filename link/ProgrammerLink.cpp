@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <limits>
 #include <utility>
 
 #include "common/ConnectionCode.h"
@@ -50,6 +51,7 @@ FindResult FindProgrammer(HidBackend& backend, std::string_view onlyPath) {
         }
         result.device = std::move(device);
         result.path = info.path;
+        result.serial = info.serial;
         return result;
     }
     return result;
@@ -81,12 +83,22 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
            });
 }
 
-bool IsErase(std::uint8_t code) {
-    return code == static_cast<std::uint8_t>(Command::EraseStorage) ||
-           code == static_cast<std::uint8_t>(Command::EraseFirmware);
-}
-
 }  // namespace
+
+int AnswerTimeoutMs(const LinkTimeouts& timeouts, const HidReport& request) {
+    int perKiB = 0;
+    switch (static_cast<Command>(request.CommandCode())) {
+        case Command::EraseStorage:
+        case Command::EraseFirmware: perKiB = timeouts.eraseMsPerKiB; break;
+        case Command::StorageCrc:
+        case Command::FirmwareCrc: perKiB = timeouts.checksumMsPerKiB; break;
+        default: break;
+    }
+    const auto nonNegative = [](int ms) { return static_cast<std::uint64_t>(std::max(ms, 0)); };
+    const std::uint64_t work = (std::uint64_t{request.Length()} * nonNegative(perKiB) + 1023) / 1024;
+    const std::uint64_t total = nonNegative(timeouts.answerMs) + work;
+    return static_cast<int>(std::min<std::uint64_t>(total, std::numeric_limits<int>::max()));
+}
 
 ProgrammerLink::ProgrammerLink(HidBackend& backend)
     : backend_(backend), codeSource_([] { return NewConnectionCode(); }) {}
@@ -98,6 +110,8 @@ void ProgrammerLink::Install(FindResult& found) {
     device_ = std::shared_ptr<HidDevice>(std::move(found.device));
     lateAnswerPossible_.store(false);
     devicePath_ = found.path;
+    serialNumber_ = found.serial;
+    storedJob_ = {};
     ++generation_;
     connectionCode_.store(codeSource_());
 }
@@ -131,6 +145,7 @@ bool ProgrammerLink::OnRemoval(std::string_view path) {
         std::lock_guard lock(stateMutex_);
         if (!device_ || !EqualIgnoringCase(path, devicePath_)) return false;
         released = std::move(device_);
+        storedJob_ = {};
         ++generation_;
     }
     programmerVersion_.store(0);
@@ -153,6 +168,21 @@ bool ProgrammerLink::IsOpen() const {
 std::string ProgrammerLink::DevicePath() const {
     std::lock_guard lock(stateMutex_);
     return devicePath_;
+}
+
+std::string ProgrammerLink::SerialNumber() const {
+    std::lock_guard lock(stateMutex_);
+    return serialNumber_;
+}
+
+StoredJob ProgrammerLink::storedJob() const {
+    std::lock_guard lock(stateMutex_);
+    return storedJob_;
+}
+
+void ProgrammerLink::SetStoredJob(StoredJob job) {
+    std::lock_guard lock(stateMutex_);
+    storedJob_ = std::move(job);
 }
 
 void ProgrammerLink::SetConnectionCodeSource(std::function<std::uint32_t()> source) {
@@ -236,7 +266,7 @@ ExchangeResult ProgrammerLink::Session::Exchange(HidReport& report) {
             return ExchangeResult::ReadFailed;
         }
     }
-    const int timeoutMs = IsErase(report.bytes[1]) ? timeouts.eraseMs : timeouts.answerMs;
+    const int timeoutMs = AnswerTimeoutMs(timeouts, report);
     switch (device->Read(report.bytes.data(), length, timeoutMs)) {
         case HidReadStatus::Ok:
             break;

@@ -23,6 +23,7 @@ enum class Refusal {
 struct FindResult {
     std::unique_ptr<HidDevice> device;  // the opened programmer, or nullptr
     std::string path;                   // its interface path
+    std::string serial;                 // its USB serial number, when it names one
     // The first programmer that is present but was not opened: its path, why, and the
     // reason in the platform's words.
     std::string refusedPath;
@@ -41,14 +42,28 @@ FindResult FindProgrammer(HidBackend& backend, std::string_view onlyPath = {});
 // opened to ask and closed again, and one that cannot be opened is not listed. Never throws.
 std::vector<HidDeviceInfo> AttachedProgrammers(HidBackend& backend);
 
-// Bounds of one exchange's read: long enough for an honest erase of the largest area,
-// short enough that a device that never answers ends the worker.
+// Bounds of one exchange's read. Every answer may take answerMs; an erase or a checksum
+// may take longer in proportion to the length of its range, so that a healthy programmer
+// at its slowest is never cut off and one that never answers still ends the worker soon.
 struct LinkTimeouts {
-    int answerMs = 3000;  // reads, writes, checksums, queries
-    int eraseMs = 60000;  // EraseStorage and EraseFirmware
+    int answerMs = 3000;
+    int eraseMsPerKiB = 40;     // EraseStorage, EraseFirmware: flash erased page by page
+    int checksumMsPerKiB = 4;   // StorageCrc, FirmwareCrc: the programmer reads it all
 };
 
+// The time-out of the answer to `request`: answerMs, plus for an erase or a checksum its
+// allowance per KiB times the request's length in KiB (rounded up). At most INT_MAX.
+int AnswerTimeoutMs(const LinkTimeouts& timeouts, const HidReport& request);
+
 enum class ExchangeResult { Ok, WriteFailed, ReadFailed };
+
+// The job that identification found stored in the programmer.
+struct StoredJob {
+    // The 45 header bytes as read back (from the first place, or from the second when the
+    // first held no header); empty until identified. Valid only with the marker 0xAA.
+    std::vector<std::uint8_t> header;
+    std::string name;
+};
 
 // Observes every report written ('>') and read ('<'), in full.
 using ReportTrace = std::function<void(char direction, const std::uint8_t* bytes, std::size_t size)>;
@@ -89,12 +104,16 @@ public:
 
     bool IsOpen() const;
     std::string DevicePath() const;
+    // The USB serial number of the open programmer; empty when it names none.
+    std::string SerialNumber() const;
 
     std::uint32_t programmerVersion() const { return programmerVersion_.load(); }
     std::uint32_t firmwareVersion() const { return firmwareVersion_.load(); }
     std::uint32_t connectionCode() const { return connectionCode_.load(); }
     void SetProgrammerVersion(std::uint32_t v) { programmerVersion_.store(v); }
     void SetFirmwareVersion(std::uint32_t v) { firmwareVersion_.store(v); }
+    StoredJob storedJob() const;
+    void SetStoredJob(StoredJob job);
 
     // Connection codes: the calendar time seeds them unless a test sets a generator.
     void SetConnectionCodeSource(std::function<std::uint32_t()> source);
@@ -142,9 +161,11 @@ private:
     void Install(FindResult& found);
 
     HidBackend& backend_;
-    mutable std::mutex stateMutex_;  // guards device_, devicePath_, generation_
+    mutable std::mutex stateMutex_;  // guards device_, devicePath_, serialNumber_, storedJob_, generation_
     std::shared_ptr<HidDevice> device_;
     std::string devicePath_;
+    std::string serialNumber_;
+    StoredJob storedJob_;
     std::uint64_t generation_ = 0;
     std::mutex workerMutex_;  // one worker on the link at a time
     // A read that timed out may still get its answer later; it must not be taken for the

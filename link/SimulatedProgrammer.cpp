@@ -13,7 +13,6 @@
 #include "common/PathText.h"
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
-#include "job/JobHeader.h"
 
 namespace {
 
@@ -138,6 +137,7 @@ SimulatedProgrammer::Response SimulatedProgrammer::Handle(const std::uint8_t* re
     }
 
     Response response;
+    response.answerAfterUs = AnswerDelayUs(code, count);
     if (fault == FaultKind::Write) {
         response.writeFails = true;
         return response;
@@ -234,6 +234,18 @@ SimulatedProgrammer::Response SimulatedProgrammer::Handle(const std::uint8_t* re
     if (fault == FaultKind::Crc) word(ReadLe32(out) + 1);
     if (fault == FaultKind::Read) response.readFails = true;  // done, but the answer is lost
     return response;
+}
+
+std::uint64_t SimulatedProgrammer::AnswerDelayUs(std::uint8_t code, std::uint32_t count) const {
+    std::uint64_t perKiB = 0;
+    switch (static_cast<Command>(code)) {
+        case Command::EraseStorage:
+        case Command::EraseFirmware: perKiB = config_.eraseUsPerKiB; break;
+        case Command::StorageCrc:
+        case Command::FirmwareCrc: perKiB = config_.checksumUsPerKiB; break;
+        default: break;
+    }
+    return config_.exchangeLatencyUs + std::uint64_t{count} * perKiB / 1024;
 }
 
 bool SimulatedProgrammer::WriteFirmwareBlock(std::uint32_t address, std::uint32_t count,
@@ -401,6 +413,8 @@ public:
                 pending_ = Pending::Answer;
                 answer_ = std::move(response.answer);
             }
+            answerDue_ = std::chrono::steady_clock::now() +
+                         std::chrono::microseconds(response.answerAfterUs);
         }
         if (unplugged) {
             // Unplugged at this request: report it as a watcher would, outside the lock.
@@ -414,6 +428,23 @@ public:
     HidReadStatus Read(std::uint8_t* report, std::size_t length, int timeoutMs) override {
         std::unique_lock lock(backend_.mutex_);
         if (!Live()) return ReadFail("device removed");
+        auto gone = [this] { return !Live(); };
+        if ((pending_ == Pending::Answer || pending_ == Pending::ReadFails) &&
+            std::chrono::steady_clock::now() < answerDue_) {
+            // The programmer is still at work: wait for it (the lock is let go meanwhile,
+            // so the other programmers of the backend go on), but no longer than asked.
+            const auto deadline =
+                timeoutMs < 0 ? answerDue_
+                              : std::min(answerDue_, std::chrono::steady_clock::now() +
+                                                         std::chrono::milliseconds(timeoutMs));
+            backend_.unplugged_.wait_until(lock, deadline, gone);
+            if (!Live()) return ReadFail("device removed");
+            if (std::chrono::steady_clock::now() < answerDue_) {
+                // Too late for this read; a later one still gets the answer.
+                lastError_ = Format("no answer within %d ms", timeoutMs);
+                return HidReadStatus::TimedOut;
+            }
+        }
         const Pending pending = std::exchange(pending_, Pending::None);
         if (pending == Pending::Answer) {
             std::fill_n(report, length, 0);
@@ -424,7 +455,6 @@ public:
         if (pending == Pending::ReadFails) return ReadFail("read failed");
 
         // No answer is coming: wait out the time-out, unless the device goes away first.
-        auto gone = [this] { return !Live(); };
         if (timeoutMs < 0) {
             backend_.unplugged_.wait(lock, gone);
         } else {
@@ -457,6 +487,7 @@ private:
     std::uint64_t generation_;
     Pending pending_ = Pending::None;
     std::vector<std::uint8_t> answer_;
+    std::chrono::steady_clock::time_point answerDue_;  // when the pending answer comes
     std::string lastError_;
 };
 
@@ -582,7 +613,10 @@ std::vector<HidDeviceInfo> SimulatedBackend::Enumerate() {
         // them again, as on Windows.
         info.idsKnown = entry->programmer != nullptr;
         info.active = entry->active;
-        if (entry->programmer) info.product = "Marrowdyne programmer (simulated)";
+        if (entry->programmer) {
+            info.product = "Marrowdyne programmer (simulated)";
+            info.serial = entry->programmer->config().serialNumber;
+        }
         present.push_back(std::move(info));
     }
     return present;

@@ -49,8 +49,21 @@ struct SimulatorConfig {
     std::uint32_t programmerVersion = 0x1002;
     std::uint32_t firmwareVersion = 0x0210;  // the word at 0x080040EC; older kinds ignore it
     std::string path = "sim:programmer-0";
+    std::string serialNumber = "";  // the USB serial number; empty: it names none
     std::size_t outputReportLength = kReportSize;
+    // Time as a programmer takes it: every exchange answers after exchangeLatencyUs (on
+    // full-speed USB a request and its answer each wait for a 1 ms frame), and an erase
+    // or a checksum works on top of that in proportion to the length of its range. All 0:
+    // every answer is there at once.
+    std::uint32_t exchangeLatencyUs = 0;
+    std::uint32_t eraseUsPerKiB = 0;     // EraseStorage, EraseFirmware
+    std::uint32_t checksumUsPerKiB = 0;  // StorageCrc, FirmwareCrc
 };
+
+// Work rates of a programmer at its usual pace: its storage flash erases in 4 KiB sectors
+// of about 20 ms, and its checksum reads about 4 MB a second.
+inline constexpr std::uint32_t kSimEraseUsPerKiB = 5000;
+inline constexpr std::uint32_t kSimChecksumUsPerKiB = 250;
 
 class SimulatedProgrammer {
 public:
@@ -88,6 +101,7 @@ public:
         bool hang = false;
         bool unplug = false;
         std::vector<std::uint8_t> answer;
+        std::uint64_t answerAfterUs = 0;  // when the answer (or its failure) comes
     };
     Response Handle(const std::uint8_t* request, std::size_t length);
 
@@ -97,6 +111,8 @@ public:
     void ClearRequests() { requests_.clear(); }
 
 private:
+    // How long after its request an answer comes.
+    std::uint64_t AnswerDelayUs(std::uint8_t code, std::uint32_t count) const;
     bool WriteFirmwareBlock(std::uint32_t address, std::uint32_t count, const std::uint8_t* data,
                             std::size_t dataReceived);
 

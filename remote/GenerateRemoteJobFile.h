@@ -2,8 +2,8 @@
 #include <functional>
 
 #include "common/LocalTime.h"
-#include "link/WorkerOutcome.h"
-#include "link/WorkerPort.h"
+#include "worker/WorkerOutcome.h"
+#include "worker/WorkerPort.h"
 
 // The system's texts of remote job file generation.
 inline constexpr const char* kMsgGenerateFailed01 = "生成文件失败 错误码:01";  // cannot create or write

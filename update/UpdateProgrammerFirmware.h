@@ -1,8 +1,8 @@
 #pragma once
 #include <cstdint>
 
-#include "link/WorkerOutcome.h"
-#include "link/WorkerPort.h"
+#include "worker/WorkerOutcome.h"
+#include "worker/WorkerPort.h"
 #include "update/ProgrammerFirmware.h"
 
 // The system's texts of the firmware update.

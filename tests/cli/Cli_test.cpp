@@ -24,6 +24,7 @@
 
 #include "link/VersionText.h"
 #include "job/JobHeader.h"
+#include "cli/DeviceSession.h"
 #include "cli/ExitCodes.h"
 #include "common/LittleEndian.h"
 #include "common/TextFormat.h"
@@ -209,6 +210,31 @@ protected:
         return run;
     }
 
+    // Starts a run in the background, its output thrown away; Reap waits for it.
+    pid_t Start(const std::vector<std::string>& args) {
+        std::vector<std::string> all = {MARRO_CLI_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            execve(MARRO_CLI_PATH, argv.data(), environ);
+            _exit(127);
+        }
+        EXPECT_GT(pid, 0) << "cannot start " << MARRO_CLI_PATH;
+        return pid;
+    }
+    static int Reap(pid_t pid) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
     // The names in this test's folder other than the captured output.
     std::vector<std::string> Listing(const fs::path& folder) const {
         std::vector<std::string> names;
@@ -293,10 +319,10 @@ TEST_F(CliTest, RefusedFilesShowTheMessageWithTheResultName) {
 
     // The upload's own refusal has the exclamation icon of a notice, and still is one.
     WriteBytes(Path("big.bin"), std::string(kMaxJobImageLength + 1, '\x5A'));
-    run = Cli({"--simulate", "program", Path("big.bin").string()});
+    run = Cli({"--simulate", "program", Path("big.bin").string(), "--series", "STM32F1XX"});
     EXPECT_EQ(run.code, Code(ExitCode::FileRefused));
     EXPECT_TRUE(Contains(run.err, std::string(kImageTooLargeText) + "\n")) << run.err;
-    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.out, "path\tsim:programmer-0\nserial\tSIM0000\n");
 }
 
 TEST_F(CliTest, BundledSampleIsAnImageForTheF103AtFlashStart) {
@@ -325,18 +351,20 @@ TEST_F(CliTest, ProgramStoresTheJobAndInfoReadsItBackInTheNextRun) {
     run = Cli(Sim({"info"}));
     ASSERT_EQ(run.code, 0) << run.err;
     const std::vector<std::string> lines = Lines(run.out);
-    ASSERT_EQ(lines.size(), 3u + 9u) << run.out;
-    EXPECT_EQ(lines[0], "Version:10.02");
-    EXPECT_EQ(lines[1], "Frimware:2.10");
-    EXPECT_TRUE(std::regex_match(lines[2], std::regex("SN:[0-9A-F]{8}"))) << lines[2];
-    EXPECT_EQ(lines[3], "名称\tblink-f103.hex");
-    EXPECT_EQ(lines[4], "类型\tSTM32F1XX");
-    EXPECT_EQ(lines[5], "设置\t|校验数据|擦除全片|编程次数");
-    EXPECT_EQ(lines[6], "次数\t5");
-    EXPECT_EQ(lines[7], "已编\t0");
-    EXPECT_EQ(lines[8], "地址\t0x08000000");
-    EXPECT_EQ(lines[9], "长度\t372");
-    EXPECT_EQ(lines[11], "选项\t---");
+    ASSERT_EQ(lines.size(), 5u + 9u) << run.out;
+    EXPECT_EQ(lines[0], "path\tsim:programmer-0");
+    EXPECT_EQ(lines[1], "serial\tSIM0000");
+    EXPECT_EQ(lines[2], "Version:10.02");
+    EXPECT_EQ(lines[3], "Frimware:2.10");
+    EXPECT_TRUE(std::regex_match(lines[4], std::regex("SN:[0-9A-F]{8}"))) << lines[4];
+    EXPECT_EQ(lines[5], "名称\tblink-f103.hex");
+    EXPECT_EQ(lines[6], "类型\tSTM32F1XX");
+    EXPECT_EQ(lines[7], "设置\t|校验数据|擦除全片|编程次数");
+    EXPECT_EQ(lines[8], "次数\t5");
+    EXPECT_EQ(lines[9], "已编\t0");
+    EXPECT_EQ(lines[10], "地址\t0x08000000");
+    EXPECT_EQ(lines[11], "长度\t372");
+    EXPECT_EQ(lines[13], "选项\t---");
 
     run = Cli(Sim({"--json", "info"}));
     ASSERT_EQ(run.code, 0);
@@ -368,7 +396,7 @@ TEST_F(CliTest, ProgrammerFailuresEndWithTheStepMessageAndTheirExitCode) {
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--simulate"};
         args.insert(args.end(), c.fault.begin(), c.fault.end());
-        args.insert(args.end(), {"program", kSample});
+        args.insert(args.end(), {"program", kSample, "--series", "STM32F1XX"});
         const Ran run = Cli(args);
         const std::string& message = c.message;
         EXPECT_EQ(run.code, Code(c.code)) << c.fault[1] << ": " << run.err;
@@ -376,7 +404,8 @@ TEST_F(CliTest, ProgrammerFailuresEndWithTheStepMessageAndTheirExitCode) {
         EXPECT_FALSE(Contains(run.out, std::string(kUploadDoneText))) << c.fault[1];
     }
 
-    const Ran run = Cli({"--simulate", "--sim-fault", "WriteStorage:status@1", "--json", "program", kSample});
+    const Ran run = Cli({"--simulate", "--sim-fault", "WriteStorage:status@1", "--json", "program",
+                         kSample, "--series", "STM32F1XX"});
     const json doc = json::parse(run.out);
     EXPECT_EQ(doc["outcome"]["kind"], "Refused");
     EXPECT_EQ(doc["outcome"]["code"], 9);
@@ -420,7 +449,7 @@ TEST_F(CliTest, OlderProgrammerServesOnlyItsOwnSeries) {
     EXPECT_TRUE(Contains(run.out, "Version:1.02\n"));
     EXPECT_FALSE(Contains(run.out, "Frimware"));
     EXPECT_FALSE(Contains(run.out, "选项"));
-    EXPECT_EQ(Lines(run.out).size(), 2u + 8u) << run.out;
+    EXPECT_EQ(Lines(run.out).size(), 4u + 8u) << run.out;
 
     // The kept programmer stays what it was; a different version option is not applied
     // silently.
@@ -428,6 +457,232 @@ TEST_F(CliTest, OlderProgrammerServesOnlyItsOwnSeries) {
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_TRUE(Contains(run.out, "Version:1.02\n"));
     EXPECT_TRUE(Contains(run.err, "--sim-version is not applied")) << run.err;
+}
+
+// The job of a kept simulated programmer: its header and its stored image.
+struct KeptJob {
+    JobHeader header;
+    std::vector<std::uint8_t> image;
+};
+
+KeptJob ReadKeptJob(const fs::path& state, std::size_t length) {
+    SimulatedProgrammer kept;
+    std::string error;
+    EXPECT_TRUE(kept.LoadState(state, error)) << error;
+    const std::uint8_t* storage = kept.Storage();
+    return {JobHeader::Decode(storage + kJobAreaAddress),
+            std::vector<std::uint8_t>(storage, storage + length)};
+}
+
+// The production log's lines, each a whole JSON object.
+std::vector<json> LogLines(const std::string& text) {
+    std::vector<json> lines;
+    EXPECT_TRUE(text.empty() || text.back() == '\n') << "the log ends inside a line";
+    for (const std::string& line : Lines(text)) {
+        try {
+            lines.push_back(json::parse(line));
+        } catch (const json::exception& broken) {
+            ADD_FAILURE() << "not a whole line: " << line << " (" << broken.what() << ")";
+        }
+    }
+    return lines;
+}
+
+TEST_F(CliTest, GangStoresTheJobEverywhereWhileFaultsEndOnlyTheirOwnProgrammer) {
+    ASSERT_EQ(Cli({"inspect", kSample, "--dump", Path("image.bin").string()}).code, 0);
+    const std::vector<std::uint8_t> image = ReadBytes(Path("image.bin"));
+    // programmer-1's checksum is off (exit 8), programmer-2 refuses its third image block
+    // (exit 7): the exit code is that of the first in path order, not the smaller.
+    const std::vector<std::string> gang = {
+        "--simulate", "4", "--sim-state", Path("shelf").string(), "--log", Path("log.jsonl").string(),
+        "--sim-fault", "1:StorageCrc:crc", "--sim-fault", "2:WriteStorage:status@5"};
+    std::vector<std::string> args = gang;
+    args.insert(args.end(), {"program", kSample, "--all", "--series", "STM32F1XX"});
+    Ran run = Cli(args);
+    EXPECT_EQ(run.code, Code(ExitCode::VerifyMismatch)) << run.err;
+
+    struct Expected {
+        std::string result;
+        std::string message;
+        ExitCode code;
+    };
+    const Expected expected[] = {
+        {"Success", std::string(kUploadDoneText), ExitCode::Success},
+        {"VerifyMismatch", std::string(kVerifyMismatchText), ExitCode::VerifyMismatch},
+        {"CommandRefused", "Ошибка    :15", ExitCode::CommandRefused},
+        {"Success", std::string(kUploadDoneText), ExitCode::Success},
+    };
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 4u + 1u) << run.out;
+    EXPECT_EQ(lines[4], "4 programmers: 2 succeeded, 2 failed (first in path order: "
+                        "sim:programmer-1, exit code 8)");
+    const std::vector<json> logged = LogLines(ReadText(Path("log.jsonl")));
+    ASSERT_EQ(logged.size(), 4u);
+    for (std::size_t k = 0; k < 4; ++k) {
+        const std::string path = Format("sim:programmer-%zu", k);
+        const Expected& e = expected[k];
+        // One line each, in the order they finished: find this programmer's.
+        const auto line = std::find_if(lines.begin(), lines.end() - 1, [&](const std::string& l) {
+            return l.rfind(path + '\t', 0) == 0;
+        });
+        ASSERT_NE(line, lines.end() - 1) << path << "\n" << run.out;
+        EXPECT_TRUE(std::regex_match(*line, std::regex(path + Format("\tSIM%04zu\tSN:[0-9A-F]{8}\t", k) +
+                                                       e.result + "\t" + e.message + "(\t.+)?")))
+            << *line;
+        const auto entry = std::find_if(logged.begin(), logged.end(),
+                                        [&](const json& l) { return l["path"] == path; });
+        ASSERT_NE(entry, logged.end()) << path;
+        EXPECT_EQ((*entry)["operation"], "program");
+        EXPECT_EQ((*entry)["serial"], Format("SIM%04zu", k));
+        EXPECT_EQ((*entry)["result"], e.result);
+        EXPECT_EQ((*entry)["message"], e.message);
+        EXPECT_EQ((*entry)["exitCode"], Code(e.code));
+        EXPECT_EQ((*entry)["jobName"], "blink-f103.hex");
+        EXPECT_EQ((*entry)["start"], 0x08000000);
+        EXPECT_EQ((*entry)["length"], image.size());
+        EXPECT_EQ((*entry)["wordCrc32"], PaddedCrc(image));
+        EXPECT_EQ((*entry)["programmerVersion"], 0x1002);
+
+        // What each programmer holds is its own doing: the others' faults changed nothing.
+        const KeptJob kept = ReadKeptJob(Path("shelf") / Format("programmer-%zu.bin", k), image.size());
+        EXPECT_EQ(kept.header.marker, kJobMarker) << path;
+        EXPECT_EQ(kept.header.jobLength, image.size()) << path;
+        EXPECT_EQ(kept.header.series, 1) << path;
+        if (k == 2) {
+            EXPECT_NE(kept.image, image) << path << " got the blocks after the refused one";
+        } else {
+            EXPECT_EQ(kept.image, image) << path;
+        }
+    }
+
+    // JSON: one object per programmer, in path order.
+    args = gang;
+    args.insert(args.end(), {"--json", "program", kSample, "--all", "--series", "STM32F1XX"});
+    run = Cli(args);
+    const json doc = json::parse(run.out);
+    EXPECT_EQ(doc["exitCode"], Code(ExitCode::VerifyMismatch));
+    EXPECT_EQ(doc["succeeded"], 2);
+    ASSERT_EQ(doc["programmers"].size(), 4u);
+    for (std::size_t k = 0; k < 4; ++k) {
+        const json& one = doc["programmers"][k];
+        EXPECT_EQ(one["path"], Format("sim:programmer-%zu", k));
+        EXPECT_EQ(one["exitCode"], Code(expected[k].code));
+        EXPECT_EQ(one["message"], expected[k].message);
+        EXPECT_TRUE(std::regex_match(one["deviceId"].get<std::string>(), std::regex("[0-9A-F]{8}")));
+    }
+    EXPECT_EQ(doc["programmers"][2]["outcome"]["code"], 15);
+
+    // Without the faults, verify asks each one and writes nothing: only programmer-2 lacks
+    // the job.
+    run = Cli({"--simulate", "4", "--sim-state", Path("shelf").string(), "--json", "verify", kSample,
+               "--all"});
+    EXPECT_EQ(run.code, Code(ExitCode::VerifyMismatch)) << run.err;
+    const json verified = json::parse(run.out);
+    ASSERT_EQ(verified["programmers"].size(), 4u) << run.out;
+    for (std::size_t k = 0; k < 4; ++k) {
+        EXPECT_EQ(verified["programmers"][k]["exitCode"],
+                  Code(k == 2 ? ExitCode::VerifyMismatch : ExitCode::Success))
+            << verified["programmers"][k];
+    }
+}
+
+TEST_F(CliTest, LogLinesStayWholeUnderConcurrentGangsAndWhenKilled) {
+    const std::string log = Path("log.jsonl").string();
+    // Two gangs of eight at once: sixteen threads in two processes append to one log.
+    const std::vector<std::string> gang = {"--simulate", "8", "--sim-latency-us", "200",
+                                           "--log", log, "program", kSample, "--all",
+                                           "--series", "STM32F1XX"};
+    const pid_t first = Start(gang);
+    const pid_t second = Start(gang);
+    EXPECT_EQ(Reap(first), 0);
+    EXPECT_EQ(Reap(second), 0);
+    std::vector<json> logged = LogLines(ReadText(Path("log.jsonl")));
+    ASSERT_EQ(logged.size(), 16u);
+    for (std::size_t k = 0; k < 8; ++k) {
+        const std::string path = Format("sim:programmer-%zu", k);
+        EXPECT_EQ(std::count_if(logged.begin(), logged.end(), [&](const json& l) {
+                      return l["path"] == path && l["result"] == "Success";
+                  }), 2) << path;
+    }
+
+    // A gang whose last programmer never answers, killed once the others are logged:
+    // their lines are on disk whole, and nothing is half written.
+    fs::remove(Path("log.jsonl"));
+    const pid_t hung = Start({"--simulate", "4", "--sim-fault", "3:WriteStorage:hang@3",
+                              "--sim-timeout-ms", "60000", "--log", log, "program", kSample,
+                              "--all", "--series", "STM32F1XX"});
+    for (int i = 0; i < 2000 && Lines(ReadText(Path("log.jsonl"))).size() < 3; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(hung, SIGKILL);
+    EXPECT_EQ(Reap(hung), 128 + SIGKILL);
+    logged = LogLines(ReadText(Path("log.jsonl")));
+    ASSERT_EQ(logged.size(), 3u);
+    for (const json& line : logged) {
+        EXPECT_NE(line["path"], "sim:programmer-3");
+        EXPECT_EQ(line["exitCode"], 0);
+        EXPECT_TRUE(std::regex_match(line["time"].get<std::string>(),
+                                     std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+    }
+}
+
+TEST_F(CliTest, CommandsForOneProgrammerNeverGuessOnAShelf) {
+    WriteBytes(Path("fw.bin"), std::string(64, '\x11'));
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"--simulate", "3", "info"}, kMsgSeveralAttached},
+        {{"--simulate", "3", "program", kSample, "--series", "STM32F1XX"}, kMsgSeveralAttached},
+        {{"--simulate", "3", "update-firmware", "--yes"}, kMsgSeveralAttached},
+        {{"--simulate", "3", "--device", "sim:programmer-0", "--device", "sim:programmer-2",
+          "update-firmware", "--yes"},
+         "'update-firmware' talks to one programmer: give --device once."},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--trace", Path("trace.txt").string()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Ran run = Cli(args);
+        EXPECT_EQ(run.code, Code(ExitCode::Usage)) << c.args.back() << ": " << run.err;
+        EXPECT_TRUE(Contains(run.err, c.says + "\n")) << run.err;
+        EXPECT_TRUE(TracedCommands(Path("trace.txt")).empty()) << "a programmer was talked to";
+    }
+    const Ran run = Cli({"--simulate", "3", "info"});
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_TRUE(Contains(run.err, Format("sim:programmer-%d\tserial SIM%04d\n", k, k))) << run.err;
+    }
+
+    // Named, one programmer of the shelf is talked to, and its result says which.
+    const Ran one = Cli({"--simulate", "3", "--device", "sim:programmer-1", "info"});
+    ASSERT_EQ(one.code, 0) << one.err;
+    EXPECT_EQ(Lines(one.out)[0], "path\tsim:programmer-1");
+    EXPECT_EQ(Lines(one.out)[1], "serial\tSIM0001");
+}
+
+TEST_F(CliTest, ProgramKeepsTheStoredSeriesAndAsksForOneWhenThereIsNone) {
+    // An erased programmer has no series to keep: refused before anything is written.
+    Ran run = Cli(Sim({"--trace", Path("trace.txt").string(), "program", kSample}));
+    EXPECT_EQ(run.code, Code(ExitCode::Usage));
+    EXPECT_TRUE(Contains(run.err, "give --series")) << run.err;
+    for (int command : TracedCommands(Path("trace.txt"))) {
+        EXPECT_TRUE(command == 0x20 || command == 0x33 || command == 0x13) << "sent command " << command;
+    }
+
+    ASSERT_EQ(Cli(Sim({"program", kSample, "--series", "STM32F4XX"})).code, 0);
+    run = Cli(Sim({"program", kSample}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "类型\tSTM32F4XX\n")) << run.out;
+
+    // A stored job whose series is none of the list: nothing to keep either.
+    SimulatedProgrammer kept;
+    std::string error;
+    ASSERT_TRUE(kept.LoadState(Path("memory.bin"), error)) << error;
+    kept.Storage()[kJobAreaAddress + 2] = 9;
+    ASSERT_TRUE(kept.SaveState(Path("memory.bin"), error)) << error;
+    run = Cli(Sim({"program", kSample}));
+    EXPECT_EQ(run.code, Code(ExitCode::Usage));
+    EXPECT_TRUE(Contains(run.err, "no known series (9): give --series")) << run.err;
 }
 
 TEST_F(CliTest, RemoteJobFileIsMadeWithoutProgrammerAndUploadedWithOne) {
@@ -521,7 +776,7 @@ TEST_F(CliTest, SimStateThatCannotBeSavedIsAFailureOfItsOwn) {
     // A folder that is a file: no temporary file can be made there, even by root.
     WriteBytes(Path("folder"), "a file");
     const Ran run = Cli({"--simulate", "--sim-state", (Path("folder") / "memory.bin").string(),
-                        "program", kSample});
+                        "program", kSample, "--series", "STM32F1XX"});
     EXPECT_EQ(run.code, Code(ExitCode::SimStateNotSaved)) << run.err;
     EXPECT_TRUE(Contains(run.out, std::string(kUploadDoneText) + "\n")) << run.out;
     EXPECT_TRUE(Contains(run.err, "memory was not saved")) << run.err;
@@ -582,7 +837,7 @@ TEST_F(CliTest, OutputFileThatCannotBeWrittenWholeLeavesTheEarlierOne) {
          ExitCode::FileRefused, "Cannot write the image to"},
         {{"make-remote", Path("fw.bin").string(), "--code", "1234ABCD", "--output-dir", Path("out").string()},
          ExitCode::RemoteFileFailed, kMsgGenerateFailed01},
-        {{"--simulate", "--trace", Path("trace.txt").string(), "program", kSample},
+        {{"--simulate", "--trace", Path("trace.txt").string(), "program", kSample, "--series", "STM32F1XX"},
          ExitCode::OutputLost, "the trace is lost"},
     };
     for (const Case& c : cases) {
@@ -710,7 +965,7 @@ TEST_F(CliTest, VerifySaysWhetherTheProgrammerHoldsTheFileAndWhatDiffers) {
     EXPECT_EQ(run.code, Code(ExitCode::VerifyMismatch));
     EXPECT_TRUE(Contains(run.err, std::string(kNoStoredJobText) + "\n")) << run.err;
 
-    ASSERT_EQ(Cli(Sim({"program", Path("fw.hex").string()})).code, 0);
+    ASSERT_EQ(Cli(Sim({"program", Path("fw.hex").string(), "--series", "STM32F1XX"})).code, 0);
     fs::create_directory(Path("out"));
     ASSERT_EQ(Cli({"make-remote", Path("fw.hex").string(), "--code", "1234ABCD", "--output-dir",
                    Path("out").string()}).code, 0);
@@ -787,7 +1042,11 @@ TEST_F(CliTest, ReadJobBacksUpTheJobForAnotherProgrammer) {
 
         // Into a second programmer, which then holds the original file's job.
         const std::string second = Path("second-" + extension + ".bin").string();
-        run = Cli({"--simulate", "--sim-state", second, "program", backup.string()});
+        // An erased programmer keeps no series; a remote job file brings its own.
+        std::vector<std::string> program = {"--simulate", "--sim-state", second, "program",
+                                            backup.string()};
+        if (extension != "qvz") program.insert(program.end(), {"--series", "STM32F4XX"});
+        run = Cli(program);
         ASSERT_EQ(run.code, 0) << extension << ": " << run.err;
         run = Cli({"--simulate", "--sim-state", second, "verify", Path("fw.hex").string()});
         EXPECT_EQ(run.code, 0) << extension << ": " << run.err;
@@ -801,7 +1060,7 @@ TEST_F(CliTest, ReadJobBacksUpTheJobForAnotherProgrammer) {
 }
 
 TEST_F(CliTest, ReadJobWritesNoFileWithoutAVerifiedJob) {
-    ASSERT_EQ(Cli(Sim({"program", kSample})).code, 0);
+    ASSERT_EQ(Cli(Sim({"program", kSample, "--series", "STM32F1XX"})).code, 0);
     WriteBytes(Path("backup.hex"), "earlier backup");
     struct Case {
         std::vector<std::string> options;

@@ -96,7 +96,7 @@ protected:
     SimulatedProgrammer& Attach(SimulatorConfig config) {
         config.path = "sim:p";
         SimulatedProgrammer& sim = backend_.AddProgrammer(config);
-        link_.SetTimeouts({.answerMs = 100, .eraseMs = 100});
+        link_.SetTimeouts({.answerMs = 100});
         EXPECT_TRUE(link_.Open());
         return sim;
     }
@@ -279,7 +279,7 @@ TEST_F(Identify, EachFailedStepShowsItsCodeAndKeepsWhatWasSet) {
         backend.SetEventSink([&](const DeviceEvent& e) {
             if (e.kind == DeviceEvent::Kind::Removal) link.OnRemoval(e.path);
         });
-        link.SetTimeouts({.answerMs = 30, .eraseMs = 30});
+        link.SetTimeouts({.answerMs = 30});
         ASSERT_TRUE(link.Open());
         link.SetFirmwareVersion(0x77);
         RecordingPort port(link);

@@ -317,27 +317,52 @@ TEST(ProgrammerLinkSession, AnOldSessionNeverReachesTheNextProgrammer) {
     EXPECT_EQ(backend.OpenHandles("sim:first"), 0);
 }
 
-TEST(ProgrammerLinkSession, HungDeviceEndsWithinTheTimeout) {
-    SimulatedBackend backend;
-    SimulatedProgrammer& sim = backend.AddProgrammer({.path = "sim:p"});
-    sim.AddFault({Command::ReadStorage, FaultKind::Hang, 1});
-    sim.AddFault({Command::EraseStorage, FaultKind::Hang, 1});
-    ProgrammerLink link(backend);
-    link.SetTimeouts({.answerMs = 40, .eraseMs = 60});
-    ASSERT_TRUE(link.Open());
-    auto session = link.Acquire();
-    HidReport report;
-    EXPECT_EQ(Read(session, 0, 4, report), ExchangeResult::ReadFailed);
-    EXPECT_EQ(session.LastError(), "read: no answer within 40 ms");
-    report.SetRequest(Command::EraseStorage, 0, 4);  // erases have their own bound
-    EXPECT_EQ(session.Exchange(report), ExchangeResult::ReadFailed);
-    EXPECT_EQ(session.LastError(), "read: no answer within 60 ms");
-
-    // The link stays open and the device answers the next request.
-    EXPECT_TRUE(link.IsOpen());
-    sim.Storage()[0] = 0x42;
-    EXPECT_EQ(Read(session, 0, 4, report), ExchangeResult::Ok);
-    EXPECT_EQ(report.bytes[1], 0x42);
+// An answer may take longer the more an erase or a checksum has to do: a programmer
+// that is slow but at work is never cut off, one that never answers still ends the
+// worker, after the bound its request's length gives.
+TEST(ProgrammerLinkSession, TimeoutsGrowWithTheLengthOfErasesAndChecksums) {
+    struct Case {
+        const char* what;
+        Command command;
+        std::uint32_t length;
+        bool hangs;
+        std::string error;  // empty: answered
+    };
+    // Any answer may take 40 ms, an erase 2 ms more per KiB, a checksum 1 ms. The
+    // programmer answers after 5 ms and erases 1 ms per KiB, checksums 0.5 ms per KiB:
+    // 133 ms for the large ones, far beyond 40 ms and within 296 ms.
+    const Case cases[] = {
+        {"hung read", Command::ReadStorage, 4, true, "read: no answer within 40 ms"},
+        {"hung small erase", Command::EraseStorage, 4, true, "read: no answer within 41 ms"},
+        {"slow large erase", Command::EraseStorage, 128 * 1024, false, ""},
+        {"hung large erase", Command::EraseStorage, 128 * 1024, true, "read: no answer within 296 ms"},
+        {"slow large checksum", Command::StorageCrc, 256 * 1024, false, ""},
+        {"hung large checksum", Command::StorageCrc, 256 * 1024, true, "read: no answer within 296 ms"},
+    };
+    for (const Case& c : cases) {
+        SimulatedBackend backend;
+        SimulatedProgrammer& sim = backend.AddProgrammer(
+            {.path = "sim:p", .exchangeLatencyUs = 5000, .eraseUsPerKiB = 1000, .checksumUsPerKiB = 500});
+        if (c.hangs) sim.AddFault({c.command, FaultKind::Hang, 1});
+        ProgrammerLink link(backend);
+        link.SetTimeouts({.answerMs = 40, .eraseMsPerKiB = 2, .checksumMsPerKiB = 1});
+        ASSERT_TRUE(link.Open());
+        auto session = link.Acquire();
+        HidReport report;
+        report.SetRequest(c.command, 0, c.length);
+        const ExchangeResult result = session.Exchange(report);
+        if (c.error.empty()) {
+            EXPECT_EQ(result, ExchangeResult::Ok) << c.what << ": " << session.LastError();
+            continue;
+        }
+        EXPECT_EQ(result, ExchangeResult::ReadFailed) << c.what;
+        EXPECT_EQ(session.LastError(), c.error) << c.what;
+        // The link stays open and the programmer answers the next request.
+        EXPECT_TRUE(link.IsOpen()) << c.what;
+        sim.Storage()[0] = 0x42;
+        EXPECT_EQ(Read(session, 0, 4, report), ExchangeResult::Ok) << c.what;
+        EXPECT_EQ(report.bytes[1], 0x42) << c.what;
+    }
 }
 
 TEST(ProgrammerLinkSession, UnplugEndsAHungExchangeAtOnce) {
@@ -346,7 +371,7 @@ TEST(ProgrammerLinkSession, UnplugEndsAHungExchangeAtOnce) {
     sim.AddFault({Command::QueryVersion, FaultKind::Hang, 1});
     ProgrammerLink link(backend);
     Follow(backend, link);
-    link.SetTimeouts({.answerMs = 20000, .eraseMs = 20000});  // far longer than the test runs
+    link.SetTimeouts({.answerMs = 20000});  // far longer than the test runs
     ASSERT_TRUE(link.Open());
 
     std::thread owner([&] {

@@ -30,7 +30,7 @@ struct Bench {
         : programmer(backend.AddProgrammer(SimulatorConfig{0x1002, installed})), link(backend) {
         if (!link.Open()) qFatal("the simulated programmer did not open");
         link.SetFirmwareVersion(installed);
-        link.SetTimeouts(LinkTimeouts{300, 300});
+        link.SetTimeouts(LinkTimeouts{.answerMs = 300});
     }
     int CountOf(Command command) const {
         int count = 0;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "link/ProgrammerLink.h"
-#include "link/WorkerPort.h"
+#include "worker/WorkerPort.h"
 
 class QLabel;
 class QProgressBar;

@@ -1,31 +1,32 @@
-#include "cli/DeviceFilter.h"
+#include "link/DevicePaths.h"
 
 #include <algorithm>
 #include <cctype>
 
-namespace {
-
-bool SamePath(const std::string& a, const std::string& b) {
+bool SameDevicePath(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
 }
 
+namespace {
+
 class OnlyPathBackend final : public HidBackend {
 public:
-    OnlyPathBackend(HidBackend& inner, std::string path) : inner_(inner), path_(std::move(path)) {}
+    OnlyPathBackend(HidBackend& inner, std::vector<std::string> paths)
+        : inner_(inner), paths_(std::move(paths)) {}
 
     std::vector<HidDeviceInfo> Enumerate() override {
         std::vector<HidDeviceInfo> found;
         for (HidDeviceInfo& info : inner_.Enumerate()) {
-            if (SamePath(info.path, path_)) found.push_back(std::move(info));
+            if (Chosen(info.path)) found.push_back(std::move(info));
         }
         return found;
     }
 
     std::unique_ptr<HidDevice> Open(const std::string& path, HidOpenError& error) override {
-        if (!SamePath(path, path_)) {
+        if (!Chosen(path)) {
             error = {"open('" + path + "'): not the chosen device", false};
             return nullptr;
         }
@@ -33,12 +34,17 @@ public:
     }
 
 private:
+    bool Chosen(const std::string& path) const {
+        return std::any_of(paths_.begin(), paths_.end(),
+                           [&](const std::string& chosen) { return SameDevicePath(path, chosen); });
+    }
+
     HidBackend& inner_;
-    std::string path_;
+    std::vector<std::string> paths_;
 };
 
 }  // namespace
 
-std::unique_ptr<HidBackend> OnlyDevicePath(HidBackend& inner, std::string path) {
-    return std::make_unique<OnlyPathBackend>(inner, std::move(path));
+std::unique_ptr<HidBackend> OnlyDevicePaths(HidBackend& inner, std::vector<std::string> paths) {
+    return std::make_unique<OnlyPathBackend>(inner, std::move(paths));
 }

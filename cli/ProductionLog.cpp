@@ -1,0 +1,78 @@
+#include "cli/ProductionLog.h"
+
+#include <chrono>
+#include <ctime>
+
+#include <nlohmann/json.hpp>
+
+#include "common/TextFormat.h"
+#include "job/JobHeader.h"
+
+namespace {
+
+// "2026-05-01T10:21:34.517Z".
+std::string UtcNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            now.time_since_epoch()).count() % 1000;
+    std::tm parts{};
+#ifdef _WIN32
+    if (gmtime_s(&parts, &seconds) != 0) return {};
+#else
+    if (gmtime_r(&seconds, &parts) == nullptr) return {};
+#endif
+    return Format("%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
+                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+                  static_cast<int>(millis));
+}
+
+template <class T>
+nlohmann::ordered_json OrNull(const std::optional<T>& value) {
+    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+}
+
+}  // namespace
+
+void OperationRecord::Take(const ProgrammerLink& link, bool identified) {
+    path = link.DevicePath();
+    serial = link.SerialNumber();
+    connectionCode = link.connectionCode();
+    if (!identified) return;
+    programmerVersion = link.programmerVersion();
+    firmwareVersion = link.firmwareVersion();
+}
+
+std::optional<JobFacts> StoredJobFacts(const ProgrammerLink& link) {
+    const StoredJob stored = link.storedJob();
+    if (stored.header.size() != kJobHeaderSize || stored.header[0] != kJobMarker) return std::nullopt;
+    const JobHeader header = JobHeader::Decode(stored.header.data());
+    return JobFacts{stored.name, header.jobStart, header.jobLength, std::nullopt};
+}
+
+std::string ProductionLogLine(const OperationRecord& record, ExitCode code,
+                              std::string_view message, std::string_view detail) {
+    nlohmann::ordered_json line = nlohmann::ordered_json::object();
+    line["time"] = UtcNow();
+    line["operation"] = record.operation;
+    line["path"] = record.path;
+    line["serial"] = record.serial.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(record.serial);
+    line["deviceId"] = record.connectionCode ? nlohmann::ordered_json(Format("%08X", *record.connectionCode))
+                                             : nlohmann::ordered_json(nullptr);
+    line["programmerVersion"] = OrNull(record.programmerVersion);
+    line["firmwareVersion"] = OrNull(record.firmwareVersion);
+    if (record.job) {
+        line["jobName"] = record.job->name;
+        line["start"] = record.job->start;
+        line["length"] = record.job->length;
+        line["wordCrc32"] = OrNull(record.job->wordCrc32);
+    } else {
+        for (const char* key : {"jobName", "start", "length", "wordCrc32"}) line[key] = nullptr;
+    }
+    line["result"] = ExitCodeName(code);
+    line["message"] = std::string(message);
+    line["detail"] = std::string(detail);
+    line["exitCode"] = ToInt(code);
+    // Names and answers need not be valid UTF-8; the line must still be whole.
+    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
