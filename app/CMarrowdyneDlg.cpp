@@ -86,9 +86,8 @@ const QString kAboutItem = QStringLiteral("Об устройстве");
 
 QString IdName(int id) { return QStringLiteral("id%1").arg(id); }
 
-// Item data of list 1000's entries.
+// Item data of list 1000's entries: the programmer's path.
 constexpr int kPathRole = Qt::UserRole;
-constexpr int kSerialRole = Qt::UserRole + 1;
 
 QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -389,9 +388,7 @@ void CMarrowdyneDlg::ListProgrammers() {
         const QString text =
             attached.size() == 1 ? kDeviceEntry : ProgrammerIdentityText(info.path, info.serial);
         deviceList_->addItem(text, QString::fromStdString(info.path));
-        const int entry = deviceList_->count() - 1;
-        deviceList_->setItemData(entry, QString::fromStdString(info.serial), kSerialRole);
-        if (isOpen(info)) deviceList_->setCurrentIndex(entry);
+        if (isOpen(info)) deviceList_->setCurrentIndex(deviceList_->count() - 1);
     }
     // The drop-down shows whole entries, however narrow the list.
     deviceList_->view()->setMinimumWidth(deviceList_->view()->sizeHintForColumn(0));
@@ -407,10 +404,7 @@ void CMarrowdyneDlg::ShowNoProgrammer() {
 // Which programmer the window talks to, when list 1000 offers a choice; empty otherwise.
 QString CMarrowdyneDlg::OpenProgrammerIdentity() const {
     if (deviceList_->count() < 2 || !link_.IsOpen()) return QString();
-    const std::string path = link_.DevicePath();
-    const int entry = deviceList_->findData(QString::fromStdString(path), kPathRole);
-    const QVariant serial = entry >= 0 ? deviceList_->itemData(entry, kSerialRole) : QVariant();
-    return ProgrammerIdentityText(path, serial.toString().toStdString());
+    return ProgrammerIdentityText(link_.DevicePath(), link_.SerialNumber());
 }
 
 void CMarrowdyneDlg::OnReadProtectClicked() { lockChip_->setChecked(false); }

@@ -8,11 +8,12 @@
 
 #include "common/ConnectionCode.h"
 #include "common/TextFormat.h"
+#include "link/DevicePaths.h"
 
-FindResult FindProgrammer(HidBackend& backend, std::string_view onlyPath) {
+FindResult FindProgrammer(HidBackend& backend) {
     FindResult result;
     for (const HidDeviceInfo& info : backend.Enumerate()) {
-        if (!info.active || (!onlyPath.empty() && info.path != onlyPath)) continue;
+        if (!info.active) continue;
         // Where the platform names the ids without opening, other devices need not be
         // opened at all.
         if (info.idsKnown &&
@@ -126,7 +127,7 @@ bool ProgrammerLink::Open(FindResult* result) {
 }
 
 bool ProgrammerLink::OpenInstead(const std::string& path, FindResult* result) {
-    FindResult found = FindProgrammer(backend_, path);
+    FindResult found = FindProgrammer(*OnlyDevicePaths(backend_, {path}));
     const bool opened = found.device != nullptr;
     if (opened) {
         // What identification learnt belongs to the one before.

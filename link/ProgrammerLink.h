@@ -33,9 +33,8 @@ struct FindResult {
 
 // Searches the present HID interfaces for the programmer and opens the first match in
 // enumeration order; every other device opened on the way is closed again. Inactive
-// interfaces are skipped. With `onlyPath`, only the interface at that path (as the
-// enumeration names it) is looked at. Never throws.
-FindResult FindProgrammer(HidBackend& backend, std::string_view onlyPath = {});
+// interfaces are skipped. Never throws.
+FindResult FindProgrammer(HidBackend& backend);
 
 // Every attached programmer: the active interfaces with the programmer's ids, in
 // enumeration order. Where the platform names the ids only after opening, each device is
