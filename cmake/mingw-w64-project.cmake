@@ -98,7 +98,7 @@ function(marro_add_windows_cli_tests)
   endif()
   # A relative path: on Windows the option parser takes "/..." for a Windows-style option.
   add_test(NAME windows_cli.program_simulated
-           COMMAND marrowdyne-cli --simulate --json program samples/blink-f103.hex
+           COMMAND marrowdyne-cli --simulate --json program samples/blink-f103.hex --series STM32F1XX
            WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}")
   set_tests_properties(windows_cli.program_simulated PROPERTIES
                        PASS_REGULAR_EXPRESSION [["exitCode":0,.*"kind":"Success"]])
