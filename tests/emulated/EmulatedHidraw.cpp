@@ -62,7 +62,7 @@ std::vector<std::uint8_t> VendorReportDescriptor(std::size_t inputBytes, std::si
 // mutex.
 struct EmulatedHidraw::Node {
     EmulatedHidraw* owner = nullptr;
-    HidrawDeviceSpec spec;
+    HidrawDeviceTraits traits;
     std::vector<std::uint8_t> descriptor;
     SimulatedProgrammer* brain = nullptr;
     std::string devnode;                // "/dev/hidrawN", as hidapi lists it
@@ -152,7 +152,7 @@ void EmulatedHidraw::Node::ScheduleLateAnswer(std::chrono::milliseconds delay) {
             if (timer == timers.end()) return G_SOURCE_REMOVE;  // the owner is going away
             timers.erase(timer);
             g_source_unref(late->source);
-            if (node.plugged) node.Queue({false, std::vector<std::uint8_t>(node.spec.inputBytes, 0)});
+            if (node.plugged) node.Queue({false, std::vector<std::uint8_t>(node.traits.inputBytes, 0)});
             return G_SOURCE_REMOVE;
         },
         late, [](gpointer data) { delete static_cast<Late*>(data); });
@@ -212,14 +212,14 @@ void EmulatedHidraw::Node::Ioctl(UMockdevIoctlClient* client) {
         if (data != nullptr) {
             auto* info = reinterpret_cast<hidraw_devinfo*>(data->data);
             info->bustype = BUS_USB;
-            info->vendor = static_cast<__s16>(spec.vendorId);
-            info->product = static_cast<__s16>(spec.productId);
+            info->vendor = static_cast<__s16>(traits.vendorId);
+            info->product = static_cast<__s16>(traits.productId);
         }
         answer(data, 0);
     } else if (_IOC_TYPE(request) == 'H' && _IOC_NR(request) == _IOC_NR(HIDIOCGRAWNAME(0)) &&
                _IOC_DIR(request) == _IOC_READ) {
         // The name with its NUL, cut to the caller's buffer; the result is the count copied.
-        const std::string name = spec.manufacturer + " " + spec.product;
+        const std::string name = traits.manufacturer + " " + traits.product;
         const std::size_t room = _IOC_SIZE(request);
         const std::size_t n = std::min(name.size() + 1, room);
         if (n == 0) return umockdev_ioctl_client_complete(client, 0, 0);
@@ -242,7 +242,7 @@ void EmulatedHidraw::Node::Write(UMockdevIoctlClient* client) {
     }
     // Byte 0 is the report number; a device without numbered reports takes 0, and the
     // rest is its report.
-    if (count < 2 || bytes[0] != 0 || count > 1 + spec.outputBytes) {
+    if (count < 2 || bytes[0] != 0 || count > 1 + traits.outputBytes) {
         umockdev_ioctl_client_complete(client, -1, EINVAL);
         return;
     }
@@ -266,7 +266,7 @@ void EmulatedHidraw::Node::Write(UMockdevIoctlClient* client) {
         Queue({true, {}});
     } else {
         // The answer's byte 0 is the report ID of the frame; the device sends the rest.
-        std::vector<std::uint8_t> report(spec.inputBytes, 0);
+        std::vector<std::uint8_t> report(traits.inputBytes, 0);
         if (response.answer.size() > 1) {
             std::copy_n(response.answer.begin() + 1,
                         std::min(report.size(), response.answer.size() - 1), report.begin());
@@ -328,13 +328,13 @@ EmulatedHidraw::~EmulatedHidraw() {
     }
 }
 
-std::string EmulatedHidraw::Plug(const HidrawDeviceSpec& spec, SimulatedProgrammer* brain) {
+std::string EmulatedHidraw::Plug(const HidrawDeviceTraits& traits, SimulatedProgrammer* brain) {
     std::lock_guard lock(mutex_);
     const int number = static_cast<int>(nodes_.size());
     auto node = std::make_unique<Node>();
     node->owner = this;
-    node->spec = spec;
-    node->descriptor = VendorReportDescriptor(spec.inputBytes, spec.outputBytes);
+    node->traits = traits;
+    node->descriptor = VendorReportDescriptor(traits.inputBytes, traits.outputBytes);
     node->brain = brain;
     node->devnode = Format("/dev/hidraw%d", number);
     node->file = root_ + node->devnode;
@@ -343,21 +343,21 @@ std::string EmulatedHidraw::Plug(const HidrawDeviceSpec& spec, SimulatedProgramm
     const std::string port = Format("1-%d", number + 1);
     gchar* usb = umockdev_testbed_add_device(
         testbed_, "usb", ("usb1/" + port).c_str(), nullptr,
-        "idVendor", Hex4(spec.vendorId).c_str(), "idProduct", Hex4(spec.productId).c_str(),
-        "manufacturer", spec.manufacturer.c_str(), "product", spec.product.c_str(),
-        "serial", spec.serial.c_str(), "bcdDevice", "0100", nullptr,
+        "idVendor", Hex4(traits.vendorId).c_str(), "idProduct", Hex4(traits.productId).c_str(),
+        "manufacturer", traits.manufacturer.c_str(), "product", traits.product.c_str(),
+        "serial", traits.serial.c_str(), "bcdDevice", "0100", nullptr,
         "DEVTYPE", "usb_device", nullptr);
     gchar* interface = umockdev_testbed_add_device(
         testbed_, "usb", (port + ":1.0").c_str(), usb,
         "bInterfaceNumber", "00", "bInterfaceClass", "03", nullptr,
         "DEVTYPE", "usb_interface", nullptr);
-    const std::string name = spec.manufacturer + " " + spec.product;
+    const std::string name = traits.manufacturer + " " + traits.product;
     gchar* hid = umockdev_testbed_add_device(
         testbed_, "hid",
-        Format("0003:%04X:%04X.%04X", spec.vendorId, spec.productId, number + 1).c_str(),
+        Format("0003:%04X:%04X.%04X", traits.vendorId, traits.productId, number + 1).c_str(),
         interface, nullptr,
-        "HID_ID", Format("0003:%08X:%08X", spec.vendorId, spec.productId).c_str(),
-        "HID_NAME", name.c_str(), "HID_UNIQ", spec.serial.c_str(), nullptr);
+        "HID_ID", Format("0003:%08X:%08X", traits.vendorId, traits.productId).c_str(),
+        "HID_NAME", name.c_str(), "HID_UNIQ", traits.serial.c_str(), nullptr);
     umockdev_testbed_set_attribute_binary(testbed_, hid, "report_descriptor",
                                           node->descriptor.data(),
                                           static_cast<gint>(node->descriptor.size()));

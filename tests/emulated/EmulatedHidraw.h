@@ -17,7 +17,7 @@ struct _UMockdevTestbed;
 std::vector<std::uint8_t> VendorReportDescriptor(std::size_t inputBytes, std::size_t outputBytes);
 
 // What sysfs shows of one USB HID device.
-struct HidrawDeviceSpec {
+struct HidrawDeviceTraits {
     std::uint16_t vendorId = kProgrammerVendorId;
     std::uint16_t productId = kProgrammerProductId;
     std::string manufacturer = "Marrowdyne";
@@ -44,7 +44,7 @@ public:
     // Plugs a device in and announces it with an "add" uevent. `brain` (kept by the
     // caller for this object's life) answers the reports; without one the device takes
     // reports and never answers, as a keyboard would. Returns the node path.
-    std::string Plug(const HidrawDeviceSpec& spec, SimulatedProgrammer* brain);
+    std::string Plug(const HidrawDeviceTraits& traits, SimulatedProgrammer* brain);
 
     // A "remove" uevent, then the node and the sysfs entries are gone; handles still open
     // fail from now on, and a read waiting for an answer ends.

@@ -213,7 +213,7 @@ TEST_F(EmulatedPath, AProgrammerAmongOtherDevicesIsListedIdentifiedAndProgrammed
 TEST_F(EmulatedPath, AProgrammerThatCannotBeUsedIsRefusedWithItsCause) {
     struct Case {
         const char* what;
-        HidrawDeviceSpec spec;
+        HidrawDeviceTraits traits;
         void (*spoil)(EmulatedHidraw&, const std::string& node);
         ExitCode code;
         std::string said;
@@ -232,7 +232,7 @@ TEST_F(EmulatedPath, AProgrammerThatCannotBeUsedIsRefusedWithItsCause) {
     for (const Case& c : cases) {
         EmulatedHidraw system;
         SimulatedProgrammer programmer;
-        const std::string node = system.Plug(c.spec, &programmer);
+        const std::string node = system.Plug(c.traits, &programmer);
         c.spoil(system, node);
         const Ran run = Cli({"info"}, true);
         EXPECT_EQ(run.code, Code(c.code)) << c.what << "\n" << run.err;
