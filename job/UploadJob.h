@@ -12,10 +12,11 @@
 // Codes 01..17: a request of the store sequence could not be sent, answered or was
 // refused. Four blanks stand before the colon.
 inline constexpr std::array<std::string_view, 17> kUploadFailedTexts = {
-    N_("Ошибка    :01"), N_("Ошибка    :02"), N_("Ошибка    :03"), N_("Ошибка    :04"), N_("Ошибка    :05"),
-    N_("Ошибка    :06"), N_("Ошибка    :07"), N_("Ошибка    :08"), N_("Ошибка    :09"), N_("Ошибка    :10"),
-    N_("Ошибка    :11"), N_("Ошибка    :12"), N_("Ошибка    :13"), N_("Ошибка    :14"), N_("Ошибка    :15"),
-    N_("Ошибка    :16"), N_("Ошибка    :17")};
+    N_("Ошибка    :01"), N_("Ошибка    :02"), N_("Ошибка    :03"), N_("Ошибка    :04"),
+    N_("Ошибка    :05"), N_("Ошибка    :06"), N_("Ошибка    :07"), N_("Ошибка    :08"),
+    N_("Ошибка    :09"), N_("Ошибка    :10"), N_("Ошибка    :11"), N_("Ошибка    :12"),
+    N_("Ошибка    :13"), N_("Ошибка    :14"), N_("Ошибка    :15"), N_("Ошибка    :16"),
+    N_("Ошибка    :17")};
 // Codes 18..21: the job was stored and verified, but could not be read back.
 inline constexpr std::array<std::string_view, 4> kReadBackFailedTexts = {
     N_("数据上传失败 错误码:18"), N_("数据上传失败 错误码:19"), N_("数据上传失败 错误码:20"),
