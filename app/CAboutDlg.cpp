@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "app/DialogUnits.h"
+#include "app/QtTranslations.h"
 #include "common/TextFormat.h"
 #include "link/VersionText.h"
 
@@ -28,7 +29,7 @@ CAboutDlg::CAboutDlg(std::uint32_t programmerVersion, std::uint32_t connectionCo
                      const QString& programmerIdentity)
     : QDialog(parent) {
     setObjectName(QStringLiteral("CAboutDlg"));
-    setWindowTitle(kAboutCaption);
+    setWindowTitle(Tr(kAboutCaption));
     setFont(TemplateFont());
     const DialogUnits du(font());
     // The USB line below the template's last one.
@@ -53,13 +54,13 @@ CAboutDlg::CAboutDlg(std::uint32_t programmerVersion, std::uint32_t connectionCo
     PlaceInUnits(deviceId, du, 24, 22, 91, 12);
     snLabel->setBuddy(deviceId);
 
-    auto* ok = new QPushButton(kAboutOk, this);
+    auto* ok = new QPushButton(Tr(kAboutOk), this);
     ok->setObjectName(QStringLiteral("id1"));
     ok->setDefault(true);
     PlaceInUnits(ok, du, 122, 20, 50, 16);
     connect(ok, &QPushButton::clicked, this, &CAboutDlg::accept);
 
-    auto* note = new QLabel(kAboutNote, this);
+    auto* note = new QLabel(Tr(kAboutNote), this);
     note->setObjectName(QStringLiteral("noteLabel"));
     PlaceInUnits(note, du, 5, 38, 115, 8);
 

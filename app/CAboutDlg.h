@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <string>
 
-inline const QString kAboutCaption = QStringLiteral("Устройство");
+#include "common/Translation.h"
+
+inline const QString kAboutCaption = QStringLiteral(N_("Устройство"));
 inline const QString kAboutSnLabel = QStringLiteral("SN:");
-inline const QString kAboutOk = QStringLiteral("Определить");
+inline const QString kAboutOk = QStringLiteral(N_("Определить"));
 // The one-line note under the device ID: what the ID is for.
-inline const QString kAboutNote = QStringLiteral("SN нужен для файлов .qvz");
+inline const QString kAboutNote = QStringLiteral(N_("SN нужен для файлов .qvz"));
 
 // Beside the USB line, which names the programmer when several are attached.
 inline const QString kAboutUsbLabel = QStringLiteral("USB:");

@@ -5,6 +5,7 @@
 #include <QPixmap>
 
 #include "app/DialogUnits.h"
+#include "app/QtTranslations.h"
 
 // The resources live in a static library: without an explicit reference the linker
 // would leave them out of the program. Outside any namespace, as the resource macro needs.
@@ -33,12 +34,12 @@ QLabel* AddLabel(QWidget* parent, const DialogUnits& du, const QString& text, co
 CManualDlg::CManualDlg(QWidget* parent) : QDialog(parent) {
     InitDialogResources();
     setObjectName(QStringLiteral("CManualDlg"));
-    setWindowTitle(kManualCaption);
+    setWindowTitle(Tr(kManualCaption));
     setFont(TemplateFont());
     const DialogUnits du(font());
     setFixedSize(du.Size(186, 165));
 
-    auto* pinoutGroup = new QGroupBox(kManualPinoutGroup, this);
+    auto* pinoutGroup = new QGroupBox(Tr(kManualPinoutGroup), this);
     pinoutGroup->setObjectName(QStringLiteral("pinoutGroup"));
     PlaceInUnits(pinoutGroup, du, 7, 7, 172, 79);
     AddLabel(this, du, kManualPinout, "pinoutLabel", 13, 17, 127, 10);
@@ -53,7 +54,7 @@ CManualDlg::CManualDlg(QWidget* parent) : QDialog(parent) {
         picture->resize(connector.size());
     }
 
-    auto* ledGroup = new QGroupBox(kManualLedGroup, this);
+    auto* ledGroup = new QGroupBox(Tr(kManualLedGroup), this);
     ledGroup->setObjectName(QStringLiteral("ledGroup"));
     PlaceInUnits(ledGroup, du, 7, 89, 172, 72);
     static constexpr int kLedRows[5][4] = {{12, 100, 127, 10},
@@ -65,12 +66,12 @@ CManualDlg::CManualDlg(QWidget* parent) : QDialog(parent) {
                                                  "ledLabel5"};
     for (std::size_t i = 0; i < kManualLedLines.size(); ++i) {
         const int* r = kLedRows[i];
-        AddLabel(this, du, kManualLedLines[i], kLedNames[i], r[0], r[1], r[2], r[3]);
+        AddLabel(this, du, Tr(kManualLedLines[i]), kLedNames[i], r[0], r[1], r[2], r[3]);
     }
 
     // Below the bottom edge: kept as the template has them, never shown.
-    AddLabel(this, du, kManualSupportLine, "id1033", 14, 172, 158, 8);
-    auto* supportGroup = new QGroupBox(kManualSupportGroup, this);
+    AddLabel(this, du, Tr(kManualSupportLine), "id1033", 14, 172, 158, 8);
+    auto* supportGroup = new QGroupBox(Tr(kManualSupportGroup), this);
     supportGroup->setObjectName(QStringLiteral("supportGroup"));
     PlaceInUnits(supportGroup, du, 9, 169, 172, 12);
     update();

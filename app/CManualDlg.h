@@ -3,20 +3,22 @@
 #include <QString>
 #include <array>
 
-inline const QString kManualCaption = QStringLiteral("Руководство");
-inline const QString kManualPinoutGroup = QStringLiteral("Распиновка разъема");
+#include "common/Translation.h"
+
+inline const QString kManualCaption = QStringLiteral(N_("Руководство"));
+inline const QString kManualPinoutGroup = QStringLiteral(N_("Распиновка разъема"));
 inline const QString kManualPinout = QStringLiteral("1:3.3V 2:GND 3:SWCLK 4:SWDIO");
-inline const QString kManualLedGroup = QStringLiteral("Светодиодная индикация");
+inline const QString kManualLedGroup = QStringLiteral(N_("Светодиодная индикация"));
 inline const std::array<QString, 5> kManualLedLines = {
-    QStringLiteral("1:Синий миг: Устройство подключено"),
-    QStringLiteral("2:Красный миг: Идет загрузка данных"),
-    QStringLiteral("3:Синий горит: Загрузка завершена"),
-    QStringLiteral("4:Красный горит: Загрузка не удалась"),
-    QStringLiteral("5:Красный и синий мигающий: Большой размер загружаемого файла")};
-inline const QString kManualSupportGroup = QStringLiteral("技术支持");
+    QStringLiteral(N_("1:Синий миг: Устройство подключено")),
+    QStringLiteral(N_("2:Красный миг: Идет загрузка данных")),
+    QStringLiteral(N_("3:Синий горит: Загрузка завершена")),
+    QStringLiteral(N_("4:Красный горит: Загрузка не удалась")),
+    QStringLiteral(N_("5:Красный и синий мигающий: Большой размер загружаемого файла"))};
+inline const QString kManualSupportGroup = QStringLiteral(N_("技术支持"));
 inline const QString kManualLinkTemplate = QStringLiteral("Link:");
 // The support-contact line; it lies below the dialog's bottom edge and is not seen.
-inline const QString kManualSupportLine = QStringLiteral("Link: обратитесь к поставщику");
+inline const QString kManualSupportLine = QStringLiteral(N_("Link: обратитесь к поставщику"));
 // The connector picture, 153 x 66 pixels.
 inline const QString kConnectorPicture = QStringLiteral(":/dialogs/connector.png");
 

@@ -11,6 +11,7 @@
 #include "app/FilePath.h"
 #include "app/QtTranslations.h"
 #include "app/Screenshots.h"
+#include "common/Translation.h"
 #ifdef Q_OS_WIN
 #include "link/WindowsHidBackend.h"
 #else
@@ -25,8 +26,16 @@ int CMarrowdyneApp::InitInstance(const LaunchOptions& launch) {
     setApplicationName(QStringLiteral("marrowdyne"));
     setDesktopFileName(QStringLiteral("marrowdyne"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/marrowdyne.png")));
+    // After QApplication set the locale from the environment, which would undo what
+    // English needs of it.
+    std::string languageProblem;
+    if (!ChooseLanguage(launch.language, languageProblem)) {
+        std::fprintf(stderr, "marrowdyne: %s\n", languageProblem.c_str());
+    }
     QString missingTranslation;
-    if (!InstallQtTranslations(QLocale::system(), missingTranslation)) {
+    // In English Qt's own texts need no translation.
+    if (ChosenLanguage() == TextLanguage::Original &&
+        !InstallQtTranslations(QLocale::system(), missingTranslation)) {
         // Qt's buttons then speak English; the program works all the same.
         std::fprintf(stderr, "marrowdyne: %s\n", qPrintable(missingTranslation));
     }

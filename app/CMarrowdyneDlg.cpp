@@ -34,6 +34,7 @@
 #include "app/DeviceWatcher.h"
 #include "app/DialogUnits.h"
 #include "app/FilePath.h"
+#include "app/QtTranslations.h"
 #include "app/SystemMessage.h"
 #include "common/ProgramLocation.h"
 #include "image/FileLoading.h"
@@ -61,28 +62,28 @@ constexpr int kJobListWidth = 238;
 constexpr int kButtonGap = 7;     // above buttons 5 and 6
 constexpr int kBottomMargin = 9;  // below them
 
-const QString kOpenText = QStringLiteral("Открыть");
-const QString kControllerGroup = QStringLiteral("Микроконтроллер");
-const QString kDeviceLabel = QStringLiteral("Устройство:");
-const QString kSeriesLabel = QStringLiteral("Серия:");
-const QString kFileGroup = QStringLiteral("Файл");
-const QString kLoadGroup = QStringLiteral("Загрузка");
-const QString kProgramText = QStringLiteral("Запрограммировать");
-const QString kClearText = QStringLiteral("Очистить");
-const QString kSettingsGroup = QStringLiteral("Настройки");
-const QString kReadProtectText = QStringLiteral("Защита от чтения");
-const QString kVerifyText = QStringLiteral("Проверка корректности");
-const QString kRunAfterText = QStringLiteral("Перезагрузить после прошивки");
-const QString kFullEraseText = QStringLiteral("Полная очистка");
-const QString kSectorEraseText = QStringLiteral("Очистка секторов под запись");
-const QString kCountLimitText = QStringLiteral("Ограничение времени записи");
-const QString kLockChipText = QStringLiteral("Блокировка контроллера");
-const QString kFileMenu = QStringLiteral("Файл");
-const QString kToolsMenu = QStringLiteral("Инструменты");
-const QString kOptionsItem = QStringLiteral("Опции");
-const QString kHelpMenu = QStringLiteral("Помощь");
-const QString kManualItem = QStringLiteral("Руководство");
-const QString kAboutItem = QStringLiteral("Об устройстве");
+const QString kOpenText = QStringLiteral(N_("Открыть"));
+const QString kControllerGroup = QStringLiteral(N_("Микроконтроллер"));
+const QString kDeviceLabel = QStringLiteral(N_("Устройство:"));
+const QString kSeriesLabel = QStringLiteral(N_("Серия:"));
+const QString kFileGroup = QStringLiteral(N_("Файл"));
+const QString kLoadGroup = QStringLiteral(N_("Загрузка"));
+const QString kProgramText = QStringLiteral(N_("Запрограммировать"));
+const QString kClearText = QStringLiteral(N_("Очистить"));
+const QString kSettingsGroup = QStringLiteral(N_("Настройки"));
+const QString kReadProtectText = QStringLiteral(N_("Защита от чтения"));
+const QString kVerifyText = QStringLiteral(N_("Проверка корректности"));
+const QString kRunAfterText = QStringLiteral(N_("Перезагрузить после прошивки"));
+const QString kFullEraseText = QStringLiteral(N_("Полная очистка"));
+const QString kSectorEraseText = QStringLiteral(N_("Очистка секторов под запись"));
+const QString kCountLimitText = QStringLiteral(N_("Ограничение времени записи"));
+const QString kLockChipText = QStringLiteral(N_("Блокировка контроллера"));
+const QString kFileMenu = QStringLiteral(N_("Файл"));
+const QString kToolsMenu = QStringLiteral(N_("Инструменты"));
+const QString kOptionsItem = QStringLiteral(N_("Опции"));
+const QString kHelpMenu = QStringLiteral(N_("Помощь"));
+const QString kManualItem = QStringLiteral(N_("Руководство"));
+const QString kAboutItem = QStringLiteral(N_("Об устройстве"));
 
 QString IdName(int id) { return QStringLiteral("id%1").arg(id); }
 
@@ -121,7 +122,7 @@ CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& opt
                                QWidget* parent)
     : QDialog(parent), backend_(backend), link_(backend), options_(options) {
     setObjectName(QStringLiteral("CMarrowdyneDlg"));
-    setWindowTitle(kMainCaption);
+    setWindowTitle(Tr(kMainCaption));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(TemplateFont());
@@ -164,7 +165,7 @@ CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& opt
         menu && !kSystemMenuAbout.isEmpty()) {
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         AppendMenuW(menu, MF_STRING, kSysCmdAbout,
-                    reinterpret_cast<LPCWSTR>(kSystemMenuAbout.utf16()));
+                    reinterpret_cast<LPCWSTR>(Tr(kSystemMenuAbout).utf16()));
     }
 #endif
     // The search and the identification start once the event loop runs, after every
@@ -183,35 +184,35 @@ void CMarrowdyneDlg::CreateMenus(bool demo) {
     menuBar_->setObjectName(QStringLiteral("menu129"));
     menuBar_->setNativeMenuBar(false);
 
-    QMenu* file = menuBar_->addMenu(kFileMenu);
+    QMenu* file = menuBar_->addMenu(Tr(kFileMenu));
     file->setObjectName(QStringLiteral("menuFile"));
-    QAction* open = file->addAction(kOpenText, this, &CMarrowdyneDlg::OnOpenFile);
+    QAction* open = file->addAction(Tr(kOpenText), this, &CMarrowdyneDlg::OnOpenFile);
     open->setObjectName(QStringLiteral("actionOpen"));
-    QAction* remote = file->addAction(kMenuMakeRemoteFile, this, &CMarrowdyneDlg::OnMakeRemoteFile);
+    QAction* remote = file->addAction(Tr(kMenuMakeRemoteFile), this, &CMarrowdyneDlg::OnMakeRemoteFile);
     remote->setObjectName(QStringLiteral("actionMakeRemoteFile"));
     enableUpdates_[remote] = [this] { return remoteButton_->isEnabled(); };
 
-    QMenu* tools = menuBar_->addMenu(kToolsMenu);
+    QMenu* tools = menuBar_->addMenu(Tr(kToolsMenu));
     tools->setObjectName(QStringLiteral("menuTools"));
-    tools->addAction(kOptionsItem, this, &CMarrowdyneDlg::OnOptions)->setObjectName(IdName(kCmdOptions));
-    QAction* update = tools->addAction(kMenuFirmwareUpdate, this, &CMarrowdyneDlg::OnFirmwareUpdate);
+    tools->addAction(Tr(kOptionsItem), this, &CMarrowdyneDlg::OnOptions)->setObjectName(IdName(kCmdOptions));
+    QAction* update = tools->addAction(Tr(kMenuFirmwareUpdate), this, &CMarrowdyneDlg::OnFirmwareUpdate);
     update->setObjectName(IdName(kCmdFirmwareUpdate));
     enableUpdates_[update] = [this] { return OnUpdateFirmwareUpdate(); };
 
-    QMenu* help = menuBar_->addMenu(kHelpMenu);
+    QMenu* help = menuBar_->addMenu(Tr(kHelpMenu));
     help->setObjectName(QStringLiteral("menuHelp"));
-    help->addAction(kManualItem, this, &CMarrowdyneDlg::OnManual)->setObjectName(IdName(kCmdManual));
-    help->addAction(kAboutItem, this, &CMarrowdyneDlg::OnAboutDevice)->setObjectName(IdName(kCmdAboutDevice));
+    help->addAction(Tr(kManualItem), this, &CMarrowdyneDlg::OnManual)->setObjectName(IdName(kCmdManual));
+    help->addAction(Tr(kAboutItem), this, &CMarrowdyneDlg::OnAboutDevice)->setObjectName(IdName(kCmdAboutDevice));
 
     if (demo) {
-        QMenu* menu = menuBar_->addMenu(kMenuDemo);
+        QMenu* menu = menuBar_->addMenu(Tr(kMenuDemo));
         menu->setObjectName(QStringLiteral("menuDemo"));
         SimulatedBackend* sim = options_.simulator;
         const std::string path = options_.demoProgrammerPath;
-        QAction* plug = menu->addAction(kMenuPlugProgrammer, this, [sim, path] { sim->Plug(path); });
+        QAction* plug = menu->addAction(Tr(kMenuPlugProgrammer), this, [sim, path] { sim->Plug(path); });
         plug->setObjectName(QStringLiteral("actionPlugProgrammer"));
         enableUpdates_[plug] = [sim, path] { return !sim->IsPlugged(path); };
-        QAction* unplug = menu->addAction(kMenuUnplugProgrammer, this, [sim, path] { sim->Unplug(path); });
+        QAction* unplug = menu->addAction(Tr(kMenuUnplugProgrammer), this, [sim, path] { sim->Unplug(path); });
         unplug->setObjectName(QStringLiteral("actionUnplugProgrammer"));
         enableUpdates_[unplug] = [sim, path] { return sim->IsPlugged(path); };
     }
@@ -271,52 +272,52 @@ void CMarrowdyneDlg::CreateControls() {
     };
 
     // Template order, which is also the tab order.
-    openButton_ = button(3, kOpenText, 192, 162, 43, 16);
+    openButton_ = button(3, Tr(kOpenText), 192, 162, 43, 16);
     openButton_->setDefault(true);
-    frame(QStringLiteral("groupController"), kControllerGroup, 7, 7, 238, 55);
-    label(QStringLiteral("labelDevice"), kDeviceLabel, 14, 23, 41, 8);
+    frame(QStringLiteral("groupController"), Tr(kControllerGroup), 7, 7, 238, 55);
+    label(QStringLiteral("labelDevice"), Tr(kDeviceLabel), 14, 23, 41, 8);
     deviceList_ = combo(1000, 57, 21, 87, 12);
-    label(QStringLiteral("labelSeries"), kSeriesLabel, 15, 42, 24, 8);
+    label(QStringLiteral("labelSeries"), Tr(kSeriesLabel), 15, 42, 24, 8);
     seriesList_ = combo(1001, 57, 40, 186, 12);
-    frame(QStringLiteral("groupFile"), kFileGroup, 7, 152, 238, 33);
+    frame(QStringLiteral("groupFile"), Tr(kFileGroup), 7, 152, 238, 33);
     pathEdit_ = edit(1007, 10, 164, 177, 13);
-    frame(QStringLiteral("groupLoad"), kLoadGroup, 7, 188, 238, 47);
+    frame(QStringLiteral("groupLoad"), Tr(kLoadGroup), 7, 188, 238, 47);
     progress_ = new QProgressBar(client_);
     progress_->setObjectName(IdName(1008));
     progress_->setTextVisible(false);
     PlaceInUnits(progress_, du, 19, 198, 219, 10);
-    programButton_ = button(4, kProgramText, 19, 212, 79, 16);
+    programButton_ = button(4, Tr(kProgramText), 19, 212, 79, 16);
     jobList_ = new QTableWidget(0, 2, client_);
     jobList_->setObjectName(IdName(1009));
     // Rows as tight as a list view's, and room for the longest job and the scroll bar
     // that a long value brings, so that a whole job shows without scrolling down.
     jobList_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     jobList_->verticalHeader()->setDefaultSectionSize(jobList_->fontMetrics().height() + 4);
-    jobList_->setHorizontalHeaderLabels({kJobColumnItem, kJobColumnValue});
+    jobList_->setHorizontalHeaderLabels({Tr(kJobColumnItem), kJobColumnValue});
     const int jobListHeight = 2 * jobList_->frameWidth() +
                               jobList_->horizontalHeader()->sizeHint().height() +
                               kJobListRows * jobList_->verticalHeader()->defaultSectionSize() +
                               jobList_->horizontalScrollBar()->sizeHint().height();
     jobList_->setGeometry(du.X(kJobListX), du.Y(kJobListY), du.X(kJobListWidth), jobListHeight);
     const int buttonsY = jobList_->geometry().bottom() + 1 + du.Y(kButtonGap);
-    clearButton_ = button(5, kClearText, 130, 0, 50, 16);
+    clearButton_ = button(5, Tr(kClearText), 130, 0, 50, 16);
     clearButton_->move(clearButton_->x(), buttonsY);
     clearButton_->setVisible(false);
-    frame(QStringLiteral("groupSettings"), kSettingsGroup, 7, 67, 238, 79);
-    readProtect_ = check(1002, kReadProtectText, 15, 78, 70, 10);
-    verify_ = check(1003, kVerifyText, 15, 115, 105, 10);
-    runAfter_ = check(1004, kRunAfterText, 15, 128, 118, 10);
-    fullErase_ = radio(1005, kFullEraseText, 15, 103, 67, 10);
-    sectorErase_ = radio(1006, kSectorEraseText, 93, 103, 133, 10);
+    frame(QStringLiteral("groupSettings"), Tr(kSettingsGroup), 7, 67, 238, 79);
+    readProtect_ = check(1002, Tr(kReadProtectText), 15, 78, 70, 10);
+    verify_ = check(1003, Tr(kVerifyText), 15, 115, 105, 10);
+    runAfter_ = check(1004, Tr(kRunAfterText), 15, 128, 118, 10);
+    fullErase_ = radio(1005, Tr(kFullEraseText), 15, 103, 67, 10);
+    sectorErase_ = radio(1006, Tr(kSectorEraseText), 93, 103, 133, 10);
     countEdit_ = edit(1012, 134, 89, 56, 13);
     countEdit_->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), countEdit_));
-    countLimit_ = check(1011, kCountLimitText, 15, 90, 108, 10);
-    lockChip_ = check(1010, kLockChipText, 99, 78, 48, 10);
+    countLimit_ = check(1011, Tr(kCountLimitText), 15, 90, 108, 10);
+    lockChip_ = check(1010, Tr(kLockChipText), 99, 78, 48, 10);
     lockChip_->setVisible(false);
-    remoteButton_ = button(6, kClearText, 186, 0, 50, 16);
+    remoteButton_ = button(6, Tr(kClearText), 186, 0, 50, 16);
     remoteButton_->move(remoteButton_->x(), buttonsY);
-    remoteButton_->setToolTip(kMenuMakeRemoteFile);
+    remoteButton_->setToolTip(Tr(kMenuMakeRemoteFile));
     for (QGroupBox* g : frames) g->lower();
 
     connect(readProtect_, &QCheckBox::clicked, this, &CMarrowdyneDlg::OnReadProtectClicked);
@@ -411,7 +412,7 @@ void CMarrowdyneDlg::OnReadProtectClicked() { lockChip_->setChecked(false); }
 
 void CMarrowdyneDlg::OnLockChipClicked() {
     if (!lockChip_->isChecked()) return;
-    if (AskSystemQuestion(this, kApplicationTitle, kLockChipQuestion)) {
+    if (AskSystemQuestion(this, kApplicationTitle, Tr(kLockChipQuestion))) {
         readProtect_->setChecked(false);
     } else {
         lockChip_->setChecked(false);
@@ -521,7 +522,7 @@ void CMarrowdyneDlg::OnProgram() {
     if (kind == UploadKind::None) return;
     // The job's series comes from the list, which selects none on an erased programmer.
     if (kind == UploadKind::Job && seriesList_->currentIndex() < 0) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, kSeriesNotSelected);
+        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kSeriesNotSelected));
         return;
     }
     // Disabled here, before the worker runs, so a second click cannot start a second
@@ -611,14 +612,14 @@ void CMarrowdyneDlg::OnDeviceChosen(int index) {
     // The job being written stays with its programmer; so does the window.
     if (uploadRunning_.load()) {
         ListProgrammers();
-        ShowSystemMessage(this, MessageIcon::Exclamation, kChoiceWhileStoring);
+        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kChoiceWhileStoring));
         return;
     }
     FindResult found;
     if (!link_.OpenInstead(path, &found)) {
         ListProgrammers();
         const std::string why = found.refusedReason.empty() ? path : found.refusedReason;
-        ShowSystemMessage(this, MessageIcon::Exclamation, kChoiceNotOpened.arg(FromUtf8(why)));
+        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kChoiceNotOpened).arg(FromUtf8(why)));
         return;
     }
     // Nothing of the programmer before stays shown while this one is identified.
@@ -805,7 +806,7 @@ void CMarrowdyneDlg::keyPressEvent(QKeyEvent* event) {
 // shows it as a normal job; so the user decides, and the default is to stay.
 void CMarrowdyneDlg::reject() {
     if (Storing() != StoringWork::None &&
-        !AskSystemQuestion(this, kSystemCaption, kCloseWhileStoringQuestion, QMessageBox::No)) {
+        !AskSystemQuestion(this, kSystemCaption, Tr(kCloseWhileStoringQuestion), QMessageBox::No)) {
         return;
     }
     QDialog::reject();
@@ -816,9 +817,9 @@ void CMarrowdyneDlg::done(int result) {
     Shutdown();
     // Said once the link is closed, so the worker can no longer finish behind the note.
     if (cut == StoringWork::Job && (uploadRunning_.load() || uploadCutShort_.load())) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, kJobIncompleteNote);
+        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kJobIncompleteNote));
     } else if (cut == StoringWork::Firmware) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, kFirmwareIncompleteNote);
+        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kFirmwareIncompleteNote));
     }
     QDialog::done(result);
 }

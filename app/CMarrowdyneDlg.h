@@ -17,6 +17,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "common/Translation.h"
 #include "image/FirmwareImage.h"
 #include "job/JobHeader.h"
 #include "link/DeviceEvents.h"
@@ -38,37 +39,37 @@ class DeviceWatcher;
 class SimulatedBackend;
 
 // The main window's fixed texts.
-inline const QString kMainCaption = QStringLiteral("Offline загрузчик Тавролинк");
+inline const QString kMainCaption = QStringLiteral(N_("Offline загрузчик Тавролинк"));
 inline const QString kApplicationTitle = QStringLiteral("Marrowdyne");
 inline const QString kDeviceEntry = QStringLiteral("Marrowdyne");
-inline const QString kLockChipQuestion = QStringLiteral("锁死芯片后,将不能恢复!");
+inline const QString kLockChipQuestion = QStringLiteral(N_("锁死芯片后,将不能恢复!"));
 inline const QString kNotificationFailed = QStringLiteral("RegisterDeviceNotification   failed");
-inline const QString kSystemMenuAbout = QStringLiteral("关于 Marrowdyne(&A)...");
+inline const QString kSystemMenuAbout = QStringLiteral(N_("关于 Marrowdyne(&A)..."));
 inline const QString kOpenFileFilter = QStringLiteral(
     "All\u2000(*.*);;hex\u2000\u2000(*.hex);;bin\u2000\u2000(*.bin);;qvz\u2000\u2000(*.qvz)");
-inline const QString kJobColumnItem = QStringLiteral("项目");
+inline const QString kJobColumnItem = QStringLiteral(N_("项目"));
 inline const QString kJobColumnValue = QStringLiteral("\u2000\u2000");
 // Closing while the programmer is being written cuts the job or the firmware short.
 inline const QString kCloseWhileStoringQuestion =
-    QStringLiteral("Идёт запись в программатор. Закрыть программу?");
+    QStringLiteral(N_("Идёт запись в программатор. Закрыть программу?"));
 inline const QString kJobIncompleteNote =
-    QStringLiteral("Запись прервана: задание в программаторе записано не полностью");
+    QStringLiteral(N_("Запись прервана: задание в программаторе записано не полностью"));
 inline const QString kFirmwareIncompleteNote =
-    QStringLiteral("Запись прервана: прошивка программатора записана не полностью");
+    QStringLiteral(N_("Запись прервана: прошивка программатора записана не полностью"));
 // Another programmer chosen in list 1000 while a job is being stored, or one that cannot
 // be opened; the window stays with the one it has.
 inline const QString kChoiceWhileStoring =
-    QStringLiteral("Идёт запись в программатор: выберите другой после её окончания");
-inline const QString kChoiceNotOpened = QStringLiteral("Программатор не открывается: %1");
+    QStringLiteral(N_("Идёт запись в программатор: выберите другой после её окончания"));
+inline const QString kChoiceNotOpened = QStringLiteral(N_("Программатор не открывается: %1"));
 // Program without a series (an erased programmer selects none).
-inline const QString kSeriesNotSelected = QStringLiteral("Выберите серию микроконтроллера");
+inline const QString kSeriesNotSelected = QStringLiteral(N_("Выберите серию микроконтроллера"));
 // Offered beside the template's menu: the remote file command and the firmware update,
 // which otherwise only button 6 and no control at all reach.
-inline const QString kMenuMakeRemoteFile = QStringLiteral("Создать удалённый файл");
-inline const QString kMenuFirmwareUpdate = QStringLiteral("Обновление ПО");
-inline const QString kMenuDemo = QStringLiteral("Демо");
-inline const QString kMenuPlugProgrammer = QStringLiteral("Подключить программатор");
-inline const QString kMenuUnplugProgrammer = QStringLiteral("Отключить программатор");
+inline const QString kMenuMakeRemoteFile = QStringLiteral(N_("Создать удалённый файл"));
+inline const QString kMenuFirmwareUpdate = QStringLiteral(N_("Обновление ПО"));
+inline const QString kMenuDemo = QStringLiteral(N_("Демо"));
+inline const QString kMenuPlugProgrammer = QStringLiteral(N_("Подключить программатор"));
+inline const QString kMenuUnplugProgrammer = QStringLiteral(N_("Отключить программатор"));
 
 // Command ids of the menu and the system menu.
 inline constexpr int kCmdOpenFile = 3;

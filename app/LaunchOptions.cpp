@@ -25,6 +25,10 @@ struct Parser {
     QCommandLineOption fault{QStringLiteral("sim-fault"),
                              QStringLiteral("Inject a fault, COMMAND:KIND[@N]; repeatable."),
                              QStringLiteral("FAULT")};
+    QCommandLineOption lang{QStringLiteral("lang"),
+                            QStringLiteral("Language of the texts: en (English) or original "
+                                           "(Russian and Chinese); default from the locale."),
+                            QStringLiteral("LANG")};
     QCommandLineOption screenshot{QStringLiteral("screenshot"),
                                   QStringLiteral("Render every dialog into DIR and quit."),
                                   QStringLiteral("DIR")};
@@ -33,7 +37,7 @@ struct Parser {
         parser.setApplicationDescription(QStringLiteral("Offline programmer tool"));
         parser.addHelpOption();
         screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOptions({simulate, version, firmware, state, fault, screenshot});
+        parser.addOptions({simulate, version, firmware, state, fault, lang, screenshot});
     }
 };
 
@@ -86,6 +90,14 @@ std::optional<LaunchOptions> ParseLaunchOptions(const QStringList& arguments, QS
             return std::nullopt;
         }
         options.simulator.firmwareVersion = *value;
+    }
+    if (p.parser.isSet(p.lang)) {
+        const auto language = ParseTextLanguage(p.parser.value(p.lang).toStdString());
+        if (!language) {
+            error = QStringLiteral("--lang: not en or original: %1").arg(p.parser.value(p.lang));
+            return std::nullopt;
+        }
+        options.language = *language;
     }
     options.simStateFile = p.parser.value(p.state);
     for (const QString& text : p.parser.values(p.fault)) {

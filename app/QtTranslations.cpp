@@ -5,6 +5,13 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include "common/Translation.h"
+
+QString Tr(const QString& msgid) {
+    if (ChosenLanguage() == TextLanguage::Original) return msgid;
+    return QString::fromUtf8(Tr(msgid.toUtf8().constData()));
+}
+
 QLocale QtTextsLocale(const QLocale& system) {
     for (const QString& name : system.uiLanguages()) {
         const QLocale language(name);

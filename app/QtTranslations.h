@@ -4,6 +4,10 @@
 
 class QTranslator;
 
+// A system text of the window in the chosen language (ChooseLanguage of
+// common/Translation), through the one catalogue of all faces.
+QString Tr(const QString& msgid);
+
 // Qt's own texts (the standard buttons, the file dialog) in the window's language, so
 // that a dialog speaks one language.
 

@@ -18,7 +18,7 @@ std::optional<std::uint32_t> ParseHexDigits(std::string_view text, std::size_t m
 std::uint32_t ParseStartAddress(std::string_view text) {
     const std::optional<std::uint32_t> address = ParseHexDigits(text);
     if (!address) {
-        throw CliFailure(ExitCode::Usage, kMsgAddressRange,
+        throw CliFailure(ExitCode::Usage, Tr(kMsgAddressRange),
                          "--address takes 1 to 8 hexadecimal digits, got '" + std::string(text) + "'");
     }
     return *address;
@@ -29,7 +29,7 @@ std::uint32_t ParseDeviceId(std::string_view text, std::string_view option) {
     const std::optional<std::uint32_t> code =
         text.size() == 8 ? ParseHexDigits(text) : std::nullopt;
     if (!code) {
-        throw CliFailure(ExitCode::Usage, kMsgBadDeviceId,
+        throw CliFailure(ExitCode::Usage, Tr(kMsgBadDeviceId),
                          std::string(option) + " takes exactly 8 hexadecimal digits, got '" +
                              std::string(text) + "'");
     }

@@ -65,6 +65,11 @@ void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
                    "Append one JSON line per programmer and operation to FILE (production log)")
         ->type_name("FILE");
     app.add_flag("--json", options.json, "Print one JSON object on standard output");
+    app.add_option("--lang", options.lang,
+                   "Language of the messages: en (English) or original (Russian and Chinese); "
+                   "default: English when the locale (LC_ALL, LC_MESSAGES, LANG) is English")
+        ->check(CLI::IsMember({"en", "original"}))
+        ->type_name("LANG");
 }
 
 Environment::Environment(const GlobalOptions& options)

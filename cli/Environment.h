@@ -32,6 +32,7 @@ struct GlobalOptions {
     std::string trace;                 // file receiving every report written and read
     std::string log;                   // production log, one JSON line per programmer and operation
     bool json = false;
+    std::string lang;                  // "en" or "original"; empty: from the locale (--lang)
 };
 
 void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options);

@@ -60,7 +60,7 @@ FileKind LoadFileArgument(ConsoleOutput& output, ImageWorkspace& workspace, cons
     output.JsonField("result", result);
     if (outcome.status == LoadStatus::Loaded) return outcome.kind;
 
-    output.Message(MessageIcon::Error, outcome.message.empty() ? kMsgLoadFailed : outcome.message);
+    output.Message(MessageIcon::Error, outcome.message.empty() ? Tr(kMsgLoadFailed) : outcome.message);
     output.JsonField("detail", outcome.detail);
     const std::string detail = outcome.detail.empty() ? result : result + ": " + outcome.detail;
     throw CliFailure(ExitCode::FileRefused, outcome.message, detail, true);

@@ -87,11 +87,11 @@ JobSettings JobOptions::Build() const {
     if (shiftAddress_) {
         const std::optional<std::uint32_t> address = ParseHexDigits(*shiftAddress_);
         if (!address) {
-            throw CliFailure(ExitCode::Usage, kMsgShiftAddressRange,
+            throw CliFailure(ExitCode::Usage, Tr(kMsgShiftAddressRange),
                              "--shift-address takes 1 to 8 hexadecimal digits");
         }
         if (*address % 4 != 0) {
-            throw CliFailure(ExitCode::Usage, kMsgShiftAddressAlign,
+            throw CliFailure(ExitCode::Usage, Tr(kMsgShiftAddressAlign),
                              "--shift-address must be a multiple of 4");
         }
         shift.shiftAddress = *address;

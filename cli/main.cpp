@@ -8,6 +8,7 @@
 #include "cli/Environment.h"
 #include "cli/ExitCodes.h"
 #include "cli/Terminal.h"
+#include "common/Translation.h"
 
 #ifndef MARRO_VERSION
 #define MARRO_VERSION "0"
@@ -95,7 +96,13 @@ int main(int argc, char** argv) {
         return result == 0 ? 0 : ToInt(ExitCode::Usage);
     }
 
+    // Before any message: the engine's texts are translated as they are shown.
+    std::string languageProblem;
+    const bool languageChosen = ChooseLanguage(
+        options.lang.empty() ? LanguageOfEnvironment() : ParseTextLanguage(options.lang).value(),
+        languageProblem);
     Environment environment(options);
+    if (!languageChosen) environment.Output().Note(languageProblem);
     for (const auto& [subcommand, command] : registered) {
         if (!subcommand->parsed()) continue;
         environment.SetOperation(subcommand->get_name());

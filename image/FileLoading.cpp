@@ -29,9 +29,9 @@ LoadStatus LoadStatusOf(FileReadStatus status) {
     return LoadStatus::ReadFailed;
 }
 
-LoadOutcome Refusal(LoadOutcome outcome, LoadStatus status, const char* message) {
+LoadOutcome Refusal(LoadOutcome outcome, LoadStatus status, const char* msgid) {
     outcome.status = status;
-    outcome.message = message;
+    outcome.message = Tr(msgid);
     return outcome;
 }
 

@@ -16,12 +16,12 @@ std::string SeriesText(std::uint8_t series) {
 
 std::string OptionsText(std::uint8_t options) {
     std::string text;
-    if (options & OptReadProtect) text += "|读保护";
-    if (options & OptVerify) text += "|校验数据";
-    if (options & OptRunAfter) text += "|重启运行";
-    text += (options & OptFullErase) ? "|擦除全片" : "|擦除扇区";
-    if (options & OptCountLimit) text += "|编程次数";
-    if (options & OptLockChip) text += "|锁死芯片";
+    if (options & OptReadProtect) text += Tr("|读保护");
+    if (options & OptVerify) text += Tr("|校验数据");
+    if (options & OptRunAfter) text += Tr("|重启运行");
+    text += (options & OptFullErase) ? Tr("|擦除全片") : Tr("|擦除扇区");
+    if (options & OptCountLimit) text += Tr("|编程次数");
+    if (options & OptLockChip) text += Tr("|锁死芯片");
     return text;
 }
 
@@ -33,22 +33,22 @@ JobDescription DescribeJob(std::string_view jobName, const std::uint8_t* header,
 
     JobDescription rows;
     rows.reserve(9);
-    rows.push_back({kRowName, std::string(jobName)});
-    rows.push_back({kRowSeries, SeriesText(job.series)});
-    rows.push_back({kRowSettings, OptionsText(job.options)});
-    rows.push_back({kRowCountLimit, counted ? Format("%d", job.countLimit) : kRowNotApplicable});
+    rows.push_back({Tr(kRowName), std::string(jobName)});
+    rows.push_back({Tr(kRowSeries), SeriesText(job.series)});
+    rows.push_back({Tr(kRowSettings), OptionsText(job.options)});
+    rows.push_back({Tr(kRowCountLimit), counted ? Format("%d", job.countLimit) : kRowNotApplicable});
     rows.push_back(
-        {kRowProgrammed, counted ? Format("%d", static_cast<std::int32_t>(job.programmedCount))
+        {Tr(kRowProgrammed), counted ? Format("%d", static_cast<std::int32_t>(job.programmedCount))
                                  : kRowNotApplicable});
-    rows.push_back({kRowAddress, Format("0x%08x", job.jobStart)});
-    rows.push_back({kRowLength, Format("%d", static_cast<std::int32_t>(job.jobLength))});
+    rows.push_back({Tr(kRowAddress), Format("0x%08x", job.jobStart)});
+    rows.push_back({Tr(kRowLength), Format("%d", static_cast<std::int32_t>(job.jobLength))});
     rows.push_back(
-        {kRowTime, Format("20%02d/%02d/%02d %02d:%02d:%02d", t[0], t[1], t[2], t[3], t[4], t[5])});
+        {Tr(kRowTime), Format("20%02d/%02d/%02d %02d:%02d:%02d", t[0], t[1], t[2], t[3], t[4], t[5])});
     // Older programmers have no code shift, so the row would mean nothing there.
     if (programmerVersion >= 0x1000) {
         rows.push_back(
-            {kRowCodeShift, (job.shiftEnabled & 1)
-                                ? Format("地址:0x%x 起始:%d 数值:%d 步进:%d", job.shiftAddress,
+            {Tr(kRowCodeShift), (job.shiftEnabled & 1)
+                                ? Format(Tr("地址:0x%x 起始:%d 数值:%d 步进:%d"), job.shiftAddress,
                                          job.shiftStart, job.shiftValue, job.shiftStep)
                                 : kRowNotApplicable});
     }

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Translation.h"
+
 // One row of the job description list: label and value.
 struct JobDescriptionRow {
     std::string label;
@@ -12,15 +14,15 @@ struct JobDescriptionRow {
 using JobDescription = std::vector<JobDescriptionRow>;
 
 // Row labels of the job list, in row order.
-inline constexpr const char* kRowName = "名称";
-inline constexpr const char* kRowSeries = "类型";
-inline constexpr const char* kRowSettings = "设置";
-inline constexpr const char* kRowCountLimit = "次数";
-inline constexpr const char* kRowProgrammed = "已编";
-inline constexpr const char* kRowAddress = "地址";
-inline constexpr const char* kRowLength = "长度";
-inline constexpr const char* kRowTime = "时间";
-inline constexpr const char* kRowCodeShift = "选项";
+inline constexpr const char* kRowName = N_("名称");
+inline constexpr const char* kRowSeries = N_("类型");
+inline constexpr const char* kRowSettings = N_("设置");
+inline constexpr const char* kRowCountLimit = N_("次数");
+inline constexpr const char* kRowProgrammed = N_("已编");
+inline constexpr const char* kRowAddress = N_("地址");
+inline constexpr const char* kRowLength = N_("长度");
+inline constexpr const char* kRowTime = N_("时间");
+inline constexpr const char* kRowCodeShift = N_("选项");
 
 // The value of a row that does not apply to the stored job.
 inline constexpr const char* kRowNotApplicable = "---";

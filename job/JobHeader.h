@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/LocalTime.h"
+#include "common/Translation.h"
 #include "link/HidReport.h"
 
 // The programmer's job storage (kStorageSize bytes).
@@ -44,8 +45,8 @@ struct CodeShift {
 
 // Refusals of a code-shift address typed by the user (more than eight digits, or not a
 // multiple of 4).
-inline constexpr const char* kMsgShiftAddressRange = "滚码地址范围 0x00000000-0xFFFFFFFF";
-inline constexpr const char* kMsgShiftAddressAlign = "滚码地址必须4字节对齐";
+inline constexpr const char* kMsgShiftAddressRange = N_("滚码地址范围 0x00000000-0xFFFFFFFF");
+inline constexpr const char* kMsgShiftAddressAlign = N_("滚码地址必须4字节对齐");
 
 // The settings of a job as the main dialog's controls show them at one moment.
 struct JobSettings {

@@ -129,8 +129,9 @@ public:
         return true;
     }
 
-    WorkerOutcome Finish(OutcomeKind kind, int code, std::string_view message, std::string detail) {
-        outcome = WorkerOutcome{kind, code, std::string(message), std::move(detail)};
+    WorkerOutcome Finish(OutcomeKind kind, int code, std::string_view msgid, std::string detail) {
+        outcome = WorkerOutcome{kind, code, Tr(msgid), std::move(detail)};
+        const std::string& message = outcome.message;
         // Refusals of input carry the notice icon, as success does.
         const bool notice = kind == OutcomeKind::Success || kind == OutcomeKind::InputRefused;
         sinks_.ShowMessage(notice ? MessageIcon::Exclamation : MessageIcon::Error, message);

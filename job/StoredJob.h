@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/Translation.h"
 #include "image/FirmwareImage.h"
 #include "job/JobComparison.h"
 #include "worker/WorkerOutcome.h"
@@ -10,10 +11,10 @@
 // Texts of the workers that read the stored job without writing anything. A request
 // that cannot be sent or gets no answer shows the read-back texts of identification
 // ("数据上传失败 错误码:01" and ":02"); a checksum that differs shows "数据校验错误".
-inline constexpr std::string_view kJobHeldText = "Задание совпадает";
-inline constexpr std::string_view kJobReadText = "Задание прочитано";
-inline constexpr std::string_view kNoStoredJobText = "В программаторе нет задания";
-inline constexpr std::string_view kStoredJobDamagedText = "Задание в программаторе повреждено";
+inline constexpr std::string_view kJobHeldText = N_("Задание совпадает");
+inline constexpr std::string_view kJobReadText = N_("Задание прочитано");
+inline constexpr std::string_view kNoStoredJobText = N_("В программаторе нет задания");
+inline constexpr std::string_view kStoredJobDamagedText = N_("Задание в программаторе повреждено");
 
 // The job an upload of the loaded image stores: the image padded with 0xFF to whole
 // words at imageStart.

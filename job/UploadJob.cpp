@@ -88,14 +88,14 @@ class UploadSequence {
     WorkerOutcome outcome_;
 };
 
-void UploadSequence::Finish(OutcomeKind kind, int code, std::string_view message,
+void UploadSequence::Finish(OutcomeKind kind, int code, std::string_view msgid,
                             std::string detail) {
     outcome_.kind = kind;
     outcome_.code = code;
-    outcome_.message = std::string(message);
+    outcome_.message = Tr(msgid);
     outcome_.detail = std::move(detail);
     port_.ShowMessage(kind == OutcomeKind::Success ? MessageIcon::Exclamation : MessageIcon::Error,
-                      message);
+                      outcome_.message);
     // After a complete, verified store a failed read-back leaves the button as it is.
     if (kind != OutcomeKind::ReadBackFailed) port_.SetProgramEnabled(true);
 }
@@ -205,12 +205,12 @@ WorkerOutcome UploadSequence::Run(const UploadInput& input, std::string_view fil
     return outcome_;
 }
 
-WorkerOutcome Refuse(UploadPort& port, std::string_view message, std::string detail) {
+WorkerOutcome Refuse(UploadPort& port, std::string_view msgid, std::string detail) {
     WorkerOutcome outcome;
     outcome.kind = OutcomeKind::InputRefused;
-    outcome.message = std::string(message);
+    outcome.message = Tr(msgid);
     outcome.detail = std::move(detail);
-    port.ShowMessage(MessageIcon::Exclamation, message);
+    port.ShowMessage(MessageIcon::Exclamation, outcome.message);
     port.SetProgramEnabled(true);
     return outcome;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/Translation.h"
 #include "worker/WorkerOutcome.h"
 #include "worker/WorkerPort.h"
 
@@ -11,20 +12,21 @@
 // Codes 01..17: a request of the store sequence could not be sent, answered or was
 // refused. Four blanks stand before the colon.
 inline constexpr std::array<std::string_view, 17> kUploadFailedTexts = {
-    "Ошибка    :01", "Ошибка    :02", "Ошибка    :03", "Ошибка    :04", "Ошибка    :05",
-    "Ошибка    :06", "Ошибка    :07", "Ошибка    :08", "Ошибка    :09", "Ошибка    :10",
-    "Ошибка    :11", "Ошибка    :12", "Ошибка    :13", "Ошибка    :14", "Ошибка    :15",
-    "Ошибка    :16", "Ошибка    :17"};
+    N_("Ошибка    :01"), N_("Ошибка    :02"), N_("Ошибка    :03"), N_("Ошибка    :04"),
+    N_("Ошибка    :05"), N_("Ошибка    :06"), N_("Ошибка    :07"), N_("Ошибка    :08"),
+    N_("Ошибка    :09"), N_("Ошибка    :10"), N_("Ошибка    :11"), N_("Ошибка    :12"),
+    N_("Ошибка    :13"), N_("Ошибка    :14"), N_("Ошибка    :15"), N_("Ошибка    :16"),
+    N_("Ошибка    :17")};
 // Codes 18..21: the job was stored and verified, but could not be read back.
 inline constexpr std::array<std::string_view, 4> kReadBackFailedTexts = {
-    "数据上传失败 错误码:18", "数据上传失败 错误码:19", "数据上传失败 错误码:20",
-    "数据上传失败 错误码:21"};
-inline constexpr std::string_view kVerifyMismatchText = "数据校验错误";
-inline constexpr std::string_view kUploadDoneText = "Успешно\u2000";
+    N_("数据上传失败 错误码:18"), N_("数据上传失败 错误码:19"), N_("数据上传失败 错误码:20"),
+    N_("数据上传失败 错误码:21")};
+inline constexpr std::string_view kVerifyMismatchText = N_("数据校验错误");
+inline constexpr std::string_view kUploadDoneText = N_("Успешно\u2000");
 // Refusals before anything is sent: the image would reach into the job area, or a
 // remote record states more image bytes than it carries.
-inline constexpr std::string_view kImageTooLargeText = "Образ слишком велик";
-inline constexpr std::string_view kRecordLengthBadText = "Неверная длина образа в файле";
+inline constexpr std::string_view kImageTooLargeText = N_("Образ слишком велик");
+inline constexpr std::string_view kRecordLengthBadText = N_("Неверная длина образа в файле");
 
 // The text of step code 1..21; empty for any other code.
 std::string_view UploadMessageText(int code);

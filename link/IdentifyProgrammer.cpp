@@ -19,7 +19,7 @@ bool Step(IdentifyPort& port, ProgrammerLink::Session& session, HidReport& repor
     const bool writeFailed = result == ExchangeResult::WriteFailed;
     outcome.kind = writeFailed ? OutcomeKind::WriteFailed : OutcomeKind::ReadFailed;
     outcome.code = writeFailed ? writeFailedCode : readFailedCode;
-    outcome.message = std::string(writeFailed ? writeFailedText : readFailedText);
+    outcome.message = Tr(writeFailed ? writeFailedText : readFailedText);
     outcome.detail = std::string(stepName) + ": " + session.LastError();
     port.ShowMessage(MessageIcon::Error, outcome.message);
     return false;

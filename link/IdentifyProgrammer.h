@@ -2,18 +2,19 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/Translation.h"
 #include "worker/WorkerOutcome.h"
 #include "worker/WorkerPort.h"
 
 // Texts of the identification, shown in message boxes and shared by every face.
 // Version query: 01 the request could not be sent, 02 no answer; firmware word: 03, 04.
-inline constexpr std::string_view kVersionReadFailed01 = "版本信息读取失败 错误码:01";
-inline constexpr std::string_view kVersionReadFailed02 = "版本信息读取失败 错误码:02";
-inline constexpr std::string_view kVersionReadFailed03 = "版本信息读取失败 错误码:03";
-inline constexpr std::string_view kVersionReadFailed04 = "版本信息读取失败 错误码:04";
+inline constexpr std::string_view kVersionReadFailed01 = N_("版本信息读取失败 错误码:01");
+inline constexpr std::string_view kVersionReadFailed02 = N_("版本信息读取失败 错误码:02");
+inline constexpr std::string_view kVersionReadFailed03 = N_("版本信息读取失败 错误码:03");
+inline constexpr std::string_view kVersionReadFailed04 = N_("版本信息读取失败 错误码:04");
 // Reading the stored job (header or name) back: 01 a request not sent, 02 no answer.
-inline constexpr std::string_view kStoredJobReadFailed01 = "数据上传失败 错误码:01";
-inline constexpr std::string_view kStoredJobReadFailed02 = "数据上传失败 错误码:02";
+inline constexpr std::string_view kStoredJobReadFailed01 = N_("数据上传失败 错误码:01");
+inline constexpr std::string_view kStoredJobReadFailed02 = N_("数据上传失败 错误码:02");
 
 // Version words from 0x1000 on mark the newer kind, which serves every series and has a
 // firmware word; below it the programmer serves the one series in bits 8..11.

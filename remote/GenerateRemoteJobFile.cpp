@@ -12,8 +12,9 @@
 
 namespace {
 
-WorkerOutcome Fail(RemoteGenerationPort& port, OutcomeKind kind, int code, const char* message,
+WorkerOutcome Fail(RemoteGenerationPort& port, OutcomeKind kind, int code, const char* msgid,
                    std::string detail) {
+    const char* message = Tr(msgid);
     port.ShowMessage(MessageIcon::Error, message);
     return WorkerOutcome{kind, code, message, std::move(detail)};
 }
@@ -104,7 +105,7 @@ WorkerOutcome GenerateRemoteJobFile(RemoteGenerationPort& port,
     const auto headerBytes = JobHeaderBytesOfRecord(record);
     port.ShowJobDescription(DescribeJob(name, headerBytes.data(), port.ProgrammerVersion()));
     const std::string fullPath = Utf8OfPath(target);
-    const std::string message = Format(kMsgRemoteGenerated, fullPath.c_str());
+    const std::string message = Format(Tr(kMsgRemoteGenerated), fullPath.c_str());
     port.ShowMessage(MessageIcon::Exclamation, message);
     return WorkerOutcome{OutcomeKind::Success, 0, message, fullPath};
 }

@@ -2,18 +2,19 @@
 #include <functional>
 
 #include "common/LocalTime.h"
+#include "common/Translation.h"
 #include "worker/WorkerOutcome.h"
 #include "worker/WorkerPort.h"
 
 // The system's texts of remote job file generation.
-inline constexpr const char* kMsgGenerateFailed01 = "生成文件失败 错误码:01";  // cannot create or write
-inline constexpr const char* kMsgGenerateFailed02 = "生成文件失败 错误码:02";  // cannot read back
-inline constexpr const char* kMsgGenerateFailed03 = "生成文件失败 错误码:03";  // read-back checksum
-inline constexpr const char* kMsgRemoteGenerated = "远程文件生成成功 %s";       // the full path
+inline constexpr const char* kMsgGenerateFailed01 = N_("生成文件失败 错误码:01");  // cannot create or write
+inline constexpr const char* kMsgGenerateFailed02 = N_("生成文件失败 错误码:02");  // cannot read back
+inline constexpr const char* kMsgGenerateFailed03 = N_("生成文件失败 错误码:03");  // read-back checksum
+inline constexpr const char* kMsgRemoteGenerated = N_("远程文件生成成功 %s");       // the full path
 // A device ID that is not exactly eight characters.
-inline constexpr const char* kMsgBadDeviceId = "请输入正确的设备ID";
+inline constexpr const char* kMsgBadDeviceId = N_("请输入正确的设备ID");
 // The image does not fit a remote job file or the programmer's job storage.
-inline constexpr const char* kMsgRemoteImageTooLarge = "镜像太大,不可以生成远程文件!";
+inline constexpr const char* kMsgRemoteImageTooLarge = N_("镜像太大,不可以生成远程文件!");
 
 // Packs the loaded image and the settings as they stand now into a scrambled remote job
 // file addressed to port.RemoteCode(), writes it into the first of port.OutputDirectories()

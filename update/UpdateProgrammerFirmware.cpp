@@ -15,7 +15,7 @@ namespace {
 enum Step { EraseStep = 1, WriteStep = 4, CrcStep = 7 };
 
 WorkerOutcome Fail(FirmwareUpdatePort& port, OutcomeKind kind, int code, std::string detail) {
-    const char* message = kMsgFirmwareUpdateFailed[code - 1];
+    const char* message = Tr(kMsgFirmwareUpdateFailed[code - 1]);
     port.ShowMessage(MessageIcon::Error, message);
     port.SetUpdateEnabled(true);
     return WorkerOutcome{kind, code, message, std::move(detail)};
@@ -54,14 +54,14 @@ WorkerOutcome UpdateProgrammerFirmware(FirmwareUpdatePort& port, const Programme
     ProgrammerLink& link = port.Link();
     ProgrammerLink::Session session = link.Acquire();
     if (firmware.placeholder && session.ReachesHardware()) {
-        return Refuse(port, kMsgPlaceholderFirmware,
+        return Refuse(port, Tr(kMsgPlaceholderFirmware),
                       "the carried firmware is a placeholder; " + link.DevicePath() +
                           " is not the simulated programmer");
     }
 
     const std::uint32_t installed = link.firmwareVersion();
     if (version <= installed && installed <= kFirmwareQuestionLimit &&
-        !port.AskYesNo(kFirmwareQuestionCaption, kMsgFirmwareUpToDate)) {
+        !port.AskYesNo(Tr(kFirmwareQuestionCaption), Tr(kMsgFirmwareUpToDate))) {
         port.SetUpdateEnabled(true);
         return WorkerOutcome{OutcomeKind::Declined, 0, {}, {}};
     }
@@ -110,7 +110,7 @@ WorkerOutcome UpdateProgrammerFirmware(FirmwareUpdatePort& port, const Programme
 
     link.SetFirmwareVersion(version);
     port.ShowFirmwareVersion(version);
-    port.ShowMessage(MessageIcon::Exclamation, kMsgFirmwareUpdated);
+    port.ShowMessage(MessageIcon::Exclamation, Tr(kMsgFirmwareUpdated));
     port.SetUpdateEnabled(true);
-    return WorkerOutcome{OutcomeKind::Success, 0, kMsgFirmwareUpdated, {}};
+    return WorkerOutcome{OutcomeKind::Success, 0, Tr(kMsgFirmwareUpdated), {}};
 }

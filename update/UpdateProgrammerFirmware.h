@@ -1,33 +1,34 @@
 #pragma once
 #include <cstdint>
 
+#include "common/Translation.h"
 #include "worker/WorkerOutcome.h"
 #include "worker/WorkerPort.h"
 #include "update/ProgrammerFirmware.h"
 
 // The system's texts of the firmware update.
-inline constexpr const char* kFirmwareQuestionCaption = "提示";
-inline constexpr const char* kMsgFirmwareUpToDate = "固件已经是最新版本,是否继续更新固件?";
-inline constexpr const char* kMsgFirmwareUpdated = "固件更新完成";
+inline constexpr const char* kFirmwareQuestionCaption = N_("提示");
+inline constexpr const char* kMsgFirmwareUpToDate = N_("固件已经是最新版本,是否继续更新固件?");
+inline constexpr const char* kMsgFirmwareUpdated = N_("固件更新完成");
 inline constexpr const char* kMsgFirmwareUpdateFailed[] = {
-    "固件更新失败 错误码:01",  // writing the EraseFirmware request
-    "固件更新失败 错误码:02",  // reading its answer
-    "固件更新失败 错误码:03",  // its status not 0
-    "固件更新失败 错误码:04",  // writing a WriteFirmware request
-    "固件更新失败 错误码:05",  // reading its answer
-    "固件更新失败 错误码:06",  // its status not 0
-    "固件更新失败 错误码:07",  // writing the FirmwareCrc request
-    "固件更新失败 错误码:08",  // reading its answer
-    "固件更新失败 错误码:09",  // the programmer's checksum differs from the image's
+    N_("固件更新失败 错误码:01"),  // writing the EraseFirmware request
+    N_("固件更新失败 错误码:02"),  // reading its answer
+    N_("固件更新失败 错误码:03"),  // its status not 0
+    N_("固件更新失败 错误码:04"),  // writing a WriteFirmware request
+    N_("固件更新失败 错误码:05"),  // reading its answer
+    N_("固件更新失败 错误码:06"),  // its status not 0
+    N_("固件更新失败 错误码:07"),  // writing the FirmwareCrc request
+    N_("固件更新失败 错误码:08"),  // reading its answer
+    N_("固件更新失败 错误码:09"),  // the programmer's checksum differs from the image's
 };
 
 // Refusals before anything is sent.
-inline constexpr const char* kMsgPlaceholderFirmware =
+inline constexpr const char* kMsgPlaceholderFirmware = N_(
     "This build carries only a placeholder of the programmer firmware: on a real programmer "
     "it would leave the programmer unusable until it is flashed again over SWD. Nothing was "
     "sent. Give the real firmware image: build with -DMARRO_PROGRAMMER_FIRMWARE=FILE, or "
     "choose the file (marrowdyne-cli update-firmware --file FILE, or the \"Файл...\" button "
-    "of the firmware dialog).";
+    "of the firmware dialog).");
 inline constexpr const char* kMsgFirmwareFormRefused =
     "This programmer firmware cannot be installed; nothing was sent: ";  // + the problem
 

@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "app/DialogUnits.h"
+#include "app/QtTranslations.h"
 #include "app/SystemMessage.h"
 #include "common/NumberText.h"
 #include "common/TextFormat.h"
@@ -24,12 +25,12 @@ bool HasHexNumber(const QString& text) {
 
 CAddressDlg::CAddressDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("CAddressDlg"));
-    setWindowTitle(kAddressDlgCaption);
+    setWindowTitle(Tr(kAddressDlgCaption));
     setFont(TemplateFont());
     const DialogUnits du(font());
     setFixedSize(du.Size(186, 43));
 
-    auto* label = new QLabel(kAddressDlgLabel, this);
+    auto* label = new QLabel(Tr(kAddressDlgLabel), this);
     label->setObjectName(QStringLiteral("addressLabel"));
     PlaceInUnits(label, du, 8, 5, 82, 10);
 
@@ -37,13 +38,13 @@ CAddressDlg::CAddressDlg(QWidget* parent) : QDialog(parent) {
     addressEdit->setObjectName(QStringLiteral("id1014"));
     PlaceInUnits(addressEdit, du, 7, 18, 90, 12);
 
-    auto* ok = new QPushButton(kAddressDlgOk, this);
+    auto* ok = new QPushButton(Tr(kAddressDlgOk), this);
     ok->setObjectName(QStringLiteral("id1"));
     ok->setDefault(true);
     PlaceInUnits(ok, du, 129, 7, 50, 14);
     connect(ok, &QPushButton::clicked, this, &CAddressDlg::accept);
 
-    auto* cancel = new QPushButton(kAddressDlgCancel, this);
+    auto* cancel = new QPushButton(Tr(kAddressDlgCancel), this);
     cancel->setObjectName(QStringLiteral("id2"));
     PlaceInUnits(cancel, du, 129, 24, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &CAddressDlg::reject);
@@ -67,7 +68,7 @@ void CAddressDlg::showEvent(QShowEvent* event) {
 void CAddressDlg::accept() {
     const QString text = addressEdit->text();
     if (text.size() > 8) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, kAddressRangeMessage);
+        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kAddressRangeMessage));
         return;
     }
     // A text without a number keeps the preset address.

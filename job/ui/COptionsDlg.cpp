@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include "app/DialogUnits.h"
+#include "app/QtTranslations.h"
 #include "app/SystemMessage.h"
 #include "common/NumberText.h"
 #include "common/TextFormat.h"
@@ -50,16 +51,16 @@ constexpr int kRowPitch = 15;
 
 COptionsDlg::COptionsDlg(CodeShift& shift, QWidget* parent) : QDialog(parent), shift_(shift) {
     setObjectName(QStringLiteral("COptionsDlg"));
-    setWindowTitle(kOptionsCaption);
+    setWindowTitle(Tr(kOptionsCaption));
     setFont(TemplateFont());
     const DialogUnits du(font());
     setFixedSize(du.Size(200, 140));
 
-    auto* group = new QGroupBox(kOptionsGroup, this);
+    auto* group = new QGroupBox(Tr(kOptionsGroup), this);
     group->setObjectName(QStringLiteral("shiftGroup"));
     PlaceInUnits(group, du, 7, 7, 186, 106);
 
-    enableBox_ = new QCheckBox(kOptionsEnable, this);
+    enableBox_ = new QCheckBox(Tr(kOptionsEnable), this);
     enableBox_->setObjectName(QStringLiteral("id1022"));
     PlaceInUnits(enableBox_, du, kLabelX, 19, 80, 10);
     connect(enableBox_, &QCheckBox::clicked, this,
@@ -77,31 +78,31 @@ COptionsDlg::COptionsDlg(CodeShift& shift, QWidget* parent) : QDialog(parent), s
 
     addressEdit_ = new CHexEdit(this);
     addressEdit_->setObjectName(QStringLiteral("id1024"));
-    addRow(0, kOptionsAddressLabel, "addressLabel", addressEdit_, 12);
+    addRow(0, Tr(kOptionsAddressLabel), "addressLabel", addressEdit_, 12);
 
     startEdit_ = new DigitsEdit(this);
     startEdit_->setObjectName(QStringLiteral("id1025"));
-    addRow(1, kOptionsStartLabel, "startLabel", startEdit_, 12);
+    addRow(1, Tr(kOptionsStartLabel), "startLabel", startEdit_, 12);
 
     stepEdit_ = new DigitsEdit(this);
     stepEdit_->setObjectName(QStringLiteral("id1026"));
-    addRow(2, kOptionsStepLabel, "stepLabel", stepEdit_, 12);
+    addRow(2, Tr(kOptionsStepLabel), "stepLabel", stepEdit_, 12);
 
     widthList_ = new QComboBox(this);
     widthList_->setObjectName(QStringLiteral("id1027"));
-    addRow(3, kOptionsWidthLabel, "widthLabel", widthList_, 14);
+    addRow(3, Tr(kOptionsWidthLabel), "widthLabel", widthList_, 14);
 
     typeList_ = new QComboBox(this);
     typeList_->setObjectName(QStringLiteral("id1001"));
-    addRow(4, kOptionsTypeLabel, "typeLabel", typeList_, 14);
+    addRow(4, Tr(kOptionsTypeLabel), "typeLabel", typeList_, 14);
 
-    auto* ok = new QPushButton(kOptionsOk, this);
+    auto* ok = new QPushButton(Tr(kOptionsOk), this);
     ok->setObjectName(QStringLiteral("id1"));
     ok->setDefault(true);
     PlaceInUnits(ok, du, 89, 119, 50, 14);
     connect(ok, &QPushButton::clicked, this, &COptionsDlg::accept);
 
-    auto* cancel = new QPushButton(kOptionsCancel, this);
+    auto* cancel = new QPushButton(Tr(kOptionsCancel), this);
     cancel->setObjectName(QStringLiteral("id2"));
     PlaceInUnits(cancel, du, 143, 119, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &COptionsDlg::reject);
@@ -136,12 +137,12 @@ void COptionsDlg::accept() {
 
     const QString addressText = addressEdit_->text();
     if (addressText.size() > 8) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, kShiftAddressRangeMessage);
+        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kShiftAddressRangeMessage));
         return;
     }
     const std::uint32_t address = ParseHexNumber(addressText.toStdString());
     if (address % 4 != 0) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, kShiftAddressAlignMessage);
+        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kShiftAddressAlignMessage));
         return;
     }
     shift_.shiftAddress = address;

@@ -3,6 +3,7 @@
 #include <QString>
 #include <array>
 
+#include "common/Translation.h"
 #include "job/JobHeader.h"
 
 class CHexEdit;
@@ -10,16 +11,16 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 
-inline const QString kOptionsCaption = QStringLiteral("Опции");
-inline const QString kOptionsGroup = QStringLiteral("Прошивка со сдвигом кода");
-inline const QString kOptionsEnable = QStringLiteral("Включить");
-inline const QString kOptionsAddressLabel = QStringLiteral("Адресс:");
-inline const QString kOptionsStartLabel = QStringLiteral("Начальный адресс:");
-inline const QString kOptionsStepLabel = QStringLiteral("Шаг:");
-inline const QString kOptionsWidthLabel = QStringLiteral("Ширина:");
-inline const QString kOptionsTypeLabel = QStringLiteral("Тип:");
-inline const QString kOptionsOk = QStringLiteral("Применить");
-inline const QString kOptionsCancel = QStringLiteral("Отмена");
+inline const QString kOptionsCaption = QStringLiteral(N_("Опции"));
+inline const QString kOptionsGroup = QStringLiteral(N_("Прошивка со сдвигом кода"));
+inline const QString kOptionsEnable = QStringLiteral(N_("Включить"));
+inline const QString kOptionsAddressLabel = QStringLiteral(N_("Адресс:"));
+inline const QString kOptionsStartLabel = QStringLiteral(N_("Начальный адресс:"));
+inline const QString kOptionsStepLabel = QStringLiteral(N_("Шаг:"));
+inline const QString kOptionsWidthLabel = QStringLiteral(N_("Ширина:"));
+inline const QString kOptionsTypeLabel = QStringLiteral(N_("Тип:"));
+inline const QString kOptionsOk = QStringLiteral(N_("Применить"));
+inline const QString kOptionsCancel = QStringLiteral(N_("Отмена"));
 inline const std::array<QString, 4> kShiftWidthEntries = {
     QStringLiteral("1 Byte"), QStringLiteral("2 Byte"), QStringLiteral("3 Byte"),
     QStringLiteral("4 Byte")};

@@ -5,12 +5,13 @@
 #include <QPushButton>
 
 #include "app/DialogUnits.h"
+#include "app/QtTranslations.h"
 #include "app/SystemMessage.h"
 #include "common/NumberText.h"
 
 CSerNumDlg::CSerNumDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("CSerNumDlg"));
-    setWindowTitle(kSerNumCaption);
+    setWindowTitle(Tr(kSerNumCaption));
     setFont(TemplateFont());
     const DialogUnits du(font());
     // Laid out like the device information dialog, where the code is copied from.
@@ -25,13 +26,13 @@ CSerNumDlg::CSerNumDlg(QWidget* parent) : QDialog(parent) {
     PlaceInUnits(codeEdit_, du, 24, 8, 91, 12);
     label->setBuddy(codeEdit_);
 
-    auto* ok = new QPushButton(kSerNumOk, this);
+    auto* ok = new QPushButton(Tr(kSerNumOk), this);
     ok->setObjectName(QStringLiteral("id1"));
     ok->setDefault(true);
     PlaceInUnits(ok, du, 123, 7, 50, 14);
     connect(ok, &QPushButton::clicked, this, &CSerNumDlg::accept);
 
-    auto* cancel = new QPushButton(kSerNumCancel, this);
+    auto* cancel = new QPushButton(Tr(kSerNumCancel), this);
     cancel->setObjectName(QStringLiteral("id2"));
     PlaceInUnits(cancel, du, 123, 24, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &CSerNumDlg::reject);
@@ -42,7 +43,7 @@ CSerNumDlg::CSerNumDlg(QWidget* parent) : QDialog(parent) {
 void CSerNumDlg::accept() {
     const QString text = codeEdit_->text();
     if (text.size() != 8) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, kSerNumRefusedMessage);
+        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kSerNumRefusedMessage));
         return;
     }
     code = ParseHexNumber(text.toStdString());

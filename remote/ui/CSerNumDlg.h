@@ -3,14 +3,15 @@
 #include <QString>
 #include <cstdint>
 
+#include "common/Translation.h"
 #include "remote/GenerateRemoteJobFile.h"
 
 class QLineEdit;
 
-inline const QString kSerNumCaption = QStringLiteral("SN Устройства");
+inline const QString kSerNumCaption = QStringLiteral(N_("SN Устройства"));
 inline const QString kSerNumLabel = QStringLiteral("SN:");
-inline const QString kSerNumOk = QStringLiteral("Определить");
-inline const QString kSerNumCancel = QStringLiteral("Отмена");
+inline const QString kSerNumOk = QStringLiteral(N_("Определить"));
+inline const QString kSerNumCancel = QStringLiteral(N_("Отмена"));
 inline const QString kSerNumRefusedMessage = QString::fromUtf8(kMsgBadDeviceId);
 
 // Asks for the device ID (the eight hexadecimal digits the device information shows) of

@@ -128,6 +128,7 @@ struct Launch {
     bool closeStdout = false;
     rlim_t fileSizeLimit = RLIM_INFINITY;  // stands in for a full disk
     int timeLimitSeconds = 60;             // a run that blocks is killed and fails the test
+    std::string lang;                      // LANG of a run whose other locale variables are unset
 };
 
 Launch StdoutTo(const std::string& path) {
@@ -145,6 +146,12 @@ Launch StdoutClosed() {
 Launch FilesUpTo(rlim_t bytes) {
     Launch launch;
     launch.fileSizeLimit = bytes;
+    return launch;
+}
+
+Launch InLocale(const std::string& lang) {
+    Launch launch;
+    launch.lang = lang;
     return launch;
 }
 
@@ -190,6 +197,12 @@ protected:
             if (launch.closeStdout) close(1);
             const rlimit limit{launch.fileSizeLimit, launch.fileSizeLimit};
             setrlimit(RLIMIT_FSIZE, &limit);
+            if (!launch.lang.empty()) {
+                unsetenv("LC_ALL");
+                unsetenv("LC_MESSAGES");
+                unsetenv("LANGUAGE");
+                setenv("LANG", launch.lang.c_str(), 1);
+            }
             execve(MARRO_CLI_PATH, argv.data(), environ);
             _exit(127);
         }
@@ -381,6 +394,7 @@ TEST_F(CliTest, ProgrammerFailuresEndWithTheStepMessageAndTheirExitCode) {
         std::vector<std::string> fault;
         std::string message;
         ExitCode code;
+        std::string lang = {};  // the run's LANG, the other locale variables unset
     };
     const Case cases[] = {
         // The header is the first WriteStorage of an upload, the first image block the third.
@@ -392,12 +406,18 @@ TEST_F(CliTest, ProgrammerFailuresEndWithTheStepMessageAndTheirExitCode) {
         // Empty memory: identification reads both header places and the name first.
         {{"--sim-fault", "ReadStorage:read@4"}, "数据上传失败 错误码:19", ExitCode::ReadBackFailed},
         {{"--sim-fault", "QueryVersion:read"}, "版本信息读取失败 错误码:02", ExitCode::LinkFailed},
+        // English from the catalogue, asked for or named by the locale; --lang wins.
+        {{"--lang", "en", "--sim-fault", "WriteStorage:status@1"}, "Error    :09", ExitCode::CommandRefused},
+        {{"--sim-fault", "QueryVersion:read"}, "Version read failed, error code:02", ExitCode::LinkFailed,
+         "en_US.UTF-8"},
+        {{"--lang", "original", "--sim-fault", "WriteStorage:status@3"}, "Ошибка    :15",
+         ExitCode::CommandRefused, "en_US.UTF-8"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--simulate"};
         args.insert(args.end(), c.fault.begin(), c.fault.end());
         args.insert(args.end(), {"program", kSample, "--series", "STM32F1XX"});
-        const Ran run = Cli(args);
+        const Ran run = Cli(args, InLocale(c.lang));
         const std::string& message = c.message;
         EXPECT_EQ(run.code, Code(c.code)) << c.fault[1] << ": " << run.err;
         EXPECT_TRUE(Contains(run.err, message + "\n")) << c.fault[1] << ": " << run.err;

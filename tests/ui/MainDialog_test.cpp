@@ -30,6 +30,7 @@
 #include "app/QtTranslations.h"
 #include "app/Screenshots.h"
 #include "app/SystemMessage.h"
+#include "common/Translation.h"
 #include "image/FileLoading.h"
 #include "job/JobHeader.h"
 #include "job/UploadJob.h"
@@ -832,6 +833,30 @@ private slots:
             rig.dialog.reset();
             QCOMPARE(Texts(), asked);
         }
+    }
+
+    void speaksEnglishWhenChosen() {
+        std::string problem;
+        QVERIFY2(ChooseLanguage(TextLanguage::English, problem), problem.c_str());
+        Rig rig;
+        rig.Start();
+        const QString title = rig.dialog->windowTitle();
+        const QString button = rig.Find<QPushButton>(4)->text();
+        rig.dialog->chosenFile = HexFile(QStringLiteral("english.hex"));
+        rig.dialog->OnOpenFile();
+        rig.ChooseSeries();
+        rig.dialog->OnProgram();
+        rig.Settle();
+        const QStringList texts = Texts();
+        const QString settings = rig.JobValue(QStringLiteral("Settings"));
+        rig.dialog.reset();
+        QVERIFY(ChooseLanguage(TextLanguage::Original, problem));
+
+        // The window's own texts, the engine's message and its job description.
+        QCOMPARE(title, QStringLiteral("Tavrolink offline loader"));
+        QCOMPARE(button, QStringLiteral("Program"));
+        QCOMPARE(texts, QStringList{QStringLiteral("Success\u2000")});
+        QCOMPARE(settings, QStringLiteral("|Verify|Sector erase"));
     }
 
     void qtTextsSpeakTheWindowsLanguage() {

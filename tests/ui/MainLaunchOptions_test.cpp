@@ -76,6 +76,7 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "frobnicate";
         QTest::newRow("missing value") << QStringList{"--simulate", "--sim-state"} << "sim-state";
         QTest::newRow("positional") << QStringList{"firmware.hex"} << "firmware.hex";
+        QTest::newRow("unknown language") << QStringList{"--lang", "fr"} << "--lang";
     }
     void refusals() {
         QFETCH(QStringList, arguments);
@@ -83,6 +84,14 @@ private slots:
         QString error;
         QVERIFY(!Parse(arguments, error));
         QVERIFY2(error.contains(reasonPart), qPrintable(error));
+    }
+
+    void languageFromTheOptionOverTheLocale() {
+        QString error;
+        // The tests run under LC_ALL=C.UTF-8: the original texts.
+        QCOMPARE(Parse({}, error)->language, TextLanguage::Original);
+        QCOMPARE(Parse({"--lang", "en"}, error)->language, TextLanguage::English);
+        QCOMPARE(Parse({"--lang", "original"}, error)->language, TextLanguage::Original);
     }
 
     void help() {

@@ -14,6 +14,7 @@
 
 #include "app/DialogUnits.h"
 #include "app/FilePath.h"
+#include "app/QtTranslations.h"
 #include "app/SystemMessage.h"
 #include "common/TextFormat.h"
 #include "link/VersionText.h"
@@ -43,7 +44,7 @@ QString FirmwareVersionLine(std::uint32_t firmwareVersion) {
 CFirmwareDlg::CFirmwareDlg(ProgrammerLink& link, QWidget* parent)
     : QDialog(parent), link_(link), gate_(std::make_shared<Gate>()) {
     setObjectName(QStringLiteral("CFirmwareDlg"));
-    setWindowTitle(kFirmwareDlgCaption);
+    setWindowTitle(Tr(kFirmwareDlgCaption));
     setFont(TemplateFont());
     const DialogUnits du(font());
     setFixedSize(du.Size(200, 62));
@@ -59,18 +60,18 @@ CFirmwareDlg::CFirmwareDlg(ProgrammerLink& link, QWidget* parent)
     progress_->setValue(0);
     PlaceInUnits(progress_, du, 7, 20, 186, 12);
 
-    updateButton_ = new QPushButton(kFirmwareUpdateButton, this);
+    updateButton_ = new QPushButton(Tr(kFirmwareUpdateButton), this);
     updateButton_->setObjectName(QStringLiteral("id3"));
     updateButton_->setDefault(true);
     PlaceInUnits(updateButton_, du, 53, 40, 86, 14);
     connect(updateButton_, &QPushButton::clicked, this, &CFirmwareDlg::OnFirmwareUpdate);
 
-    fileButton_ = new QPushButton(kFirmwareFileButton, this);
+    fileButton_ = new QPushButton(Tr(kFirmwareFileButton), this);
     fileButton_->setObjectName(QStringLiteral("chooseFile"));
     PlaceInUnits(fileButton_, du, 7, 40, 42, 14);
     connect(fileButton_, &QPushButton::clicked, this, &CFirmwareDlg::OnChooseFile);
 
-    auto* cancel = new QPushButton(kFirmwareCancelButton, this);
+    auto* cancel = new QPushButton(Tr(kFirmwareCancelButton), this);
     cancel->setObjectName(QStringLiteral("id2"));
     PlaceInUnits(cancel, du, 143, 40, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &CFirmwareDlg::reject);

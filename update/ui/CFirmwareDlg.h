@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/Translation.h"
 #include "link/ProgrammerLink.h"
 #include "worker/WorkerPort.h"
 
@@ -15,11 +16,11 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
-inline const QString kFirmwareDlgCaption = QStringLiteral("Обновление ПО");
+inline const QString kFirmwareDlgCaption = QStringLiteral(N_("Обновление ПО"));
 inline const QString kFirmwareLineTemplate = QStringLiteral("Frimware:");
-inline const QString kFirmwareUpdateButton = QStringLiteral("Обновление прошивки");
-inline const QString kFirmwareCancelButton = QStringLiteral("Отмена");
-inline const QString kFirmwareFileButton = QStringLiteral("Файл...");
+inline const QString kFirmwareUpdateButton = QStringLiteral(N_("Обновление прошивки"));
+inline const QString kFirmwareCancelButton = QStringLiteral(N_("Отмена"));
+inline const QString kFirmwareFileButton = QStringLiteral(N_("Файл..."));
 inline const QString kFirmwareFileFilter = QStringLiteral("Firmware (*.bin);;All files (*)");
 
 QString FirmwareVersionLine(std::uint32_t firmwareVersion);
