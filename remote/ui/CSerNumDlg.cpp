@@ -15,7 +15,8 @@ CSerNumDlg::CSerNumDlg(QWidget* parent) : QDialog(parent) {
     setFont(TemplateFont());
     const DialogUnits du(font());
     // Laid out like the device information dialog, where the code is copied from.
-    setFixedSize(du.Size(180, 45));
+    // Below the original controls, the note on what the file protects.
+    setFixedSize(du.Size(180, 112));
 
     auto* label = new QLabel(kSerNumLabel, this);
     label->setObjectName(QStringLiteral("codeLabel"));
@@ -36,6 +37,11 @@ CSerNumDlg::CSerNumDlg(QWidget* parent) : QDialog(parent) {
     cancel->setObjectName(QStringLiteral("id2"));
     PlaceInUnits(cancel, du, 123, 24, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &CSerNumDlg::reject);
+
+    auto* note = new QLabel(Tr(kSerNumProtectionNote), this);
+    note->setObjectName(QStringLiteral("protectionNote"));
+    note->setWordWrap(true);
+    PlaceInUnits(note, du, 7, 42, 166, 66);
 
     codeEdit_->setFocus();
 }
