@@ -27,6 +27,10 @@ bool WriteJobFile(ImageWorkspace& workspace, FileKind kind, std::uint32_t target
             const std::string text = HexTextOf(image, length, start);
             return WriteAndCommit(file, text.data(), text.size(), detail);
         }
+        case FileKind::Srec: {
+            const std::string text = SrecTextOf(image, length, start);
+            return WriteAndCommit(file, text.data(), text.size(), detail);
+        }
         case FileKind::RawBinary:
             return WriteAndCommit(file, image, length, detail);
         case FileKind::RemoteJob: {
@@ -37,10 +41,11 @@ bool WriteJobFile(ImageWorkspace& workspace, FileKind kind, std::uint32_t target
             const std::size_t fileLength = SealRemoteJobFile(bytes, recordLength);
             return WriteAndCommit(file, bytes, fileLength, detail);
         }
+        case FileKind::Elf:
         case FileKind::Unsupported:
             break;
     }
     file.Discard();
-    detail = "the file type is not one of .hex, .bin and .qvz";
+    detail = "the file type is not one of .hex, .srec (.s19 .s28 .s37 .mot), .bin and .qvz";
     return false;
 }
