@@ -508,9 +508,9 @@ void CMarrowdyneDlg::LoadFile(const QString& path, const QString& fileName,
             return;
         case LoadStatus::Unsupported:
             // The system's text names only .hex and .bin: a second line names them all.
-            ShowSystemMessage(this, MessageIcon::Error,
-                              FromUtf8(outcome.message) + QStringLiteral("\n") +
-                                  FromUtf8(kAcceptedFormatsNote));
+            ShowSystemMessage(
+                this, MessageIcon::Error,
+                FromUtf8(outcome.message) + QStringLiteral("\n") + FromUtf8(kAcceptedFormatsNote));
             return;
         default:
             ShowSystemMessage(this, MessageIcon::Error, FromUtf8(outcome.message));

@@ -19,8 +19,9 @@ class MakeRemoteCommand final : public CliCommand {
 public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
-            "make-remote", "Pack the image of FILE (.hex, .srec, .elf or .bin) and the job settings into a "
-                           "remote job file (.qvz) for the programmer with device ID --code");
+            "make-remote",
+            "Pack the image of FILE (.hex, .srec, .elf or .bin) and the job settings into a "
+            "remote job file (.qvz) for the programmer with device ID --code");
         file_.Register(*command, "The firmware file (.hex, .srec, .elf or .bin)");
         command->add_option("--code", code_,
                             "Device ID of the target programmer: eight hexadecimal digits, as "

@@ -17,8 +17,10 @@ constexpr std::uint8_t kGuard = 0xA5;
 constexpr std::size_t kGuardSize = 64;
 
 struct Storage {
-    std::vector<std::uint8_t> read = std::vector<std::uint8_t>(kImageStorageSize + kGuardSize, kGuard);
-    std::vector<std::uint8_t> again = std::vector<std::uint8_t>(kImageStorageSize + kGuardSize, kGuard);
+    std::vector<std::uint8_t> read =
+        std::vector<std::uint8_t>(kImageStorageSize + kGuardSize, kGuard);
+    std::vector<std::uint8_t> again =
+        std::vector<std::uint8_t>(kImageStorageSize + kGuardSize, kGuard);
 };
 
 bool GuardIntact(const std::vector<std::uint8_t>& storage) {
@@ -51,8 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (ReadSrecText(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), again,
                      diagnosis) != HexOk)
         std::abort();
-    if (again.imageStart != image.imageStart || again.imageLength != image.imageLength) std::abort();
-    if (std::memcmp(storage.read.data(), storage.again.data(), image.imageLength) != 0) std::abort();
+    if (again.imageStart != image.imageStart || again.imageLength != image.imageLength)
+        std::abort();
+    if (std::memcmp(storage.read.data(), storage.again.data(), image.imageLength) != 0)
+        std::abort();
     if (!GuardIntact(storage.again)) std::abort();
     return 0;
 }

@@ -105,18 +105,19 @@ HexResult ReadElfFile(const std::filesystem::path& path, FirmwareImage& image,
     InputFile file;
     if (file.Open(path, detail) != FileReadStatus::Ok) return HexOpenFailed;
     if (file.Size() > kMaxElfFileSize) {
-        detail = Format("'%s': the file is %llu bytes, more than the %llu an ELF file of a "
-                        "firmware image is taken to be (ElfTooLarge)",
-                        pathText.c_str(), static_cast<unsigned long long>(file.Size()),
-                        static_cast<unsigned long long>(kMaxElfFileSize));
+        detail = Format(
+            "'%s': the file is %llu bytes, more than the %llu an ELF file of a "
+            "firmware image is taken to be (ElfTooLarge)",
+            pathText.c_str(), static_cast<unsigned long long>(file.Size()),
+            static_cast<unsigned long long>(kMaxElfFileSize));
         return HexTooLarge;
     }
     FileText text;
     if (file.ReadInto(text, detail) != FileReadStatus::Ok) return HexOpenFailed;
     HexDiagnosis diagnosis;
     // The bytes are this reader's own: libelf may work in them.
-    const HexResult result = ReadElfBytes(const_cast<std::uint8_t*>(text.data()), text.size(),
-                                          image, diagnosis);
+    const HexResult result =
+        ReadElfBytes(const_cast<std::uint8_t*>(text.data()), text.size(), image, diagnosis);
     if (result == HexOk) {
         detail.clear();
         return result;

@@ -26,5 +26,4 @@ HexResult ReadElfBytes(std::uint8_t* bytes, std::size_t size, FirmwareImage& ima
 
 // The whole file through the common file reading, then ReadElfBytes; `detail` as
 // ReadHexFile gives it, with the segment in place of the line.
-HexResult ReadElfFile(const std::filesystem::path& path, FirmwareImage& image,
-                      std::string& detail);
+HexResult ReadElfFile(const std::filesystem::path& path, FirmwareImage& image, std::string& detail);

@@ -87,7 +87,8 @@ LoadOutcome LoadIntoStaging(ImageWorkspace& workspace, const LoadRequest& reques
             return ReaderOutcome(std::move(outcome), result);
         }
         case FileKind::Srec: {
-            const HexResult result = ReadSrecFile(request.path, workspace.Staging(), outcome.detail);
+            const HexResult result =
+                ReadSrecFile(request.path, workspace.Staging(), outcome.detail);
             return ReaderOutcome(std::move(outcome), result);
         }
         case FileKind::Elf: {
@@ -114,8 +115,8 @@ LoadOutcome LoadIntoStaging(ImageWorkspace& workspace, const LoadRequest& reques
         case FileKind::Unsupported:
             break;
     }
-    outcome.detail = Format("unknown extension '%s'; %s", request.extension.c_str(),
-                            kAcceptedFormatsNote);
+    outcome.detail =
+        Format("unknown extension '%s'; %s", request.extension.c_str(), kAcceptedFormatsNote);
     return Refusal(std::move(outcome), LoadStatus::Unsupported, kMsgUnsupportedType);
 }
 

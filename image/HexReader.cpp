@@ -339,11 +339,10 @@ std::string FormatResultName(const char* format, HexResult result) {
 
 std::string DiagnosisDetail(const std::string& pathText, const char* place,
                             const HexDiagnosis& diagnosis, HexResult result, const char* format) {
-    std::string detail =
-        diagnosis.lineNumber == 0
-            ? Format("'%s': %s", pathText.c_str(), diagnosis.reason)
-            : Format("'%s' %s %zu: %s", pathText.c_str(), place, diagnosis.lineNumber,
-                     diagnosis.reason);
+    std::string detail = diagnosis.lineNumber == 0
+                             ? Format("'%s': %s", pathText.c_str(), diagnosis.reason)
+                             : Format("'%s' %s %zu: %s", pathText.c_str(), place,
+                                      diagnosis.lineNumber, diagnosis.reason);
     if (result == HexTooLarge && diagnosis.spanEnd > diagnosis.spanFirst) {
         detail += Format(": 0x%08llX-0x%08llX, %llu bytes",
                          static_cast<unsigned long long>(diagnosis.spanFirst),
@@ -362,11 +361,12 @@ HexResult ReadImageTextFile(const std::filesystem::path& path, FirmwareImage& im
     InputFile file;
     if (file.Open(path, detail) != FileReadStatus::Ok) return HexOpenFailed;
     if (file.Size() > kMaxHexTextSize) {
-        detail = Format("'%s': the file is %llu bytes, more than the %llu that the text of "
-                        "an image within the capacity can take (%s)",
-                        pathText.c_str(), static_cast<unsigned long long>(file.Size()),
-                        static_cast<unsigned long long>(kMaxHexTextSize),
-                        FormatResultName(format, HexTooLarge).c_str());
+        detail = Format(
+            "'%s': the file is %llu bytes, more than the %llu that the text of "
+            "an image within the capacity can take (%s)",
+            pathText.c_str(), static_cast<unsigned long long>(file.Size()),
+            static_cast<unsigned long long>(kMaxHexTextSize),
+            FormatResultName(format, HexTooLarge).c_str());
         return HexTooLarge;
     }
     FileText text;

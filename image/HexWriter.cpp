@@ -69,13 +69,14 @@ std::string HexTextOf(const std::uint8_t* bytes, std::size_t length, std::uint32
     return text;
 }
 
-void AppendSrecRecord(std::string& text, char type, std::uint32_t address,
-                      std::size_t addressBytes, const std::uint8_t* data, std::size_t count) {
+void AppendSrecRecord(std::string& text, char type, std::uint32_t address, std::size_t addressBytes,
+                      const std::uint8_t* data, std::size_t count) {
     RecordBytes record{text};
     text += 'S';
     text += type;
     record.put(static_cast<std::uint8_t>(addressBytes + count + 1));
-    for (std::size_t i = addressBytes; i-- > 0;) record.put(static_cast<std::uint8_t>(address >> (8 * i)));
+    for (std::size_t i = addressBytes; i-- > 0;)
+        record.put(static_cast<std::uint8_t>(address >> (8 * i)));
     for (std::size_t i = 0; i < count; ++i) record.put(data[i]);
     const std::uint8_t checksum = static_cast<std::uint8_t>(~record.sum);
     text += kDigits[checksum >> 4];

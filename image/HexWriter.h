@@ -20,8 +20,8 @@ std::string HexTextOf(const std::uint8_t* bytes, std::size_t length, std::uint32
 
 // Appends one Motorola S-record: 'S', `type`, the byte count, the address in
 // `addressBytes` bytes, the data and the checksum (the complement of the byte sum); CR LF.
-void AppendSrecRecord(std::string& text, char type, std::uint32_t address,
-                      std::size_t addressBytes, const std::uint8_t* data, std::size_t count);
+void AppendSrecRecord(std::string& text, char type, std::uint32_t address, std::size_t addressBytes,
+                      const std::uint8_t* data, std::size_t count);
 
 // Motorola S-record text of `length` bytes placed at `start`: an empty S0 header, S3 data
 // records of up to 16 bytes (0xFF included, as HexTextOf writes them), and an S7 end

@@ -26,7 +26,8 @@ void MoveOriginBelow(ImageSpan& span, std::uint64_t highest) {
     std::uint8_t* const storage = span.image.imageBuffer;
     std::memmove(storage + shift, storage, used);
     std::memset(storage, 0xFF, shift);
-    std::memset(storage + shift + used, 0xFF, static_cast<std::size_t>(2 * capacity) - shift - used);
+    std::memset(storage + shift + used, 0xFF,
+                static_cast<std::size_t>(2 * capacity) - shift - used);
     span.origin = origin;
 }
 

@@ -15,10 +15,14 @@ inline constexpr std::uint8_t kNotHex = 0x10;
 constexpr std::array<std::uint8_t, 256> MakeHexDigitTable() {
     std::array<std::uint8_t, 256> table{};
     for (int c = 0; c < 256; ++c) {
-        if (c >= '0' && c <= '9') table[c] = static_cast<std::uint8_t>(c - '0');
-        else if (c >= 'A' && c <= 'F') table[c] = static_cast<std::uint8_t>(c - 'A' + 10);
-        else if (c >= 'a' && c <= 'f') table[c] = static_cast<std::uint8_t>(c - 'a' + 10);
-        else table[c] = kNotHex;
+        if (c >= '0' && c <= '9')
+            table[c] = static_cast<std::uint8_t>(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            table[c] = static_cast<std::uint8_t>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+            table[c] = static_cast<std::uint8_t>(c - 'a' + 10);
+        else
+            table[c] = kNotHex;
     }
     return table;
 }

@@ -10,7 +10,8 @@ namespace {
 constexpr const char* kReasonEmpty = "the file is empty";
 constexpr const char* kReasonNoS = "the record does not begin with 'S'";
 constexpr const char* kReasonType = "the record type is none of S0-S3, S5-S9";
-constexpr const char* kReasonDigits = "the record holds a character that is not a hexadecimal digit";
+constexpr const char* kReasonDigits =
+    "the record holds a character that is not a hexadecimal digit";
 constexpr const char* kReasonLength = "the record's length does not match its byte count";
 constexpr const char* kReasonShortCount = "the byte count is too small for the record's address";
 constexpr const char* kReasonChecksum = "the record's checksum does not match";
@@ -18,7 +19,9 @@ constexpr const char* kReasonRecordCount =
     "the record count does not match the number of data records before it";
 constexpr const char* kReasonNoEnd = "the text ends without an end record (S7, S8 or S9)";
 
-constexpr bool IsBlank(std::uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr bool IsBlank(std::uint8_t c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // Bytes of the address field of each record type; 0 for the types that do not exist.
 constexpr std::uint32_t kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
@@ -91,7 +94,8 @@ int Record(const std::uint8_t* p, std::size_t n, const std::uint16_t* pairs, Rea
         } else {
             // Stored before the checksum is known: a failure leaves the image undefined.
             std::uint8_t* out = state.image.imageBuffer + state.writePosition;
-            for (std::uint32_t k = 0; k < dataCount; ++k) out[k] = static_cast<std::uint8_t>(next());
+            for (std::uint32_t k = 0; k < dataCount; ++k)
+                out[k] = static_cast<std::uint8_t>(next());
             next();
         }
     } else {
@@ -165,8 +169,9 @@ HexResult ReadSrecText(const std::uint8_t* text, std::size_t size, FirmwareImage
                 record = text + start;
                 length = end - start;
                 cursor.lineEnd = end;
-                cursor.lineStart =
-                    text[end] == '\r' && end + 1 < size && text[end + 1] == '\n' ? end + 2 : end + 1;
+                cursor.lineStart = text[end] == '\r' && end + 1 < size && text[end + 1] == '\n'
+                                       ? end + 2
+                                       : end + 1;
             }
         }
         if (record == nullptr) {

@@ -24,9 +24,12 @@ UploadKind UploadKindOf(std::string_view fileName) {
         case FileKind::Hex:
         case FileKind::RawBinary:
         case FileKind::Srec:
-        case FileKind::Elf: return UploadKind::Job;
-        case FileKind::RemoteJob: return UploadKind::RemoteJob;
-        case FileKind::Unsupported: break;
+        case FileKind::Elf:
+            return UploadKind::Job;
+        case FileKind::RemoteJob:
+            return UploadKind::RemoteJob;
+        case FileKind::Unsupported:
+            break;
     }
     return UploadKind::None;
 }

@@ -1,7 +1,8 @@
 #include "image/FileLoading.h"
-#include "image/ElfReader.h"
 
 #include <gtest/gtest.h>
+
+#include "image/ElfReader.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -354,7 +355,8 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
         ASSERT_EQ(outcome.status, LoadStatus::Loaded) << path << ": " << outcome.detail;
         EXPECT_EQ(workspace_.image.imageStart, 0x08000000u) << path;
         ASSERT_EQ(workspace_.image.imageLength, expected.size()) << path;
-        EXPECT_TRUE(std::memcmp(workspace_.image.imageBuffer, expected.data(), expected.size()) == 0)
+        EXPECT_TRUE(std::memcmp(workspace_.image.imageBuffer, expected.data(), expected.size()) ==
+                    0)
             << path;
     }
 
@@ -370,17 +372,21 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
         const std::vector<std::uint8_t> bytes = ReadBytes(firmware / "blink.srec");
         return std::string(bytes.begin(), bytes.end());
     }();
-    const auto text = [](const std::string& t) { return std::vector<std::uint8_t>(t.begin(), t.end()); };
+    const auto text = [](const std::string& t) {
+        return std::vector<std::uint8_t>(t.begin(), t.end());
+    };
     std::string damaged = srec;
     const std::size_t digit = damaged.find_first_of("\r\n", damaged.find("S3")) - 1;
     damaged[digit] = damaged[digit] == '0' ? '1' : '0';
     refused.push_back({"checksum.srec", text(damaged), HexBadChecksum, "checksum"});
-    refused.push_back({"count.srec", text(srec.substr(0, srec.rfind("S7")) + "S5030001FB\n" +
-                                          srec.substr(srec.rfind("S7"))),
-                       HexBadFormat, "record count"});
+    refused.push_back(
+        {"count.srec",
+         text(srec.substr(0, srec.rfind("S7")) + "S5030001FB\n" + srec.substr(srec.rfind("S7"))),
+         HexBadFormat, "record count"});
     refused.push_back({"noend.srec", text(srec.substr(0, srec.rfind("S7"))), HexBadFormat,
                        "without an end record"});
-    refused.push_back({"wide.s37", text("S309080000001122334444\nS309081000005566778824\nS70500000000FA\n"),
+    refused.push_back({"wide.s37",
+                       text("S309080000001122334444\nS309081000005566778824\nS70500000000FA\n"),
                        HexTooLarge, "0x08000000-0x08100003"});
 #ifdef MARRO_READ_ELF
     const std::vector<std::uint8_t> elf = ReadBytes(firmware / "blink.elf");
@@ -393,10 +399,12 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
     big[5] = 2;  // ELFDATA2MSB
     refused.push_back({"big.elf", big, HexBadFormat, "big-endian"});
     std::vector<std::uint8_t> unloaded = elf;
-    for (std::uint16_t i = 0; i < segments; ++i) WriteLe32(unloaded.data() + tableOffset + 32 * i, 0);
+    for (std::uint16_t i = 0; i < segments; ++i)
+        WriteLe32(unloaded.data() + tableOffset + 32 * i, 0);
     refused.push_back({"unloaded.elf", unloaded, HexBadFormat, "no PT_LOAD segment"});
     std::vector<std::uint8_t> beyond = elf;
-    WriteLe32(beyond.data() + tableOffset + 4, static_cast<std::uint32_t>(elf.size()) - 8);  // p_offset
+    WriteLe32(beyond.data() + tableOffset + 4,
+              static_cast<std::uint32_t>(elf.size()) - 8);  // p_offset
     refused.push_back({"beyond.elf", beyond, HexBadFormat, "segment 1: the segment's contents"});
     std::vector<std::uint8_t> stored = elf;
     WriteLe32(stored.data() + tableOffset + 20, 4);  // p_memsz below p_filesz
@@ -417,7 +425,8 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
             EXPECT_EQ(outcome.hexResult, r.result) << r.name << ": " << outcome.detail;
             EXPECT_EQ(outcome.message, kMsgLoadFailed) << r.name;
         }
-        EXPECT_NE(outcome.detail.find(r.reason), std::string::npos) << r.name << ": " << outcome.detail;
+        EXPECT_NE(outcome.detail.find(r.reason), std::string::npos)
+            << r.name << ": " << outcome.detail;
         ExpectUnchanged(before, workspace_);
     }
 }

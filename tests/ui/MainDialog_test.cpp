@@ -627,8 +627,10 @@ private slots:
         QVERIFY(expected.size() > 1024);
         const auto loadedIsExpected = [&] {
             const FirmwareImage& image = dlg.workspace().image;
-            return image.imageStart == 0x08000000u && image.imageLength == std::uint32_t(expected.size()) &&
-                   std::memcmp(image.imageBuffer, expected.constData(), std::size_t(expected.size())) == 0;
+            return image.imageStart == 0x08000000u &&
+                   image.imageLength == std::uint32_t(expected.size()) &&
+                   std::memcmp(image.imageBuffer, expected.constData(),
+                               std::size_t(expected.size())) == 0;
         };
         const QString srec = firmware.filePath(QStringLiteral("blink.srec"));
         Drop(&dlg, {QUrl::fromLocalFile(srec)});
