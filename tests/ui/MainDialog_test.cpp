@@ -637,7 +637,6 @@ private slots:
         QCOMPARE(path->text(), srec);
         QVERIFY(loadedIsExpected());
 #ifdef MARRO_READ_ELF
-        Drop(&dlg, {QUrl::fromLocalFile(bin)});
         dlg.chosenFile = firmware.filePath(QStringLiteral("blink.elf"));
         dlg.OnOpenFile();
         QCOMPARE(path->text(), dlg.chosenFile);
