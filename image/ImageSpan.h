@@ -1,7 +1,9 @@
 #pragma once
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "image/FirmwareImage.h"
 
@@ -63,8 +65,61 @@ struct ImageSpan {
     std::uint64_t refusedEnd = 0;
 };
 
+// The rare paths of PlaceSpan. They are defined here, not in a file of their own, so the
+// compiler sees what they change: an opaque call, even on a cold path, keeps a reader's
+// loop from holding the span in registers (the HEX reader lost a third of its speed).
+namespace image_span_detail {
+
+inline const char* Refuse(ImageSpan& span, std::uint64_t first, std::uint64_t end,
+                          const char* reason) {
+    span.refusedFirst = first;
+    span.refusedEnd = end;
+    return reason;
+}
+
+// A piece below the origin. From now on the image can only span addresses from
+// highest - capacity to lowest + capacity, a window of at most twice the capacity, which
+// the storage holds: the origin moves down to its start (not below address 0) and the
+// bytes stored so far move up with it, once. Later pieces fit the window or fail the
+// capacity check before they get here.
+inline void MoveOriginBelow(ImageSpan& span, std::uint64_t highest) {
+    const std::uint64_t capacity = span.image.imageCapacity;
+    const std::uint64_t origin = highest > capacity ? highest - capacity : 0;
+    const std::size_t shift = static_cast<std::size_t>(span.origin - origin);
+    const std::size_t used = static_cast<std::size_t>(span.highest - span.origin);
+    // shift + used = highest - origin, at most the capacity.
+    std::uint8_t* const storage = span.image.imageBuffer;
+    std::memmove(storage + shift, storage, used);
+    std::memset(storage, 0xFF, shift);
+    std::memset(storage + shift + used, 0xFF,
+                static_cast<std::size_t>(2 * capacity) - shift - used);
+    span.origin = origin;
+}
+
+}  // namespace image_span_detail
+
 // PlaceSpan for any piece that does not simply land within the span begun so far.
-const char* PlaceAnySpan(ImageSpan& span, std::uint64_t first, std::uint64_t end);
+[[gnu::cold]] [[gnu::noinline]] inline const char* PlaceAnySpan(ImageSpan& span,
+                                                                std::uint64_t first,
+                                                                std::uint64_t end) {
+    using image_span_detail::Refuse;
+    if (end > kAddressSpaceEnd) return Refuse(span, first, end, kReasonBeyondAddressSpace);
+    const std::uint64_t lowest = span.stored ? std::min(span.lowest, first) : first;
+    const std::uint64_t highest = span.stored ? std::max(span.highest, end) : end;
+    if (highest - lowest > span.image.imageCapacity)
+        return Refuse(span, lowest, highest, kReasonBeyondCapacity);
+    if (!span.stored) {
+        span.origin = first;
+        span.stored = true;
+    } else if (first < span.origin) {
+        image_span_detail::MoveOriginBelow(span, highest);
+    }
+    span.lowest = lowest;
+    span.highest = highest;
+    span.limit = std::min(lowest + span.image.imageCapacity, kAddressSpaceEnd);
+    span.writePosition = static_cast<std::uint32_t>(first - span.origin);
+    return nullptr;
+}
 
 // Places a piece of `count` bytes at `first`: sets the write position, where the caller
 // then stores the bytes, or returns why the piece is refused. Changes nothing when it
