@@ -65,28 +65,34 @@ HexResult ReadElfBytes(std::uint8_t* bytes, std::size_t size, FirmwareImage& ima
     if (ident[EI_CLASS] != ELFCLASS32) return Fail(diagnosis, 0, kReasonNot32Bit);
     if (ident[EI_DATA] == ELFDATA2MSB) return Fail(diagnosis, 0, kReasonBigEndian);
     if (ident[EI_DATA] != ELFDATA2LSB) return Fail(diagnosis, 0, kReasonNotLittleEndian);
-    if (elf32_getehdr(elf) == nullptr) return Fail(diagnosis, 0, kReasonNoHeader);
+    GElf_Ehdr header;
+    if (gelf_getehdr(elf, &header) == nullptr) return Fail(diagnosis, 0, kReasonNoHeader);
     std::size_t segments = 0;
-    if (elf_getphdrnum(elf, &segments) != 0) return Fail(diagnosis, 0, kReasonNoSegmentTable);
-    const Elf32_Phdr* const table = segments == 0 ? nullptr : elf32_getphdr(elf);
-    if (table == nullptr) return Fail(diagnosis, 0, kReasonNoSegmentTable);
+    if (elf_getphdrnum(elf, &segments) != 0 || segments == 0)
+        return Fail(diagnosis, 0, kReasonNoSegmentTable);
 
     std::memset(image.imageBuffer, 0xFF, image.imageCapacity);
     ImageSpan span{image};
     for (std::size_t i = 0; i < segments; ++i) {
-        const Elf32_Phdr& segment = table[i];
+        // A copy of each entry: libelf may hand out the table where it lies in the file,
+        // at whatever alignment the file gave it.
+        GElf_Phdr segment;
+        if (gelf_getphdr(elf, static_cast<int>(i), &segment) == nullptr)
+            return Fail(diagnosis, 0, kReasonNoSegmentTable);
         if (segment.p_type != PT_LOAD || segment.p_filesz == 0) continue;
         if (std::uint64_t{segment.p_offset} + segment.p_filesz > size)
             return Fail(diagnosis, i + 1, kReasonBeyondFile);
         if (segment.p_filesz > segment.p_memsz)
             return Fail(diagnosis, i + 1, kReasonFileBeyondMemory);
-        if (const char* refusal = PlaceSpan(span, segment.p_paddr, segment.p_filesz)) {
+        // Both fit 32 bits: they come from a 32-bit file.
+        const auto address = static_cast<std::uint32_t>(segment.p_paddr);
+        const auto count = static_cast<std::uint32_t>(segment.p_filesz);
+        if (const char* refusal = PlaceSpan(span, address, count)) {
             diagnosis.spanFirst = span.refusedFirst;
             diagnosis.spanEnd = span.refusedEnd;
             return Fail(diagnosis, i + 1, refusal, HexTooLarge);
         }
-        std::memcpy(image.imageBuffer + span.writePosition, bytes + segment.p_offset,
-                    segment.p_filesz);
+        std::memcpy(image.imageBuffer + span.writePosition, bytes + segment.p_offset, count);
     }
     if (!span.stored) return Fail(diagnosis, 0, kReasonNoContents);
     if (const char* refusal = FinishSpan(span)) {
