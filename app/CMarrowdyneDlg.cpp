@@ -507,12 +507,18 @@ void CMarrowdyneDlg::LoadFile(const QString& path, const QString& fileName,
             // The image under a running upload or generation does not change.
             ShowSystemMessage(this, MessageIcon::Exclamation, FromUtf8(outcome.message));
             return;
+        case LoadStatus::Unsupported:
+            // The system's text names only .hex and .bin: a second line names them all.
+            ShowSystemMessage(
+                this, MessageIcon::Error,
+                FromUtf8(outcome.message) + QStringLiteral("\n") + FromUtf8(kAcceptedFormatsNote));
+            return;
         default:
             ShowSystemMessage(this, MessageIcon::Error, FromUtf8(outcome.message));
             return;
     }
     // A loaded remote job file holds a scrambled record, not an image to pack.
-    remoteButton_->setEnabled(outcome.kind == FileKind::Hex || outcome.kind == FileKind::RawBinary);
+    remoteButton_->setEnabled(outcome.kind != FileKind::RemoteJob);
     pathEdit_->setText(path);
     programButton_->setEnabled(true);
 }

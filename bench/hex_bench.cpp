@@ -1,4 +1,4 @@
-// The HEX reader over the text of a 1 MiB image, as toolchains write it.
+// The HEX and S-record readers over the text of a 1 MiB image, as toolchains write it.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 
 #include "image/HexReader.h"
 #include "image/HexWriter.h"
+#include "image/SrecReader.h"
 
 namespace {
 
@@ -62,6 +63,30 @@ HexResult FastReader(const std::uint8_t* text, std::size_t size, FirmwareImage& 
     return ReadHexText(text, size, image);
 }
 
+// The same random image as S3 records of 16 bytes, as SrecTextOf writes them.
+void BM_ReadSrecText_16ByteS3Records(benchmark::State& state) {
+    std::mt19937 random(7);
+    std::vector<std::uint8_t> bytes(kImageCapacity);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+    const std::string text = SrecTextOf(bytes.data(), bytes.size(), 0x08000000);
+    std::vector<std::uint8_t> storage(kImageStorageSize);
+    FirmwareImage image;
+    image.imageBuffer = storage.data();
+    HexDiagnosis diagnosis;
+    for (auto _ : state) {
+        const HexResult result = ReadSrecText(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                              text.size(), image, diagnosis);
+        if (result != HexOk || image.imageLength != kImageCapacity) {
+            state.SkipWithError("the generated text did not load");
+            break;
+        }
+        benchmark::DoNotOptimize(storage.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+    state.counters["text_bytes"] = static_cast<double>(text.size());
+}
+
 void BM_ReadHexText_16ByteRecords(benchmark::State& state) {
     ReadImageText<FastReader>(state, 16, "\n");
 }
@@ -81,3 +106,4 @@ BENCHMARK(BM_ReadHexText_16ByteRecords)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadHexText_32ByteRecordsCrLf)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadHexText_16ByteRecordsDescending)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadHexTextExact_16ByteRecords)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadSrecText_16ByteS3Records)->Unit(benchmark::kMillisecond);

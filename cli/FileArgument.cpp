@@ -38,6 +38,14 @@ std::string LoadResultName(const LoadOutcome& outcome) {
                 return HexResultName(outcome.hexResult);
             }
             return std::string("Hex") + StatusName(outcome.status);
+        case FileKind::Srec:
+        case FileKind::Elf: {
+            const char* format = outcome.kind == FileKind::Srec ? "Srec" : "Elf";
+            if (outcome.status == LoadStatus::Loaded || outcome.status == LoadStatus::HexFailed) {
+                return FormatResultName(format, outcome.hexResult);
+            }
+            return format + std::string(StatusName(outcome.status));
+        }
         case FileKind::RawBinary: return std::string("Bin") + StatusName(outcome.status);
         case FileKind::RemoteJob: return std::string("Qvz") + StatusName(outcome.status);
         case FileKind::Unsupported: break;

@@ -19,9 +19,10 @@ class MakeRemoteCommand final : public CliCommand {
 public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
-            "make-remote", "Pack the image of FILE (.hex or .bin) and the job settings into a "
-                           "remote job file (.qvz) for the programmer with device ID --code");
-        file_.Register(*command, "The firmware file (.hex or .bin)");
+            "make-remote",
+            "Pack the image of FILE (.hex, .srec, .elf or .bin) and the job settings into a "
+            "remote job file (.qvz) for the programmer with device ID --code");
+        file_.Register(*command, "The firmware file (.hex, .srec, .elf or .bin)");
         command->add_option("--code", code_,
                             "Device ID of the target programmer: eight hexadecimal digits, as "
                             "'info' shows it")
@@ -48,7 +49,7 @@ public:
         if (FileKindOf(ExtensionOfChosenFile(FileNameOfPath(file_.File()))) == FileKind::RemoteJob) {
             throw CliFailure(ExitCode::FileRefused,
                              "A remote job file cannot be made from a remote job file: give the "
-                             ".hex or .bin file it came from.");
+                             ".hex, .srec, .elf or .bin file it came from.");
         }
 
         ImageWorkspace workspace;

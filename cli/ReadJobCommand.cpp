@@ -7,6 +7,7 @@
 #include "cli/Terminal.h"
 #include "common/OutputFile.h"
 #include "common/TextFormat.h"
+#include "image/ElfWriter.h"
 #include "job/StoredJob.h"
 #include "remote/JobFileWriter.h"
 
@@ -16,10 +17,14 @@ class ReadJobCommand final : public CliCommand {
 public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
-            "read-job", "Read the job stored in the programmer back into OUT: Intel HEX at the "
-                        "stored start address (.hex), the raw image (.bin), or a remote job file "
-                        "with the stored settings for the programmer with device ID --code (.qvz)");
-        command->add_option("OUT", out_, "The file to write (.hex, .bin or .qvz)")->required();
+            "read-job",
+            "Read the job stored in the programmer back into OUT: Intel HEX at the "
+            "stored start address (.hex), Motorola S3 records there (.srec .s19 .s28 "
+            ".s37 .mot), an ELF file with the image as its one segment (.elf .axf .out), the raw "
+            "image (.bin), or a remote job file "
+            "with the stored settings for the programmer with device ID --code (.qvz)");
+        command->add_option("OUT", out_, "The file to write (.hex, .srec, .elf, .bin or .qvz)")
+            ->required();
         command->add_option("--code", code_,
                             "Device ID of the programmer a .qvz is for: eight hexadecimal digits, "
                             "as 'info' shows it")
@@ -31,8 +36,15 @@ public:
         ConsoleOutput& output = environment.Output();
         // Everything about OUT is settled before the programmer is opened.
         const FileKind kind = FileKindOf(ExtensionOfChosenFile(FileNameOfPath(out_)));
+#ifndef MARRO_READ_ELF
+        if (kind == FileKind::Elf) {
+            throw CliFailure(ExitCode::Usage, std::string(kNoElfWriting) + ": " + out_);
+        }
+#endif
         if (kind == FileKind::Unsupported) {
-            throw CliFailure(ExitCode::Usage, "OUT must end in .hex, .bin or .qvz: " + out_);
+            throw CliFailure(ExitCode::Usage,
+                             "OUT must end in .hex, .srec (.s19 .s28 .s37 .mot), "
+                             ".elf (.axf .out), .bin or .qvz: " + out_);
         }
         std::uint32_t code = 0;
         if (kind == FileKind::RemoteJob) {

@@ -13,8 +13,9 @@ class VerifyCommand final : public CliCommand {
 public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
-            "verify", "Say whether the programmer holds the job of FILE (.hex, .bin, .qvz), "
-                      "writing nothing: the stored start address, length and checksum");
+            "verify",
+            "Say whether the programmer holds the job of FILE (.hex, .srec, .elf, .bin, .qvz), "
+            "writing nothing: the stored start address, length and checksum");
         file_.Register(*command);
         RegisterAll(*command, all_);
         return command;

@@ -6,6 +6,8 @@
 
 #include "common/FileReading.h"
 #include "common/TextFormat.h"
+#include "image/ElfReader.h"
+#include "image/SrecReader.h"
 #include "remote/RemoteJobFile.h"
 
 namespace {
@@ -69,15 +71,35 @@ LoadOutcome RemoteJobLoad(ImageWorkspace& workspace, const std::filesystem::path
     return Refusal(std::move(outcome), LoadStatus::ReadFailed, kMsgLoadFailed);
 }
 
+// A text or ELF reader's result: its refusals take the HEX reader's path.
+LoadOutcome ReaderOutcome(LoadOutcome outcome, HexResult result) {
+    outcome.hexResult = result;
+    if (result != HexOk) return Refusal(std::move(outcome), LoadStatus::HexFailed, kMsgLoadFailed);
+    outcome.status = LoadStatus::Loaded;
+    return outcome;
+}
+
 LoadOutcome LoadIntoStaging(ImageWorkspace& workspace, const LoadRequest& request,
                             LoadOutcome outcome) {
     switch (outcome.kind) {
-        case FileKind::Hex:
-            outcome.hexResult = ReadHexFile(request.path, workspace.Staging(), outcome.detail);
-            if (outcome.hexResult != HexOk)
-                return Refusal(std::move(outcome), LoadStatus::HexFailed, kMsgLoadFailed);
-            outcome.status = LoadStatus::Loaded;
-            return outcome;
+        case FileKind::Hex: {
+            const HexResult result = ReadHexFile(request.path, workspace.Staging(), outcome.detail);
+            return ReaderOutcome(std::move(outcome), result);
+        }
+        case FileKind::Srec: {
+            const HexResult result =
+                ReadSrecFile(request.path, workspace.Staging(), outcome.detail);
+            return ReaderOutcome(std::move(outcome), result);
+        }
+        case FileKind::Elf: {
+#ifdef MARRO_READ_ELF
+            const HexResult result = ReadElfFile(request.path, workspace.Staging(), outcome.detail);
+            return ReaderOutcome(std::move(outcome), result);
+#else
+            outcome.detail = kNoElfReading;
+            return Refusal(std::move(outcome), LoadStatus::Unsupported, kMsgUnsupportedType);
+#endif
+        }
         case FileKind::RawBinary: {
             // A request that cannot ask has nobody to answer: the same as a cancel.
             const std::optional<std::uint32_t> start =
@@ -93,7 +115,8 @@ LoadOutcome LoadIntoStaging(ImageWorkspace& workspace, const LoadRequest& reques
         case FileKind::Unsupported:
             break;
     }
-    outcome.detail = Format("the extension '%s' is none of hex, bin, qvz", request.extension.c_str());
+    outcome.detail =
+        Format("unknown extension '%s'; %s", request.extension.c_str(), kAcceptedFormatsNote);
     return Refusal(std::move(outcome), LoadStatus::Unsupported, kMsgUnsupportedType);
 }
 
@@ -119,6 +142,10 @@ FileKind FileKindOf(std::string_view extension) {
     if (extension == "hex") return FileKind::Hex;
     if (extension == "bin") return FileKind::RawBinary;
     if (extension == "qvz") return FileKind::RemoteJob;
+    if (extension == "srec" || extension == "s19" || extension == "s28" || extension == "s37" ||
+        extension == "mot")
+        return FileKind::Srec;
+    if (extension == "elf" || extension == "axf" || extension == "out") return FileKind::Elf;
     return FileKind::Unsupported;
 }
 

@@ -15,10 +15,14 @@ inline constexpr const char* kMsgLoadFailed = N_("加载文件失败");
 inline constexpr const char* kMsgFileDamaged = N_("文件已经损坏,不可以加载!");
 inline constexpr const char* kMsgUnsupportedType = N_("不支持此类型文件,文件类型必须为\".hex/.bin\"!");
 inline constexpr const char* kMsgAddressRange = N_("地址范围 0x00000000-0xFFFFFFFF");
+// Beside kMsgUnsupportedType, which names only the first two: every extension a load takes.
+inline constexpr const char* kAcceptedFormatsNote =
+    "accepted: .hex, .bin, .qvz, .elf .axf .out, .srec .s19 .s28 .s37 .mot";
 // A load refused while a worker reads the image.
 inline constexpr const char* kMsgImageBusy = N_("正在使用当前文件,请稍候再加载!");
 
-enum class FileKind { Hex, RawBinary, RemoteJob, Unsupported };
+// Intel HEX, raw binary, remote job file, Motorola S-record, ELF.
+enum class FileKind { Hex, RawBinary, RemoteJob, Srec, Elf, Unsupported };
 
 // The file's name: the text after the last backslash, else after the last slash, else
 // the whole path.
@@ -34,14 +38,14 @@ FileKind FileKindOf(std::string_view extension);
 enum class LoadStatus {
     Loaded,
     Cancelled,    // the start-address question was not answered
-    HexFailed,    // hexResult says why
+    HexFailed,    // a HEX, S-record or ELF file refused by its reader: hexResult says why
     OpenFailed,   // the file cannot be opened
     ReadFailed,   // the file cannot be read whole
     TooLarge,     // larger than the fixed buffers hold, or ending beyond the address space
     Damaged,      // remote job file: checksum mismatch
     BadRecord,    // remote job file: its record contradicts its own length, or its
                   // image ends beyond the address space
-    Unsupported,  // unknown extension
+    Unsupported,  // unknown extension, or ELF in a build without ELF reading
     Busy,         // a worker is reading the image
 };
 

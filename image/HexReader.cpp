@@ -9,6 +9,7 @@
 #include "common/FileReading.h"
 #include "common/NumberText.h"
 #include "common/TextFormat.h"
+#include "image/ImageSpan.h"
 
 namespace {
 
@@ -16,11 +17,6 @@ constexpr const char* kReasonEmpty = "the file is empty";
 constexpr const char* kReasonNoColon = "the record does not begin with ':'";
 constexpr const char* kReasonShort = "the record is shorter than 11 characters";
 constexpr const char* kReasonChecksum = "the record's checksum does not match";
-constexpr const char* kReasonBeyondCapacity = "the image would span more than its capacity";
-constexpr const char* kReasonBeyondAddressSpace =
-    "the data record ends beyond the 32-bit address space";
-constexpr const char* kReasonPaddedBeyondAddressSpace =
-    "the image, padded to whole words, ends beyond the 32-bit address space";
 constexpr const char* kReasonBeyondLine = "the record needs characters beyond the end of its line";
 constexpr const char* kReasonAddressCount = "the address record's byte count is not 2";
 constexpr const char* kReasonNoEnd = "the text ends without an end-of-file record";
@@ -31,144 +27,18 @@ constexpr int kTakeExactPath = 2;
 
 constexpr bool IsBlank(std::uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Value of each byte as a hexadecimal digit; kNotHex marks every other byte, so OR-ing
-// the entries of a line tells whether it held anything but digits.
-constexpr std::uint8_t kNotHex = 0x10;
-constexpr std::array<std::uint8_t, 256> MakeDigitTable() {
-    std::array<std::uint8_t, 256> table{};
-    for (int c = 0; c < 256; ++c) {
-        if (c >= '0' && c <= '9') table[c] = static_cast<std::uint8_t>(c - '0');
-        else if (c >= 'A' && c <= 'F') table[c] = static_cast<std::uint8_t>(c - 'A' + 10);
-        else if (c >= 'a' && c <= 'f') table[c] = static_cast<std::uint8_t>(c - 'a' + 10);
-        else table[c] = kNotHex;
-    }
-    return table;
-}
-constexpr std::array<std::uint8_t, 256> kDigit = MakeDigitTable();
-
-// The byte that two characters stand for, indexed by the first character plus 256 times
-// the second; kNotHexPair is added when either is not a hexadecimal digit. One look-up
-// per byte is what keeps the fast path at memory speed.
-constexpr std::uint32_t kNotHexPair = 0x100;
-const std::uint16_t* PairTable() {
-    static const std::unique_ptr<std::uint16_t[]> table = [] {
-        std::unique_ptr<std::uint16_t[]> built(new std::uint16_t[65536]);
-        for (std::uint32_t first = 0; first < 256; ++first) {
-            for (std::uint32_t second = 0; second < 256; ++second) {
-                const std::uint32_t high = kDigit[first];
-                const std::uint32_t low = kDigit[second];
-                const bool hex = ((high | low) & kNotHex) == 0;
-                built[first | (second << 8)] =
-                    static_cast<std::uint16_t>(hex ? (high << 4) | low : kNotHexPair);
-            }
-        }
-        return built;
-    }();
-    return table.get();
-}
-
-struct ReadState {
-    FirmwareImage& image;
+// The image under construction, and the address bases the records set.
+struct ReadState : ImageSpan {
     std::uint32_t segmentBase = 0;
     std::uint32_t linearBase = 0;
-    // The byte of address `origin` lies at the start of the storage. The first stored byte
-    // sets it, so ascending records land where the image ends up.
-    std::uint64_t origin = 0;
-    // The addresses the stored bytes span: the first, and one past the last. Until a byte
-    // is stored, no address is at or above `lowest`.
-    std::uint64_t lowest = UINT64_MAX;
-    std::uint64_t highest = 0;
-    // The end of the capacity from `lowest`, or of the address space if that comes first.
-    std::uint64_t limit = 0;
-    bool stored = false;
-    std::uint32_t writePosition = 0;  // offset in the storage of the current record's bytes
-    // The span a refused record would have made, for the diagnosis.
-    std::uint64_t refusedFirst = 0;
-    std::uint64_t refusedEnd = 0;
 };
-
-const char* Refuse(ReadState& state, std::uint64_t first, std::uint64_t end, const char* reason) {
-    state.refusedFirst = first;
-    state.refusedEnd = end;
-    return reason;
-}
-
-// A record below the origin. From now on the image can only span addresses from
-// highest - capacity to lowest + capacity, a window of at most twice the capacity, which
-// the storage holds: the origin moves down to its start (not below address 0) and the
-// bytes stored so far move up with it, once. Later records fit the window or fail the
-// capacity check before they get here.
-void MoveOriginBelow(ReadState& state, std::uint64_t highest) {
-    const std::uint64_t capacity = state.image.imageCapacity;
-    const std::uint64_t origin = highest > capacity ? highest - capacity : 0;
-    const std::size_t shift = static_cast<std::size_t>(state.origin - origin);
-    const std::size_t used = static_cast<std::size_t>(state.highest - state.origin);
-    // shift + used = highest - origin, at most the capacity.
-    std::uint8_t* const storage = state.image.imageBuffer;
-    std::memmove(storage + shift, storage, used);
-    std::memset(storage, 0xFF, shift);
-    std::memset(storage + shift + used, 0xFF, static_cast<std::size_t>(2 * capacity) - shift - used);
-    state.origin = origin;
-}
-
-// PlaceData for any record that does not simply land within the span begun so far.
-[[gnu::cold]] [[gnu::noinline]] const char* PlaceAnyData(ReadState& state, std::uint64_t first,
-                                                         std::uint64_t end) {
-    if (end > kAddressSpaceEnd) return Refuse(state, first, end, kReasonBeyondAddressSpace);
-    const std::uint64_t lowest = state.stored ? std::min(state.lowest, first) : first;
-    const std::uint64_t highest = state.stored ? std::max(state.highest, end) : end;
-    if (highest - lowest > state.image.imageCapacity)
-        return Refuse(state, lowest, highest, kReasonBeyondCapacity);
-    if (!state.stored) {
-        state.origin = first;
-        state.stored = true;
-    } else if (first < state.origin) {
-        MoveOriginBelow(state, highest);
-    }
-    state.lowest = lowest;
-    state.highest = highest;
-    state.limit = std::min(lowest + state.image.imageCapacity, kAddressSpaceEnd);
-    state.writePosition = static_cast<std::uint32_t>(first - state.origin);
-    return nullptr;
-}
 
 // Places a data record of `count` bytes at 16-bit `address`: sets the write position, or
 // returns why the record is refused. Changes nothing when it refuses, and running it twice
 // for the same record gives the same state, which lets the exact path redo a record the
 // fast path left.
 inline const char* PlaceData(ReadState& state, std::uint32_t address, std::uint32_t count) {
-    if (count == 0) return nullptr;  // stores nothing, so it takes no part in the span
-    const std::uint64_t first = std::uint64_t{state.linearBase} + state.segmentBase + address;
-    const std::uint64_t end = first + count;
-    // What nearly every record of a file does: lands at or above the lowest byte stored,
-    // within the capacity from it and within the address space.
-    if (first >= state.lowest && end <= state.limit) {
-        state.highest = std::max(state.highest, end);
-        state.writePosition = static_cast<std::uint32_t>(first - state.origin);
-        return nullptr;
-    }
-    return PlaceAnyData(state, first, end);
-}
-
-// At the end-of-file record: the image becomes the span of the stored bytes, moved to the
-// start of the storage, with the rest of the capacity erased.
-const char* FinishImage(ReadState& state) {
-    FirmwareImage& image = state.image;
-    if (!state.stored) return nullptr;  // imageStart and imageLength stay 0
-    const std::uint32_t length = static_cast<std::uint32_t>(state.highest - state.lowest);
-    const std::uint32_t start = static_cast<std::uint32_t>(state.lowest);
-    if (!EndsWithinAddressSpace(start, length)) {
-        return Refuse(state, state.lowest, PaddedImageEnd(start, length),
-                      kReasonPaddedBeyondAddressSpace);
-    }
-    const std::size_t offset = static_cast<std::size_t>(state.lowest - state.origin);
-    if (offset != 0) {
-        std::memmove(image.imageBuffer, image.imageBuffer + offset, length);
-        std::memset(image.imageBuffer + length, 0xFF, image.imageCapacity - length);
-    }
-    image.imageStart = start;
-    image.imageLength = length;
-    return nullptr;
+    return PlaceSpan(state, std::uint64_t{state.linearBase} + state.segmentBase + address, count);
 }
 
 // A field of a record: the characters from `index` on, at most `width` of them, read as C's
@@ -228,7 +98,7 @@ int ExactRecord(std::string_view line, ReadState& state, const char*& reason) {
             return kGoOn;
         }
         case 1:
-            if (const char* refusal = FinishImage(state)) {
+            if (const char* refusal = FinishSpan(state)) {
                 reason = refusal;
                 return HexTooLarge;
             }
@@ -308,7 +178,7 @@ int PlainRecord(const std::uint8_t* p, std::size_t n, const std::uint16_t* pairs
         case 0:
             return kGoOn;
         case 1:
-            if (const char* refusal = FinishImage(state)) {
+            if (const char* refusal = FinishSpan(state)) {
                 reason = refusal;
                 return HexTooLarge;
             }
@@ -323,9 +193,9 @@ int PlainRecord(const std::uint8_t* p, std::size_t n, const std::uint16_t* pairs
                 reason = kReasonBeyondLine;
                 return HexBadFormat;
             }
-            const std::uint32_t value = (std::uint32_t{kDigit[p[9]]} << 12) |
-                                        (std::uint32_t{kDigit[p[10]]} << 8) |
-                                        (std::uint32_t{kDigit[p[11]]} << 4) | kDigit[p[12]];
+            const std::uint32_t value = (std::uint32_t{kHexDigit[p[9]]} << 12) |
+                                        (std::uint32_t{kHexDigit[p[10]]} << 8) |
+                                        (std::uint32_t{kHexDigit[p[11]]} << 4) | kHexDigit[p[12]];
             if (type == 2) state.segmentBase = value << 4;
             else state.linearBase = value << 16;
             return kGoOn;
@@ -369,8 +239,8 @@ HexResult ReadLines(const std::uint8_t* text, std::size_t size, FirmwareImage& i
     }
     std::memset(image.imageBuffer, 0xFF, image.imageCapacity);
 
-    const std::uint16_t* const pairs = PairTable();
-    ReadState state{image};
+    const std::uint16_t* const pairs = HexPairTable();
+    ReadState state{{image}};
     LineCursor cursor;
     std::string_view line;
     std::size_t lineNumber = 0;
@@ -462,40 +332,58 @@ HexResult ReadHexTextExact(const std::uint8_t* text, std::size_t size, FirmwareI
     return ReadLines<false>(text, size, image, diagnosis);
 }
 
-HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image,
-                      std::string& detail) {
+std::string FormatResultName(const char* format, HexResult result) {
+    // Every name begins with "Hex".
+    return std::string(format) + (HexResultName(result) + 3);
+}
+
+std::string DiagnosisDetail(const std::string& pathText, const char* place,
+                            const HexDiagnosis& diagnosis, HexResult result, const char* format) {
+    std::string detail = diagnosis.lineNumber == 0
+                             ? Format("'%s': %s", pathText.c_str(), diagnosis.reason)
+                             : Format("'%s' %s %zu: %s", pathText.c_str(), place,
+                                      diagnosis.lineNumber, diagnosis.reason);
+    if (result == HexTooLarge && diagnosis.spanEnd > diagnosis.spanFirst) {
+        detail += Format(": 0x%08llX-0x%08llX, %llu bytes",
+                         static_cast<unsigned long long>(diagnosis.spanFirst),
+                         static_cast<unsigned long long>(diagnosis.spanEnd - 1),
+                         static_cast<unsigned long long>(diagnosis.spanEnd - diagnosis.spanFirst));
+    }
+    detail += Format(" (%s)", FormatResultName(format, result).c_str());
+    return detail;
+}
+
+HexResult ReadImageTextFile(const std::filesystem::path& path, FirmwareImage& image,
+                            std::string& detail, ImageTextReader reader, const char* format) {
     image.imageStart = 0;
     image.imageLength = 0;
     const std::string pathText = Utf8OfPath(path);
     InputFile file;
     if (file.Open(path, detail) != FileReadStatus::Ok) return HexOpenFailed;
     if (file.Size() > kMaxHexTextSize) {
-        detail = Format("'%s': the file is %llu bytes, more than the %llu that the HEX text of "
-                        "an image within the capacity can take (HexTooLarge)",
-                        pathText.c_str(), static_cast<unsigned long long>(file.Size()),
-                        static_cast<unsigned long long>(kMaxHexTextSize));
+        detail = Format(
+            "'%s': the file is %llu bytes, more than the %llu that the text of "
+            "an image within the capacity can take (%s)",
+            pathText.c_str(), static_cast<unsigned long long>(file.Size()),
+            static_cast<unsigned long long>(kMaxHexTextSize),
+            FormatResultName(format, HexTooLarge).c_str());
         return HexTooLarge;
     }
     FileText text;
     if (file.ReadInto(text, detail) != FileReadStatus::Ok) return HexOpenFailed;
     HexDiagnosis diagnosis;
-    const HexResult result = ReadHexText(text.data(), text.size(), image, diagnosis);
+    const HexResult result = reader(text.data(), text.size(), image, diagnosis);
     if (result == HexOk) {
         detail.clear();
         return result;
     }
-    detail = diagnosis.lineNumber == 0
-                 ? Format("'%s': %s", pathText.c_str(), diagnosis.reason)
-                 : Format("'%s' line %zu: %s", pathText.c_str(), diagnosis.lineNumber,
-                          diagnosis.reason);
-    if (result == HexTooLarge) {
-        detail += Format(": 0x%08llX-0x%08llX, %llu bytes",
-                         static_cast<unsigned long long>(diagnosis.spanFirst),
-                         static_cast<unsigned long long>(diagnosis.spanEnd - 1),
-                         static_cast<unsigned long long>(diagnosis.spanEnd - diagnosis.spanFirst));
-    }
-    detail += Format(" (%s)", HexResultName(result));
+    detail = DiagnosisDetail(pathText, "line", diagnosis, result, format);
     return result;
+}
+
+HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image,
+                      std::string& detail) {
+    return ReadImageTextFile(path, image, detail, ReadHexText, "Hex");
 }
 
 HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image) {

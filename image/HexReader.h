@@ -7,7 +7,8 @@
 
 #include "image/FirmwareImage.h"
 
-// Result codes of the Intel HEX reader (-1 is not used).
+// Result codes of the Intel HEX reader (-1 is not used), which the S-record and ELF
+// readers give too.
 enum HexResult : int {
     HexOk = 0,
     HexTooLarge = -2,     // the image would span more than imageCapacity or end beyond the
@@ -65,6 +66,21 @@ HexResult ReadHexText(const std::uint8_t* text, std::size_t size, FirmwareImage&
 // The same reading with every record taken through the exact field conversion, without
 // the fast path for plain records. Slower; it exists to check the fast path against.
 HexResult ReadHexTextExact(const std::uint8_t* text, std::size_t size, FirmwareImage& image);
+
+// Reads the whole file through the common file reading and parses it with `reader`
+// (ReadHexText, ReadSrecText); the results as for ReadHexFile, named after `format`
+// ("Hex", "Srec") in `detail`.
+using ImageTextReader = HexResult (*)(const std::uint8_t* text, std::size_t size,
+                                      FirmwareImage& image, HexDiagnosis& diagnosis);
+HexResult ReadImageTextFile(const std::filesystem::path& path, FirmwareImage& image,
+                            std::string& detail, ImageTextReader reader, const char* format);
+
+// "HexBadChecksum" as the readers of other formats name it: "SrecBadChecksum", ...
+std::string FormatResultName(const char* format, HexResult result);
+// `detail` of a failed read: the file, the line (or segment: `place`) and the reason, the
+// span of a refused image, and the result's name.
+std::string DiagnosisDetail(const std::string& pathText, const char* place,
+                            const HexDiagnosis& diagnosis, HexResult result, const char* format);
 
 // Reads the whole file and parses it as ReadHexText does; HexOpenFailed when the file
 // cannot be opened or read whole or is not a regular file, HexTooLarge unread when it is

@@ -10,23 +10,30 @@ constexpr std::uint8_t kDataRecord = 0x00;
 constexpr std::uint8_t kEndRecord = 0x01;
 constexpr std::uint8_t kLinearAddressRecord = 0x04;
 
+// Two digits of each byte, summed as the record's checksum takes them.
+struct RecordBytes {
+    std::string& text;
+    std::uint8_t sum = 0;
+    void put(std::uint8_t byte) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+        sum = static_cast<std::uint8_t>(sum + byte);
+    }
+};
+
 }  // namespace
 
 void AppendHexRecord(std::string& text, std::uint8_t type, std::uint16_t address,
                      const std::uint8_t* data, std::size_t count, const char* lineEnd) {
-    std::uint8_t sum = 0;
-    const auto put = [&](std::uint8_t byte) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
-        sum = static_cast<std::uint8_t>(sum + byte);
-    };
+    RecordBytes record{text};
+    const auto put = [&](std::uint8_t byte) { record.put(byte); };
     text += ':';
     put(static_cast<std::uint8_t>(count));
     put(static_cast<std::uint8_t>(address >> 8));
     put(static_cast<std::uint8_t>(address));
     put(type);
     for (std::size_t i = 0; i < count; ++i) put(data[i]);
-    const std::uint8_t checksum = static_cast<std::uint8_t>(0x100 - sum);
+    const std::uint8_t checksum = static_cast<std::uint8_t>(0x100 - record.sum);
     text += kDigits[checksum >> 4];
     text += kDigits[checksum & 0x0F];
     text += lineEnd;
@@ -59,5 +66,34 @@ std::string HexTextOf(const std::uint8_t* bytes, std::size_t length, std::uint32
         address += count;
     }
     AppendHexRecord(text, kEndRecord, 0, nullptr, 0);
+    return text;
+}
+
+void AppendSrecRecord(std::string& text, char type, std::uint32_t address, std::size_t addressBytes,
+                      const std::uint8_t* data, std::size_t count) {
+    RecordBytes record{text};
+    text += 'S';
+    text += type;
+    record.put(static_cast<std::uint8_t>(addressBytes + count + 1));
+    for (std::size_t i = addressBytes; i-- > 0;)
+        record.put(static_cast<std::uint8_t>(address >> (8 * i)));
+    for (std::size_t i = 0; i < count; ++i) record.put(data[i]);
+    const std::uint8_t checksum = static_cast<std::uint8_t>(~record.sum);
+    text += kDigits[checksum >> 4];
+    text += kDigits[checksum & 0x0F];
+    text += "\r\n";
+}
+
+std::string SrecTextOf(const std::uint8_t* bytes, std::size_t length, std::uint32_t start) {
+    std::string text;
+    // A full S3 record takes 48 characters.
+    text.reserve((length / kHexRecordBytes + 3) * 48);
+    AppendSrecRecord(text, '0', 0, 2, nullptr, 0);
+    for (std::size_t offset = 0; offset < length; offset += kHexRecordBytes) {
+        const std::size_t count = std::min(kHexRecordBytes, length - offset);
+        AppendSrecRecord(text, '3', static_cast<std::uint32_t>(start + offset), 4, bytes + offset,
+                         count);
+    }
+    AppendSrecRecord(text, '7', start, 4, nullptr, 0);
     return text;
 }

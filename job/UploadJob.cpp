@@ -8,6 +8,7 @@
 #include "common/LocalTime.h"
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
+#include "image/FileLoading.h"
 #include "job/JobDescription.h"
 #include "job/JobHeader.h"
 
@@ -18,18 +19,18 @@ std::string_view UploadMessageText(int code) {
 }
 
 UploadKind UploadKindOf(std::string_view fileName) {
-    const std::size_t dot = fileName.rfind('.');
-    const std::string_view extension =
-        dot == std::string_view::npos ? fileName : fileName.substr(dot + 1);
-    if (extension.size() != 3) return UploadKind::None;
-    char lower[3];
-    for (std::size_t i = 0; i < 3; ++i) {
-        const char c = extension[i];
-        lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    // Decided as a load decides the file's kind, so every file that loads has its kind.
+    switch (FileKindOf(ExtensionOfName(fileName))) {
+        case FileKind::Hex:
+        case FileKind::RawBinary:
+        case FileKind::Srec:
+        case FileKind::Elf:
+            return UploadKind::Job;
+        case FileKind::RemoteJob:
+            return UploadKind::RemoteJob;
+        case FileKind::Unsupported:
+            break;
     }
-    const std::string_view ext(lower, 3);
-    if (ext == "hex" || ext == "bin") return UploadKind::Job;
-    if (ext == "qvz") return UploadKind::RemoteJob;
     return UploadKind::None;
 }
 

@@ -1,8 +1,10 @@
 #include "remote/JobFileWriter.h"
 
 #include <cstring>
+#include <vector>
 
 #include "common/LittleEndian.h"
+#include "image/ElfWriter.h"
 #include "image/HexWriter.h"
 #include "remote/RemoteJobFile.h"
 
@@ -27,6 +29,10 @@ bool WriteJobFile(ImageWorkspace& workspace, FileKind kind, std::uint32_t target
             const std::string text = HexTextOf(image, length, start);
             return WriteAndCommit(file, text.data(), text.size(), detail);
         }
+        case FileKind::Srec: {
+            const std::string text = SrecTextOf(image, length, start);
+            return WriteAndCommit(file, text.data(), text.size(), detail);
+        }
         case FileKind::RawBinary:
             return WriteAndCommit(file, image, length, detail);
         case FileKind::RemoteJob: {
@@ -37,10 +43,23 @@ bool WriteJobFile(ImageWorkspace& workspace, FileKind kind, std::uint32_t target
             const std::size_t fileLength = SealRemoteJobFile(bytes, recordLength);
             return WriteAndCommit(file, bytes, fileLength, detail);
         }
+        case FileKind::Elf: {
+#ifdef MARRO_READ_ELF
+            std::vector<std::uint8_t> elf;
+            if (!ElfFileOf(image, length, start, elf, detail)) break;
+            return WriteAndCommit(file, elf.data(), elf.size(), detail);
+#else
+            file.Discard();
+            detail = kNoElfWriting;
+            return false;
+#endif
+        }
         case FileKind::Unsupported:
-            break;
+            file.Discard();
+            detail = "the file type is not one of .hex, .srec (.s19 .s28 .s37 .mot), .elf, .bin "
+                     "and .qvz";
+            return false;
     }
     file.Discard();
-    detail = "the file type is not one of .hex, .bin and .qvz";
     return false;
 }

@@ -286,6 +286,22 @@ TEST_F(CliTest, InspectShowsStartLengthAndPaddedChecksumAndDumpsTheImage) {
     EXPECT_EQ(doc["crc"], crc);
     EXPECT_EQ(doc["result"], "HexOk");
     EXPECT_EQ(doc["exitCode"], 0);
+
+#ifdef MARRO_TEST_FIRMWARE_DIR
+    // The built firmware's S-record and ELF file give the image objcopy makes of it.
+    const fs::path firmware(MARRO_TEST_FIRMWARE_DIR);
+    std::vector<std::pair<std::string, std::string>> files = {{"blink.srec", "SrecOk"}};
+#ifdef MARRO_READ_ELF
+    files.emplace_back("blink.elf", "ElfOk");
+#endif
+    for (const auto& [name, result] : files) {
+        run = Cli({"--json", "inspect", (firmware / name).string(), "--dump",
+                   Path("image.bin").string()});
+        ASSERT_EQ(run.code, 0) << name << ": " << run.err;
+        EXPECT_EQ(json::parse(run.out)["result"], result) << name;
+        EXPECT_EQ(ReadBytes(Path("image.bin")), ReadBytes(firmware / "blink.bin")) << name;
+    }
+#endif
 }
 
 TEST_F(CliTest, InspectTakesARawStartAddressOfUpToEightDigits) {
@@ -329,6 +345,7 @@ TEST_F(CliTest, RefusedFilesShowTheMessageWithTheResultName) {
     run = Cli({"--simulate", "program", Path("notes.txt").string()});
     EXPECT_EQ(run.code, Code(ExitCode::FileRefused));
     EXPECT_TRUE(Contains(run.err, kMsgUnsupportedType)) << run.err;
+    EXPECT_TRUE(Contains(run.err, kAcceptedFormatsNote)) << run.err;
 
     // The upload's own refusal has the exclamation icon of a notice, and still is one.
     WriteBytes(Path("big.bin"), std::string(kMaxJobImageLength + 1, '\x5A'));
@@ -1043,7 +1060,11 @@ TEST_F(CliTest, ReadJobBacksUpTheJobForAnotherProgrammer) {
     std::vector<std::uint8_t> stored = kImage;
     stored.push_back(0xFF);  // as the upload padded it
 
-    for (const std::string extension : {"hex", "bin", "qvz"}) {
+    std::vector<std::string> extensions = {"hex", "bin", "qvz", "srec"};
+#ifdef MARRO_READ_ELF
+    extensions.push_back("elf");
+#endif
+    for (const std::string& extension : extensions) {
         const fs::path backup = Path("backup." + extension);
         std::vector<std::string> args = {"read-job", backup.string()};
         if (extension == "qvz") args.insert(args.end(), {"--code", "1234ABCD"});

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "image/ElfReader.h"
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -135,7 +138,10 @@ TEST(FileNames, KindIsDecidedByExactLowerCaseExtension) {
     EXPECT_EQ(FileKindOf("hex"), FileKind::Hex);
     EXPECT_EQ(FileKindOf("bin"), FileKind::RawBinary);
     EXPECT_EQ(FileKindOf("qvz"), FileKind::RemoteJob);
-    for (const char* other : {"HEX", "txt", "", "hex ", "he", "hexx", "ihex"}) {
+    for (const char* srec : {"srec", "s19", "s28", "s37", "mot"})
+        EXPECT_EQ(FileKindOf(srec), FileKind::Srec) << srec;
+    for (const char* elf : {"elf", "axf", "out"}) EXPECT_EQ(FileKindOf(elf), FileKind::Elf) << elf;
+    for (const char* other : {"HEX", "txt", "", "hex ", "he", "hexx", "ihex", "s", "SREC"}) {
         EXPECT_EQ(FileKindOf(other), FileKind::Unsupported) << other;
     }
 }
@@ -204,7 +210,7 @@ TEST_F(FileLoadingTest, FailedHexLoadsLeaveThePreviousLoadAlone) {
 TEST_F(FileLoadingTest, FifosAreRefusedWithoutWaitingForAWriter) {
     LoadGoodHex();
     const WorkspaceState before(workspace_);
-    for (const char* name : {"pipe.hex", "pipe.bin", "pipe.qvz"}) {
+    for (const char* name : {"pipe.hex", "pipe.bin", "pipe.qvz", "pipe.srec", "pipe.elf"}) {
         const fs::path fifo = dir_ / name;
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
         std::future<LoadOutcome> load =
@@ -218,9 +224,9 @@ TEST_F(FileLoadingTest, FifosAreRefusedWithoutWaitingForAWriter) {
             }
         }
         const LoadOutcome outcome = load.get();
-        EXPECT_EQ(outcome.status,
-                  outcome.kind == FileKind::Hex ? LoadStatus::HexFailed : LoadStatus::OpenFailed)
-            << name;
+        const bool read = outcome.kind == FileKind::Hex || outcome.kind == FileKind::Srec ||
+                          outcome.kind == FileKind::Elf;
+        EXPECT_EQ(outcome.status, read ? LoadStatus::HexFailed : LoadStatus::OpenFailed) << name;
         EXPECT_EQ(outcome.message, kMsgLoadFailed) << name;
         EXPECT_NE(outcome.detail.find("is a FIFO, not a regular file"), std::string::npos)
             << name << ": " << outcome.detail;
@@ -317,6 +323,7 @@ TEST_F(FileLoadingTest, UnsupportedExtensionIsRefusedWithItsText) {
     const LoadOutcome outcome = Load(Write("notes.txt", kGoodHex));
     EXPECT_EQ(outcome.status, LoadStatus::Unsupported);
     EXPECT_EQ(outcome.message, kMsgUnsupportedType);
+    EXPECT_NE(outcome.detail.find(kAcceptedFormatsNote), std::string::npos) << outcome.detail;
     ExpectUnchanged(before, workspace_);
 
     // A file called "hex" chosen in the Open dialog has no extension.
@@ -324,6 +331,106 @@ TEST_F(FileLoadingTest, UnsupportedExtensionIsRefusedWithItsText) {
     EXPECT_EQ(questions_, 0);
     ExpectUnchanged(before, workspace_);
 }
+
+#ifdef MARRO_TEST_FIRMWARE_DIR
+std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// The firmware built from tests/data/firmware: its ELF file and objcopy's S-record load to
+// exactly the image objcopy's gap-filled binary holds, with the initialised data where
+// flash stores it and no zero fill; damaged copies are refused and change nothing.
+TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
+    const fs::path firmware(MARRO_TEST_FIRMWARE_DIR);
+    const std::vector<std::uint8_t> expected = ReadBytes(firmware / "blink.bin");
+    ASSERT_GT(expected.size(), 1024u);
+    std::vector<fs::path> files = {firmware / "blink.srec"};
+#ifdef MARRO_READ_ELF
+    files.push_back(firmware / "blink.elf");
+    files.push_back(Write("blink.axf", ReadBytes(firmware / "blink.elf")));
+#endif
+    for (const fs::path& path : files) {
+        const LoadOutcome outcome = Load(path);
+        ASSERT_EQ(outcome.status, LoadStatus::Loaded) << path << ": " << outcome.detail;
+        EXPECT_EQ(workspace_.image.imageStart, 0x08000000u) << path;
+        ASSERT_EQ(workspace_.image.imageLength, expected.size()) << path;
+        EXPECT_TRUE(std::memcmp(workspace_.image.imageBuffer, expected.data(), expected.size()) ==
+                    0)
+            << path;
+    }
+
+    const WorkspaceState before(workspace_);
+    struct Refused {
+        std::string name;
+        std::vector<std::uint8_t> bytes;
+        HexResult result;
+        const char* reason;
+    };
+    std::vector<Refused> refused;
+    const std::string srec = [&] {
+        const std::vector<std::uint8_t> bytes = ReadBytes(firmware / "blink.srec");
+        return std::string(bytes.begin(), bytes.end());
+    }();
+    const auto text = [](const std::string& t) {
+        return std::vector<std::uint8_t>(t.begin(), t.end());
+    };
+    std::string damaged = srec;
+    const std::size_t digit = damaged.find_first_of("\r\n", damaged.find("S3")) - 1;
+    damaged[digit] = damaged[digit] == '0' ? '1' : '0';
+    refused.push_back({"checksum.srec", text(damaged), HexBadChecksum, "checksum"});
+    refused.push_back(
+        {"count.srec",
+         text(srec.substr(0, srec.rfind("S7")) + "S5030001FB\n" + srec.substr(srec.rfind("S7"))),
+         HexBadFormat, "record count"});
+    refused.push_back({"noend.srec", text(srec.substr(0, srec.rfind("S7"))), HexBadFormat,
+                       "without an end record"});
+    refused.push_back({"wide.s37",
+                       text("S309080000001122334444\nS309081000005566778824\nS70500000000FA\n"),
+                       HexTooLarge, "0x08000000-0x08100003"});
+#ifdef MARRO_READ_ELF
+    const std::vector<std::uint8_t> elf = ReadBytes(firmware / "blink.elf");
+    const std::uint32_t tableOffset = ReadLe32(elf.data() + 28);  // e_phoff
+    const std::uint16_t segments = static_cast<std::uint16_t>(elf[44] | (elf[45] << 8));
+    std::vector<std::uint8_t> wide = elf;
+    wide[4] = 2;  // ELFCLASS64
+    refused.push_back({"wide.elf", wide, HexBadFormat, "64-bit"});
+    std::vector<std::uint8_t> big = elf;
+    big[5] = 2;  // ELFDATA2MSB
+    refused.push_back({"big.elf", big, HexBadFormat, "big-endian"});
+    std::vector<std::uint8_t> unloaded = elf;
+    for (std::uint16_t i = 0; i < segments; ++i)
+        WriteLe32(unloaded.data() + tableOffset + 32 * i, 0);
+    refused.push_back({"unloaded.elf", unloaded, HexBadFormat, "no PT_LOAD segment"});
+    std::vector<std::uint8_t> beyond = elf;
+    WriteLe32(beyond.data() + tableOffset + 4,
+              static_cast<std::uint32_t>(elf.size()) - 8);  // p_offset
+    refused.push_back({"beyond.elf", beyond, HexBadFormat, "segment 1: the segment's contents"});
+    std::vector<std::uint8_t> stored = elf;
+    WriteLe32(stored.data() + tableOffset + 20, 4);  // p_memsz below p_filesz
+    refused.push_back({"stored.elf", stored, HexBadFormat, "p_filesz > p_memsz"});
+    std::vector<std::uint8_t> top = elf;
+    WriteLe32(top.data() + tableOffset + 12, 0xFFFFFFF0);  // p_paddr
+    refused.push_back({"top.elf", top, HexTooLarge, "beyond the 32-bit address space"});
+    refused.push_back({"text.elf", text(srec), HexBadFormat, "not an ELF file"});
+#else
+    refused.push_back({"blink.elf", {}, HexOk, kNoElfReading});
+#endif
+    for (const Refused& r : refused) {
+        const LoadOutcome outcome = Load(Write(r.name, r.bytes));
+        if (r.result == HexOk) {
+            EXPECT_EQ(outcome.status, LoadStatus::Unsupported) << r.name;
+        } else {
+            EXPECT_EQ(outcome.status, LoadStatus::HexFailed) << r.name;
+            EXPECT_EQ(outcome.hexResult, r.result) << r.name << ": " << outcome.detail;
+            EXPECT_EQ(outcome.message, kMsgLoadFailed) << r.name;
+        }
+        EXPECT_NE(outcome.detail.find(r.reason), std::string::npos)
+            << r.name << ": " << outcome.detail;
+        ExpectUnchanged(before, workspace_);
+    }
+}
+#endif
 
 TEST_F(FileLoadingTest, LoadsAreRefusedWhileAWorkerReadsTheImage) {
     LoadGoodHex();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "image/HexWriter.h"
+#include "image/SrecReader.h"
 #include "tests/engine/Sha256.h"
 
 namespace {
@@ -582,6 +583,12 @@ const RealHexFile kRealHexFiles[] = {
      "1832f316389ed44679b385cddeb8be8ccdf458059cee66f1a1511049af6e8430"},
     {"split-hex/cr_only_keil_smartcar.hex", HexOk, 0x08000000, 8100,
      "379e6f965c076ea0e47d411a44192b3520bcf56fc7f9bb87eb3423968890866c"},
+    // S-record files made from the HEX files above: the same images (one moved to 0).
+    {"real-srec/st_cubef1_nucleo_f103rb_demo.srec", HexOk, 0x08000000, 34575,
+     "397aeac3f2dd41ccc1024dda66895b021408dbca8af297089e151a87359e9090"},
+    {"real-srec/keil_smartcar_bt_f103_at0.s19", HexOk, 0x00000000, 8100,
+     "379e6f965c076ea0e47d411a44192b3520bcf56fc7f9bb87eb3423968890866c"},
+    {"real-srec/bincopy_empty_main.s28", HexTooLarge, 0, 0, ""},
 };
 
 class RealHexFileTest : public ::testing::TestWithParam<RealHexFile> {};
@@ -592,8 +599,10 @@ TEST_P(RealHexFileTest, GivesTheImageObjcopyGives) {
     FirmwareImage image;
     image.imageBuffer = storage.data();
     std::string detail;
+    const std::filesystem::path path = std::filesystem::path(MARRO_TEST_DATA_DIR) / file.path;
+    const bool hex = path.extension() == ".hex";
     const HexResult result =
-        ReadHexFile(std::filesystem::path(MARRO_TEST_DATA_DIR) / file.path, image, detail);
+        hex ? ReadHexFile(path, image, detail) : ReadSrecFile(path, image, detail);
     ASSERT_EQ(result, file.result) << detail;
     if (file.result != HexOk) return;
     EXPECT_EQ(image.imageStart, file.start);
@@ -605,7 +614,8 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, RealHexFileTest, ::testing::ValuesIn(kRealHex
                          [](const ::testing::TestParamInfo<RealHexFile>& info) {
                              std::string name = info.param.path;
                              name = name.substr(name.rfind('/') + 1);
-                             return name.substr(0, name.find('.'));
+                             std::replace(name.begin(), name.end(), '.', '_');
+                             return name;
                          });
 
 }  // namespace

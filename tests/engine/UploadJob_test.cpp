@@ -119,6 +119,8 @@ TEST(UploadKind, ByExtensionInAnyCase) {
     EXPECT_EQ(UploadKindOf("FW.HEX"), UploadKind::Job);
     EXPECT_EQ(UploadKindOf("image.Bin"), UploadKind::Job);
     EXPECT_EQ(UploadKindOf("job.QvZ"), UploadKind::RemoteJob);
+    EXPECT_EQ(UploadKindOf("fw.SREC"), UploadKind::Job);  // every loadable kind, however long
+    EXPECT_EQ(UploadKindOf("fw.axf"), UploadKind::Job);
     EXPECT_EQ(UploadKindOf("fw.txt"), UploadKind::None);
     EXPECT_EQ(UploadKindOf("fw.hex.txt"), UploadKind::None);  // only the last extension
     EXPECT_EQ(UploadKindOf("fw.txt.hex"), UploadKind::Job);

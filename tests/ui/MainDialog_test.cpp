@@ -617,6 +617,35 @@ private slots:
         Drop(&dlg, {QUrl::fromLocalFile(WriteFile(folder_.filePath(QStringLiteral("other.bin")), "xy"))});
         QCOMPARE(path->text(), bin);
         QVERIFY(g_messages.empty());
+
+#ifdef MARRO_TEST_FIRMWARE_DIR
+        // The built firmware: its S-record dropped and (where ELF is read) its ELF file
+        // opened load to the image objcopy makes of it.
+        const QDir firmware(QStringLiteral(MARRO_TEST_FIRMWARE_DIR));
+        QFile binary(firmware.filePath(QStringLiteral("blink.bin")));
+        QVERIFY(binary.open(QIODevice::ReadOnly));
+        const QByteArray expected = binary.readAll();
+        QVERIFY(expected.size() > 1024);
+        const auto loadedIsExpected = [&] {
+            const FirmwareImage& image = dlg.workspace().image;
+            return image.imageStart == 0x08000000u &&
+                   image.imageLength == std::uint32_t(expected.size()) &&
+                   std::memcmp(image.imageBuffer, expected.constData(),
+                               std::size_t(expected.size())) == 0;
+        };
+        const QString srec = firmware.filePath(QStringLiteral("blink.srec"));
+        Drop(&dlg, {QUrl::fromLocalFile(srec)});
+        QCOMPARE(path->text(), srec);
+        QVERIFY(loadedIsExpected());
+#ifdef MARRO_READ_ELF
+        dlg.chosenFile = firmware.filePath(QStringLiteral("blink.elf"));
+        dlg.OnOpenFile();
+        QCOMPARE(path->text(), dlg.chosenFile);
+        QVERIFY(loadedIsExpected());
+#endif
+        QVERIFY(rig.Find<QPushButton>(4)->isEnabled());
+        QVERIFY(g_messages.empty());
+#endif
     }
 
     void refusedFilesKeepThePreviousLoad() {
@@ -636,7 +665,9 @@ private slots:
         // Without an extension the Open dialog's reading finds no type either.
         dlg.chosenFile = WriteFile(folder_.filePath(QStringLiteral("hex")), SampleHexText(0x08000000, 16));
         dlg.OnOpenFile();
-        const QString unsupported = QString::fromUtf8(kMsgUnsupportedType);
+        // The system's text, and a second line with every accepted type.
+        const QString unsupported = QString::fromUtf8(kMsgUnsupportedType) + QStringLiteral("\n") +
+                                    QString::fromUtf8(kAcceptedFormatsNote);
         QCOMPARE(Texts(), (QStringList{unsupported, unsupported, unsupported}));
         for (const SystemMessage& m : g_messages) QCOMPARE(m.icon, QMessageBox::Critical);
         QCOMPARE(path->text(), folder_.filePath(QStringLiteral("good.hex")));
