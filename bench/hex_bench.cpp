@@ -38,10 +38,9 @@ std::string HexTextOfImage(std::size_t size, std::size_t recordSize, const char*
     return text;
 }
 
+// Times `Reader` over `text`, which holds a whole image of kImageCapacity bytes.
 template <HexResult (*Reader)(const std::uint8_t*, std::size_t, FirmwareImage&)>
-void ReadImageText(benchmark::State& state, std::size_t recordSize, const char* lineEnd,
-                   bool descending = false) {
-    const std::string text = HexTextOfImage(kImageCapacity, recordSize, lineEnd, descending);
+void ReadText(benchmark::State& state, const std::string& text) {
     std::vector<std::uint8_t> storage(kImageStorageSize);
     FirmwareImage image;
     image.imageBuffer = storage.data();
@@ -59,8 +58,19 @@ void ReadImageText(benchmark::State& state, std::size_t recordSize, const char* 
     state.counters["text_bytes"] = static_cast<double>(text.size());
 }
 
+template <HexResult (*Reader)(const std::uint8_t*, std::size_t, FirmwareImage&)>
+void ReadImageText(benchmark::State& state, std::size_t recordSize, const char* lineEnd,
+                   bool descending = false) {
+    ReadText<Reader>(state, HexTextOfImage(kImageCapacity, recordSize, lineEnd, descending));
+}
+
 HexResult FastReader(const std::uint8_t* text, std::size_t size, FirmwareImage& image) {
     return ReadHexText(text, size, image);
+}
+
+HexResult SrecReader(const std::uint8_t* text, std::size_t size, FirmwareImage& image) {
+    HexDiagnosis diagnosis;
+    return ReadSrecText(text, size, image, diagnosis);
 }
 
 // The same random image as S3 records of 16 bytes, as SrecTextOf writes them.
@@ -68,23 +78,7 @@ void BM_ReadSrecText_16ByteS3Records(benchmark::State& state) {
     std::mt19937 random(7);
     std::vector<std::uint8_t> bytes(kImageCapacity);
     for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
-    const std::string text = SrecTextOf(bytes.data(), bytes.size(), 0x08000000);
-    std::vector<std::uint8_t> storage(kImageStorageSize);
-    FirmwareImage image;
-    image.imageBuffer = storage.data();
-    HexDiagnosis diagnosis;
-    for (auto _ : state) {
-        const HexResult result = ReadSrecText(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                              text.size(), image, diagnosis);
-        if (result != HexOk || image.imageLength != kImageCapacity) {
-            state.SkipWithError("the generated text did not load");
-            break;
-        }
-        benchmark::DoNotOptimize(storage.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
-    state.counters["text_bytes"] = static_cast<double>(text.size());
+    ReadText<SrecReader>(state, SrecTextOf(bytes.data(), bytes.size(), 0x08000000));
 }
 
 void BM_ReadHexText_16ByteRecords(benchmark::State& state) {

@@ -10,10 +10,10 @@
 #include "common/NumberText.h"
 #include "common/TextFormat.h"
 #include "image/ImageSpan.h"
+#include "image/RecordLines.h"
 
 namespace {
 
-constexpr const char* kReasonEmpty = "the file is empty";
 constexpr const char* kReasonNoColon = "the record does not begin with ':'";
 constexpr const char* kReasonShort = "the record is shorter than 11 characters";
 constexpr const char* kReasonChecksum = "the record's checksum does not match";
@@ -21,11 +21,12 @@ constexpr const char* kReasonBeyondLine = "the record needs characters beyond th
 constexpr const char* kReasonAddressCount = "the address record's byte count is not 2";
 constexpr const char* kReasonNoEnd = "the text ends without an end-of-file record";
 
-// What a record asks of the reading loop, besides a HexResult (HexOk ends the text).
-constexpr int kGoOn = 1;
+constexpr int kGoOn = kRecordGoOn;
+// A record that the fast path leaves to the exact field conversion.
 constexpr int kTakeExactPath = 2;
+static_assert(kTakeExactPath != kGoOn);
 
-constexpr bool IsBlank(std::uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr auto IsBlank = IsRecordBlank;
 
 // The image under construction, and the address bases the records set.
 struct ReadState : ImageSpan {
@@ -230,58 +231,35 @@ std::size_t PredictedLineLength(const std::uint8_t* text, std::size_t size, std:
 template <bool kFastPath>
 HexResult ReadLines(const std::uint8_t* text, std::size_t size, FirmwareImage& image,
                     HexDiagnosis& diagnosis) {
-    image.imageStart = 0;
-    image.imageLength = 0;
-    diagnosis = HexDiagnosis{};
-    if (size == 0) {
-        diagnosis.reason = kReasonEmpty;
-        return HexBadFormat;
-    }
-    std::memset(image.imageBuffer, 0xFF, image.imageCapacity);
-
     const std::uint16_t* const pairs = HexPairTable();
-    ReadState state{{image}};
-    LineCursor cursor;
-    std::string_view line;
-    std::size_t lineNumber = 0;
-    while (cursor.lineStart < size) {
-        ++lineNumber;
-        const char* reason = "";
-        int outcome = kTakeExactPath;
-        if constexpr (kFastPath) {
-            std::size_t next = 0;
-            const std::size_t length =
-                PredictedLineLength(text, size, cursor.lineStart, pairs, next);
-            if (length != 0) {
-                outcome = PlainRecord(text + cursor.lineStart, length, pairs, state, reason);
-                if (outcome != kTakeExactPath) {
-                    cursor.lineEnd = next - 1;
-                    cursor.lineStart = next;
+    return ReadRecordLines<ReadState>(
+        text, size, image, diagnosis, kReasonNoEnd,
+        [pairs](const std::uint8_t* text, std::size_t size, LineCursor& cursor, ReadState& state,
+                 const char*& reason) {
+            int outcome = kTakeExactPath;
+            if constexpr (kFastPath) {
+                std::size_t next = 0;
+                const std::size_t length =
+                    PredictedLineLength(text, size, cursor.lineStart, pairs, next);
+                if (length != 0) {
+                    outcome = PlainRecord(text + cursor.lineStart, length, pairs, state, reason);
+                    if (outcome != kTakeExactPath) {
+                        cursor.lineEnd = next - 1;
+                        cursor.lineStart = next;
+                    }
                 }
             }
-        }
-        if (outcome == kTakeExactPath) {
-            NextLine(text, size, cursor, line);
-            if constexpr (kFastPath) {
-                outcome = PlainRecord(reinterpret_cast<const std::uint8_t*>(line.data()),
-                                      line.size(), pairs, state, reason);
+            if (outcome == kTakeExactPath) {
+                std::string_view line;
+                NextLine(text, size, cursor, line);
+                if constexpr (kFastPath) {
+                    outcome = PlainRecord(reinterpret_cast<const std::uint8_t*>(line.data()),
+                                          line.size(), pairs, state, reason);
+                }
+                if (outcome == kTakeExactPath) outcome = ExactRecord(line, state, reason);
             }
-            if (outcome == kTakeExactPath) outcome = ExactRecord(line, state, reason);
-        }
-        if (outcome == kGoOn) continue;
-        if (outcome != HexOk) {
-            diagnosis.lineNumber = lineNumber;
-            diagnosis.reason = reason;
-            if (outcome == HexTooLarge) {
-                diagnosis.spanFirst = state.refusedFirst;
-                diagnosis.spanEnd = state.refusedEnd;
-            }
-        }
-        return static_cast<HexResult>(outcome);
-    }
-    diagnosis.lineNumber = lineNumber;
-    diagnosis.reason = kReasonNoEnd;
-    return HexBadFormat;
+            return outcome;
+        });
 }
 
 }  // namespace

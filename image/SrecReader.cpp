@@ -4,10 +4,10 @@
 #include <string_view>
 
 #include "image/ImageSpan.h"
+#include "image/RecordLines.h"
 
 namespace {
 
-constexpr const char* kReasonEmpty = "the file is empty";
 constexpr const char* kReasonNoS = "the record does not begin with 'S'";
 constexpr const char* kReasonType = "the record type is none of S0-S3, S5-S9";
 constexpr const char* kReasonDigits =
@@ -19,14 +19,12 @@ constexpr const char* kReasonRecordCount =
     "the record count does not match the number of data records before it";
 constexpr const char* kReasonNoEnd = "the text ends without an end record (S7, S8 or S9)";
 
-constexpr bool IsBlank(std::uint8_t c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
+constexpr auto IsBlank = IsRecordBlank;
 
 // Bytes of the address field of each record type; 0 for the types that do not exist.
 constexpr std::uint32_t kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
 
-constexpr int kGoOn = 1;
+constexpr int kGoOn = kRecordGoOn;
 
 struct ReadState : ImageSpan {
     std::uint64_t dataRecords = 0;
@@ -140,61 +138,37 @@ int Record(const std::uint8_t* p, std::size_t n, const std::uint16_t* pairs, Rea
 
 HexResult ReadSrecText(const std::uint8_t* text, std::size_t size, FirmwareImage& image,
                        HexDiagnosis& diagnosis) {
-    image.imageStart = 0;
-    image.imageLength = 0;
-    diagnosis = HexDiagnosis{};
-    if (size == 0) {
-        diagnosis.reason = kReasonEmpty;
-        return HexBadFormat;
-    }
-    std::memset(image.imageBuffer, 0xFF, image.imageCapacity);
-
     const std::uint16_t* const pairs = HexPairTable();
-    ReadState state{{image}};
-    LineCursor cursor;
-    std::string_view line;
-    std::size_t lineNumber = 0;
-    while (cursor.lineStart < size) {
-        ++lineNumber;
-        // A well-formed record tells its length by its byte count: when a line end follows
-        // there, no search for it is needed.
-        const std::size_t start = cursor.lineStart;
-        const std::uint8_t* record = nullptr;
-        std::size_t length = 0;
-        if (size - start >= 4 && text[start] == 'S') {
-            const std::uint32_t count = pairs[text[start + 2] | (text[start + 3] << 8)];
-            const std::size_t end = start + 4 + 2 * std::size_t{count & 0xFF};
-            if (!(count & kNotHexPair) && end < size && !IsBlank(text[end - 1]) &&
-                (text[end] == '\n' || text[end] == '\r')) {
-                record = text + start;
-                length = end - start;
-                cursor.lineEnd = end;
-                cursor.lineStart = text[end] == '\r' && end + 1 < size && text[end + 1] == '\n'
-                                       ? end + 2
-                                       : end + 1;
+    return ReadRecordLines<ReadState>(
+        text, size, image, diagnosis, kReasonNoEnd,
+        [pairs](const std::uint8_t* text, std::size_t size, LineCursor& cursor, ReadState& state,
+                 const char*& reason) {
+            // A well-formed record tells its length by its byte count: when a line end
+            // follows there, no search for it is needed.
+            const std::size_t start = cursor.lineStart;
+            const std::uint8_t* record = nullptr;
+            std::size_t length = 0;
+            if (size - start >= 4 && text[start] == 'S') {
+                const std::uint32_t count = pairs[text[start + 2] | (text[start + 3] << 8)];
+                const std::size_t end = start + 4 + 2 * std::size_t{count & 0xFF};
+                if (!(count & kNotHexPair) && end < size && !IsBlank(text[end - 1]) &&
+                    (text[end] == '\n' || text[end] == '\r')) {
+                    record = text + start;
+                    length = end - start;
+                    cursor.lineEnd = end;
+                    cursor.lineStart = text[end] == '\r' && end + 1 < size && text[end + 1] == '\n'
+                                           ? end + 2
+                                           : end + 1;
+                }
             }
-        }
-        if (record == nullptr) {
-            NextLine(text, size, cursor, line);
-            record = reinterpret_cast<const std::uint8_t*>(line.data());
-            length = line.size();
-        }
-        const char* reason = "";
-        const int outcome = Record(record, length, pairs, state, reason);
-        if (outcome == kGoOn) continue;
-        if (outcome != HexOk) {
-            diagnosis.lineNumber = lineNumber;
-            diagnosis.reason = reason;
-            if (outcome == HexTooLarge) {
-                diagnosis.spanFirst = state.refusedFirst;
-                diagnosis.spanEnd = state.refusedEnd;
+            if (record == nullptr) {
+                std::string_view line;
+                NextLine(text, size, cursor, line);
+                record = reinterpret_cast<const std::uint8_t*>(line.data());
+                length = line.size();
             }
-        }
-        return static_cast<HexResult>(outcome);
-    }
-    diagnosis.lineNumber = lineNumber;
-    diagnosis.reason = kReasonNoEnd;
-    return HexBadFormat;
+            return Record(record, length, pairs, state, reason);
+        });
 }
 
 HexResult ReadSrecFile(const std::filesystem::path& path, FirmwareImage& image,
