@@ -17,7 +17,8 @@ constexpr const char* kReasonShortCount = "the byte count is too small for the r
 constexpr const char* kReasonChecksum = "the record's checksum does not match";
 constexpr const char* kReasonRecordCount =
     "the record count does not match the number of data records before it";
-constexpr const char* kReasonNoEnd = "the text ends without an end record (S7, S8 or S9)";
+constexpr const char* kReasonNoEnd =
+    "the text ends without an end record (S7, S8 or S9) or a count of its data records (S5, S6)";
 
 constexpr auto IsBlank = IsRecordBlank;
 
@@ -28,7 +29,16 @@ constexpr int kGoOn = kRecordGoOn;
 
 struct ReadState : ImageSpan {
     std::uint64_t dataRecords = 0;
+    // The last record so far was a count record that counted every data record before it.
+    bool allCounted = false;
 };
+
+bool OnlyBlanksFrom(const std::uint8_t* text, std::size_t size, std::size_t from) {
+    for (std::size_t i = from; i < size; ++i) {
+        if (!IsBlank(text[i])) return false;
+    }
+    return true;
+}
 
 // One record, `n` characters at `p` with no line end. Returns kGoOn, HexOk at the end
 // record, or the failure.
@@ -113,6 +123,7 @@ int Record(const std::uint8_t* p, std::size_t n, const std::uint16_t* pairs, Rea
         case 2:
         case 3:
             ++state.dataRecords;
+            state.allCounted = false;
             return kGoOn;
         case 5:
         case 6:
@@ -120,6 +131,7 @@ int Record(const std::uint8_t* p, std::size_t n, const std::uint16_t* pairs, Rea
                 reason = kReasonRecordCount;
                 return HexBadFormat;
             }
+            state.allCounted = true;
             return kGoOn;
         case 7:
         case 8:
@@ -167,7 +179,19 @@ HexResult ReadSrecText(const std::uint8_t* text, std::size_t size, FirmwareImage
                 record = reinterpret_cast<const std::uint8_t*>(line.data());
                 length = line.size();
             }
-            return Record(record, length, pairs, state, reason);
+            const int outcome = Record(record, length, pairs, state, reason);
+            // srec_cat ends a text without a start address with its count record and no
+            // end record. A count of every data record, last in the text, shows as surely
+            // as an end record that nothing was cut off.
+            if (outcome == kGoOn && state.allCounted &&
+                OnlyBlanksFrom(text, size, cursor.lineStart)) {
+                if (const char* refusal = FinishSpan(state)) {
+                    reason = refusal;
+                    return int{HexTooLarge};
+                }
+                return int{HexOk};
+            }
+            return outcome;
         });
 }
 

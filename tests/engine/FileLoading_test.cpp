@@ -24,6 +24,7 @@
 
 #include "common/FileReading.h"
 #include "common/LittleEndian.h"
+#include "common/TextFormat.h"
 #include "common/WordCrc32.h"
 #include "remote/RemoteScramble.h"
 
@@ -345,7 +346,22 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
     const fs::path firmware(MARRO_TEST_FIRMWARE_DIR);
     const std::vector<std::uint8_t> expected = ReadBytes(firmware / "blink.bin");
     ASSERT_GT(expected.size(), 1024u);
-    std::vector<fs::path> files = {firmware / "blink.srec"};
+    const std::string srec = [&] {
+        const std::vector<std::uint8_t> bytes = ReadBytes(firmware / "blink.srec");
+        return std::string(bytes.begin(), bytes.end());
+    }();
+    const auto text = [](const std::string& t) {
+        return std::vector<std::uint8_t>(t.begin(), t.end());
+    };
+    // As srec_cat ends an image without a start address: the count record last, no S7.
+    std::string counted = srec.substr(0, srec.rfind("S7"));
+    std::uint32_t dataRecords = 0;
+    for (std::size_t at = counted.find("\nS3"); at != std::string::npos;
+         at = counted.find("\nS3", at + 1))
+        ++dataRecords;
+    ASSERT_LT(dataRecords, 0x100u);
+    counted += Format("S50300%02X%02X\n\n", dataRecords, 0xFF - ((3 + dataRecords) & 0xFF));
+    std::vector<fs::path> files = {firmware / "blink.srec", Write("counted.srec", text(counted))};
 #ifdef MARRO_READ_ELF
     files.push_back(firmware / "blink.elf");
     files.push_back(Write("blink.axf", ReadBytes(firmware / "blink.elf")));
@@ -368,13 +384,6 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
         const char* reason;
     };
     std::vector<Refused> refused;
-    const std::string srec = [&] {
-        const std::vector<std::uint8_t> bytes = ReadBytes(firmware / "blink.srec");
-        return std::string(bytes.begin(), bytes.end());
-    }();
-    const auto text = [](const std::string& t) {
-        return std::vector<std::uint8_t>(t.begin(), t.end());
-    };
     std::string damaged = srec;
     const std::size_t digit = damaged.find_first_of("\r\n", damaged.find("S3")) - 1;
     damaged[digit] = damaged[digit] == '0' ? '1' : '0';
@@ -385,6 +394,12 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
          HexBadFormat, "record count"});
     refused.push_back({"noend.srec", text(srec.substr(0, srec.rfind("S7"))), HexBadFormat,
                        "without an end record"});
+    // A count record with a data record after it ends nothing.
+    const std::size_t firstData = srec.find("\nS3") + 1;
+    refused.push_back(
+        {"cut.srec",
+         text(counted + srec.substr(firstData, srec.find('\n', firstData) + 1 - firstData)),
+         HexBadFormat, "without an end record"});
     refused.push_back({"wide.s37",
                        text("S309080000001122334444\nS309081000005566778824\nS70500000000FA\n"),
                        HexTooLarge, "0x08000000-0x08100003"});
