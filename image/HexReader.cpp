@@ -234,8 +234,8 @@ HexResult ReadLines(const std::uint8_t* text, std::size_t size, FirmwareImage& i
     const std::uint16_t* const pairs = HexPairTable();
     return ReadRecordLines<ReadState>(
         text, size, image, diagnosis, kReasonNoEnd,
-        [pairs](const std::uint8_t* text, std::size_t size, LineCursor& cursor, ReadState& state,
-                 const char*& reason) {
+        [=](const std::uint8_t* text, std::size_t size, LineCursor& cursor, ReadState& state,
+            const char*& reason) {
             int outcome = kTakeExactPath;
             if constexpr (kFastPath) {
                 std::size_t next = 0;

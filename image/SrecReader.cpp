@@ -154,7 +154,7 @@ HexResult ReadSrecText(const std::uint8_t* text, std::size_t size, FirmwareImage
     return ReadRecordLines<ReadState>(
         text, size, image, diagnosis, kReasonNoEnd,
         [pairs](const std::uint8_t* text, std::size_t size, LineCursor& cursor, ReadState& state,
-                 const char*& reason) {
+                const char*& reason) {
             // A well-formed record tells its length by its byte count: when a line end
             // follows there, no search for it is needed.
             const std::size_t start = cursor.lineStart;
