@@ -809,6 +809,9 @@ private slots:
         rig.dialog->Link().SetTimeouts(timeouts);
         rig.dialog->show();
         QTRY_VERIFY(rig.dialog->WorkersRunning());
+        // Inside the exchange, not before it: a request not yet written when the link
+        // closes fails at once, and the close would have nothing to wait for.
+        QTRY_VERIFY(rig.backend.RequestCount(rig.programmer->config().path) >= 1);
         QElapsedTimer clock;
         clock.start();
         rig.dialog->close();
