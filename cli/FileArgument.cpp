@@ -34,13 +34,11 @@ const char* StatusName(LoadStatus status) {
 std::string LoadResultName(const LoadOutcome& outcome) {
     switch (outcome.kind) {
         case FileKind::Hex:
-            if (outcome.status == LoadStatus::Loaded || outcome.status == LoadStatus::HexFailed) {
-                return HexResultName(outcome.hexResult);
-            }
-            return std::string("Hex") + StatusName(outcome.status);
         case FileKind::Srec:
         case FileKind::Elf: {
-            const char* format = outcome.kind == FileKind::Srec ? "Srec" : "Elf";
+            const char* format = outcome.kind == FileKind::Hex    ? "Hex"
+                                 : outcome.kind == FileKind::Srec ? "Srec"
+                                                                  : "Elf";
             if (outcome.status == LoadStatus::Loaded || outcome.status == LoadStatus::HexFailed) {
                 return FormatResultName(format, outcome.hexResult);
             }

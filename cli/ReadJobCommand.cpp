@@ -42,9 +42,10 @@ public:
         }
 #endif
         if (kind == FileKind::Unsupported) {
+            // Every format that is read is also written.
             throw CliFailure(ExitCode::Usage,
-                             "OUT must end in .hex, .srec (.s19 .s28 .s37 .mot), "
-                             ".elf (.axf .out), .bin or .qvz: " + out_);
+                             std::string("OUT must end in a format's extension (") +
+                                 kAcceptedFormatsNote + "): " + out_);
         }
         std::uint32_t code = 0;
         if (kind == FileKind::RemoteJob) {

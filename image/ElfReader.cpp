@@ -6,8 +6,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "common/FileReading.h"
-#include "common/TextFormat.h"
 #include "image/ImageSpan.h"
 
 namespace {
@@ -26,10 +24,6 @@ constexpr const char* kReasonBeyondFile =
 constexpr const char* kReasonFileBeyondMemory =
     "the segment stores more bytes than it occupies (p_filesz > p_memsz)";
 constexpr const char* kReasonNoContents = "no PT_LOAD segment has contents (p_filesz > 0)";
-
-// The largest file ReadElfFile takes: the image bound leaves room for much besides the
-// loaded bytes (symbols, debugging sections), but not without end.
-constexpr std::uint64_t kMaxElfFileSize = std::uint64_t{64} * kImageCapacity;
 
 struct ElfCloser {
     Elf* elf;
@@ -105,29 +99,10 @@ HexResult ReadElfBytes(std::uint8_t* bytes, std::size_t size, FirmwareImage& ima
 
 HexResult ReadElfFile(const std::filesystem::path& path, FirmwareImage& image,
                       std::string& detail) {
-    image.imageStart = 0;
-    image.imageLength = 0;
-    const std::string pathText = Utf8OfPath(path);
-    InputFile file;
-    if (file.Open(path, detail) != FileReadStatus::Ok) return HexOpenFailed;
-    if (file.Size() > kMaxElfFileSize) {
-        detail = Format(
-            "'%s': the file is %llu bytes, more than the %llu an ELF file of a "
-            "firmware image is taken to be (ElfTooLarge)",
-            pathText.c_str(), static_cast<unsigned long long>(file.Size()),
-            static_cast<unsigned long long>(kMaxElfFileSize));
-        return HexTooLarge;
-    }
-    FileText text;
-    if (file.ReadInto(text, detail) != FileReadStatus::Ok) return HexOpenFailed;
-    HexDiagnosis diagnosis;
-    // The bytes are this reader's own: libelf may work in them.
-    const HexResult result =
-        ReadElfBytes(const_cast<std::uint8_t*>(text.data()), text.size(), image, diagnosis);
-    if (result == HexOk) {
-        detail.clear();
-        return result;
-    }
-    detail = DiagnosisDetail(pathText, "segment", diagnosis, result, "Elf");
-    return result;
+    // ReadImageFile hands over its own buffer of the file, which libelf may work in.
+    const ImageReader reader = [](const std::uint8_t* bytes, std::size_t size,
+                                  FirmwareImage& target, HexDiagnosis& diagnosis) {
+        return ReadElfBytes(const_cast<std::uint8_t*>(bytes), size, target, diagnosis);
+    };
+    return ReadImageFile(path, image, detail, reader, "Elf", "segment");
 }

@@ -24,6 +24,8 @@ inline constexpr const char* kNoElfReading = "this build does not read ELF files
 HexResult ReadElfBytes(std::uint8_t* bytes, std::size_t size, FirmwareImage& image,
                        HexDiagnosis& diagnosis);
 
-// The whole file through the common file reading, then ReadElfBytes; `detail` as
-// ReadHexFile gives it, with the segment in place of the line.
+// The whole file through the common file reading (ReadImageFile: 64 bytes of file for
+// each byte of the capacity leave room for symbols and debugging sections, but not
+// without end), then ReadElfBytes; `detail` as ReadHexFile gives it, with the segment in
+// place of the line.
 HexResult ReadElfFile(const std::filesystem::path& path, FirmwareImage& image, std::string& detail);

@@ -331,8 +331,9 @@ std::string DiagnosisDetail(const std::string& pathText, const char* place,
     return detail;
 }
 
-HexResult ReadImageTextFile(const std::filesystem::path& path, FirmwareImage& image,
-                            std::string& detail, ImageTextReader reader, const char* format) {
+HexResult ReadImageFile(const std::filesystem::path& path, FirmwareImage& image,
+                        std::string& detail, ImageReader reader, const char* format,
+                        const char* places) {
     image.imageStart = 0;
     image.imageLength = 0;
     const std::string pathText = Utf8OfPath(path);
@@ -340,8 +341,8 @@ HexResult ReadImageTextFile(const std::filesystem::path& path, FirmwareImage& im
     if (file.Open(path, detail) != FileReadStatus::Ok) return HexOpenFailed;
     if (file.Size() > kMaxHexTextSize) {
         detail = Format(
-            "'%s': the file is %llu bytes, more than the %llu that the text of "
-            "an image within the capacity can take (%s)",
+            "'%s': the file is %llu bytes, more than the %llu that a file of an "
+            "image within the capacity is taken to have (%s)",
             pathText.c_str(), static_cast<unsigned long long>(file.Size()),
             static_cast<unsigned long long>(kMaxHexTextSize),
             FormatResultName(format, HexTooLarge).c_str());
@@ -355,13 +356,13 @@ HexResult ReadImageTextFile(const std::filesystem::path& path, FirmwareImage& im
         detail.clear();
         return result;
     }
-    detail = DiagnosisDetail(pathText, "line", diagnosis, result, format);
+    detail = DiagnosisDetail(pathText, places, diagnosis, result, format);
     return result;
 }
 
 HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image,
                       std::string& detail) {
-    return ReadImageTextFile(path, image, detail, ReadHexText, "Hex");
+    return ReadImageFile(path, image, detail, ReadHexText, "Hex", "line");
 }
 
 HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image) {

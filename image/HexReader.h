@@ -68,12 +68,14 @@ HexResult ReadHexText(const std::uint8_t* text, std::size_t size, FirmwareImage&
 HexResult ReadHexTextExact(const std::uint8_t* text, std::size_t size, FirmwareImage& image);
 
 // Reads the whole file through the common file reading and parses it with `reader`
-// (ReadHexText, ReadSrecText); the results as for ReadHexFile, named after `format`
-// ("Hex", "Srec") in `detail`.
-using ImageTextReader = HexResult (*)(const std::uint8_t* text, std::size_t size,
-                                      FirmwareImage& image, HexDiagnosis& diagnosis);
-HexResult ReadImageTextFile(const std::filesystem::path& path, FirmwareImage& image,
-                            std::string& detail, ImageTextReader reader, const char* format);
+// (ReadHexText, ReadSrecText, the ELF reader); the results as for ReadHexFile, named after
+// `format` ("Hex", "Srec", "Elf") in `detail`, where a diagnosis's number counts `places`
+// ("line", "segment").
+using ImageReader = HexResult (*)(const std::uint8_t* bytes, std::size_t size,
+                                  FirmwareImage& image, HexDiagnosis& diagnosis);
+HexResult ReadImageFile(const std::filesystem::path& path, FirmwareImage& image,
+                        std::string& detail, ImageReader reader, const char* format,
+                        const char* places);
 
 // "HexBadChecksum" as the readers of other formats name it: "SrecBadChecksum", ...
 std::string FormatResultName(const char* format, HexResult result);
@@ -84,7 +86,7 @@ std::string DiagnosisDetail(const std::string& pathText, const char* place,
 
 // Reads the whole file and parses it as ReadHexText does; HexOpenFailed when the file
 // cannot be opened or read whole or is not a regular file, HexTooLarge unread when it is
-// longer than kMaxHexTextSize. Never throws. `detail` says what failed and where.
+// longer than kMaxHexTextSize (the bound of every file ReadImageFile reads). Never throws. `detail` says what failed and where.
 HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image);
 HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image,
                       std::string& detail);

@@ -19,6 +19,11 @@ struct RecordBytes {
         text += kDigits[byte & 0x0F];
         sum = static_cast<std::uint8_t>(sum + byte);
     }
+    // The checksum that the format makes of the sum, and the line end.
+    void finish(std::uint8_t checksum, const char* lineEnd) {
+        put(checksum);
+        text += lineEnd;
+    }
 };
 
 }  // namespace
@@ -26,17 +31,13 @@ struct RecordBytes {
 void AppendHexRecord(std::string& text, std::uint8_t type, std::uint16_t address,
                      const std::uint8_t* data, std::size_t count, const char* lineEnd) {
     RecordBytes record{text};
-    const auto put = [&](std::uint8_t byte) { record.put(byte); };
     text += ':';
-    put(static_cast<std::uint8_t>(count));
-    put(static_cast<std::uint8_t>(address >> 8));
-    put(static_cast<std::uint8_t>(address));
-    put(type);
-    for (std::size_t i = 0; i < count; ++i) put(data[i]);
-    const std::uint8_t checksum = static_cast<std::uint8_t>(0x100 - record.sum);
-    text += kDigits[checksum >> 4];
-    text += kDigits[checksum & 0x0F];
-    text += lineEnd;
+    record.put(static_cast<std::uint8_t>(count));
+    record.put(static_cast<std::uint8_t>(address >> 8));
+    record.put(static_cast<std::uint8_t>(address));
+    record.put(type);
+    for (std::size_t i = 0; i < count; ++i) record.put(data[i]);
+    record.finish(static_cast<std::uint8_t>(0x100 - record.sum), lineEnd);
 }
 
 std::string HexTextOf(const std::uint8_t* bytes, std::size_t length, std::uint32_t start) {
@@ -78,10 +79,7 @@ void AppendSrecRecord(std::string& text, char type, std::uint32_t address, std::
     for (std::size_t i = addressBytes; i-- > 0;)
         record.put(static_cast<std::uint8_t>(address >> (8 * i)));
     for (std::size_t i = 0; i < count; ++i) record.put(data[i]);
-    const std::uint8_t checksum = static_cast<std::uint8_t>(~record.sum);
-    text += kDigits[checksum >> 4];
-    text += kDigits[checksum & 0x0F];
-    text += "\r\n";
+    record.finish(static_cast<std::uint8_t>(~record.sum), "\r\n");
 }
 
 std::string SrecTextOf(const std::uint8_t* bytes, std::size_t length, std::uint32_t start) {

@@ -197,5 +197,5 @@ HexResult ReadSrecText(const std::uint8_t* text, std::size_t size, FirmwareImage
 
 HexResult ReadSrecFile(const std::filesystem::path& path, FirmwareImage& image,
                        std::string& detail) {
-    return ReadImageTextFile(path, image, detail, ReadSrecText, "Srec");
+    return ReadImageFile(path, image, detail, ReadSrecText, "Srec", "line");
 }

@@ -56,8 +56,7 @@ bool WriteJobFile(ImageWorkspace& workspace, FileKind kind, std::uint32_t target
         }
         case FileKind::Unsupported:
             file.Discard();
-            detail = "the file type is not one of .hex, .srec (.s19 .s28 .s37 .mot), .elf, .bin "
-                     "and .qvz";
+            detail = std::string("the file type is none of those ") + kAcceptedFormatsNote;
             return false;
     }
     file.Discard();
