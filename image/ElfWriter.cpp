@@ -35,6 +35,27 @@ bool Failed(std::string& detail, const char* call) {
     return false;
 }
 
+// A new section holding `size` bytes at `bytes` (which libelf reads only when it writes
+// the file); its header, for the caller to fill in beyond name and alignment, or nullptr
+// with `detail` set.
+Elf32_Shdr* AddSection(Elf* elf, std::size_t name, const void* bytes, std::size_t size,
+                       std::size_t align, std::string& detail) {
+    Elf_Scn* const section = elf_newscn(elf);
+    if (section == nullptr) return Failed(detail, "elf_newscn"), nullptr;
+    Elf_Data* const data = elf_newdata(section);
+    if (data == nullptr) return Failed(detail, "elf_newdata"), nullptr;
+    data->d_buf = const_cast<void*>(bytes);
+    data->d_size = size;
+    data->d_type = ELF_T_BYTE;
+    data->d_align = align;
+    data->d_version = EV_CURRENT;
+    Elf32_Shdr* const header = elf32_getshdr(section);
+    if (header == nullptr) return Failed(detail, "elf32_getshdr"), nullptr;
+    header->sh_name = static_cast<Elf32_Word>(name);
+    header->sh_addralign = static_cast<Elf32_Word>(align);
+    return header;
+}
+
 }  // namespace
 
 bool ElfFileOf(const std::uint8_t* bytes, std::size_t length, std::uint32_t start,
@@ -62,39 +83,18 @@ bool ElfFileOf(const std::uint8_t* bytes, std::size_t length, std::uint32_t star
         Elf32_Phdr* const segment = elf32_newphdr(elf, 1);
         if (segment == nullptr) return Failed(detail, "elf32_newphdr");
 
-        Elf_Scn* const section = elf_newscn(elf);
-        if (section == nullptr) return Failed(detail, "elf_newscn");
-        Elf_Data* const data = elf_newdata(section);
-        if (data == nullptr) return Failed(detail, "elf_newdata");
-        // libelf only reads the bytes when it writes the file.
-        data->d_buf = const_cast<std::uint8_t*>(bytes);
-        data->d_size = length;
-        data->d_type = ELF_T_BYTE;
-        data->d_align = 4;
-        data->d_version = EV_CURRENT;
-        Elf32_Shdr* const sectionHeader = elf32_getshdr(section);
-        if (sectionHeader == nullptr) return Failed(detail, "elf32_getshdr");
-        sectionHeader->sh_name = kDataName;
+        Elf32_Shdr* const sectionHeader = AddSection(elf, kDataName, bytes, length, 4, detail);
+        if (sectionHeader == nullptr) return false;
         sectionHeader->sh_type = SHT_PROGBITS;
         sectionHeader->sh_flags = SHF_ALLOC | SHF_WRITE | SHF_EXECINSTR;
         sectionHeader->sh_addr = start;
-        sectionHeader->sh_addralign = 4;
 
-        Elf_Scn* const names = elf_newscn(elf);
-        if (names == nullptr) return Failed(detail, "elf_newscn");
-        Elf_Data* const nameData = elf_newdata(names);
-        if (nameData == nullptr) return Failed(detail, "elf_newdata");
-        nameData->d_buf = const_cast<char*>(kSectionNames);
-        nameData->d_size = sizeof kSectionNames;
-        nameData->d_type = ELF_T_BYTE;
-        nameData->d_align = 1;
-        nameData->d_version = EV_CURRENT;
-        Elf32_Shdr* const namesHeader = elf32_getshdr(names);
-        if (namesHeader == nullptr) return Failed(detail, "elf32_getshdr");
-        namesHeader->sh_name = kNamesName;
+        Elf32_Shdr* const namesHeader =
+            AddSection(elf, kNamesName, kSectionNames, sizeof kSectionNames, 1, detail);
+        if (namesHeader == nullptr) return false;
         namesHeader->sh_type = SHT_STRTAB;
-        namesHeader->sh_addralign = 1;
-        header->e_shstrndx = static_cast<Elf32_Half>(elf_ndxscn(names));
+        // libelf put the null section before the first: the names are section 2.
+        header->e_shstrndx = 2;
 
         // The layout first: the segment covers the section where libelf placed it.
         if (elf_update(elf, ELF_C_NULL) < 0) return Failed(detail, "elf_update");
