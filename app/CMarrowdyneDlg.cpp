@@ -22,7 +22,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableWidget>
 #include <QThread>
 #include <algorithm>
@@ -44,6 +47,7 @@
 #include "link/IdentifyProgrammer.h"
 #include "link/SimulatedProgrammer.h"
 #include "remote/GenerateRemoteJobFile.h"
+#include "remote/RemoteJobFile.h"
 #include "remote/ui/CSerNumDlg.h"
 #include "update/ui/CFirmwareDlg.h"
 
@@ -133,11 +137,14 @@ CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& opt
     CreateMenus(options_.simulator != nullptr && !options_.demoProgrammerPath.empty());
     CreateControls();
     const DialogUnits du(font());
-    const int menuHeight = menuBar_->sizeHint().height();
     const int clientHeight = remoteButton_->geometry().bottom() + 1 + du.Y(kBottomMargin);
-    menuBar_->setGeometry(0, 0, du.X(kTemplateWidth), menuHeight);
-    client_->setGeometry(0, menuHeight, du.X(kTemplateWidth), clientHeight);
-    setFixedSize(du.X(kTemplateWidth), menuHeight + clientHeight);
+    client_->resize(du.X(kTemplateWidth), clientHeight);
+    clientScroll_ = new QScrollArea(this);
+    clientScroll_->setObjectName(QStringLiteral("clientScroll"));
+    clientScroll_->setFrameShape(QFrame::NoFrame);
+    clientScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    clientScroll_->setWidget(client_);
+    FitIntoScreen(screen()->availableGeometry());
 
     SetInitialControlState();
 
@@ -277,10 +284,14 @@ void CMarrowdyneDlg::CreateControls() {
     frame(QStringLiteral("groupController"), Tr(kControllerGroup), 7, 7, 238, 55);
     label(QStringLiteral("labelDevice"), Tr(kDeviceLabel), 14, 23, 41, 8);
     deviceList_ = combo(1000, 57, 21, 87, 12);
+    deviceListNarrowWidth_ = deviceList_->width();
+    deviceListWideWidth_ = du.X(186);  // as wide as the series list below it
     label(QStringLiteral("labelSeries"), Tr(kSeriesLabel), 15, 42, 24, 8);
     seriesList_ = combo(1001, 57, 40, 186, 12);
     frame(QStringLiteral("groupFile"), Tr(kFileGroup), 7, 152, 238, 33);
     pathEdit_ = edit(1007, 10, 164, 177, 13);
+    // It shows the loaded path and is never read back: selectable, not editable.
+    pathEdit_->setReadOnly(true);
     frame(QStringLiteral("groupLoad"), Tr(kLoadGroup), 7, 188, 238, 47);
     progress_ = new QProgressBar(client_);
     progress_->setObjectName(IdName(1008));
@@ -289,6 +300,8 @@ void CMarrowdyneDlg::CreateControls() {
     programButton_ = button(4, Tr(kProgramText), 19, 212, 79, 16);
     jobList_ = new QTableWidget(0, 2, client_);
     jobList_->setObjectName(IdName(1009));
+    // One Tab stop: Tab leaves the list instead of walking its cells.
+    jobList_->setTabKeyNavigation(false);
     // Rows as tight as a list view's, and room for the longest job and the scroll bar
     // that a long value brings, so that a whole job shows without scrolling down.
     jobList_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -327,6 +340,23 @@ void CMarrowdyneDlg::CreateControls() {
     connect(programButton_, &QPushButton::clicked, this, &CMarrowdyneDlg::OnProgram);
     connect(remoteButton_, &QPushButton::clicked, this, &CMarrowdyneDlg::OnMakeRemoteFile);
     connect(deviceList_, &QComboBox::activated, this, &CMarrowdyneDlg::OnDeviceChosen);
+}
+
+// The window is as tall as its controls, unless the screen is smaller (a large font or
+// scaling on a small screen): then it takes the screen's height and its controls scroll.
+void CMarrowdyneDlg::FitIntoScreen(const QRect& available) {
+    const int menuHeight = menuBar_->sizeHint().height();
+    const int naturalHeight = menuHeight + client_->height();
+    // What the title bar and the frame take of the screen around the window.
+    const int decoration = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this) +
+                           2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this) + 8;
+    const int height = std::max(menuHeight + 1, std::min(naturalHeight, available.height() - decoration));
+    const bool scrolls = height < naturalHeight;
+    const int width =
+        client_->width() + (scrolls ? clientScroll_->verticalScrollBar()->sizeHint().width() : 0);
+    menuBar_->setGeometry(0, 0, width, menuHeight);
+    clientScroll_->setGeometry(0, menuHeight, width, height - menuHeight);
+    setFixedSize(width, height);
 }
 
 void CMarrowdyneDlg::SetInitialControlState() {
@@ -375,23 +405,32 @@ void CMarrowdyneDlg::ProgrammerOpened() {
 // selected.
 void CMarrowdyneDlg::ListProgrammers() {
     deviceList_->clear();
-    if (!link_.IsOpen()) return;
-    const std::string open = link_.DevicePath();
+    if (!link_.IsOpen() && !choicePending_) return;
+    const std::string open = link_.IsOpen() ? link_.DevicePath() : std::string();
     std::vector<HidDeviceInfo> attached = AttachedProgrammers(backend_);
     const auto isOpen = [&open](const HidDeviceInfo& info) { return info.path == open; };
-    if (std::none_of(attached.begin(), attached.end(), isOpen)) {
+    if (attached.empty()) choicePending_ = false;  // nothing left to choose from
+    if (!open.empty() && std::none_of(attached.begin(), attached.end(), isOpen)) {
         // The one in use is listed even when the enumeration no longer shows it.
         HidDeviceInfo inUse;
         inUse.path = open;
         attached.insert(attached.begin(), inUse);
     }
+    // One programmer in use is the single entry; a choice names each one.
+    const bool named = attached.size() > 1 || open.empty();
     for (const HidDeviceInfo& info : attached) {
-        const QString text =
-            attached.size() == 1 ? kDeviceEntry : ProgrammerIdentityText(info.path, info.serial);
+        const QString text = named ? ProgrammerIdentityText(info.path, info.serial) : kDeviceEntry;
         deviceList_->addItem(text, QString::fromStdString(info.path));
-        if (isOpen(info)) deviceList_->setCurrentIndex(deviceList_->count() - 1);
+        deviceList_->setItemData(deviceList_->count() - 1, text, Qt::ToolTipRole);
     }
-    // The drop-down shows whole entries, however narrow the list.
+    const auto chosen = std::find_if(attached.begin(), attached.end(), isOpen);
+    deviceList_->setCurrentIndex(chosen == attached.end()
+                                     ? -1
+                                     : static_cast<int>(chosen - attached.begin()));
+    // Named entries get the room of a whole serial number and path, the whole entry as
+    // its tool tip; the drop-down shows whole entries, however narrow the list.
+    deviceList_->resize(named ? deviceListWideWidth_ : deviceListNarrowWidth_, deviceList_->height());
+    deviceList_->setToolTip(named ? deviceList_->currentText() : QString());
     deviceList_->view()->setMinimumWidth(deviceList_->view()->sizeHintForColumn(0));
 }
 
@@ -520,7 +559,50 @@ void CMarrowdyneDlg::LoadFile(const QString& path, const QString& fileName,
     // A loaded remote job file holds a scrambled record, not an image to pack.
     remoteButton_->setEnabled(outcome.kind != FileKind::RemoteJob);
     pathEdit_->setText(path);
-    programButton_->setEnabled(true);
+    ShowSettingsOfLoadedFile(outcome.kind == FileKind::RemoteJob);
+    programButton_->setEnabled(!choicePending_);
+}
+
+// A remote job file carries its own settings and is stored with them: while one is
+// loaded the controls show them and cannot be changed; the user's own come back with
+// the next file of another kind.
+void CMarrowdyneDlg::ShowSettingsOfLoadedFile(bool remoteJob) {
+    const std::vector<QWidget*> settings = {seriesList_, readProtect_, verify_,    runAfter_,
+                                            fullErase_,  sectorErase_, countLimit_, countEdit_,
+                                            lockChip_};
+    if (remoteJob) {
+        if (!userSettings_) {
+            userSettings_ = UserSettings{JobSettingsOfControls(), seriesList_->isEnabled()};
+        }
+        const JobHeader job =
+            JobHeader::Decode(JobHeaderBytesOfRecord(workspace_.image.imageBuffer).data());
+        seriesList_->setCurrentIndex(job.series < seriesList_->count() ? job.series : -1);
+        readProtect_->setChecked(job.options & OptReadProtect);
+        verify_->setChecked(job.options & OptVerify);
+        runAfter_->setChecked(job.options & OptRunAfter);
+        fullErase_->setChecked(job.options & OptFullErase);
+        sectorErase_->setChecked(!(job.options & OptFullErase));
+        countLimit_->setChecked(job.options & OptCountLimit);
+        lockChip_->setChecked(job.options & OptLockChip);
+        countEdit_->setText(QString::number(job.countLimit));
+        for (QWidget* control : settings) control->setEnabled(false);
+        return;
+    }
+    if (!userSettings_) return;
+    const JobSettings& own = userSettings_->settings;
+    seriesList_->setCurrentIndex(own.seriesIndex);
+    readProtect_->setChecked(own.readProtect);
+    verify_->setChecked(own.verify);
+    runAfter_->setChecked(own.runAfter);
+    fullErase_->setChecked(own.fullErase);
+    sectorErase_->setChecked(!own.fullErase);
+    countLimit_->setChecked(own.countLimit);
+    lockChip_->setChecked(own.lockChip);
+    countEdit_->setText(QString::fromStdString(own.countLimitText));
+    for (QWidget* control : settings) control->setEnabled(true);
+    seriesList_->setEnabled(userSettings_->seriesListEnabled);
+    countEdit_->setEnabled(own.countLimit);
+    userSettings_.reset();
 }
 
 void CMarrowdyneDlg::OnProgram() {
@@ -545,7 +627,9 @@ void CMarrowdyneDlg::OnProgram() {
         uploadCutShort_.store(!outcome.ok() && outcome.kind != OutcomeKind::ReadBackFailed &&
                               outcome.kind != OutcomeKind::InputRefused);
         // An upload refused before it began leaves the button to us.
-        if (!uploadTouchedProgram_.load()) OnUiThread([this] { programButton_->setEnabled(true); });
+        if (!uploadTouchedProgram_.load()) {
+            OnUiThread([this] { programButton_->setEnabled(!choicePending_); });
+        }
         uploadRunning_.store(false);
     });
 }
@@ -594,9 +678,10 @@ void CMarrowdyneDlg::PostDeviceEvent(const DeviceEvent& event) {
 void CMarrowdyneDlg::OnDeviceChange(const DeviceEvent& event) {
     if (closed_.load()) return;
     if (event.kind == DeviceEvent::Kind::Arrival) {
-        if (link_.OnArrival()) {
+        // While the operator is to choose, an arrival is one more to choose from.
+        if (!choicePending_ && link_.OnArrival()) {
             ProgrammerOpened();
-        } else if (link_.IsOpen()) {
+        } else if (link_.IsOpen() || choicePending_) {
             // Another programmer is listed; the window stays with the one it has.
             ListProgrammers();
         }
@@ -604,17 +689,29 @@ void CMarrowdyneDlg::OnDeviceChange(const DeviceEvent& event) {
     }
     if (link_.OnRemoval(event.path)) {
         ShowNoProgrammer();
-        // A programmer still attached takes the place of the one removed.
-        if (link_.Open()) ProgrammerOpened();
-    } else if (link_.IsOpen()) {
+        // Never a silent switch: the job was meant for the one removed, so the others are
+        // listed, none chosen, and Program waits until the operator chooses one.
+        if (!AttachedProgrammers(backend_).empty()) {
+            choicePending_ = true;
+            ListProgrammers();
+            UpdateProgramButton();
+        }
+    } else if (link_.IsOpen() || choicePending_) {
         ListProgrammers();
     }
 }
 
+// Program is offered for a loaded file, unless the chosen programmer was removed and no
+// other has been chosen yet.
+void CMarrowdyneDlg::UpdateProgramButton() {
+    programButton_->setEnabled(!workspace_.fileName.empty() && !choicePending_ &&
+                               !uploadRunning_.load());
+}
+
 void CMarrowdyneDlg::OnDeviceChosen(int index) {
-    if (closed_.load() || !link_.IsOpen()) return;
+    if (closed_.load() || (!link_.IsOpen() && !choicePending_)) return;
     const std::string path = deviceList_->itemData(index, kPathRole).toString().toStdString();
-    if (path.empty() || path == link_.DevicePath()) return;
+    if (path.empty() || (link_.IsOpen() && path == link_.DevicePath())) return;
     // The job being written stays with its programmer; so does the window.
     if (uploadRunning_.load()) {
         ListProgrammers();
@@ -630,6 +727,8 @@ void CMarrowdyneDlg::OnDeviceChosen(int index) {
     }
     // Nothing of the programmer before stays shown while this one is identified.
     ShowNoProgrammer();
+    choicePending_ = false;
+    UpdateProgramButton();
     ProgrammerOpened();
 }
 
@@ -682,6 +781,13 @@ void CMarrowdyneDlg::HideLockChip() {
 
 void CMarrowdyneDlg::SetSeriesList(bool enabled, int selectedIndex) {
     OnUiThread([this, enabled, selectedIndex] {
+        // A loaded remote job file's series stays shown; identification's choice is the
+        // user's own, back with the next file.
+        if (userSettings_) {
+            userSettings_->seriesListEnabled = enabled;
+            userSettings_->settings.seriesIndex = selectedIndex;
+            return;
+        }
         seriesList_->setEnabled(enabled);
         seriesList_->setCurrentIndex(selectedIndex >= 0 && selectedIndex < seriesList_->count()
                                          ? selectedIndex
@@ -716,11 +822,15 @@ void CMarrowdyneDlg::FitJobColumns() {
 
 void CMarrowdyneDlg::SetProgramEnabled(bool enabled) {
     uploadTouchedProgram_.store(true);
-    OnUiThread([this, enabled] { programButton_->setEnabled(enabled); });
+    OnUiThread([this, enabled] { programButton_->setEnabled(enabled && !choicePending_); });
 }
 
 JobSettings CMarrowdyneDlg::CurrentJobSettings() {
-    return OnUiThread([this] {
+    return OnUiThread([this] { return JobSettingsOfControls(); });
+}
+
+JobSettings CMarrowdyneDlg::JobSettingsOfControls() const {
+    {
         JobSettings settings;
         settings.seriesIndex = seriesList_->currentIndex();
         settings.readProtect = readProtect_->isChecked();
@@ -732,7 +842,7 @@ JobSettings CMarrowdyneDlg::CurrentJobSettings() {
         settings.countLimitText = countEdit_->text().toStdString();
         settings.shift = shift;
         return settings;
-    });
+    }
 }
 
 std::vector<std::filesystem::path> CMarrowdyneDlg::OutputDirectories() {

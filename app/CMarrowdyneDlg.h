@@ -34,6 +34,8 @@ class QMenuBar;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QRect;
+class QScrollArea;
 class QTableWidget;
 class DeviceWatcher;
 class SimulatedBackend;
@@ -122,6 +124,10 @@ public:
     std::uint32_t connectionCode() const { return link_.connectionCode(); }
     std::uint32_t remoteCode() const { return remoteCode_.load(); }
 
+    // Sizes the window for a screen of this free area: whole when it fits, else as tall
+    // as the area with its controls scrolling. Done at construction for the window's screen.
+    void FitIntoScreen(const QRect& available);
+
     // Handlers, on the UI thread.
     void OnReadProtectClicked();
     void OnLockChipClicked();
@@ -201,6 +207,9 @@ private:
     void ProgrammerOpened();
     void ListProgrammers();
     void ShowNoProgrammer();
+    void UpdateProgramButton();
+    void ShowSettingsOfLoadedFile(bool remoteJob);
+    JobSettings JobSettingsOfControls() const;
     QString OpenProgrammerIdentity() const;
     void LoadFile(const QString& path, const QString& fileName, const std::string& extension);
     void Shutdown();
@@ -231,6 +240,17 @@ private:
     std::atomic<bool> uploadRunning_{false};
     // The last upload ended with the programmer's job neither whole nor untouched.
     std::atomic<bool> uploadCutShort_{false};
+    // The programmer in use was removed while others stay: none is used until the
+    // operator chooses one (UI thread only).
+    bool choicePending_ = false;
+    // The user's settings, kept while a loaded remote job file shows its own.
+    struct UserSettings {
+        JobSettings settings;
+        bool seriesListEnabled = true;
+    };
+    std::optional<UserSettings> userSettings_;
+    int deviceListNarrowWidth_ = 0;  // the template's width of list 1000
+    int deviceListWideWidth_ = 0;    // with entries that name serial number and path
     QPointer<CFirmwareDlg> firmwareDlg_;  // while the firmware update dialog is open
     std::atomic<std::uint32_t> progressPosition_{0};
     std::atomic<bool> progressPosted_{false};
@@ -238,6 +258,7 @@ private:
 
     QMenuBar* menuBar_ = nullptr;
     QWidget* client_ = nullptr;
+    QScrollArea* clientScroll_ = nullptr;  // holds client_, scrolls only on a small screen
     QComboBox* deviceList_ = nullptr;    // 1000: each entry's data is its path
     QComboBox* seriesList_ = nullptr;    // 1001
     QCheckBox* readProtect_ = nullptr;   // 1002

@@ -2,7 +2,16 @@
 # after project() by the MinGW toolchain file, before the engine's folders.
 
 if(CMAKE_CROSSCOMPILING_EMULATOR)
-  set(MARRO_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+  # Outside the source tree: a prefix holds links back to / and the home folder, which a
+  # walk of the tree would follow round. One prefix per build folder, kept between runs.
+  if(DEFINED ENV{XDG_CACHE_HOME} AND NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
+    set(cache_home "$ENV{XDG_CACHE_HOME}")
+  else()
+    set(cache_home "$ENV{HOME}/.cache")
+  endif()
+  string(SHA1 build_hash "${CMAKE_BINARY_DIR}")
+  string(SUBSTRING "${build_hash}" 0 12 build_hash)
+  set(MARRO_WINEPREFIX "${cache_home}/marrowdyne/wineprefix-${build_hash}")
   set(MARRO_WINE_LOCK "${CMAKE_BINARY_DIR}/wine-session.lock")
   set(MARRO_WINE_ENVIRONMENT "WINEPREFIX=${MARRO_WINEPREFIX}" "WINEDEBUG=-all"
       "WINEDLLOVERRIDES=mscoree,mshtml=" "LANG=C.UTF-8" "LC_ALL=C.UTF-8" "DISPLAY="

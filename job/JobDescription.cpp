@@ -28,6 +28,7 @@ std::string OptionsText(std::uint8_t options) {
 JobDescription DescribeJob(std::string_view jobName, const std::uint8_t* header,
                            std::uint32_t programmerVersion) {
     const JobHeader job = JobHeader::Decode(header);
+    if (job.marker != kJobMarker) return {{Tr(kNoStoredJobText), ""}};
     const bool counted = (job.options & OptCountLimit) != 0;
     const auto& t = job.jobTime;
 

@@ -24,6 +24,10 @@ inline constexpr const char* kRowLength = N_("长度");
 inline constexpr const char* kRowTime = N_("时间");
 inline constexpr const char* kRowCodeShift = N_("选项");
 
+// What the job list and the commands say of a programmer whose header is not marked
+// valid: erased, or an upload cut short before its header was written.
+inline constexpr std::string_view kNoStoredJobText = N_("В программаторе нет задания");
+
 // The value of a row that does not apply to the stored job.
 inline constexpr const char* kRowNotApplicable = "---";
 
@@ -31,7 +35,8 @@ std::string SeriesText(std::uint8_t series);
 std::string OptionsText(std::uint8_t options);
 
 // The rows shown for a stored job. `header` is the 45 header bytes as read back; the
-// code-shift row is there only for programmers of version 0x1000 and up.
+// code-shift row is there only for programmers of version 0x1000 and up. A header
+// without the valid marker is no job: one row that says so, never its bytes as fields.
 JobDescription DescribeJob(std::string_view jobName, const std::uint8_t* header,
                            std::uint32_t programmerVersion);
 

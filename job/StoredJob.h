@@ -4,6 +4,7 @@
 
 #include "common/Translation.h"
 #include "image/FirmwareImage.h"
+#include "job/JobDescription.h"
 #include "job/JobComparison.h"
 #include "worker/WorkerOutcome.h"
 #include "worker/WorkerPort.h"
@@ -13,7 +14,6 @@
 // ("数据上传失败 错误码:01" and ":02"); a checksum that differs shows "数据校验错误".
 inline constexpr std::string_view kJobHeldText = N_("Задание совпадает");
 inline constexpr std::string_view kJobReadText = N_("Задание прочитано");
-inline constexpr std::string_view kNoStoredJobText = N_("В программаторе нет задания");
 inline constexpr std::string_view kStoredJobDamagedText = N_("Задание в программаторе повреждено");
 
 // The job an upload of the loaded image stores: the image padded with 0xFF to whole

@@ -71,6 +71,8 @@ struct StepCodes {
     int status;
 };
 
+constexpr StepCodes kHeaderStep{7, 8, 9};
+
 class UploadSequence {
   public:
     UploadSequence(UploadPort& port, ProgrammerLink::Session& session)
@@ -87,6 +89,9 @@ class UploadSequence {
     ProgrammerLink::Session& session_;
     HidReport report_;  // zeroed once; each request sets only its own fields
     WorkerOutcome outcome_;
+    // From the job area's erase until the header is written the programmer holds no
+    // job, and a failure says so.
+    bool jobAreaErased_ = false;
 };
 
 void UploadSequence::Finish(OutcomeKind kind, int code, std::string_view msgid,
@@ -95,8 +100,11 @@ void UploadSequence::Finish(OutcomeKind kind, int code, std::string_view msgid,
     outcome_.code = code;
     outcome_.message = Tr(msgid);
     outcome_.detail = std::move(detail);
+    // The step's text stays the outcome's one line; the box also says what is left.
+    const std::string shown =
+        jobAreaErased_ ? outcome_.message + "\n" + Tr(kNoStoredJobText) : outcome_.message;
     port_.ShowMessage(kind == OutcomeKind::Success ? MessageIcon::Exclamation : MessageIcon::Error,
-                      outcome_.message);
+                      shown);
     // After a complete, verified store a failed read-back leaves the button as it is.
     if (kind != OutcomeKind::ReadBackFailed) port_.SetProgramEnabled(true);
 }
@@ -117,6 +125,8 @@ bool UploadSequence::Exchange(const StepCodes& codes) {
         Finish(readBack ? OutcomeKind::ReadBackFailed : OutcomeKind::WriteFailed, codes.send,
                UploadMessageText(codes.send), request + ": " + session_.LastError());
     } else if (result == ExchangeResult::ReadFailed) {
+        // A header whose answer was lost may have been stored: nothing is known then.
+        if (codes.send == kHeaderStep.send) jobAreaErased_ = false;
         Finish(readBack ? OutcomeKind::ReadBackFailed : OutcomeKind::ReadFailed, codes.read,
                UploadMessageText(codes.read), request + ": " + session_.LastError());
     } else {
@@ -134,35 +144,12 @@ WorkerOutcome UploadSequence::Run(const UploadInput& input, std::string_view fil
 
     report_.SetRequest(Command::EraseStorage, kJobAreaAddress, kJobAreaSize);
     if (!Exchange({1, 2, 3})) return outcome_;
+    // The image goes first and is checked before anything marks it as a job: cut short
+    // anywhere before the header, the job area stays erased and the programmer holds
+    // no job, never a header over half an image.
+    jobAreaErased_ = true;
     report_.SetRequest(Command::EraseStorage, 0, length);
     if (!Exchange({4, 5, 6})) return outcome_;
-
-    const JobName name = MakeJobName(fileName);
-
-    std::array<std::uint8_t, kJobHeaderSize> header;
-    if (input.readyHeader != nullptr) {
-        header[0] = kJobMarker;
-        header[1] = name.nameSize;
-        std::memcpy(&header[2], input.readyHeader, kJobHeaderSize - 2);
-    } else {
-        // The settings count as they stand now, after the erases.
-        header = BuildJobHeader(port_.CurrentJobSettings(), input.imageStart, length, name.nameSize,
-                                LocalTimeNow())
-                     .Encode();
-    }
-    report_.SetRequest(Command::WriteStorage, kJobAreaAddress, kJobHeaderSize);
-    std::memcpy(report_.Data(), header.data(), kJobHeaderSize);
-    if (!Exchange({7, 8, 9})) return outcome_;
-
-    if (input.fullNameField) {
-        report_.SetRequest(Command::WriteStorage, kJobNameAddress, kRemoteNameWriteLength);
-        std::memcpy(report_.Data(), name.bytes.data(), kRemoteNameWriteLength);
-    } else {
-        report_.SetRequest(Command::WriteStorage, kJobNameAddress, name.nameSize);
-        std::memcpy(report_.Data(), name.bytes.data(), name.nameSize);
-    }
-    report_.Data()[kMaxWriteData - 1] = 0;  // a name cut to 55 bytes still ends in a NUL
-    if (!Exchange({10, 11, 12})) return outcome_;
 
     for (std::uint32_t offset = 0;; offset += kUploadBlockSize) {
         const bool last = std::uint64_t{offset} + kUploadBlockSize >= length;
@@ -187,6 +174,35 @@ WorkerOutcome UploadSequence::Run(const UploadInput& input, std::string_view fil
                       expected, length));
         return outcome_;
     }
+
+    // The name before the header: a name alone in the erased job area is no job, so
+    // the header's write is the one step that makes the stored image a job.
+    const JobName name = MakeJobName(fileName);
+    if (input.fullNameField) {
+        report_.SetRequest(Command::WriteStorage, kJobNameAddress, kRemoteNameWriteLength);
+        std::memcpy(report_.Data(), name.bytes.data(), kRemoteNameWriteLength);
+    } else {
+        report_.SetRequest(Command::WriteStorage, kJobNameAddress, name.nameSize);
+        std::memcpy(report_.Data(), name.bytes.data(), name.nameSize);
+    }
+    report_.Data()[kMaxWriteData - 1] = 0;  // a name cut to 55 bytes still ends in a NUL
+    if (!Exchange({10, 11, 12})) return outcome_;
+
+    std::array<std::uint8_t, kJobHeaderSize> header;
+    if (input.readyHeader != nullptr) {
+        header[0] = kJobMarker;
+        header[1] = name.nameSize;
+        std::memcpy(&header[2], input.readyHeader, kJobHeaderSize - 2);
+    } else {
+        // The settings count as they stand now, after the image is stored.
+        header = BuildJobHeader(port_.CurrentJobSettings(), input.imageStart, length, name.nameSize,
+                                LocalTimeNow())
+                     .Encode();
+    }
+    report_.SetRequest(Command::WriteStorage, kJobAreaAddress, kJobHeaderSize);
+    std::memcpy(report_.Data(), header.data(), kJobHeaderSize);
+    if (!Exchange(kHeaderStep)) return outcome_;
+    jobAreaErased_ = false;
 
     report_.SetRequest(Command::ReadStorage, kJobAreaAddress, kJobHeaderSize);
     if (!Exchange({18, 19, 0})) return outcome_;

@@ -2,6 +2,10 @@
 # and Chinese texts) must be marked for the catalogue (Tr or N_), and every marked text
 # must have its English in po/en.po. A new system text without a translation fails here.
 #   cmake -DSOURCE_DIR=... -DWORK_DIR=... -DXGETTEXT=... -DMSGCMP=... -DMSGGREP=... -P CheckCatalogue.cmake
+# Today's policies: among them, a recursive glob does not follow links (a build folder
+# may hold links to system folders).
+cmake_minimum_required(VERSION 3.25)
+
 foreach(variable SOURCE_DIR WORK_DIR XGETTEXT MSGCMP MSGGREP)
   if(NOT ${variable})
     message(FATAL_ERROR "${variable} is not set")

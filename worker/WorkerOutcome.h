@@ -2,7 +2,8 @@
 #include <string>
 
 // How a worker ended, for faces that need more than the message (the command line's
-// exit codes, logs). The message is the one the worker showed.
+// exit codes, logs). The message is the one the worker showed, or its first line when
+// the worker said below it what the failure left in the programmer.
 enum class OutcomeKind {
     Success,
     WriteFailed,       // a request could not be sent

@@ -414,17 +414,18 @@ TEST_F(CliTest, ProgrammerFailuresEndWithTheStepMessageAndTheirExitCode) {
         std::string lang = {};  // the run's LANG, the other locale variables unset
     };
     const Case cases[] = {
-        // The header is the first WriteStorage of an upload, the first image block the third.
-        {{"--sim-fault", "WriteStorage:status@1"}, "Ошибка    :09", ExitCode::CommandRefused},
+        // The sample's twelve image blocks are an upload's first WriteStorages, then come
+        // the name and the header.
+        {{"--sim-fault", "WriteStorage:status@14"}, "Ошибка    :09", ExitCode::CommandRefused},
         {{"--sim-fault", "WriteStorage:status@3"}, "Ошибка    :15", ExitCode::CommandRefused},
-        {{"--sim-fault", "WriteStorage:write@2"}, "Ошибка    :10", ExitCode::LinkFailed},
+        {{"--sim-fault", "WriteStorage:write@13"}, "Ошибка    :10", ExitCode::LinkFailed},
         {{"--sim-fault", "StorageCrc:crc"}, std::string(kVerifyMismatchText), ExitCode::VerifyMismatch},
         {{"--sim-fault", "StorageCrc:hang", "--sim-timeout-ms", "200"}, "Ошибка    :17", ExitCode::LinkFailed},
         // Empty memory: identification reads both header places and the name first.
         {{"--sim-fault", "ReadStorage:read@4"}, "数据上传失败 错误码:19", ExitCode::ReadBackFailed},
         {{"--sim-fault", "QueryVersion:read"}, "版本信息读取失败 错误码:02", ExitCode::LinkFailed},
         // English from the catalogue, asked for or named by the locale; --lang wins.
-        {{"--lang", "en", "--sim-fault", "WriteStorage:status@1"}, "Error    :09", ExitCode::CommandRefused},
+        {{"--lang", "en", "--sim-fault", "WriteStorage:status@14"}, "Error    :09", ExitCode::CommandRefused},
         {{"--sim-fault", "QueryVersion:read"}, "Version read failed, error code:02", ExitCode::LinkFailed,
          "en_US.UTF-8"},
         {{"--lang", "original", "--sim-fault", "WriteStorage:status@3"}, "Ошибка    :15",
@@ -441,7 +442,7 @@ TEST_F(CliTest, ProgrammerFailuresEndWithTheStepMessageAndTheirExitCode) {
         EXPECT_FALSE(Contains(run.out, std::string(kUploadDoneText))) << c.fault[1];
     }
 
-    const Ran run = Cli({"--simulate", "--sim-fault", "WriteStorage:status@1", "--json", "program",
+    const Ran run = Cli({"--simulate", "--sim-fault", "WriteStorage:status@14", "--json", "program",
                          kSample, "--series", "STM32F1XX"});
     const json doc = json::parse(run.out);
     EXPECT_EQ(doc["outcome"]["kind"], "Refused");
@@ -580,11 +581,16 @@ TEST_F(CliTest, GangStoresTheJobEverywhereWhileFaultsEndOnlyTheirOwnProgrammer) 
         EXPECT_EQ((*entry)["wordCrc32"], PaddedCrc(image));
         EXPECT_EQ((*entry)["programmerVersion"], 0x1002);
 
-        // What each programmer holds is its own doing: the others' faults changed nothing.
+        // What each programmer holds is its own doing: the others' faults changed nothing,
+        // and a failed one holds no job rather than a header over an image it never checked.
         const KeptJob kept = ReadKeptJob(Path("shelf") / Format("programmer-%zu.bin", k), image.size());
-        EXPECT_EQ(kept.header.marker, kJobMarker) << path;
-        EXPECT_EQ(kept.header.jobLength, image.size()) << path;
-        EXPECT_EQ(kept.header.series, 1) << path;
+        if (e.code != ExitCode::Success) {
+            EXPECT_EQ(kept.header.marker, 0xFF) << path;
+        } else {
+            EXPECT_EQ(kept.header.marker, kJobMarker) << path;
+            EXPECT_EQ(kept.header.jobLength, image.size()) << path;
+            EXPECT_EQ(kept.header.series, 1) << path;
+        }
         if (k == 2) {
             EXPECT_NE(kept.image, image) << path << " got the blocks after the refused one";
         } else {
@@ -609,8 +615,8 @@ TEST_F(CliTest, GangStoresTheJobEverywhereWhileFaultsEndOnlyTheirOwnProgrammer) 
     }
     EXPECT_EQ(doc["programmers"][2]["outcome"]["code"], 15);
 
-    // Without the faults, verify asks each one and writes nothing: only programmer-2 lacks
-    // the job.
+    // Without the faults, verify asks each one and writes nothing: the two that failed
+    // hold no job.
     run = Cli({"--simulate", "4", "--sim-state", Path("shelf").string(), "--json", "verify", kSample,
                "--all"});
     EXPECT_EQ(run.code, Code(ExitCode::VerifyMismatch)) << run.err;
@@ -618,7 +624,7 @@ TEST_F(CliTest, GangStoresTheJobEverywhereWhileFaultsEndOnlyTheirOwnProgrammer) 
     ASSERT_EQ(verified["programmers"].size(), 4u) << run.out;
     for (std::size_t k = 0; k < 4; ++k) {
         EXPECT_EQ(verified["programmers"][k]["exitCode"],
-                  Code(k == 2 ? ExitCode::VerifyMismatch : ExitCode::Success))
+                  Code(k == 1 || k == 2 ? ExitCode::VerifyMismatch : ExitCode::Success))
             << verified["programmers"][k];
     }
 }
@@ -1103,6 +1109,19 @@ TEST_F(CliTest, ReadJobBacksUpTheJobForAnotherProgrammer) {
 TEST_F(CliTest, ReadJobWritesNoFileWithoutAVerifiedJob) {
     ASSERT_EQ(Cli(Sim({"program", kSample, "--series", "STM32F1XX"})).code, 0);
     WriteBytes(Path("backup.hex"), "earlier backup");
+    // A whole job, then an upload over it cut in its image blocks: the job before is gone
+    // and no header claims the half image, so nothing takes it for a job.
+    const std::string cut = Path("cut.bin").string();
+    ASSERT_EQ(Cli({"--simulate", "--sim-state", cut, "program", kSample, "--series", "STM32F1XX"}).code, 0);
+    Ran cutRun = Cli({"--simulate", "--sim-state", cut, "--sim-fault", "WriteStorage:write@5", "program",
+                      kSample, "--series", "STM32F1XX"});
+    ASSERT_EQ(cutRun.code, Code(ExitCode::LinkFailed)) << cutRun.err;
+    EXPECT_TRUE(Contains(cutRun.err, "Ошибка    :13\n" + std::string(kNoStoredJobText) + "\n"))
+        << cutRun.err;
+    cutRun = Cli({"--simulate", "--sim-state", cut, "info"});
+    EXPECT_EQ(cutRun.code, 0) << cutRun.err;
+    EXPECT_TRUE(Contains(cutRun.out, std::string(kNoStoredJobText) + "\t\n")) << cutRun.out;
+    EXPECT_FALSE(Contains(cutRun.out, "名称")) << cutRun.out;
     struct Case {
         std::vector<std::string> options;
         ExitCode code;
@@ -1112,6 +1131,7 @@ TEST_F(CliTest, ReadJobWritesNoFileWithoutAVerifiedJob) {
     // header, the name and then the image (3, 4, 5...).
     const Case cases[] = {
         {{"--sim-state", Path("erased.bin").string()}, ExitCode::NoStoredJob, std::string(kNoStoredJobText)},
+        {{"--sim-state", cut}, ExitCode::NoStoredJob, std::string(kNoStoredJobText)},
         {{"--sim-fault", "ReadStorage:status@5"}, ExitCode::VerifyMismatch, std::string(kVerifyMismatchText)},
         {{"--sim-fault", "StorageCrc:crc"}, ExitCode::VerifyMismatch, std::string(kVerifyMismatchText)},
         {{"--sim-fault", "ReadStorage:hang@6", "--sim-timeout-ms", "200"}, ExitCode::LinkFailed,
@@ -1128,7 +1148,8 @@ TEST_F(CliTest, ReadJobWritesNoFileWithoutAVerifiedJob) {
         EXPECT_FALSE(Contains(run.out, std::string(kJobReadText))) << c.options[1];
         EXPECT_EQ(ReadText(Path("backup.hex")), "earlier backup") << c.options[1];
     }
-    EXPECT_EQ(Listing(dir_), (std::vector<std::string>{"backup.hex", "erased.bin", "memory.bin"}));
+    EXPECT_EQ(Listing(dir_),
+              (std::vector<std::string>{"backup.hex", "cut.bin", "erased.bin", "memory.bin"}));
 }
 
 // One simulated programmer only: it is both source and first target here.

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -125,8 +126,6 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "marrowdyne-emulated-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
-        // The system's messages are UTF-8 on the console.
-        setenv("LC_ALL", "C.UTF-8", 1);
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -136,6 +135,11 @@ protected:
     // As an ordinary user would, when `asUser`: a root process keeps its power to open
     // any node, so it gives that up first.
     Ran Cli(std::vector<std::string> args, bool asUser = false) {
+        return Reap(Start(std::move(args), asUser));
+    }
+
+    // Starts marrowdyne-cli as Cli does, without waiting; 0 when it cannot be started.
+    pid_t Start(std::vector<std::string> args, bool asUser = false) {
         std::vector<std::string> all;
         if (asUser && geteuid() == 0) {
             all = {"setpriv", "--inh-caps=-dac_override,-dac_read_search",
@@ -154,14 +158,22 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        Ran ran;
         pid_t pid = 0;
         const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         if (spawned != 0) {
             ADD_FAILURE() << "cannot start " << all.front() << ": " << std::strerror(spawned);
-            return ran;
+            return 0;
         }
+        return pid;
+    }
+
+    // Waits for a run that Start began and takes what it printed.
+    Ran Reap(pid_t pid) {
+        Ran ran;
+        if (pid == 0) return ran;
+        const fs::path out = Path(".stdout");
+        const fs::path err = Path(".stderr");
         int status = 0;
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
@@ -257,6 +269,32 @@ TEST_F(EmulatedPath, ARemovalDuringAnUploadEndsItWithTheMessageOfItsStep) {
 
     run = Cli({"info"});
     EXPECT_EQ(run.code, Code(ExitCode::NoProgrammer)) << run.err;
+}
+
+// A tool killed in the middle of an upload (kill -9: no handler runs) leaves the header
+// unwritten: the programmer holds no job rather than a header over half an image.
+TEST_F(EmulatedPath, AnUploadKilledMidwayLeavesNoJob) {
+    EmulatedHidraw system;
+    SimulatedProgrammer programmer;
+    system.Plug({}, &programmer);
+    ASSERT_EQ(Cli({"program", kSample, "--series", "STM32F1XX"}).code, 0);
+
+    // The fifth image block is never answered: the tool waits there until it is killed.
+    // Faults count over the programmer's life, and the first upload wrote 14 times.
+    programmer.AddFault({Command::WriteStorage, FaultKind::Hang, 14 + 5});
+    const pid_t pid = Start({"program", kSample, "--series", "STM32F4XX"});
+    ASSERT_NE(pid, 0);
+    std::this_thread::sleep_for(1s);  // well within the answer time-out of 3 s
+    kill(pid, SIGKILL);
+    const Ran killed = Reap(pid);
+    ASSERT_EQ(killed.code, 128 + SIGKILL) << killed.err;
+
+    Ran run = Cli({"info"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "В программаторе нет задания")) << run.out;
+    run = Cli({"read-job", Path("backup.hex").string()});
+    EXPECT_EQ(run.code, Code(ExitCode::NoStoredJob)) << run.err;
+    EXPECT_FALSE(fs::exists(Path("backup.hex")));
 }
 
 TEST_F(EmulatedPath, AnAnswerTooLateTimesOutAndIsNotTakenForTheNextOne) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
 #include <QtTest>
@@ -125,14 +126,27 @@ private slots:
         QCOMPARE(devices->currentIndex(), 1);
         QCOMPARE(AboutIdentity(dialog), ProgrammerIdentityText(second, kShelf[1].serial));
 
-        // The chosen one leaves: the other is identified again.
+        // The chosen one leaves: never a silent switch to the other. Nothing is shown
+        // and Program waits until the operator chooses the one that stays.
+        auto* program = dialog.findChild<QPushButton*>(QStringLiteral("id4"));
+        dialog.OpenChosenFile(QString::fromUtf8(MARRO_SOURCE_DIR "/samples/blink-f103.hex"));
+        QVERIFY(program->isEnabled());
         system.Unplug(second);
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.Link().DevicePath(), first, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.connectionCode(), 0u, 10000);
+        QVERIFY(!dialog.Link().IsOpen());
+        QCOMPARE(devices->count(), 1);
+        QCOMPARE(devices->currentIndex(), -1);
+        QCOMPARE(devices->itemText(0), ProgrammerIdentityText(first, kShelf[0].serial));
+        QCOMPARE(dialog.findChild<QTableWidget*>(QStringLiteral("id1009"))->rowCount(), 0);
+        QVERIFY(!program->isEnabled());
+        dialog.OnDeviceChosen(0);
         QTRY_COMPARE_WITH_TIMEOUT(dialog.programmerVersion(), kShelf[0].version, 10000);
         QVERIFY(dialog.FinishWorkers(20000));
+        QCOMPARE(dialog.Link().DevicePath(), first);
         QCOMPARE(ShownJobName(dialog), QString::fromLatin1(kShelf[0].job));
         QCOMPARE(devices->count(), 1);
         QCOMPARE(devices->currentText(), kDeviceEntry);
+        QVERIFY(program->isEnabled());
 
         // The last one leaves: nothing is shown.
         system.Unplug(first);

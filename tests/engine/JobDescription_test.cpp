@@ -67,6 +67,19 @@ TEST(JobDescription, RowsOfANewerProgrammer) {
     }
 }
 
+// An erased programmer, or an upload cut before its header, must not show as a job of
+// series BLM32F249XX at 0xffffffff.
+TEST(JobDescription, AHeaderWithoutItsMarkerIsNoJob) {
+    for (const std::uint8_t marker : {0xFF, 0x00, 0xAB}) {
+        JobHeader h = SampleHeader();
+        h.marker = marker;
+        const JobDescription rows = Describe(h, 0x1000);
+        ASSERT_EQ(rows.size(), 1u) << int{marker};
+        EXPECT_EQ(rows[0].label, kNoStoredJobText);
+        EXPECT_EQ(rows[0].value, "");
+    }
+}
+
 TEST(JobDescription, OlderProgrammersHaveNoCodeShiftRow) {
     const JobDescription rows = Describe(SampleHeader(), 0x0FFF);
     ASSERT_EQ(rows.size(), 8u);

@@ -16,6 +16,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyleOptionButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -254,6 +256,32 @@ private slots:
             rig.Find<QPushButton>(6)->mapTo(&dlg, rig.Find<QPushButton>(6)->rect().bottomRight());
         QVERIFY(inside.contains(listBottom));
         QVERIFY(inside.contains(buttonBottom));
+        // The path is shown, never typed into; the job list is one Tab stop.
+        QVERIFY(rig.Find<QLineEdit>(1007)->isReadOnly());
+        QVERIFY(!jobs->tabKeyNavigation());
+    }
+
+    void fitsASmallScreen() {
+        Rig rig(std::nullopt);
+        rig.Start();
+        TestDlg& dlg = *rig.dialog;
+        auto* scroll = dlg.findChild<QScrollArea*>(QStringLiteral("clientScroll"));
+        QVERIFY(scroll != nullptr);
+        const int natural = dlg.height();
+        // 1024 x 768 at 150 %: 682 x 512 of the window's own pixels.
+        dlg.FitIntoScreen(QRect(0, 0, 682, 512));
+        QVERIFY(dlg.height() < 512);
+        QVERIFY(dlg.height() < natural);
+        QVERIFY(scroll->verticalScrollBar()->maximum() > 0);
+        // Every control is still reached: scrolled to the end, button 6 shows.
+        scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+        QPushButton* six = rig.Find<QPushButton>(6);
+        const QPoint bottom = six->mapTo(scroll->viewport(), six->rect().bottomRight());
+        QVERIFY(scroll->viewport()->rect().contains(bottom));
+        // A screen it fits on gets the whole window again, without a scroll bar.
+        dlg.FitIntoScreen(QRect(0, 0, 1920, 1080));
+        QCOMPARE(dlg.height(), natural);
+        QCOMPARE(scroll->verticalScrollBar()->maximum(), 0);
     }
 
     void platformWatcherStartsOrSaysSo() {
@@ -534,8 +562,13 @@ private slots:
         dlg.OnProgram();
         rig.Settle();
         QTRY_COMPARE(rig.Find<QComboBox>(1000)->count(), 0);
+        // Below the step's message: the cut upload left no job, not half of one.
         QCOMPARE(Texts(), QStringList{QString::fromUtf8(kUploadFailedTexts[12].data(),
-                                                        kUploadFailedTexts[12].size())});
+                                                        kUploadFailedTexts[12].size()) +
+                                      QStringLiteral("\n") +
+                                      QString::fromUtf8(kNoStoredJobText.data(),
+                                                        kNoStoredJobText.size())});
+        QCOMPARE(rig.programmer->Storage()[0x1FE000], std::uint8_t{0xFF});
         QCOMPARE(g_messages.back().icon, QMessageBox::Critical);
         QVERIFY(rig.Find<QPushButton>(4)->isEnabled());
         QCOMPARE(dlg.connectionCode(), 0u);
@@ -691,6 +724,12 @@ private slots:
         TestDlg& dlg = *rig.dialog;
         dlg.chosenFile = HexFile(QStringLiteral("remote-src.hex"), 512);
         dlg.OnOpenFile();
+        // The file takes the settings of the moment it is made.
+        rig.Find<QComboBox>(1001)->setCurrentIndex(3);
+        rig.Find<QCheckBox>(1002)->setChecked(true);
+        rig.Find<QRadioButton>(1005)->setChecked(true);
+        rig.Find<QCheckBox>(1011)->setChecked(true);
+        rig.Find<QLineEdit>(1012)->setText(QStringLiteral("77"));
         // Code 0 makes nothing.
         dlg.remoteCodeAnswer = 0;
         dlg.OnMakeRemoteFile();
@@ -723,9 +762,34 @@ private slots:
         rig.dialog->chosenFile = HexFile(QStringLiteral("before.hex"), 64);
         rig.dialog->OnOpenFile();
         QVERIFY(rig.Find<QPushButton>(6)->isEnabled());
+        rig.ChooseSeries();
         rig.dialog->chosenFile = copy;
         rig.dialog->OnOpenFile();
         QVERIFY(g_messages.empty());
+        // The file's settings are what is stored: shown, and not to be changed.
+        const auto settingsShown = [&](bool enabled) {
+            for (int id : {1001, 1002, 1003, 1004, 1005, 1006, 1011, 1012}) {
+                QWidget* control = rig.dialog->findChild<QWidget*>(QStringLiteral("id%1").arg(id));
+                if (control->isEnabled() != enabled) return false;
+            }
+            return true;
+        };
+        QVERIFY(settingsShown(false));
+        QCOMPARE(rig.Find<QComboBox>(1001)->currentIndex(), 3);
+        QVERIFY(rig.Find<QCheckBox>(1002)->isChecked());
+        QVERIFY(rig.Find<QRadioButton>(1005)->isChecked());
+        QVERIFY(rig.Find<QCheckBox>(1011)->isChecked());
+        QCOMPARE(rig.Find<QLineEdit>(1012)->text(), QStringLiteral("77"));
+        // Another kind of file brings the user's own settings back, then the record again.
+        rig.dialog->chosenFile = HexFile(QStringLiteral("between.hex"), 64);
+        rig.dialog->OnOpenFile();
+        QCOMPARE(rig.Find<QComboBox>(1001)->currentIndex(), 1);
+        QVERIFY(!rig.Find<QCheckBox>(1002)->isChecked());
+        QVERIFY(!rig.Find<QLineEdit>(1012)->isEnabled());
+        QVERIFY(rig.Find<QCheckBox>(1011)->isEnabled() && rig.Find<QComboBox>(1001)->isEnabled());
+        rig.dialog->chosenFile = copy;
+        rig.dialog->OnOpenFile();
+        QVERIFY(settingsShown(false));
         QVERIFY(rig.Find<QPushButton>(4)->isEnabled());
         QVERIFY(!rig.Find<QPushButton>(6)->isEnabled());
         QMenu* file = rig.dialog->findChild<QMenu*>(QStringLiteral("menuFile"));
@@ -741,7 +805,7 @@ private slots:
 
     void closingWhileAnUploadHangs() {
         Rig rig;
-        // The 40th image block (after header and name) never gets its answer.
+        // The 42nd image block never gets its answer.
         rig.programmer->AddFault(Fault{Command::WriteStorage, FaultKind::Hang, 42});
         rig.Start();
         TestDlg& dlg = *rig.dialog;
