@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -380,7 +381,9 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
     };
     std::vector<Built> built = {{firmware / "blink.srec", "blink.bin", 0x08000000},
                                 {Write("counted.srec", text(counted)), "blink.bin", 0x08000000},
-                                {firmware / "offset.srec", "offset.bin", 0x08004200}};
+                                {firmware / "offset.srec", "offset.bin", 0x08004200},
+                                {Write("trailing.srec", text(srec + "\r\n\nnot read\n")),
+                                 "blink.bin", 0x08000000}};
 #ifdef MARRO_READ_ELF
     built.push_back({firmware / "blink.elf", "blink.bin", 0x08000000});
     built.push_back({Write("blink.axf", elf), "blink.bin", 0x08000000});
@@ -423,6 +426,15 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
         {"cut.srec",
          text(counted + srec.substr(firstData, srec.find('\n', firstData) + 1 - firstData)),
          HexBadFormat, "without an end record"});
+    // Nothing after the end record is read, but a data record there would be lost: refused
+    // at its line, after a blank one.
+    const std::string afterEnd =
+        Format("line %zu: a data record (S1, S2 or S3) follows the end record",
+               static_cast<std::size_t>(std::count(srec.begin(), srec.end(), '\n')) + 2);
+    refused.push_back(
+        {"after.srec",
+         text(srec + "\n" + srec.substr(firstData, srec.find('\n', firstData) + 1 - firstData)),
+         HexBadFormat, afterEnd.c_str()});
     refused.push_back({"wide.s37",
                        text("S309080000001122334444\nS309081000005566778824\nS70500000000FA\n"),
                        HexTooLarge, "0x08000000-0x08100003"});
