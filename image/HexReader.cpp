@@ -319,7 +319,8 @@ std::string DiagnosisDetail(const std::string& pathText, const char* place,
                             const HexDiagnosis& diagnosis, HexResult result, const char* format) {
     std::string detail = diagnosis.lineNumber == 0
                              ? Format("'%s': %s", pathText.c_str(), diagnosis.reason)
-                             : Format("'%s' %s %zu: %s", pathText.c_str(), place,
+                             : Format("'%s' %s %zu: %s", pathText.c_str(),
+                                      diagnosis.place != nullptr ? diagnosis.place : place,
                                       diagnosis.lineNumber, diagnosis.reason);
     if (result == HexTooLarge && diagnosis.spanEnd > diagnosis.spanFirst) {
         detail += Format(": 0x%08llX-0x%08llX, %llu bytes",

@@ -46,6 +46,9 @@ bool NextLine(const std::uint8_t* text, std::size_t size, LineCursor& cursor,
 // a short English reason, for a log or the command line.
 struct HexDiagnosis {
     std::size_t lineNumber = 0;
+    // What lineNumber counts where a reader counts more than one kind of place (the ELF
+    // reader: "segment" or "section"); nullptr: the place its file reading names.
+    const char* place = nullptr;
     const char* reason = "";
     // For HexTooLarge: the addresses the image or record would have spanned (the first,
     // and one past the last).
@@ -79,8 +82,9 @@ HexResult ReadImageFile(const std::filesystem::path& path, FirmwareImage& image,
 
 // "HexBadChecksum" as the readers of other formats name it: "SrecBadChecksum", ...
 std::string FormatResultName(const char* format, HexResult result);
-// `detail` of a failed read: the file, the line (or segment: `place`) and the reason, the
-// span of a refused image, and the result's name.
+// `detail` of a failed read: the file, the line (or the segment or section: the
+// diagnosis's own place, else `place`) and the reason, the span of a refused image, and
+// the result's name.
 std::string DiagnosisDetail(const std::string& pathText, const char* place,
                             const HexDiagnosis& diagnosis, HexResult result, const char* format);
 

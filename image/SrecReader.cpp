@@ -19,6 +19,8 @@ constexpr const char* kReasonRecordCount =
     "the record count does not match the number of data records before it";
 constexpr const char* kReasonNoEnd =
     "the text ends without an end record (S7, S8 or S9) or a count of its data records (S5, S6)";
+constexpr const char* kReasonDataAfterEnd =
+    "a data record (S1, S2 or S3) follows the end record; its data would be left out of the image";
 
 constexpr auto IsBlank = IsRecordBlank;
 
@@ -31,7 +33,22 @@ struct ReadState : ImageSpan {
     std::uint64_t dataRecords = 0;
     // The last record so far was a count record that counted every data record before it.
     bool allCounted = false;
+    // The end record has been met and the image finished.
+    bool ended = false;
 };
+
+// After the end record nothing is read, as the HEX reader reads nothing after its
+// end-of-file record, but a data record there is refused: its bytes would be lost without
+// a word. A line that begins with S1, S2 or S3 is one, whatever else it holds.
+int AfterEnd(const std::uint8_t* p, std::size_t n, const char*& reason) {
+    std::size_t lead = 0;
+    while (lead < n && IsBlank(p[lead])) ++lead;
+    if (n - lead >= 2 && p[lead] == 'S' && p[lead + 1] >= '1' && p[lead + 1] <= '3') {
+        reason = kReasonDataAfterEnd;
+        return HexBadFormat;
+    }
+    return kGoOn;
+}
 
 bool OnlyBlanksFrom(const std::uint8_t* text, std::size_t size, std::size_t from) {
     for (std::size_t i = from; i < size; ++i) {
@@ -179,7 +196,15 @@ HexResult ReadSrecText(const std::uint8_t* text, std::size_t size, FirmwareImage
                 record = reinterpret_cast<const std::uint8_t*>(line.data());
                 length = line.size();
             }
+            if (state.ended) {
+                const int outcome = AfterEnd(record, length, reason);
+                return outcome == kGoOn && cursor.lineStart >= size ? int{HexOk} : outcome;
+            }
             const int outcome = Record(record, length, pairs, state, reason);
+            if (outcome == HexOk) {  // the end record, the image finished
+                state.ended = true;
+                return cursor.lineStart >= size ? int{HexOk} : kGoOn;
+            }
             // srec_cat ends a text without a start address with its count record and no
             // end record. A count of every data record, last in the text, shows as surely
             // as an end record that nothing was cut off.

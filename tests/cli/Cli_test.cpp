@@ -288,18 +288,22 @@ TEST_F(CliTest, InspectShowsStartLengthAndPaddedChecksumAndDumpsTheImage) {
     EXPECT_EQ(doc["exitCode"], 0);
 
 #ifdef MARRO_TEST_FIRMWARE_DIR
-    // The built firmware's S-record and ELF file give the image objcopy makes of it.
+    // The built firmware's S-records and ELF files give the images objcopy makes of them.
     const fs::path firmware(MARRO_TEST_FIRMWARE_DIR);
-    std::vector<std::pair<std::string, std::string>> files = {{"blink.srec", "SrecOk"}};
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const char* name : {"blink", "offset"}) {
+        files.emplace_back(std::string(name) + ".srec", "SrecOk");
 #ifdef MARRO_READ_ELF
-    files.emplace_back("blink.elf", "ElfOk");
+        files.emplace_back(std::string(name) + ".elf", "ElfOk");
 #endif
+    }
     for (const auto& [name, result] : files) {
         run = Cli({"--json", "inspect", (firmware / name).string(), "--dump",
                    Path("image.bin").string()});
         ASSERT_EQ(run.code, 0) << name << ": " << run.err;
         EXPECT_EQ(json::parse(run.out)["result"], result) << name;
-        EXPECT_EQ(ReadBytes(Path("image.bin")), ReadBytes(firmware / "blink.bin")) << name;
+        const fs::path image = firmware / fs::path(name).replace_extension(".bin");
+        EXPECT_EQ(ReadBytes(Path("image.bin")), ReadBytes(image)) << name;
     }
 #endif
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -339,20 +340,19 @@ std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-// The firmware built from tests/data/firmware: its ELF file and objcopy's S-record load to
-// exactly the image objcopy's gap-filled binary holds, with the initialised data where
-// flash stores it and no zero fill; damaged copies are refused and change nothing.
+// The firmware built from tests/data/firmware: their ELF files and objcopy's S-records load
+// to exactly the images objcopy's gap-filled binaries hold, with the initialised data where
+// flash stores it, no zero fill, and neither the ELF headers inside a segment nor the
+// padding between sections; damaged copies are refused and change nothing.
 TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
     const fs::path firmware(MARRO_TEST_FIRMWARE_DIR);
-    const std::vector<std::uint8_t> expected = ReadBytes(firmware / "blink.bin");
-    ASSERT_GT(expected.size(), 1024u);
+    const auto text = [](const std::string& t) {
+        return std::vector<std::uint8_t>(t.begin(), t.end());
+    };
     const std::string srec = [&] {
         const std::vector<std::uint8_t> bytes = ReadBytes(firmware / "blink.srec");
         return std::string(bytes.begin(), bytes.end());
     }();
-    const auto text = [](const std::string& t) {
-        return std::vector<std::uint8_t>(t.begin(), t.end());
-    };
     // As srec_cat ends an image without a start address: the count record last, no S7.
     std::string counted = srec.substr(0, srec.rfind("S7"));
     std::uint32_t dataRecords = 0;
@@ -361,19 +361,45 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
         ++dataRecords;
     ASSERT_LT(dataRecords, 0x100u);
     counted += Format("S50300%02X%02X\n\n", dataRecords, 0xFF - ((3 + dataRecords) & 0xFF));
-    std::vector<fs::path> files = {firmware / "blink.srec", Write("counted.srec", text(counted))};
 #ifdef MARRO_READ_ELF
-    files.push_back(firmware / "blink.elf");
-    files.push_back(Write("blink.axf", ReadBytes(firmware / "blink.elf")));
+    const std::vector<std::uint8_t> elf = ReadBytes(firmware / "blink.elf");
+    const std::uint32_t tableOffset = ReadLe32(elf.data() + 28);    // e_phoff
+    const std::uint32_t sectionOffset = ReadLe32(elf.data() + 32);  // e_shoff
+    const std::uint16_t segments = ReadLe16(elf.data() + 44);       // e_phnum
+    const std::uint16_t sections = ReadLe16(elf.data() + 48);       // e_shnum
+    // Without a section table the image is made of the segments, which for this one
+    // hold nothing besides the sections.
+    std::vector<std::uint8_t> unsectioned = elf;
+    WriteLe32(unsectioned.data() + 32, 0);
+    WriteLe16(unsectioned.data() + 48, 0);
+    WriteLe16(unsectioned.data() + 50, 0);
 #endif
-    for (const fs::path& path : files) {
-        const LoadOutcome outcome = Load(path);
-        ASSERT_EQ(outcome.status, LoadStatus::Loaded) << path << ": " << outcome.detail;
-        EXPECT_EQ(workspace_.image.imageStart, 0x08000000u) << path;
-        ASSERT_EQ(workspace_.image.imageLength, expected.size()) << path;
+    struct Built {
+        fs::path path;
+        const char* image;  // objcopy's binary
+        std::uint32_t start;
+    };
+    std::vector<Built> built = {{firmware / "blink.srec", "blink.bin", 0x08000000},
+                                {Write("counted.srec", text(counted)), "blink.bin", 0x08000000},
+                                {firmware / "offset.srec", "offset.bin", 0x08004200},
+                                {Write("trailing.srec", text(srec + "\r\n\nnot read\n")),
+                                 "blink.bin", 0x08000000}};
+#ifdef MARRO_READ_ELF
+    built.push_back({firmware / "blink.elf", "blink.bin", 0x08000000});
+    built.push_back({Write("blink.axf", elf), "blink.bin", 0x08000000});
+    built.push_back({Write("unsectioned.elf", unsectioned), "blink.bin", 0x08000000});
+    built.push_back({firmware / "offset.elf", "offset.bin", 0x08004200});
+#endif
+    for (const Built& b : built) {
+        const std::vector<std::uint8_t> expected = ReadBytes(firmware / b.image);
+        ASSERT_GT(expected.size(), 256u) << b.image;
+        const LoadOutcome outcome = Load(b.path);
+        ASSERT_EQ(outcome.status, LoadStatus::Loaded) << b.path << ": " << outcome.detail;
+        EXPECT_EQ(workspace_.image.imageStart, b.start) << b.path;
+        ASSERT_EQ(workspace_.image.imageLength, expected.size()) << b.path;
         EXPECT_TRUE(std::memcmp(workspace_.image.imageBuffer, expected.data(), expected.size()) ==
                     0)
-            << path;
+            << b.path;
     }
 
     const WorkspaceState before(workspace_);
@@ -400,13 +426,19 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
         {"cut.srec",
          text(counted + srec.substr(firstData, srec.find('\n', firstData) + 1 - firstData)),
          HexBadFormat, "without an end record"});
+    // Nothing after the end record is read, but a data record there would be lost: refused
+    // at its line, after a blank one.
+    const std::string afterEnd =
+        Format("line %zu: a data record (S1, S2 or S3) follows the end record",
+               static_cast<std::size_t>(std::count(srec.begin(), srec.end(), '\n')) + 2);
+    refused.push_back(
+        {"after.srec",
+         text(srec + "\n" + srec.substr(firstData, srec.find('\n', firstData) + 1 - firstData)),
+         HexBadFormat, afterEnd.c_str()});
     refused.push_back({"wide.s37",
                        text("S309080000001122334444\nS309081000005566778824\nS70500000000FA\n"),
                        HexTooLarge, "0x08000000-0x08100003"});
 #ifdef MARRO_READ_ELF
-    const std::vector<std::uint8_t> elf = ReadBytes(firmware / "blink.elf");
-    const std::uint32_t tableOffset = ReadLe32(elf.data() + 28);  // e_phoff
-    const std::uint16_t segments = static_cast<std::uint16_t>(elf[44] | (elf[45] << 8));
     std::vector<std::uint8_t> wide = elf;
     wide[4] = 2;  // ELFCLASS64
     refused.push_back({"wide.elf", wide, HexBadFormat, "64-bit"});
@@ -427,6 +459,14 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
     std::vector<std::uint8_t> top = elf;
     WriteLe32(top.data() + tableOffset + 12, 0xFFFFFFF0);  // p_paddr
     refused.push_back({"top.elf", top, HexTooLarge, "beyond the 32-bit address space"});
+    // Section 1 (.isr_vector): its sh_offset, then the flags of every section.
+    std::vector<std::uint8_t> outside = elf;
+    WriteLe32(outside.data() + sectionOffset + 40 + 16, static_cast<std::uint32_t>(elf.size()) - 8);
+    refused.push_back({"outside.elf", outside, HexBadFormat, "section 1: the section's contents"});
+    std::vector<std::uint8_t> unallocated = elf;
+    for (std::uint16_t i = 0; i < sections; ++i)
+        WriteLe32(unallocated.data() + sectionOffset + 40 * i + 8, 0);
+    refused.push_back({"unallocated.elf", unallocated, HexBadFormat, "no allocated section"});
     refused.push_back({"text.elf", text(srec), HexBadFormat, "not an ELF file"});
 #else
     refused.push_back({"blink.elf", {}, HexOk, kNoElfReading});
