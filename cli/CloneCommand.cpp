@@ -1,3 +1,4 @@
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -5,6 +6,8 @@
 #include "cli/CliCommand.h"
 #include "cli/DeviceSession.h"
 #include "cli/ExitCodes.h"
+#include "cli/FileArgument.h"
+#include "cli/Interruption.h"
 #include "job/StoredJob.h"
 #include "job/UploadJob.h"
 
@@ -32,17 +35,25 @@ public:
             throw CliFailure(ExitCode::Usage,
                              "clone names its programmers with --from and --to, not --device.");
         }
+        environment.OpenLog();
+        // Nothing of a programmer is reported before the log has it.
+        if (environment.Logging()) output.DeferUntilFinish();
         ImageWorkspace workspace;
         {
             ConsolePort port(output, workspace);
             port.SetEchoDescriptions(false);
-            OperationRecord record;
-            DeviceSession source(environment, port, from_, record);
-            source.Identify();
-            port.SetEchoDescriptions(true);
-            // Nothing is stored anywhere unless the job read back matched its checksum.
-            ThrowIfFailed(output, ReadStoredJob(port));
+            OperationRecord record = RecordOf("clone-from", from_);
+            Logged(environment, record, [&] {
+                DeviceSession source(environment, port, from_, record);
+                source.Identify();
+                record.job = StoredJobFacts(source.Link());
+                port.SetEchoDescriptions(true);
+                // Nothing is stored anywhere unless the job read back matched its checksum.
+                ThrowIfFailed(output, ReadStoredJob(port));
+                record.job = LoadedJobFacts(workspace, FileKind::RemoteJob);
+            });
         }
+        const JobFacts job = LoadedJobFacts(workspace, FileKind::RemoteJob);
 
         // A failed programmer never keeps the others from their job; the first failure in
         // the order given decides the exit code.
@@ -53,16 +64,19 @@ public:
             output.Line("to\t" + path);
             ExitCode code = ExitCode::Success;
             std::string message;
+            OperationRecord record = RecordOf("clone-to", path);
+            record.job = job;
             try {
-                ConsolePort port(output, workspace);
-                port.SetEchoDescriptions(false);
-                OperationRecord record;
-                DeviceSession target(environment, port, path, record);
-                target.Identify();
-                // The workspace holds the job as a remote record, whatever its name says.
-                const WorkerOutcome outcome = UploadRemoteJob(port);
-                message = outcome.message;
-                ThrowIfFailed(output, outcome);
+                Logged(environment, record, [&] {
+                    ConsolePort port(output, workspace);
+                    port.SetEchoDescriptions(false);
+                    DeviceSession target(environment, port, path, record);
+                    target.Identify();
+                    // The workspace holds the job as a remote record, whatever its name says.
+                    const WorkerOutcome outcome = UploadRemoteJob(port);
+                    message = outcome.message;
+                    ThrowIfFailed(output, outcome);
+                });
             } catch (const CliFailure& failure) {
                 if (!failure.shown()) output.Message(MessageIcon::Error, failure.what());
                 if (!failure.detail().empty()) output.Note(failure.detail());
@@ -82,6 +96,36 @@ public:
     }
 
 private:
+    static OperationRecord RecordOf(const char* operation, const std::string& path) {
+        OperationRecord record;
+        record.operation = operation;
+        record.path = path;  // also when it cannot be opened
+        return record;
+    }
+
+    // Runs `work` on the programmer of `record` and logs how it ended; a failure goes on
+    // to the caller. A stop counts as the end of whatever it cut short.
+    static void Logged(Environment& environment, OperationRecord& record,
+                       const std::function<void()>& work) {
+        ConsoleOutput& output = environment.Output();
+        try {
+            work();
+        } catch (const CliFailure& failure) {
+            const bool stopped = InterruptionCode() != ExitCode::Success;
+            const std::optional<WorkerOutcome>& outcome = output.LastOutcome();
+            std::string detail = failure.detail();
+            // A worker's failure has its reason in the outcome; an earlier target's
+            // outcome is no reason of this one.
+            if (detail.empty() && failure.shown() && outcome && !outcome->ok()) detail = outcome->detail;
+            environment.Log(record, stopped ? InterruptionCode() : failure.code(),
+                            stopped ? InterruptionText() : failure.what(), detail);
+            throw;
+        }
+        const std::optional<WorkerOutcome>& outcome = output.LastOutcome();
+        environment.Log(record, ExitCode::Success, output.LastMessage(),
+                        outcome ? outcome->detail : std::string());
+    }
+
     std::string from_;
     std::vector<std::string> to_;
 };

@@ -63,8 +63,11 @@ DeviceSession::DeviceSession(Environment& environment, ConsolePort& port, const 
 }
 
 void DeviceSession::Open(Environment& environment, const std::string& wanted) {
+    environment.OpenLog();
     FindResult found;
     if (!link_.Open(&found)) {
+        // A programmer that was chosen is logged, also when it fails to open.
+        if (record_.path.empty()) record_.path = found.refusedPath.empty() ? wanted : found.refusedPath;
         switch (found.refusal) {
             case Refusal::None: break;
             case Refusal::Unsuitable:

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cli/Arguments.h"
+#include "cli/Interruption.h"
 #include "cli/PlatformBackend.h"
 #include "cli/Terminal.h"
 #include "common/PathText.h"
@@ -220,14 +221,8 @@ void Environment::ConfigureLink(ProgrammerLink& link) {
         timeouts.answerMs = options_.simTimeoutMs;
         link.SetTimeouts(timeouts);
     }
-    if (!options_.log.empty() && !log_) {
-        auto log = std::make_unique<AppendFile>();
-        std::string error;
-        if (!log->Open(PathFromArgument(options_.log), error)) {
-            throw CliFailure(ExitCode::Usage, "--log " + options_.log + ": " + error);
-        }
-        log_ = std::move(log);
-    }
+    link.SetStopFlag(&StopRequested());
+    OpenLog();
     if (!options_.trace.empty()) {
         {
             std::lock_guard lock(traceMutex_);
@@ -245,6 +240,16 @@ void Environment::ConfigureLink(ProgrammerLink& link) {
             WriteTrace(path, direction, bytes, size);
         });
     }
+}
+
+void Environment::OpenLog() {
+    if (options_.log.empty() || log_) return;
+    auto log = std::make_unique<AppendFile>();
+    std::string error;
+    if (!log->Open(PathFromArgument(options_.log), error)) {
+        throw CliFailure(ExitCode::Usage, "--log " + options_.log + ": " + error);
+    }
+    log_ = std::move(log);
 }
 
 void Environment::WriteTrace(const std::string& path, char direction, const std::uint8_t* bytes,

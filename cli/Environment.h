@@ -60,13 +60,18 @@ public:
     // Throws CliFailure (usage) for bad simulator options, a refused state file or a
     // trace file that cannot be created.
     HidBackend& Backend();
-    // Gives an opened link the time-outs and the trace. The first link opens the trace
-    // and the log files; throws CliFailure (usage) when one cannot be opened.
+    // Gives an opened link the time-outs, the trace and the stop flag of an interruption.
+    // The first link opens the trace file; throws CliFailure (usage) when it cannot be
+    // opened.
     void ConfigureLink(ProgrammerLink& link);
     // Trace lines name the programmer (a gang traces several links into one file).
     void TraceWithPaths() { tracePaths_ = true; }
 
     bool Logging() const { return !options_.log.empty(); }
+    // Opens the production log, once: before a programmer is opened, so that even one
+    // that fails to open is logged. Throws CliFailure (usage) when it cannot be opened
+    // or is not a regular file.
+    void OpenLog();
     // Appends the record's line to the production log, synced, before the operation is
     // reported done. A record without a programmer is not logged. A failed append is kept
     // for FinishLog and the results are still reported.

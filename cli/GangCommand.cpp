@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/ExitCodes.h"
+#include "cli/Interruption.h"
 #include "common/TextFormat.h"
 #include "link/DevicePaths.h"
 #include "worker/Gang.h"
@@ -113,6 +114,12 @@ Ending EndingOf(Station& station, std::exception_ptr failure) {
         ending.code = ExitCode::Internal;
         ending.message = "internal error";
     }
+    // A programmer that had not succeeded when the stop came was stopped by it; the
+    // detail still names the request it ended at.
+    if (InterruptionCode() != ExitCode::Success) {
+        ending.code = InterruptionCode();
+        ending.message = std::string(InterruptionText()) + " before this programmer was done";
+    }
     return ending;
 }
 
@@ -122,6 +129,7 @@ void RunOnGang(Environment& environment, bool all, const std::function<void(Stat
     ConsoleOutput& output = environment.Output();
     environment.TraceWithPaths();
     const std::vector<std::string> paths = ChosenPaths(environment, all);
+    environment.OpenLog();
 
     std::vector<std::unique_ptr<Station>> stations;
     for (const std::string& path : paths) stations.push_back(std::make_unique<Station>(path));
@@ -161,6 +169,9 @@ void RunOnGang(Environment& environment, bool all, const std::function<void(Stat
     std::vector<std::size_t> opened;
     for (std::size_t i = 0; i < stations.size(); ++i) {
         try {
+            if (InterruptionCode() != ExitCode::Success) {
+                throw CliFailure(InterruptionCode(), InterruptionText(), "not opened");
+            }
             stations[i]->Open(environment);
             opened.push_back(i);
         } catch (...) {

@@ -4,6 +4,7 @@
 #include "cli/CliCommand.h"
 #include "cli/DeviceSession.h"
 #include "cli/ExitCodes.h"
+#include "cli/FileArgument.h"
 #include "cli/Terminal.h"
 #include "common/OutputFile.h"
 #include "common/TextFormat.h"
@@ -75,8 +76,11 @@ public:
         port.SetEchoDescriptions(false);
         DeviceSession session(environment, port);
         session.Identify();
+        session.Record().job = StoredJobFacts(session.Link());
         port.SetEchoDescriptions(true);
         ThrowIfFailed(output, ReadStoredJob(port));
+        // The job as read back and checked, its checksum included.
+        session.Record().job = LoadedJobFacts(workspace, FileKind::RemoteJob);
 
         const JobImageFacts job = JobImageOfRecord(workspace.image.imageBuffer);
         output.Field("start", job.start, Format("0x%08x", job.start));

@@ -7,6 +7,7 @@
 #include "cli/CliCommand.h"
 #include "cli/Environment.h"
 #include "cli/ExitCodes.h"
+#include "cli/Interruption.h"
 #include "cli/Terminal.h"
 #include "common/Translation.h"
 
@@ -31,6 +32,11 @@ int Run(Environment& environment, CliCommand& command) {
     // The operation on the command's one programmer is in the log before it is reported;
     // a gang logs each of its programmers itself.
     const std::optional<WorkerOutcome>& outcome = output.LastOutcome();
+    if (failed && InterruptionCode() != ExitCode::Success) {
+        // What failed once the stop was asked was stopped by it, between two exchanges.
+        if (failed->shown()) output.Note(InterruptionText());
+        failed = CliFailure(InterruptionCode(), InterruptionText(), failed->detail(), failed->shown());
+    }
     if (failed) {
         code = failed->code();
         std::string detail = failed->detail();
@@ -60,6 +66,8 @@ int Run(Environment& environment, CliCommand& command) {
         output.Note(error);
         alsoFailed(ExitCode::OutputLost);
     }
+    // The run was stopped, whatever its programmers got done before: scripts must see it.
+    if (InterruptionCode() != ExitCode::Success) code = InterruptionCode();
     output.Finish(ToInt(code));
     if (!output.Delivered()) alsoFailed(ExitCode::OutputLost);
     return ToInt(code);
@@ -68,6 +76,8 @@ int Run(Environment& environment, CliCommand& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any thread: they all inherit its signal mask.
+    WatchForInterruption();
     PrepareConsole();
     CLI::App app{"Stores programming jobs in the offline programmer (USB HID 0484:1001), makes "
                  "and reads remote job files, and updates the programmer's firmware.",

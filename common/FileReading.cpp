@@ -53,6 +53,10 @@ std::FILE* OpenWithoutWaiting(const std::filesystem::path& path) {
 
 }  // namespace
 
+std::string NotRegularFileDetail(const std::filesystem::path& path, std::filesystem::file_type type) {
+    return Format("'%s' is %s, not a regular file", Utf8OfPath(path).c_str(), KindOfNonRegular(type));
+}
+
 std::uint8_t* FileText::Allocate(std::size_t size) {
     Release();
 #if defined(__linux__)
@@ -109,8 +113,7 @@ FileReadStatus InputFile::Open(const std::filesystem::path& path, std::string& d
         return FileReadStatus::OpenFailed;
     }
     if (type != std::filesystem::file_type::regular) {
-        detail = Format("'%s' is %s, not a regular file", Utf8OfPath(path).c_str(),
-                        KindOfNonRegular(type));
+        detail = NotRegularFileDetail(path, type);
         return FileReadStatus::NotRegularFile;
     }
 

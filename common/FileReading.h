@@ -15,6 +15,9 @@
 // NotRegularFile: a folder, a FIFO, a device; refused without being opened.
 enum class FileReadStatus { Ok, NotRegularFile, OpenFailed, TooLarge, ReadFailed };
 
+// Why a file of `type` is refused: "'PATH' is a FIFO, not a regular file".
+std::string NotRegularFileDetail(const std::filesystem::path& path, std::filesystem::file_type type);
+
 // The whole contents of a file, in memory of their own size. Large texts go into huge
 // pages where the system offers them: a fresh buffer of some megabytes otherwise costs
 // more in page faults than the HEX reader takes to parse it.

@@ -232,6 +232,10 @@ ProgrammerLink::Session::Session(Session&& other) noexcept
 ProgrammerLink::Session::~Session() = default;
 
 ExchangeResult ProgrammerLink::Session::Exchange(HidReport& report) {
+    if (const std::atomic<bool>* stop = link_->stop_.load(); stop != nullptr && stop->load()) {
+        lastError_ = "write: not sent, the work was stopped";
+        return ExchangeResult::WriteFailed;
+    }
     std::shared_ptr<HidDevice> device;
     ReportTrace trace;
     LinkTimeouts timeouts;

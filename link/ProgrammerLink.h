@@ -120,6 +120,10 @@ public:
     void SetTimeouts(const LinkTimeouts& timeouts);
     LinkTimeouts Timeouts() const;
     void SetTrace(ReportTrace trace);
+    // Once `*stop` is set, every exchange fails at once, before its request is written:
+    // a face stops its workers between two exchanges by setting a flag (a signal's only
+    // safe act). nullptr: never stopped.
+    void SetStopFlag(const std::atomic<bool>* stop) { stop_.store(stop); }
 
     // A worker's exclusive use of the link for its whole sequence of exchanges.
     class Session {
@@ -170,6 +174,7 @@ private:
     // A read that timed out may still get its answer later; it must not be taken for the
     // answer of the next request.
     std::atomic<bool> lateAnswerPossible_{false};
+    std::atomic<const std::atomic<bool>*> stop_{nullptr};
     std::atomic<std::uint32_t> programmerVersion_{0};
     std::atomic<std::uint32_t> firmwareVersion_{0};
     std::atomic<std::uint32_t> connectionCode_{0};

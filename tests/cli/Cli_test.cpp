@@ -2,6 +2,7 @@
 // with its output, its files and its exit codes.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -126,6 +128,7 @@ int Code(ExitCode code) { return static_cast<int>(code); }
 struct Launch {
     std::string stdoutPath;                // instead of capturing standard output
     bool closeStdout = false;
+    bool stdoutPipeClosed = false;         // a pipe whose reader has gone (`| head -c1`)
     rlim_t fileSizeLimit = RLIM_INFINITY;  // stands in for a full disk
     int timeLimitSeconds = 60;             // a run that blocks is killed and fails the test
     std::string lang;                      // LANG of a run whose other locale variables are unset
@@ -140,6 +143,12 @@ Launch StdoutTo(const std::string& path) {
 Launch StdoutClosed() {
     Launch launch;
     launch.closeStdout = true;
+    return launch;
+}
+
+Launch StdoutPipeClosed() {
+    Launch launch;
+    launch.stdoutPipeClosed = true;
     return launch;
 }
 
@@ -195,6 +204,13 @@ protected:
             if (o >= 0) dup2(o, 1);
             dup2(e, 2);
             if (launch.closeStdout) close(1);
+            int pipeEnds[2];
+            if (launch.stdoutPipeClosed && pipe(pipeEnds) == 0) {
+                close(pipeEnds[0]);
+                dup2(pipeEnds[1], 1);
+                // As a shell starts it: SIGPIPE ends the program unless it sees to it.
+                signal(SIGPIPE, SIG_DFL);
+            }
             const rlimit limit{launch.fileSizeLimit, launch.fileSizeLimit};
             setrlimit(RLIMIT_FSIZE, &limit);
             if (!launch.lang.empty()) {
@@ -218,7 +234,9 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (launch.stdoutPath.empty() && !launch.closeStdout) run.out = ReadText(out);
+        if (launch.stdoutPath.empty() && !launch.closeStdout && !launch.stdoutPipeClosed) {
+            run.out = ReadText(out);
+        }
         run.err = ReadText(err);
         return run;
     }
@@ -673,6 +691,82 @@ TEST_F(CliTest, LogLinesStayWholeUnderConcurrentGangsAndWhenKilled) {
     }
 }
 
+TEST_F(CliTest, SignalStopsEveryProgrammerBetweenExchangesLoggedAndSaved) {
+    // 16 KiB at 2 ms an exchange: each upload takes over a second.
+    std::string image(16384, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + i / 256);
+    WriteBytes(Path("big.bin"), image);
+    const std::pair<int, ExitCode> cases[] = {{SIGINT, ExitCode::Interrupted},
+                                              {SIGTERM, ExitCode::Terminated}};
+    for (const auto& [signal, code] : cases) {
+        const fs::path shelf = Path(Format("shelf-%d", signal));
+        const fs::path log = Path(Format("log-%d.jsonl", signal));
+        const pid_t run = Start({"--simulate", "3", "--sim-latency-us", "2000", "--sim-state",
+                                 shelf.string(), "--log", log.string(), "program",
+                                 Path("big.bin").string(), "--all", "--series", "STM32F1XX"});
+        // The folder is made once the run is under way.
+        for (int i = 0; i < 2000 && !fs::exists(shelf); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        kill(run, signal);
+        EXPECT_EQ(Reap(run), Code(code)) << signal;
+
+        const std::vector<json> logged = LogLines(ReadText(log));
+        ASSERT_EQ(logged.size(), 3u) << signal;
+        for (std::size_t k = 0; k < 3; ++k) {
+            const std::string path = Format("sim:programmer-%zu", k);
+            EXPECT_EQ(std::count_if(logged.begin(), logged.end(),
+                                    [&](const json& l) { return l["path"] == path; }), 1) << path;
+        }
+        for (const json& line : logged) {
+            EXPECT_EQ(line["result"], "Interrupted") << line;
+            EXPECT_EQ(line["exitCode"], Code(code)) << line;
+            // What each one holds agrees: stopped before its image was whole, none holds
+            // the job.
+            const Ran verified = Cli({"--simulate", "3", "--sim-state", shelf.string(), "--device",
+                                      line["path"].get<std::string>(), "verify",
+                                      Path("big.bin").string()});
+            EXPECT_EQ(verified.code, Code(ExitCode::VerifyMismatch)) << line << verified.err;
+        }
+    }
+}
+
+// A full disk: a small tmpfs where mounting one is allowed, else a file-size limit, which
+// fails the write the same way (EFBIG for ENOSPC).
+TEST_F(CliTest, LogOnAFullDiskKeepsOnlyWholeLinesAndEndsAnUnterminatedOne) {
+    const fs::path disk = Path("disk");
+    fs::create_directory(disk);
+    struct Mounted {
+        fs::path at;
+        bool done = false;
+        ~Mounted() {
+            if (done) umount(at.c_str());
+        }
+    } tmpfs{disk};
+    tmpfs.done = geteuid() == 0 && mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=8k") == 0;
+    const fs::path log = disk / "log.jsonl";
+    // Whole lines up to 92 bytes short of the 8 KiB: the next line fits only in part.
+    std::string earlier;
+    while (earlier.size() < 8100) earlier += "{\"earlier\":\"" + std::string(85, 'x') + "\"}\n";
+    WriteBytes(log, earlier);
+    const Launch fullDisk = tmpfs.done ? Launch{} : FilesUpTo(8192);
+    Ran run = Cli({"--simulate", "2", "--log", log.string(), "program", kSample, "--all", "--series",
+                   "STM32F1XX"}, fullDisk);
+    EXPECT_EQ(run.code, Code(ExitCode::OutputLost)) << (tmpfs.done ? "tmpfs: " : "limit: ") << run.err;
+    EXPECT_TRUE(Contains(run.err, "--log " + log.string())) << run.err;
+    EXPECT_TRUE(ReadText(log) == earlier) << "a partial line stayed in the log";
+
+    // A line that an earlier run left without its end is ended before the next record.
+    WriteBytes(Path("cut.jsonl"), "{\"earlier\":1}");
+    run = Cli({"--simulate", "--log", Path("cut.jsonl").string(), "info"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::vector<json> lines = LogLines(ReadText(Path("cut.jsonl")));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["earlier"], 1);
+    EXPECT_EQ(lines[1]["operation"], "info");
+}
+
 TEST_F(CliTest, CommandsForOneProgrammerNeverGuessOnAShelf) {
     WriteBytes(Path("fw.bin"), std::string(64, '\x11'));
     struct Case {
@@ -801,18 +895,24 @@ TEST_F(CliTest, RemoteFileArgumentsAreCheckedBeforeAnythingIsMade) {
     EXPECT_TRUE(Contains(run.err, kMsgGenerateFailed01)) << run.err;
 }
 
-TEST_F(CliTest, RefusedSimStateIsNeitherBlockedOnNorWrittenOver) {
+TEST_F(CliTest, RefusedSimStateOrLogIsNeitherBlockedOnNorWrittenOver) {
     WriteBytes(Path("fw.hex"), ImageHex());
     ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
-    const std::pair<fs::path, std::string> cases[] = {
-        {Path("fw.hex"), "not a simulator state file"},  // a mistyped option value
-        {Path("pipe"), "not a regular file"},            // opening it would wait for a writer
+    struct Case {
+        const char* option;
+        fs::path file;
+        std::string reason;
     };
-    for (const auto& [file, reason] : cases) {
-        const Ran run = Cli({"--simulate", "--sim-state", file.string(), "program", kSample},
+    const Case cases[] = {
+        {"--sim-state", Path("fw.hex"), "not a simulator state file"},  // a mistyped option value
+        {"--sim-state", Path("pipe"), "not a regular file"},  // opening it would wait for a writer
+        {"--log", Path("pipe"), "is a FIFO, not a regular file"},  // ... for a reader
+    };
+    for (const Case& c : cases) {
+        const Ran run = Cli({"--simulate", c.option, c.file.string(), "program", kSample},
                             KilledAfter(10));
-        EXPECT_EQ(run.code, Code(ExitCode::Usage)) << file;
-        EXPECT_TRUE(Contains(run.err, reason)) << file << ": " << run.err;
+        EXPECT_EQ(run.code, Code(ExitCode::Usage)) << c.option << ' ' << c.file;
+        EXPECT_TRUE(Contains(run.err, c.reason)) << c.file << ": " << run.err;
     }
     EXPECT_TRUE(ReadText(Path("fw.hex")) == ImageHex()) << "fw.hex was written over";
     EXPECT_TRUE(fs::is_fifo(Path("pipe")));
@@ -846,6 +946,11 @@ TEST_F(CliTest, LostOutputIsAFailure) {
          ExitCode::OutputLost, "Standard output could not be written"},
         {"JSON to a full output", {"--json", "inspect", kSample}, StdoutTo("/dev/full"),
          ExitCode::OutputLost, "Standard output could not be written"},
+        // The first programmer's line meets the closed pipe; the others are mid-upload.
+        {"gang into a closed pipe",
+         {"--simulate", "4", "--sim-latency-us", "1000", "--sim-state", Path("shelf").string(),
+          "program", kSample, "--all", "--series", "STM32F1XX"},
+         StdoutPipeClosed(), ExitCode::OutputLost, "Standard output could not be written"},
         {"trace to a full device", {"--simulate", "--trace", "/dev/full", "info"}, {},
          ExitCode::OutputLost, "--trace /dev/full"},
         // A device is written into, never replaced by a file.
@@ -860,6 +965,10 @@ TEST_F(CliTest, LostOutputIsAFailure) {
     struct stat full {};
     ASSERT_EQ(stat("/dev/full", &full), 0);
     EXPECT_TRUE(S_ISCHR(full.st_mode));
+    // A lost console left no programmer with half a job.
+    const Ran verified = Cli({"--simulate", "4", "--sim-state", Path("shelf").string(), "verify",
+                              kSample, "--all"});
+    EXPECT_EQ(verified.code, 0) << verified.out;
 }
 
 TEST_F(CliTest, OutputFileThatCannotBeWrittenWholeLeavesTheEarlierOne) {
@@ -970,11 +1079,24 @@ TEST_F(CliTest, MissingOrInaccessibleProgrammerIsSaidPlainly) {
     run = Cli({"--simulate", "--device", "SIM:PROGRAMMER-0", "info"});
     EXPECT_EQ(run.code, 0) << run.err;
 
-    run = Cli({"--simulate", "--sim-deny-open", "Permission denied", "program", kSample});
+    run = Cli({"--simulate", "--sim-deny-open", "Permission denied", "--log", Path("log.jsonl").string(),
+               "program", kSample});
     EXPECT_EQ(run.code, Code(ExitCode::NotAccessible));
     EXPECT_TRUE(Contains(run.err, "sim:programmer-0")) << run.err;
     EXPECT_TRUE(Contains(run.err, "Permission denied")) << run.err;
     EXPECT_TRUE(Contains(run.err, "packaging/60-marrowdyne.rules")) << run.err;
+    // A programmer that refuses to open is logged, alone or first of a gang.
+    run = Cli({"--simulate", "2", "--sim-deny-open", "Permission denied", "--log",
+               Path("log.jsonl").string(), "info", "--all"});
+    EXPECT_EQ(run.code, Code(ExitCode::NotAccessible));
+    const std::vector<json> logged = LogLines(ReadText(Path("log.jsonl")));
+    ASSERT_EQ(logged.size(), 3u);
+    for (const json& line : {logged[0], logged[1]}) {
+        EXPECT_EQ(line["path"], "sim:programmer-0") << line;
+        EXPECT_EQ(line["exitCode"], Code(ExitCode::NotAccessible)) << line;
+        EXPECT_EQ(line["deviceId"], nullptr) << line;
+    }
+    EXPECT_EQ(logged[2]["path"], "sim:programmer-1");
 }
 
 TEST_F(CliTest, BadUsageHasItsOwnExitCode) {
@@ -1076,7 +1198,7 @@ TEST_F(CliTest, ReadJobBacksUpTheJobForAnotherProgrammer) {
 #endif
     for (const std::string& extension : extensions) {
         const fs::path backup = Path("backup." + extension);
-        std::vector<std::string> args = {"read-job", backup.string()};
+        std::vector<std::string> args = {"--log", Path("log.jsonl").string(), "read-job", backup.string()};
         if (extension == "qvz") args.insert(args.end(), {"--code", "1234ABCD"});
         Ran run = Cli(Sim(args));
         ASSERT_EQ(run.code, 0) << extension << ": " << run.err;
@@ -1107,6 +1229,15 @@ TEST_F(CliTest, ReadJobBacksUpTheJobForAnotherProgrammer) {
             EXPECT_TRUE(Contains(run.out, "类型\tSTM32F4XX\n")) << run.out;
             EXPECT_TRUE(Contains(run.out, "次数\t5\n")) << run.out;
         }
+    }
+    // Each read names the job it read back, checked by its checksum.
+    const std::vector<json> logged = LogLines(ReadText(Path("log.jsonl")));
+    ASSERT_EQ(logged.size(), extensions.size());
+    for (const json& line : logged) {
+        EXPECT_EQ(line["operation"], "read-job");
+        EXPECT_EQ(line["jobName"], "fw.hex");
+        EXPECT_EQ(line["length"], 20);
+        EXPECT_EQ(line["wordCrc32"], PaddedCrc(kImage));
     }
 }
 
@@ -1160,14 +1291,29 @@ TEST_F(CliTest, ReadJobWritesNoFileWithoutAVerifiedJob) {
 TEST_F(CliTest, CloneStoresTheJobWithItsNameInEveryTargetThatTakesIt) {
     WriteBytes(Path("fw.hex"), ImageHex());
     ASSERT_EQ(Cli(Sim({"program", Path("fw.hex").string(), "--series", "STM32F4XX"})).code, 0);
-    Ran run = Cli(Sim({"--json", "clone", "--from", "sim:programmer-0", "--to", "sim:missing", "--to",
-                       "sim:programmer-0"}));
+    Ran run = Cli(Sim({"--json", "--log", Path("log.jsonl").string(), "clone", "--from",
+                       "sim:programmer-0", "--to", "sim:missing", "--to", "sim:programmer-0"}));
     EXPECT_EQ(run.code, Code(ExitCode::NoProgrammer)) << run.err;
     const json doc = json::parse(run.out);
     ASSERT_EQ(doc["targets"].size(), 2u) << run.out;
     EXPECT_EQ(doc["targets"][0]["exitCode"], Code(ExitCode::NoProgrammer));
     EXPECT_EQ(doc["targets"][1]["exitCode"], 0);
     EXPECT_EQ(doc["targets"][1]["message"], std::string(kUploadDoneText));
+    // The source read and every target, the missing one too, each with the job's checksum.
+    const std::vector<json> logged = LogLines(ReadText(Path("log.jsonl")));
+    const std::tuple<std::string, std::string, ExitCode> expected[] = {
+        {"clone-from", "sim:programmer-0", ExitCode::Success},
+        {"clone-to", "sim:missing", ExitCode::NoProgrammer},
+        {"clone-to", "sim:programmer-0", ExitCode::Success}};
+    ASSERT_EQ(logged.size(), std::size(expected));
+    for (std::size_t k = 0; k < logged.size(); ++k) {
+        const auto& [operation, path, code] = expected[k];
+        EXPECT_EQ(logged[k]["operation"], operation) << logged[k];
+        EXPECT_EQ(logged[k]["path"], path) << logged[k];
+        EXPECT_EQ(logged[k]["exitCode"], Code(code)) << logged[k];
+        EXPECT_EQ(logged[k]["jobName"], "fw.hex") << logged[k];
+        EXPECT_EQ(logged[k]["wordCrc32"], PaddedCrc(kImage)) << logged[k];
+    }
 
     run = Cli(Sim({"info"}));
     EXPECT_TRUE(Contains(run.out, "名称\tfw.hex\n")) << run.out;
