@@ -50,7 +50,9 @@ int CMarrowdyneApp::InitInstance(const LaunchOptions& launch) {
         for (const Fault& fault : launch.faults) programmer->AddFault(fault);
         if (!launch.simStateFile.isEmpty()) {
             std::string reason;
-            if (!programmer->LoadState(ToFsPath(launch.simStateFile), reason)) {
+            bool inUse = false;
+            if (!programmer->LoadState(ToFsPath(launch.simStateFile), reason, &inUse)) {
+                if (inUse) std::fprintf(stderr, "marrowdyne: %s\n", Tr(kProgrammerInUseText));
                 std::fprintf(stderr, "marrowdyne: %s\n", reason.c_str());
                 return 1;
             }

@@ -387,7 +387,18 @@ void CMarrowdyneDlg::SetInitialControlState() {
 
 void CMarrowdyneDlg::ConnectAtStart() {
     if (closed_.load()) return;
-    if (link_.Open()) ProgrammerOpened();
+    if (OpenProgrammer()) ProgrammerOpened();
+}
+
+// Opens the programmer when none is open. One that another program holds is only said
+// to be in use; the next arrival opens it once it is free.
+bool CMarrowdyneDlg::OpenProgrammer() {
+    FindResult found;
+    if (link_.Open(&found)) return true;
+    if (found.refusal == Refusal::InUse) {
+        ShowSystemMessage(this, MessageIcon::Exclamation, FromUtf8(Tr(kProgrammerInUseText)));
+    }
+    return false;
 }
 
 // A programmer was opened (start, arrival, choice or in place of one removed): show it
@@ -679,7 +690,7 @@ void CMarrowdyneDlg::OnDeviceChange(const DeviceEvent& event) {
     if (closed_.load()) return;
     if (event.kind == DeviceEvent::Kind::Arrival) {
         // While the operator is to choose, an arrival is one more to choose from.
-        if (!choicePending_ && link_.OnArrival()) {
+        if (!choicePending_ && OpenProgrammer()) {
             ProgrammerOpened();
         } else if (link_.IsOpen() || choicePending_) {
             // Another programmer is listed; the window stays with the one it has.
@@ -721,6 +732,10 @@ void CMarrowdyneDlg::OnDeviceChosen(int index) {
     FindResult found;
     if (!link_.OpenInstead(path, &found)) {
         ListProgrammers();
+        if (found.refusal == Refusal::InUse) {
+            ShowSystemMessage(this, MessageIcon::Exclamation, FromUtf8(Tr(kProgrammerInUseText)));
+            return;
+        }
         const std::string why = found.refusedReason.empty() ? path : found.refusedReason;
         ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kChoiceNotOpened).arg(FromUtf8(why)));
         return;

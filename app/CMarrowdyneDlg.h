@@ -204,6 +204,7 @@ private:
     void CreateMenus(bool demo);
     void SetInitialControlState();
     void ConnectAtStart();
+    bool OpenProgrammer();
     void ProgrammerOpened();
     void ListProgrammers();
     void ShowNoProgrammer();

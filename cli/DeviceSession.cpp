@@ -75,6 +75,9 @@ void DeviceSession::Open(Environment& environment, const std::string& wanted) {
                                  "The device at " + found.refusedPath +
                                      " is not a programmer this tool can talk to: " +
                                      found.refusedReason);
+            case Refusal::InUse:
+                // Nothing was sent: what the other program stores stays whole.
+                throw CliFailure(ExitCode::InUse, Tr(kProgrammerInUseText), found.refusedReason);
             case Refusal::AccessDenied:
             case Refusal::OpenFailed:
                 // Only a refusal by the access rights is mended by the udev rule.

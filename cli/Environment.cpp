@@ -12,6 +12,7 @@
 #include "common/PathText.h"
 #include "common/TextFormat.h"
 #include "link/DevicePaths.h"
+#include "link/ProgrammerLink.h"
 #include "link/SimulatedProgrammer.h"
 
 void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
@@ -165,7 +166,10 @@ void Environment::AddSimulatedProgrammers() {
             const std::filesystem::path file = StateFileOf(i);
             const std::string shown = Utf8OfPath(file);
             std::string error;
-            if (!programmer.LoadState(file, error)) {
+            bool inUse = false;
+            if (!programmer.LoadState(file, error, &inUse)) {
+                // The state is a programmer: held by another run, it is in use.
+                if (inUse) throw CliFailure(ExitCode::InUse, Tr(kProgrammerInUseText), error);
                 // Nothing is kept of this run, so the refused file is never written over.
                 throw CliFailure(ExitCode::Usage, "--sim-state " + shown + ": " + error);
             }

@@ -53,6 +53,7 @@ const char* ExitCodeName(ExitCode code) {
         case ExitCode::SimStateNotSaved: return "SimStateNotSaved";
         case ExitCode::Unsuitable: return "Unsuitable";
         case ExitCode::NoStoredJob: return "NoStoredJob";
+        case ExitCode::InUse: return "InUse";
         // Either signal leaves a programmer stopped between two exchanges; the exit code
         // says which signal it was.
         case ExitCode::Interrupted:
@@ -83,6 +84,7 @@ std::string ExitCodeHelp() {
            "  16  --sim-state could not be saved\n"
            "  17  not a programmer this tool can talk to (output report longer than 65 bytes)\n"
            "  18  read-job: the programmer holds no job (erased), or a damaged one\n"
+           "  19  the programmer is in use by another program (or its --sim-state is)\n"
            " 130  interrupted by SIGINT (143: by SIGTERM); each programmer stopped at its next\n"
            "      exchange\n"
            "Several programmers at once (--all, or --device more than once): 0 when every one\n"

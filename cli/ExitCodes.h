@@ -25,6 +25,7 @@ enum class ExitCode : int {
     SimStateNotSaved = 16, // the simulated programmer's memory could not be kept (--sim-state)
     Unsuitable = 17,       // a device with the programmer's ids whose reports do not fit
     NoStoredJob = 18,      // the programmer holds no job to read (erased), or a damaged one
+    InUse = 19,            // another program has the programmer (or the --sim-state) open
     Interrupted = 130,     // SIGINT stopped the run (128 + the signal's number, as shells say)
     Terminated = 143,      // SIGTERM stopped the run
 };

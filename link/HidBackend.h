@@ -48,6 +48,9 @@ public:
 struct HidOpenError {
     std::string reason;         // names the failing call: "open('/dev/hidraw3'): Permission denied"
     bool accessDenied = false;  // the system refused this user the device (its access rights)
+    // Another program has the programmer open: it is one (its ids were seen), and it is
+    // free again when that program ends.
+    bool inUse = false;
 };
 
 // The only thing that touches a platform HID API.
@@ -58,6 +61,9 @@ public:
     // The present HID interfaces in the platform's enumeration order. Never throws.
     virtual std::vector<HidDeviceInfo> Enumerate() = 0;
 
-    // Opens a path for reading and writing. Returns nullptr and sets `error` on failure.
+    // Opens a path for reading and writing. The platforms' backends open it for this
+    // program alone as long as the device lives: one programmer serves one program, so
+    // another program's opening is refused with `inUse` before anything is sent (the
+    // simulator holds its --sim-state instead). Returns nullptr and sets `error` on failure.
     virtual std::unique_ptr<HidDevice> Open(const std::string& path, HidOpenError& error) = 0;
 };

@@ -4,6 +4,7 @@
 #if defined(__linux__)
 #include <fcntl.h>
 #include <linux/hidraw.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -62,10 +63,13 @@ std::string HidError(hid_device* device) {
     return reason.empty() ? "unknown error" : reason;
 }
 
-// The calls hid_open_path makes of a hidraw node, made first: when its query after the
-// open fails, hidapi 0.13 writes the reason into the device it has just freed and says
-// "Success". nullopt when the node opens and answers.
-std::optional<HidOpenError> ProbeNode(const std::string& path) {
+// Opens the node for this program alone and makes the calls hid_open_path makes of it,
+// first: when its query after the open fails, hidapi 0.13 writes the reason into the
+// device it has just freed and says "Success". hidapi keeps its own descriptor to itself,
+// so the exclusive flock is held on this one, which stays open as long as hidapi's does
+// (`held`, -1 where there is no node to hold). nullopt when the node is ours and answers.
+std::optional<HidOpenError> HoldNode(const std::string& path, int& held) {
+    held = -1;
 #if defined(__linux__)
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
@@ -73,30 +77,51 @@ std::optional<HidOpenError> ProbeNode(const std::string& path) {
         return HidOpenError{"open('" + path + "'): " + std::strerror(cause),
                             cause == EACCES || cause == EPERM};
     }
+    // Before anything is written: a program that holds the programmer is never disturbed.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int cause = errno;
+        ::close(fd);
+        HidOpenError error{"flock('" + path + "'): " + std::strerror(cause), false};
+        error.inUse = cause == EWOULDBLOCK;
+        return error;
+    }
     int descriptorSize = 0;
     const int answered = ::ioctl(fd, HIDIOCGRDESCSIZE, &descriptorSize);
     const int cause = errno;
-    ::close(fd);
     if (answered < 0) {
+        ::close(fd);
         return HidOpenError{"ioctl('" + path + "', HIDIOCGRDESCSIZE): " + std::strerror(cause), false};
     }
+    held = fd;
 #else
     (void)path;
 #endif
     return std::nullopt;
 }
 
+void LetGo(int held) {
+#if defined(__linux__)
+    if (held >= 0) ::close(held);
+#else
+    (void)held;
+#endif
+}
+
 class HidapiDevice : public HidDevice {
 public:
-    HidapiDevice(hid_device* device, std::string path, std::uint16_t vendorId,
+    HidapiDevice(hid_device* device, int heldNode, std::string path, std::uint16_t vendorId,
                  std::uint16_t productId, bool idsKnown, std::size_t outputReportLength)
         : device_(device),
+          heldNode_(heldNode),
           path_(std::move(path)),
           vendorId_(vendorId),
           productId_(productId),
           idsKnown_(idsKnown),
           outputReportLength_(outputReportLength) {}
-    ~HidapiDevice() override { hid_close(device_); }
+    ~HidapiDevice() override {
+        hid_close(device_);
+        LetGo(heldNode_);  // free for the next program only once hidapi has let go
+    }
     HidapiDevice(const HidapiDevice&) = delete;
     HidapiDevice& operator=(const HidapiDevice&) = delete;
 
@@ -147,6 +172,7 @@ public:
 
 private:
     hid_device* device_;
+    int heldNode_;
     std::string path_;
     std::uint16_t vendorId_;
     std::uint16_t productId_;
@@ -183,15 +209,18 @@ std::unique_ptr<HidDevice> HidapiBackend::Open(const std::string& path, HidOpenE
         error = {"open('" + path + "'): hid_init failed", false};
         return nullptr;
     }
-    if (std::optional<HidOpenError> refused = ProbeNode(path)) {
+    int held = -1;
+    if (std::optional<HidOpenError> refused = HoldNode(path, held)) {
         error = *refused;
         return nullptr;
     }
     hid_device* device = hid_open_path(path.c_str());
     if (device == nullptr) {
         // Changed between the two openings, or refused by hidapi itself.
-        error = ProbeNode(path).value_or(
+        LetGo(held);
+        error = HoldNode(path, held).value_or(
             HidOpenError{"open('" + path + "'): " + HidError(nullptr), false});
+        LetGo(held);
         return nullptr;
     }
 
@@ -216,7 +245,7 @@ std::unique_ptr<HidDevice> HidapiBackend::Open(const std::string& path, HidOpenE
         }
     }
     const std::size_t outputLength = OutputReportLengthFromFile(ReportDescriptorPath(path));
-    return std::make_unique<HidapiDevice>(device, path, vendorId, productId, idsKnown, outputLength);
+    return std::make_unique<HidapiDevice>(device, held, path, vendorId, productId, idsKnown, outputLength);
 }
 
 std::optional<std::size_t> OutputReportLengthFromDescriptor(const std::uint8_t* data,

@@ -19,10 +19,12 @@ public:
     // hidapi's enumeration (all vendors), with ids and product strings. Never throws.
     std::vector<HidDeviceInfo> Enumerate() override;
 
-    // hid_open_path, after the node has been opened and asked once as hidapi does. On
-    // failure names the system call that failed and its errno ("open('PATH'): Permission
-    // denied", "ioctl('PATH', HIDIOCGRDESCSIZE): No such device"); accessDenied only when
-    // the node's access rights refused this user.
+    // hid_open_path, after the node has been opened, locked (flock, exclusive, for as
+    // long as the device lives) and asked once as hidapi does. On failure names the
+    // system call that failed and its errno ("open('PATH'): Permission denied",
+    // "flock('PATH'): Resource temporarily unavailable", "ioctl('PATH', HIDIOCGRDESCSIZE):
+    // No such device"); accessDenied only when the node's access rights refused this
+    // user, inUse only when another opening holds the lock.
     std::unique_ptr<HidDevice> Open(const std::string& path, HidOpenError& error) override;
 };
 

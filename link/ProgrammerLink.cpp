@@ -23,9 +23,12 @@ FindResult FindProgrammer(HidBackend& backend) {
         HidOpenError error;
         std::unique_ptr<HidDevice> device = backend.Open(info.path, error);
         if (!device) {
-            if (info.idsKnown && result.refusedPath.empty()) {
+            // A programmer in use is one even where ids are known only after opening.
+            if ((info.idsKnown || error.inUse) && result.refusedPath.empty()) {
                 result.refusedPath = info.path;
-                result.refusal = error.accessDenied ? Refusal::AccessDenied : Refusal::OpenFailed;
+                result.refusal = error.inUse          ? Refusal::InUse
+                                 : error.accessDenied ? Refusal::AccessDenied
+                                                      : Refusal::OpenFailed;
                 result.refusedReason = error.reason;
             }
             continue;
@@ -65,7 +68,13 @@ std::vector<HidDeviceInfo> AttachedProgrammers(HidBackend& backend) {
         if (!info.idsKnown) {
             HidOpenError error;
             const std::unique_ptr<HidDevice> device = backend.Open(info.path, error);
-            if (!device || !device->Attributes(info.vendorId, info.productId)) continue;
+            if (error.inUse) {
+                // Held by a program (maybe this one): a programmer all the same.
+                info.vendorId = kProgrammerVendorId;
+                info.productId = kProgrammerProductId;
+            } else if (!device || !device->Attributes(info.vendorId, info.productId)) {
+                continue;
+            }
         }
         if (info.vendorId == kProgrammerVendorId && info.productId == kProgrammerProductId) {
             found.push_back(std::move(info));

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Translation.h"
 #include "link/HidBackend.h"
 #include "link/HidReport.h"
 
@@ -17,7 +18,11 @@ enum class Refusal {
     AccessDenied,  // the system refused this user the device (its access rights)
     OpenFailed,    // opening it failed otherwise (it vanished, a query of it failed)
     Unsuitable,    // its output report is longer than the 65-byte report
+    InUse,         // another program has it open
 };
+
+// Said when the programmer is held by another program; nothing is sent to it.
+inline constexpr const char* kProgrammerInUseText = N_("Программатор занят другой программой");
 
 // What a programmer search found.
 struct FindResult {

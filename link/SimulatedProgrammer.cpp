@@ -289,20 +289,36 @@ bool SimulatedProgrammer::SaveState(const std::filesystem::path& file, std::stri
            out.Write(flash_.data(), flash_.size(), error) && out.Commit(error);
 }
 
-bool SimulatedProgrammer::LoadState(const std::filesystem::path& file, std::string& error) {
+bool SimulatedProgrammer::LoadState(const std::filesystem::path& file, std::string& error,
+                                    bool* inUse) {
     const std::string name = "simulator state '" + Utf8OfPath(file) + "'";
+    if (inUse != nullptr) *inUse = false;
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(file, ec);
-    if (status.type() == std::filesystem::file_type::not_found) return true;  // a first run
-    if (ec) {
+    if (ec && status.type() != std::filesystem::file_type::not_found) {
         error = name + ": " + ec.message();
         return false;
     }
     // A pipe would block the start, and a device or a directory is no memory to keep.
-    if (!std::filesystem::is_regular_file(status)) {
+    if (status.type() != std::filesystem::file_type::not_found &&
+        !std::filesystem::is_regular_file(status)) {
         error = name + ": not a regular file";
         return false;
     }
+    if (!stateLock_.Held() || file != stateFile_) {
+        std::string detail;
+        switch (stateLock_.Take(file, detail)) {
+            case FileLock::Result::Taken: stateFile_ = file; break;
+            case FileLock::Result::InUse:
+                if (inUse != nullptr) *inUse = true;
+                error = detail;
+                return false;
+            // Where no lock file can be made, no saved state can be either: nothing this
+            // programmer does can be lost to another.
+            case FileLock::Result::Failed: break;
+        }
+    }
+    if (!std::filesystem::exists(file, ec)) return true;  // a first run
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         error = name + ": cannot be read";

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/FileLock.h"
 #include "link/DeviceEvents.h"
 #include "link/HidBackend.h"
 #include "link/HidReport.h"
@@ -88,7 +89,11 @@ public:
     // regular file is refused before it is opened. Loading restores the saved version
     // word too. Save writes a temporary file beside the state, syncs it and renames it
     // over the state, so a failed save leaves the earlier state (or none) behind.
-    bool LoadState(const std::filesystem::path& file, std::string& error);
+    // Loading takes the state file for this programmer's life (FileLock), its saves
+    // included: one state is one programmer, so another programmer (of this or another
+    // program) that loads it meanwhile is refused with `inUse` set and `error` naming
+    // the failing call.
+    bool LoadState(const std::filesystem::path& file, std::string& error, bool* inUse = nullptr);
     bool SaveState(const std::filesystem::path& file, std::string& error) const;
 
     // What one request does, as the device would: `request` is a whole output report
@@ -123,6 +128,8 @@ private:
     std::vector<Fault> faults_;
     std::map<std::uint8_t, int> commandCounts_;
     std::vector<std::vector<std::uint8_t>> requests_;
+    FileLock stateLock_;  // the state file loaded, held until the programmer goes
+    std::filesystem::path stateFile_;
 };
 
 // A HidBackend over simulated devices: programmers and, for search tests, other HID

@@ -16,6 +16,7 @@ extern "C" {
 #include <utility>
 
 #include "common/TextFormat.h"
+#include "link/HidReport.h"
 
 // The fixed part of the interface detail record, which its size field must name: 8 bytes
 // in a 64-bit process, 6 in a 32-bit one, whatever the allocation around it.
@@ -262,16 +263,38 @@ std::vector<HidDeviceInfo> WindowsHidBackend::Enumerate() {
     return present;
 }
 
+namespace {
+
+// Whether the device at `path` has the programmer's ids, asked through a handle without
+// read or write access: HID gives one even while another program holds the device.
+bool IsProgrammerAt(const std::wstring& path) {
+    HANDLE query = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    if (query == INVALID_HANDLE_VALUE) return false;
+    HIDD_ATTRIBUTES attributes{};
+    attributes.Size = sizeof attributes;
+    const bool known = HidD_GetAttributes(query, &attributes) != FALSE;
+    CloseHandle(query);
+    return known && attributes.VendorID == kProgrammerVendorId &&
+           attributes.ProductID == kProgrammerProductId;
+}
+
+}  // namespace
+
 std::unique_ptr<HidDevice> WindowsHidBackend::Open(const std::string& path, HidOpenError& error) {
     const std::wstring widePath = WideFromUtf8(path);
-    HANDLE handle = CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OVERLAPPED, nullptr);
+    // Shared with nobody: the HID class driver then refuses every other opening for
+    // reading or writing, by any program, as long as this handle lives. (A named mutex
+    // would keep out only other copies of this tool.)
+    HANDLE handle = CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD cause = GetLastError();
-        // Another program holding the device is what refuses a user here.
         error = {SystemCallError(("CreateFileW('" + path + "')").c_str(), cause),
-                 cause == ERROR_ACCESS_DENIED || cause == ERROR_SHARING_VIOLATION};
+                 cause == ERROR_ACCESS_DENIED};
+        // Another program holding the device is what a sharing violation means.
+        error.inUse = cause == ERROR_SHARING_VIOLATION && IsProgrammerAt(widePath);
+        if (cause == ERROR_SHARING_VIOLATION && !error.inUse) error.accessDenied = true;
         return nullptr;
     }
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -816,11 +816,13 @@ TEST_F(CliTest, ProgramKeepsTheStoredSeriesAndAsksForOneWhenThereIsNone) {
     EXPECT_TRUE(Contains(run.out, "类型\tSTM32F4XX\n")) << run.out;
 
     // A stored job whose series is none of the list: nothing to keep either.
-    SimulatedProgrammer kept;
-    std::string error;
-    ASSERT_TRUE(kept.LoadState(Path("memory.bin"), error)) << error;
-    kept.Storage()[kJobAreaAddress + 2] = 9;
-    ASSERT_TRUE(kept.SaveState(Path("memory.bin"), error)) << error;
+    {
+        SimulatedProgrammer kept;  // holds the state until it goes
+        std::string error;
+        ASSERT_TRUE(kept.LoadState(Path("memory.bin"), error)) << error;
+        kept.Storage()[kJobAreaAddress + 2] = 9;
+        ASSERT_TRUE(kept.SaveState(Path("memory.bin"), error)) << error;
+    }
     run = Cli(Sim({"program", kSample}));
     EXPECT_EQ(run.code, Code(ExitCode::Usage));
     EXPECT_TRUE(Contains(run.err, "no known series (9): give --series")) << run.err;
@@ -929,6 +931,39 @@ TEST_F(CliTest, SimStateThatCannotBeSavedIsAFailureOfItsOwn) {
     EXPECT_TRUE(Contains(run.err, "memory was not saved")) << run.err;
     EXPECT_FALSE(Contains(run.err, "internal error")) << run.err;
     EXPECT_EQ(ReadText(Path("folder")), "a file");
+}
+
+TEST_F(CliTest, ASimStateServesOneRunAtATimeAndKeepsTheFirstRunsJobWhole) {
+    WriteBytes(Path("fw.hex"), ImageHex());
+    struct Case {
+        std::vector<std::string> simulator;
+        fs::path heldLast;  // what the first run takes last before it programs
+        std::vector<std::string> which;
+    };
+    const Case cases[] = {
+        {{"--simulate", "--sim-state", Path("memory.bin").string()}, Path("memory.bin.lock"), {}},
+        {{"--simulate", "2", "--sim-state", Path("shelf").string()},
+         Path("shelf") / "programmer-1.bin.lock", {"--all"}},
+    };
+    for (const Case& c : cases) {
+        const auto run = [&c](std::vector<std::string> args) {
+            std::vector<std::string> all = c.simulator;
+            all.insert(all.end(), args.begin(), args.end());
+            all.insert(all.end(), c.which.begin(), c.which.end());
+            return all;
+        };
+        const pid_t first = Start(run({"--sim-latency-us", "20000", "program", kSample, "--series", "STM32F1XX"}));
+        for (int i = 0; i < 1000 && !fs::exists(c.heldLast); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const Ran second = Cli(run({"program", Path("fw.hex").string(), "--series", "STM32F1XX"}));
+        EXPECT_EQ(second.code, Code(ExitCode::InUse)) << c.heldLast << ": " << second.err;
+        EXPECT_TRUE(Contains(second.err, kProgrammerInUseText)) << second.err;
+        EXPECT_TRUE(Contains(second.err, "): Resource temporarily unavailable")) << second.err;
+        EXPECT_EQ(Reap(first), 0) << c.heldLast;
+        // The state holds the first run's job, and is free again.
+        const Ran verify = Cli(run({"verify", kSample}));
+        EXPECT_EQ(verify.code, 0) << c.heldLast << ": " << verify.out << verify.err;
+        EXPECT_FALSE(fs::exists(c.heldLast));
+    }
 }
 
 TEST_F(CliTest, LostOutputIsAFailure) {
@@ -1052,11 +1087,13 @@ TEST_F(CliTest, FirmwareFromAFileIsCheckedFirstAndStoredExactly) {
     run = Cli(Sim({"update-firmware", "--file", Path("fw.bin").string()}));
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_TRUE(Contains(run.out, "Frimware:2.15\n")) << run.out;
-    SimulatedProgrammer kept;
-    std::string error;
-    ASSERT_TRUE(kept.LoadState(Path("memory.bin"), error)) << error;
-    const std::uint8_t* area = kept.Flash() + (kFirmwareAreaAddress - kSimFlashAddress);
-    EXPECT_EQ(std::vector<std::uint8_t>(area, area + image.size()), image);
+    {
+        SimulatedProgrammer kept;  // holds the state until it goes
+        std::string error;
+        ASSERT_TRUE(kept.LoadState(Path("memory.bin"), error)) << error;
+        const std::uint8_t* area = kept.Flash() + (kFirmwareAreaAddress - kSimFlashAddress);
+        EXPECT_EQ(std::vector<std::uint8_t>(area, area + image.size()), image);
+    }
 
     // The same file again is a needless update: asked, so refused without a terminal.
     run = Cli(Sim({"--trace", Path("again.txt").string(), "update-firmware", "--file",

@@ -76,6 +76,7 @@ struct EmulatedHidraw::Node {
     bool plugged = true;
     int openingQueryError = 0;
     int openings = 0;
+    int openNow = 0;  // openings not yet closed
 
     struct Input {
         bool fails = false;  // the read of this report fails
@@ -86,14 +87,18 @@ struct EmulatedHidraw::Node {
 
     void Queue(Input input);
     void CompleteRead(UMockdevIoctlClient* client, const Input& input);
-    void ScheduleLateAnswer(std::chrono::milliseconds delay);
+    void QueueAfter(Input input, std::chrono::microseconds delay);
     void Connected();
+    void Vanished();
     void Ioctl(UMockdevIoctlClient* client);
     void Write(UMockdevIoctlClient* client);
     void Read(UMockdevIoctlClient* client);
 
     static void OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer self) {
         static_cast<Node*>(self)->Connected();
+    }
+    static void OnVanished(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer self) {
+        static_cast<Node*>(self)->Vanished();
     }
     static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
         static_cast<Node*>(self)->Ioctl(client);
@@ -134,13 +139,17 @@ void EmulatedHidraw::Node::Queue(Input input) {
     (void)::write(readable, &one, 1);
 }
 
-void EmulatedHidraw::Node::ScheduleLateAnswer(std::chrono::milliseconds delay) {
+// A report that comes `delay` after now: a late answer, or an answer in the programmer's
+// own time.
+void EmulatedHidraw::Node::QueueAfter(Input input, std::chrono::microseconds delay) {
     struct Late {
         Node* node;
         GSource* source;
+        Input input;
     };
-    GSource* source = g_timeout_source_new(static_cast<guint>(delay.count()));
-    auto* late = new Late{this, source};
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(delay).count();
+    GSource* source = g_timeout_source_new(static_cast<guint>(ms));
+    auto* late = new Late{this, source, std::move(input)};
     g_source_set_callback(
         source,
         [](gpointer data) -> gboolean {
@@ -152,7 +161,7 @@ void EmulatedHidraw::Node::ScheduleLateAnswer(std::chrono::milliseconds delay) {
             if (timer == timers.end()) return G_SOURCE_REMOVE;  // the owner is going away
             timers.erase(timer);
             g_source_unref(late->source);
-            if (node.plugged) node.Queue({false, std::vector<std::uint8_t>(node.traits.inputBytes, 0)});
+            if (node.plugged) node.Queue(std::move(late->input));
             return G_SOURCE_REMOVE;
         },
         late, [](gpointer data) { delete static_cast<Late*>(data); });
@@ -164,11 +173,18 @@ void EmulatedHidraw::Node::ScheduleLateAnswer(std::chrono::milliseconds delay) {
 void EmulatedHidraw::Node::Connected() {
     std::lock_guard lock(owner->mutex_);
     ++openings;
-    // A new opening starts with no reports waiting.
+    // The first opening starts with no reports waiting; one beside another that is
+    // waiting for its answer takes nothing from it.
+    if (openNow++ > 0) return;
     queue.clear();
     char drained[64];
     while (::read(readable, drained, sizeof drained) > 0) {
     }
+}
+
+void EmulatedHidraw::Node::Vanished() {
+    std::lock_guard lock(owner->mutex_);
+    if (openNow > 0) --openNow;
 }
 
 void EmulatedHidraw::Node::Ioctl(UMockdevIoctlClient* client) {
@@ -261,17 +277,25 @@ void EmulatedHidraw::Node::Write(UMockdevIoctlClient* client) {
         return;
     }
     if (response.hang) {
-        if (owner->lateAnswer_.count() >= 0) ScheduleLateAnswer(owner->lateAnswer_);
-    } else if (response.readFails) {
-        Queue({true, {}});
-    } else {
-        // The answer's byte 0 is the report ID of the frame; the device sends the rest.
-        std::vector<std::uint8_t> report(traits.inputBytes, 0);
-        if (response.answer.size() > 1) {
-            std::copy_n(response.answer.begin() + 1,
-                        std::min(report.size(), response.answer.size() - 1), report.begin());
+        if (owner->lateAnswer_.count() >= 0) {
+            QueueAfter({false, std::vector<std::uint8_t>(traits.inputBytes, 0)}, owner->lateAnswer_);
         }
-        Queue({false, std::move(report)});
+    } else {
+        Input input{true, {}};
+        if (!response.readFails) {
+            // The answer's byte 0 is the report ID of the frame; the device sends the rest.
+            input = {false, std::vector<std::uint8_t>(traits.inputBytes, 0)};
+            if (response.answer.size() > 1) {
+                std::copy_n(response.answer.begin() + 1,
+                            std::min(input.report.size(), response.answer.size() - 1),
+                            input.report.begin());
+            }
+        }
+        if (response.answerAfterUs > 0) {
+            QueueAfter(std::move(input), std::chrono::microseconds(response.answerAfterUs));
+        } else {
+            Queue(std::move(input));
+        }
     }
     umockdev_ioctl_client_complete(client, static_cast<glong>(count), 0);
 }
@@ -369,6 +393,7 @@ std::string EmulatedHidraw::Plug(const HidrawDeviceTraits& traits, SimulatedProg
     node->readable = ::open(node->file.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     node->handler = umockdev_ioctl_base_new();
     g_signal_connect(node->handler, "client-connected", G_CALLBACK(Node::OnConnected), node.get());
+    g_signal_connect(node->handler, "client-vanished", G_CALLBACK(Node::OnVanished), node.get());
     g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(Node::OnIoctl), node.get());
     g_signal_connect(node->handler, "handle-write", G_CALLBACK(Node::OnWrite), node.get());
     g_signal_connect(node->handler, "handle-read", G_CALLBACK(Node::OnRead), node.get());

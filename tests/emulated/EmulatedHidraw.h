@@ -31,8 +31,9 @@ struct HidrawDeviceTraits {
 // this process: each device's sysfs entries (USB device, interface, HID device with its
 // report_descriptor, hidraw node), its /dev/hidrawN node, uevents on plugging and
 // unplugging, and the kernel's hidraw rules for the node's ioctls, writes, reads and
-// poll. A simulated programmer answers the reports. This process and every child that is
-// to see the devices run under umockdev's preload library.
+// poll. A simulated programmer answers the reports, in its own time (its latency and
+// work rates). This process and every child that is to see the devices run under
+// umockdev's preload library.
 class EmulatedHidraw {
 public:
     // Throws std::runtime_error when this process does not run under the preload.

@@ -131,15 +131,17 @@ protected:
 
     fs::path Path(const std::string& name) const { return dir_ / name; }
 
-    // Runs marrowdyne-cli in this environment (the preload and the test bed's folder).
-    // As an ordinary user would, when `asUser`: a root process keeps its power to open
-    // any node, so it gives that up first.
-    Ran Cli(std::vector<std::string> args, bool asUser = false) {
-        return Reap(Start(std::move(args), asUser));
-    }
+    // A marrowdyne-cli running in this environment (the preload and the test bed's
+    // folder), its output in files of its own.
+    struct Running {
+        pid_t pid = 0;
+        fs::path out;
+        fs::path err;
+    };
 
-    // Starts marrowdyne-cli as Cli does, without waiting; 0 when it cannot be started.
-    pid_t Start(std::vector<std::string> args, bool asUser = false) {
+    // Starts marrowdyne-cli. As an ordinary user would, when `asUser`: a root process
+    // keeps its power to open any node, so it gives that up first.
+    Running Start(std::vector<std::string> args, bool asUser = false) {
         std::vector<std::string> all;
         if (asUser && geteuid() == 0) {
             all = {"setpriv", "--inh-caps=-dac_override,-dac_read_search",
@@ -151,39 +153,40 @@ protected:
         for (std::string& arg : all) argv.push_back(arg.data());
         argv.push_back(nullptr);
 
-        const fs::path out = Path(".stdout");
-        const fs::path err = Path(".stderr");
+        const std::string run = std::to_string(runs_++);
+        Running running{0, Path(".stdout" + run), Path(".stderr" + run)};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = 0;
-        const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_addopen(&actions, 1, running.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, running.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int spawned = posix_spawnp(&running.pid, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         if (spawned != 0) {
             ADD_FAILURE() << "cannot start " << all.front() << ": " << std::strerror(spawned);
-            return 0;
+            running.pid = 0;
         }
-        return pid;
+        return running;
     }
 
-    // Waits for a run that Start began and takes what it printed.
-    Ran Reap(pid_t pid) {
+    Ran Wait(const Running& running) {
         Ran ran;
-        if (pid == 0) return ran;
-        const fs::path out = Path(".stdout");
-        const fs::path err = Path(".stderr");
+        if (running.pid == 0) return ran;
         int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        while (waitpid(running.pid, &status, 0) < 0 && errno == EINTR) {
         }
         ran.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        ran.out = ReadText(out);
-        ran.err = ReadText(err);
+        ran.out = ReadText(running.out);
+        ran.err = ReadText(running.err);
         return ran;
     }
 
+    Ran Cli(std::vector<std::string> args, bool asUser = false) {
+        return Wait(Start(std::move(args), asUser));
+    }
+
     fs::path dir_;
+    int runs_ = 0;
 };
 
 TEST_F(EmulatedPath, AProgrammerAmongOtherDevicesIsListedIdentifiedAndProgrammed) {
@@ -254,6 +257,45 @@ TEST_F(EmulatedPath, AProgrammerThatCannotBeUsedIsRefusedWithItsCause) {
     }
 }
 
+TEST_F(EmulatedPath, AProgrammerInUseIsRefusedToASecondProgramBeforeItSendsAnything) {
+    EmulatedHidraw system;
+    // Slow enough that the first upload is still running when the second program starts.
+    SimulatedProgrammer programmer({.exchangeLatencyUs = 20000});
+    const std::string node = system.Plug({}, &programmer);
+    const std::string other = Path("other.hex").string();
+    fs::copy_file(kSample, other);
+
+    const Running first = Start({"--trace", Path("first.trace").string(), "program", kSample,
+                                 "--series", "STM32F1XX"});
+    // The first holds the node from its first opening, before hidapi's own.
+    for (int i = 0; i < 400 && system.Openings(node) < 2; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_GE(system.Openings(node), 2);
+    const Ran second = Cli({"program", other, "--series", "STM32F1XX"});
+    const Ran done = Wait(first);
+
+    EXPECT_EQ(second.code, Code(ExitCode::InUse)) << second.err;
+    EXPECT_TRUE(Contains(second.err, kProgrammerInUseText)) << second.err;
+    EXPECT_TRUE(Contains(second.err, "flock('" + node + "'): Resource temporarily unavailable"))
+        << second.err;
+    ASSERT_EQ(done.code, 0) << done.err;
+    // Every request the programmer got is one the first program wrote.
+    std::vector<std::vector<std::uint8_t>> written;
+    std::istringstream trace(ReadText(Path("first.trace")));
+    for (std::string line; std::getline(trace, line);) {
+        if (line.empty() || line[0] != '>') continue;
+        std::vector<std::uint8_t> bytes;
+        std::istringstream words(line.substr(1));
+        for (std::string word; words >> word;) bytes.push_back(static_cast<std::uint8_t>(std::stoi(word, nullptr, 16)));
+        written.push_back(bytes);
+    }
+    EXPECT_EQ(programmer.Requests().size(), written.size());
+    EXPECT_TRUE(programmer.Requests() == written);
+
+    // Free again, and holding the first program's job, whole.
+    const Ran verify = Cli({"verify", kSample});
+    EXPECT_EQ(verify.code, 0) << verify.out << verify.err;
+}
+
 TEST_F(EmulatedPath, ARemovalDuringAnUploadEndsItWithTheMessageOfItsStep) {
     EmulatedHidraw system;
     SimulatedProgrammer programmer;
@@ -282,11 +324,11 @@ TEST_F(EmulatedPath, AnUploadKilledMidwayLeavesNoJob) {
     // The fifth image block is never answered: the tool waits there until it is killed.
     // Faults count over the programmer's life, and the first upload wrote 14 times.
     programmer.AddFault({Command::WriteStorage, FaultKind::Hang, 14 + 5});
-    const pid_t pid = Start({"program", kSample, "--series", "STM32F4XX"});
-    ASSERT_NE(pid, 0);
+    const Running running = Start({"program", kSample, "--series", "STM32F4XX"});
+    ASSERT_NE(running.pid, 0);
     std::this_thread::sleep_for(1s);  // well within the answer time-out of 3 s
-    kill(pid, SIGKILL);
-    const Ran killed = Reap(pid);
+    kill(running.pid, SIGKILL);
+    const Ran killed = Wait(running);
     ASSERT_EQ(killed.code, 128 + SIGKILL) << killed.err;
 
     Ran run = Cli({"info"});

@@ -353,21 +353,26 @@ TEST_F(SimulatorStateFile, RoundTripKeepsMemoryAndVersion) {
     }
     EXPECT_FALSE(std::filesystem::exists(file.string() + ".tmp"));
 
-    SimulatedProgrammer loaded;  // a newer kind until loaded
+    auto loaded = std::make_unique<SimulatedProgrammer>();  // a newer kind until loaded
     std::string error;
-    ASSERT_TRUE(loaded.LoadState(file, error)) << error;
-    EXPECT_EQ(loaded.ProgrammerVersion(), 0x0305u);
-    EXPECT_EQ(loaded.Storage()[kJobAreaAddress], 0xAA);
-    EXPECT_EQ(loaded.Storage()[kJobAreaAddress + 2], 2);
-    EXPECT_EQ(loaded.Storage()[kStorageSize - 1], 0x42);
-    EXPECT_EQ(loaded.Flash()[kSimFlashSize - 1], 0x24);
-    EXPECT_EQ(loaded.FirmwareWord(), 0x0210u);
+    ASSERT_TRUE(loaded->LoadState(file, error)) << error;
+    EXPECT_EQ(loaded->ProgrammerVersion(), 0x0305u);
+    EXPECT_EQ(loaded->Storage()[kJobAreaAddress], 0xAA);
+    EXPECT_EQ(loaded->Storage()[kJobAreaAddress + 2], 2);
+    EXPECT_EQ(loaded->Storage()[kStorageSize - 1], 0x42);
+    EXPECT_EQ(loaded->Flash()[kSimFlashSize - 1], 0x24);
+    EXPECT_EQ(loaded->FirmwareWord(), 0x0210u);
 
-    // Saving again over an existing file replaces it.
-    ASSERT_EQ(StatusOf(loaded, Command::EraseStorage, kJobAreaAddress, kJobAreaSize), 0);
-    ASSERT_TRUE(loaded.SaveState(file, error)) << error;
+    // Saving again over an existing file replaces it. The state is one programmer: held
+    // by the one that loaded it, its saves included, until that one goes.
+    ASSERT_EQ(StatusOf(*loaded, Command::EraseStorage, kJobAreaAddress, kJobAreaSize), 0);
+    ASSERT_TRUE(loaded->SaveState(file, error)) << error;
+    bool inUse = false;
     SimulatedProgrammer again;
-    ASSERT_TRUE(again.LoadState(file, error)) << error;
+    EXPECT_FALSE(again.LoadState(file, error, &inUse));
+    EXPECT_TRUE(inUse) << error;
+    loaded.reset();
+    ASSERT_TRUE(again.LoadState(file, error, &inUse)) << error;
     EXPECT_EQ(again.Storage()[kJobAreaAddress], 0xFF);
 }
 
