@@ -42,8 +42,11 @@
 #include "common/ProgramLocation.h"
 #include "image/FileLoading.h"
 #include "image/ui/CAddressDlg.h"
+#include "common/NumberText.h"
+#include "job/StoredJob.h"
 #include "job/UploadJob.h"
 #include "job/ui/COptionsDlg.h"
+#include "ledger/LeasedJob.h"
 #include "link/IdentifyProgrammer.h"
 #include "link/SimulatedProgrammer.h"
 #include "remote/GenerateRemoteJobFile.h"
@@ -97,6 +100,9 @@ constexpr int kPathRole = Qt::UserRole;
 QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+// The job list's row of the code shift, which a leased block extends.
+constexpr std::size_t kCodeShiftRow = 8;
 
 int ClampToInt(std::uint32_t value) {
     return value > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(value);
@@ -405,9 +411,11 @@ bool CMarrowdyneDlg::OpenProgrammer() {
 // and identify it.
 void CMarrowdyneDlg::ProgrammerOpened() {
     ListProgrammers();
-    StartWorker([this] {
+    activeLease_.reset();
+    const bool reconcile = !serials.product.empty();
+    StartWorker([this, reconcile] {
         IdentifyPort& port = *this;
-        IdentifyProgrammer(port);
+        if (IdentifyProgrammer(port).ok() && reconcile) ReconcileStoredJob();
     });
 }
 
@@ -447,6 +455,7 @@ void CMarrowdyneDlg::ListProgrammers() {
 
 // The window without a programmer: no device, no job, the series list free.
 void CMarrowdyneDlg::ShowNoProgrammer() {
+    activeLease_.reset();
     deviceList_->clear();
     jobList_->setRowCount(0);
     seriesList_->setEnabled(true);
@@ -624,6 +633,17 @@ void CMarrowdyneDlg::OnProgram() {
         ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kSeriesNotSelected));
         return;
     }
+    // With a product of the serial ledger each job gets a block of its own, as large as
+    // the run limit that keeps the programmer inside it.
+    std::optional<LeaseOrder> order;
+    if (kind == UploadKind::Job && !serials.product.empty()) {
+        const std::int32_t count = ParseSignedDecimal(countEdit_->text().toStdString());
+        if (count < 1) {
+            ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kSerialCountNeeded));
+            return;
+        }
+        order = LeaseOrder{serials, shift, count};
+    }
     // Disabled here, before the worker runs, so a second click cannot start a second
     // upload; and the image is held from the click on.
     programButton_->setEnabled(false);
@@ -631,9 +651,17 @@ void CMarrowdyneDlg::OnProgram() {
     uploadCutShort_.store(false);
     uploadRunning_.store(true);
     auto use = std::make_shared<ImageWorkspace::ImageUse>(workspace_);
-    StartWorker([this, kind, use] {
+    StartWorker([this, kind, use, order] {
         UploadPort& port = *this;
+        std::unique_ptr<SerialLedger> ledger;
+        std::optional<SerialLease> lease;
+        if (order && !TakeLease(*order, ledger, lease)) {
+            OnUiThread([this] { programButton_->setEnabled(!choicePending_); });
+            uploadRunning_.store(false);
+            return;
+        }
         const WorkerOutcome outcome = kind == UploadKind::Job ? UploadJob(port) : UploadRemoteJob(port);
+        if (lease) SettleLease(*ledger, *lease, outcome.ok());
         // A verified job, or one refused before anything was sent, is not cut short.
         uploadCutShort_.store(!outcome.ok() && outcome.kind != OutcomeKind::ReadBackFailed &&
                               outcome.kind != OutcomeKind::InputRefused);
@@ -643,6 +671,67 @@ void CMarrowdyneDlg::OnProgram() {
         }
         uploadRunning_.store(false);
     });
+}
+
+// On the upload's worker: the product as the ledger holds it, and a lease of the order's
+// size for the open programmer, recorded before anything is written; the settings the
+// upload reads then carry its block. Says why when there is none.
+bool CMarrowdyneDlg::TakeLease(const LeaseOrder& order, std::unique_ptr<SerialLedger>& ledger,
+                               std::optional<SerialLease>& lease) {
+    std::string error;
+    const std::string where = order.source.ledger.empty() ? DefaultLedgerPath() : order.source.ledger;
+    ledger = OpenSerialLedger(where, error);
+    SerialProduct product;
+    if (ledger && ledger->EnsureProduct(ProductOfShift(order.source.product, order.shift), product, error)) {
+        LeaseHolder holder;
+        holder.station = StationName();
+        holder.programmerPath = link_.DevicePath();
+        holder.usbSerial = link_.SerialNumber();
+        holder.jobName = workspace_.fileName;
+        holder.imageChecksum = JobImageOfImage(workspace_.image).crc;
+        lease = ledger->TakeLease(product.name, order.count, holder, error);
+    }
+    if (!lease) {
+        ShowMessage(MessageIcon::Error, Tr(kSerialsNotLeased.toStdString()) + "\n" + error);
+        return false;
+    }
+    OnUiThread([this, product, taken = *lease] { activeLease_ = ShownLease{product, taken}; });
+    return true;
+}
+
+// After the upload: stored, or void when it failed, since its values may have reached a
+// part and are never handed out again.
+void CMarrowdyneDlg::SettleLease(SerialLedger& ledger, const SerialLease& lease, bool stored) {
+    std::string error;
+    if (!(stored ? ledger.MarkStored(lease.id, error) : ledger.MarkVoid(lease.id, error))) {
+        ShowMessage(MessageIcon::Error, Tr(kSerialsNotLeased.toStdString()) + "\n" + error);
+    }
+}
+
+// On the identification's worker, with a product named: what the stored header's block
+// has used is recorded, and a block the ledger does not know is said.
+void CMarrowdyneDlg::ReconcileStoredJob() {
+    const std::string where = serials.ledger.empty() ? DefaultLedgerPath() : serials.ledger;
+    const StoredJob stored = link_.storedJob();
+    if (stored.header.size() != kJobHeaderSize || stored.header[0] != kJobMarker) return;
+    std::string error;
+    std::unique_ptr<SerialLedger> ledger = OpenSerialLedger(where, error);
+    const JobHeader header = JobHeader::Decode(stored.header.data());
+    std::optional<Reconciliation> seen;
+    if (ledger) seen = ledger->Reconcile(header, {link_.DevicePath(), link_.SerialNumber()}, error);
+    if (!seen) {
+        ShowMessage(MessageIcon::Error, Tr(kSerialsNotLeased.toStdString()) + "\n" + error);
+        return;
+    }
+    if (IsConflict(seen->outcome)) {
+        ShowMessage(MessageIcon::Exclamation, Tr(kSerialConflict.toStdString()) + "\n" + seen->detail);
+        return;
+    }
+    if (seen->outcome != ReconcileOutcome::Matched || !seen->lease) return;
+    SerialProduct product;
+    product.shiftStep = header.shiftStep;
+    OnUiThread([this, product, lease = *seen->lease] { activeLease_ = ShownLease{product, lease}; });
+    ShowJobDescription(DescribeJob(stored.name, stored.header.data(), link_.programmerVersion()));
 }
 
 void CMarrowdyneDlg::OnMakeRemoteFile() {
@@ -661,7 +750,7 @@ void CMarrowdyneDlg::OnMakeRemoteFile() {
 }
 
 void CMarrowdyneDlg::OnOptions() {
-    COptionsDlg dialog(shift, this);
+    COptionsDlg dialog(shift, this, &serials);
     dialog.exec();
 }
 
@@ -810,8 +899,13 @@ void CMarrowdyneDlg::SetSeriesList(bool enabled, int selectedIndex) {
     });
 }
 
-void CMarrowdyneDlg::ShowJobDescription(const JobDescription& rows) {
-    OnUiThread([this, &rows] {
+void CMarrowdyneDlg::ShowJobDescription(const JobDescription& shownRows) {
+    OnUiThread([this, &shownRows] {
+        // The options row of a job with a leased block names the block and its use.
+        JobDescription rows = shownRows;
+        if (activeLease_ && rows.size() > kCodeShiftRow && rows[kCodeShiftRow].value != kRowNotApplicable) {
+            rows[kCodeShiftRow].value += " (" + LeaseBlockText(activeLease_->lease, activeLease_->product.shiftStep) + ")";
+        }
         jobList_->setRowCount(0);
         jobList_->setRowCount(static_cast<int>(rows.size()));
         for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
@@ -841,7 +935,11 @@ void CMarrowdyneDlg::SetProgramEnabled(bool enabled) {
 }
 
 JobSettings CMarrowdyneDlg::CurrentJobSettings() {
-    return OnUiThread([this] { return JobSettingsOfControls(); });
+    return OnUiThread([this] {
+        JobSettings settings = JobSettingsOfControls();
+        if (activeLease_ && uploadRunning_.load()) ApplyLease(settings, activeLease_->product, activeLease_->lease);
+        return settings;
+    });
 }
 
 JobSettings CMarrowdyneDlg::JobSettingsOfControls() const {

@@ -20,6 +20,8 @@
 #include "common/Translation.h"
 #include "image/FirmwareImage.h"
 #include "job/JobHeader.h"
+#include "job/ui/COptionsDlg.h"
+#include "ledger/SerialLedger.h"
 #include "link/DeviceEvents.h"
 #include "link/ProgrammerLink.h"
 #include "worker/WorkerPort.h"
@@ -66,6 +68,13 @@ inline const QString kChoiceWhileStoring =
 inline const QString kChoiceNotOpened = QStringLiteral(N_("Программатор не открывается: %1"));
 // Program without a series (an erased programmer selects none).
 inline const QString kSeriesNotSelected = QStringLiteral(N_("Выберите серию микроконтроллера"));
+// The serial ledger: no block could be had (or recorded), the count edit names no block
+// size, or the programmer's stored block disagrees with the ledger.
+inline const QString kSerialsNotLeased = QStringLiteral(N_("Серийные номера не выданы"));
+inline const QString kSerialCountNeeded =
+    QStringLiteral(N_("Укажите в поле счётчика, сколько серийных номеров получит программатор"));
+inline const QString kSerialConflict =
+    QStringLiteral(N_("Серийные номера программатора расходятся с журналом"));
 // Offered beside the template's menu: the remote file command and the firmware update,
 // which otherwise only button 6 and no control at all reach.
 inline const QString kMenuMakeRemoteFile = QStringLiteral(N_("Создать удалённый файл"));
@@ -171,8 +180,10 @@ public:
     std::uint32_t ProgrammerVersion() override { return link_.programmerVersion(); }
     std::vector<std::filesystem::path> OutputDirectories() override;
 
-    // The code-shift members, edited by the options dialog.
+    // The code-shift members, edited by the options dialog, and where Program takes its
+    // serial numbers from.
     CodeShift shift;
+    SerialSource serials;
     QIcon appIcon;
 
 public slots:
@@ -209,6 +220,16 @@ private:
     void ListProgrammers();
     void ShowNoProgrammer();
     void UpdateProgramButton();
+    // A lease for one upload: the source and code shift at the click, the block's size.
+    struct LeaseOrder {
+        SerialSource source;
+        CodeShift shift;
+        std::int32_t count = 0;
+    };
+    bool TakeLease(const LeaseOrder& order, std::unique_ptr<SerialLedger>& ledger,
+                   std::optional<SerialLease>& lease);
+    void SettleLease(SerialLedger& ledger, const SerialLease& lease, bool stored);
+    void ReconcileStoredJob();
     void ShowSettingsOfLoadedFile(bool remoteJob);
     JobSettings JobSettingsOfControls() const;
     QString OpenProgrammerIdentity() const;
@@ -250,6 +271,13 @@ private:
         bool seriesListEnabled = true;
     };
     std::optional<UserSettings> userSettings_;
+    // The block of the shown job: leased by the running upload, or found by the
+    // identification's reconciliation (UI thread only).
+    struct ShownLease {
+        SerialProduct product;
+        SerialLease lease;
+    };
+    std::optional<ShownLease> activeLease_;
     int deviceListNarrowWidth_ = 0;  // the template's width of list 1000
     int deviceListWideWidth_ = 0;    // with entries that name serial number and path
     QPointer<CFirmwareDlg> firmwareDlg_;  // while the firmware update dialog is open

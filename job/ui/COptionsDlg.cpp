@@ -14,6 +14,7 @@
 #include "common/NumberText.h"
 #include "common/TextFormat.h"
 #include "image/ui/CHexEdit.h"
+#include "ledger/SerialLedger.h"
 
 namespace {
 
@@ -46,15 +47,19 @@ constexpr int kValueX = 92;
 constexpr int kValueWidth = 90;
 constexpr int kFirstRowY = 34;
 constexpr int kRowPitch = 15;
+constexpr int kSerialsGroupHeight = 44;
 
 }  // namespace
 
-COptionsDlg::COptionsDlg(CodeShift& shift, QWidget* parent) : QDialog(parent), shift_(shift) {
+COptionsDlg::COptionsDlg(CodeShift& shift, QWidget* parent, SerialSource* serials)
+    : QDialog(parent), shift_(shift), serials_(serials) {
     setObjectName(QStringLiteral("COptionsDlg"));
     setWindowTitle(Tr(kOptionsCaption));
     setFont(TemplateFont());
     const DialogUnits du(font());
-    setFixedSize(du.Size(200, 140));
+    // The serial source's group goes below the template's, the buttons below it.
+    const int extra = serials_ != nullptr ? kSerialsGroupHeight + 4 : 0;
+    setFixedSize(du.Size(200, 140 + extra));
 
     auto* group = new QGroupBox(Tr(kOptionsGroup), this);
     group->setObjectName(QStringLiteral("shiftGroup"));
@@ -96,15 +101,36 @@ COptionsDlg::COptionsDlg(CodeShift& shift, QWidget* parent) : QDialog(parent), s
     typeList_->setObjectName(QStringLiteral("id1001"));
     addRow(4, Tr(kOptionsTypeLabel), "typeLabel", typeList_, 14);
 
+    if (serials_ != nullptr) {
+        auto* serialsGroup = new QGroupBox(Tr(kOptionsSerialsGroup), this);
+        serialsGroup->setObjectName(QStringLiteral("serialsGroup"));
+        PlaceInUnits(serialsGroup, du, 7, 117, 186, kSerialsGroupHeight);
+        const auto addSerialRow = [&](int row, const QString& text, const char* name, QLineEdit* edit) {
+            const int y = 129 + row * kRowPitch;
+            auto* label = new QLabel(text, this);
+            label->setObjectName(QLatin1String(name));
+            PlaceInUnits(label, du, kLabelX, y + 2, 40, 8);
+            label->setBuddy(edit);
+            PlaceInUnits(edit, du, kLabelX + 42, y, 186 - kLabelX - 42, 12);
+        };
+        productEdit_ = new QLineEdit(QString::fromStdString(serials_->product), this);
+        productEdit_->setObjectName(QStringLiteral("productEdit"));
+        addSerialRow(0, Tr(kOptionsProductLabel), "productLabel", productEdit_);
+        ledgerEdit_ = new QLineEdit(QString::fromStdString(serials_->ledger), this);
+        ledgerEdit_->setObjectName(QStringLiteral("ledgerEdit"));
+        ledgerEdit_->setPlaceholderText(QString::fromStdString(DefaultLedgerPath()));
+        addSerialRow(1, Tr(kOptionsLedgerLabel), "ledgerLabel", ledgerEdit_);
+    }
+
     auto* ok = new QPushButton(Tr(kOptionsOk), this);
     ok->setObjectName(QStringLiteral("id1"));
     ok->setDefault(true);
-    PlaceInUnits(ok, du, 89, 119, 50, 14);
+    PlaceInUnits(ok, du, 89, 119 + extra, 50, 14);
     connect(ok, &QPushButton::clicked, this, &COptionsDlg::accept);
 
     auto* cancel = new QPushButton(Tr(kOptionsCancel), this);
     cancel->setObjectName(QStringLiteral("id2"));
-    PlaceInUnits(cancel, du, 143, 119, 50, 14);
+    PlaceInUnits(cancel, du, 143, 119 + extra, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &COptionsDlg::reject);
 
     for (const QString& entry : kShiftWidthEntries) widthList_->addItem(entry);
@@ -152,5 +178,9 @@ void COptionsDlg::accept() {
     const int width = std::max(widthList_->currentIndex(), 0);
     const int type = std::max(typeList_->currentIndex(), 0);
     shift_.shiftFormat = static_cast<std::uint8_t>(width + 4 * type);
+    if (serials_ != nullptr) {
+        serials_->product = productEdit_->text().trimmed().toStdString();
+        serials_->ledger = ledgerEdit_->text().trimmed().toStdString();
+    }
     QDialog::accept();
 }

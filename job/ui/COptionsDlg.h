@@ -2,6 +2,7 @@
 #include <QDialog>
 #include <QString>
 #include <array>
+#include <string>
 
 #include "common/Translation.h"
 #include "job/JobHeader.h"
@@ -27,16 +28,27 @@ inline const std::array<QString, 4> kShiftWidthEntries = {
 // The first type entry ends in one EN QUAD.
 inline const std::array<QString, 2> kShiftTypeEntries = {QStringLiteral("Low\u2000"),
                                                          QStringLiteral("High")};
+inline const QString kOptionsSerialsGroup = QStringLiteral(N_("Серийные номера из журнала"));
+inline const QString kOptionsProductLabel = QStringLiteral(N_("Изделие:"));
+inline const QString kOptionsLedgerLabel = QStringLiteral(N_("Журнал:"));
 inline const QString kShiftAddressRangeMessage = QString::fromUtf8(kMsgShiftAddressRange);
 inline const QString kShiftAddressAlignMessage = QString::fromUtf8(kMsgShiftAddressAlign);
 
+// Where Program takes its serial numbers from: a product of the serial ledger (none:
+// the code-shift values as given), and the ledger (empty: the default file).
+struct SerialSource {
+    std::string product;
+    std::string ledger;
+};
+
 // Edits the five code-shift members of the main dialog. They change only on OK, except
-// shiftEnabled, which OK takes from the check box before it checks the address.
+// shiftEnabled, which OK takes from the check box before it checks the address. Given a
+// serial source, it is edited too, below them.
 class COptionsDlg : public QDialog {
     Q_OBJECT
 
 public:
-    COptionsDlg(CodeShift& shift, QWidget* parent);
+    COptionsDlg(CodeShift& shift, QWidget* parent, SerialSource* serials = nullptr);
 
     void accept() override;
 
@@ -45,6 +57,9 @@ private:
     void EnableValueControls(bool enabled);
 
     CodeShift& shift_;
+    SerialSource* serials_ = nullptr;
+    QLineEdit* productEdit_ = nullptr;
+    QLineEdit* ledgerEdit_ = nullptr;
     QCheckBox* enableBox_ = nullptr;   // 1022
     CHexEdit* addressEdit_ = nullptr;  // 1024
     QLineEdit* startEdit_ = nullptr;   // 1025

@@ -933,6 +933,70 @@ private slots:
         }
     }
 
+    void programTakesABlockOfItsOwnFromTheSerialLedger() {
+        Rig rig;
+        rig.Start();
+        TestDlg& dlg = *rig.dialog;
+        dlg.shift.shiftEnabled = 1;
+        dlg.shift.shiftStart = 1000;
+        dlg.serials.product = "board-a";
+        dlg.serials.ledger = folder_.filePath(QStringLiteral("serials.sqlite")).toStdString();
+        dlg.chosenFile = HexFile(QStringLiteral("leased.hex"), 256);
+        dlg.OnOpenFile();
+        rig.ChooseSeries();
+        // The block is as large as the run limit: without one nothing is leased or sent.
+        dlg.OnProgram();
+        rig.Settle();
+        QCOMPARE(Texts(), QStringList{kSerialCountNeeded});
+        QCOMPARE(CountRequests(*rig.programmer, Command::EraseStorage), 0);
+
+        rig.Find<QLineEdit>(1012)->setText(QStringLiteral("100"));
+        const auto storedHeader = [&] { return JobHeader::Decode(rig.programmer->Storage() + kJobAreaAddress); };
+        for (const std::int32_t first : {1000, 1100}) {
+            g_messages.clear();
+            dlg.OnProgram();
+            rig.Settle();
+            QCOMPARE(Texts(), QStringList{QString::fromUtf8(kUploadDoneText.data(), kUploadDoneText.size())});
+            // Each store its own block, and the programmer stops at its end by itself.
+            const JobHeader header = storedHeader();
+            QCOMPARE(header.shiftEnabled, std::uint16_t{1});
+            QCOMPARE(header.shiftStart, first);
+            QCOMPARE(header.shiftValue, first);
+            QCOMPARE(header.countLimit, 100);
+            QVERIFY(header.options & OptCountLimit);
+            const QString block = QStringLiteral("(%1–%2, 已用0)").arg(first).arg(first + 99);
+            QVERIFY2(rig.JobValue(QStringLiteral("选项")).endsWith(block),
+                     qPrintable(rig.JobValue(QStringLiteral("选项"))));
+        }
+
+        // At its next connection the programmer's use of its block is recorded and shown.
+        JobHeader used = storedHeader();
+        used.shiftValue = 1100 + 37;
+        const auto bytes = used.Encode();
+        std::memcpy(rig.programmer->Storage() + kJobAreaAddress, bytes.data(), bytes.size());
+        g_messages.clear();
+        rig.backend.Unplug(SimulatorConfig{}.path);
+        QTRY_COMPARE(dlg.connectionCode(), 0u);
+        rig.backend.Plug(SimulatorConfig{}.path);
+        QTRY_VERIFY(dlg.connectionCode() != 0u);
+        rig.Settle();
+        QVERIFY2(rig.JobValue(QStringLiteral("选项")).endsWith(QStringLiteral("(1100–1199, 已用37)")),
+                 qPrintable(rig.JobValue(QStringLiteral("选项"))));
+        QVERIFY(g_messages.empty());
+
+        // A block the ledger never handed out is a conflict, said at the connection.
+        used.shiftStart = used.shiftValue = 5000;
+        const auto foreign = used.Encode();
+        std::memcpy(rig.programmer->Storage() + kJobAreaAddress, foreign.data(), foreign.size());
+        rig.backend.Unplug(SimulatorConfig{}.path);
+        QTRY_COMPARE(dlg.connectionCode(), 0u);
+        rig.backend.Plug(SimulatorConfig{}.path);
+        QTRY_VERIFY(dlg.connectionCode() != 0u);
+        rig.Settle();
+        QCOMPARE(g_messages.size(), std::size_t{1});
+        QVERIFY(g_messages.back().text.startsWith(kSerialConflict + QStringLiteral("\n")));
+    }
+
     void speaksEnglishWhenChosen() {
         std::string problem;
         QVERIFY2(ChooseLanguage(TextLanguage::English, problem), problem.c_str());
