@@ -8,6 +8,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/FileArgument.h"
 #include "cli/Interruption.h"
+#include "cli/SerialLeases.h"
 #include "job/StoredJob.h"
 #include "job/UploadJob.h"
 
@@ -26,6 +27,9 @@ public:
                                          "(repeatable)")
             ->required()
             ->type_name("PATH");
+        command->add_flag("--same-serials", sameSerials_,
+                          "Copy the source's code-shift counters on purpose: the targets go on "
+                          "with the same serial numbers (a replacement for a retired programmer)");
         return command;
     }
 
@@ -46,6 +50,17 @@ public:
             Logged(environment, record, [&] {
                 DeviceSession source(environment, port, from_, record);
                 source.Identify();
+                // A clone goes on with its source's serial numbers: only on purpose.
+                const std::optional<JobHeader> stored = StoredHeader(source.Link());
+                if (stored && (stored->shiftEnabled & 1) != 0 && !sameSerials_) {
+                    throw CliFailure(
+                        ExitCode::Usage,
+                        "The job of " + from_ +
+                            " has code shift on: its clones would write the same serial numbers "
+                            "as it. Give --product NAME --serials N for a block of each target's "
+                            "own from the serial ledger, or --same-serials when a target replaces "
+                            "a programmer that is retired. Nothing was written.");
+                }
                 record.job = StoredJobFacts(source.Link());
                 port.SetEchoDescriptions(true);
                 // Nothing is stored anywhere unless the job read back matched its checksum.
@@ -128,6 +143,7 @@ private:
 
     std::string from_;
     std::vector<std::string> to_;
+    bool sameSerials_ = false;
 };
 
 }  // namespace

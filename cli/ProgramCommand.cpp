@@ -7,6 +7,7 @@
 #include "cli/FileArgument.h"
 #include "cli/GangCommand.h"
 #include "cli/JobOptions.h"
+#include "cli/SerialLeases.h"
 #include "job/UploadJob.h"
 #include "link/VersionText.h"
 
@@ -45,6 +46,13 @@ public:
         const JobFacts job = LoadedJobFacts(workspace, kind);
 
         if (GangChosen(environment, all_)) {
+            // A .qvz brings its own code shift, a backup its counters too.
+            if (kind == FileKind::RemoteJob) {
+                RefuseSharedSerials((HeaderOfRecord(workspace).shiftEnabled & 1) != 0,
+                                    "This remote job file has code shift on: storing it");
+            } else {
+                RefuseSharedSerials((settings.shift.shiftEnabled & 1) != 0, "--shift");
+            }
             RunOnGang(environment, all_, [&](Station& station) {
                 // Each programmer pads and sends an image of its own.
                 station.Workspace().CopyLoaded(workspace);

@@ -1366,4 +1366,59 @@ TEST_F(CliTest, CloneStoresTheJobWithItsNameInEveryTargetThatTakesIt) {
     }
 }
 
+// The programmers' kept memories, to show that a refused run changed none of them.
+std::vector<std::string> ShelfMemories(const fs::path& shelf, int count) {
+    std::vector<std::string> memories;
+    for (int k = 0; k < count; ++k) memories.push_back(ReadText(shelf / Format("programmer-%d.bin", k)));
+    return memories;
+}
+
+TEST_F(CliTest, SameSerialsInSeveralProgrammersAreRefusedUnlessAskedFor) {
+    const std::string shelf = Path("shelf").string();
+    const std::vector<std::string> four = {"--simulate", "4", "--sim-state", shelf};
+    const auto on = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), four.begin(), four.end());
+        return args;
+    };
+    ASSERT_EQ(Cli(on({"program", kSample, "--all", "--series", "STM32F1XX"})).code, 0);
+    // programmer-0 alone counts serials from 1000; its backup carries its counters.
+    ASSERT_EQ(Cli(on({"--device", "sim:programmer-0", "program", kSample, "--shift",
+                      "--shift-start", "1000"})).code, 0);
+    ASSERT_EQ(Cli(on({"--device", "sim:programmer-0", "read-job", Path("backup.qvz").string(),
+                      "--code", "1A2B3C4D"})).code, 0);
+    const std::vector<std::string> before = ShelfMemories(shelf, 4);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"program", kSample, "--all", "--shift", "--shift-start", "1000"}, "--product NAME --serials N"},
+        {{"--device", "sim:programmer-1", "--device", "sim:programmer-2", "program", kSample,
+          "--shift"},
+         "--product NAME --serials N"},
+        {{"program", Path("backup.qvz").string(), "--all"}, "remote job file has code shift on"},
+        {{"clone", "--from", "sim:programmer-0", "--to", "sim:programmer-1"}, "--same-serials"},
+    };
+    for (const Case& c : cases) {
+        const Ran run = Cli(on(c.args));
+        EXPECT_EQ(run.code, Code(ExitCode::Usage)) << c.args[0] << ": " << run.err;
+        EXPECT_TRUE(Contains(run.err, c.says)) << run.err;
+        EXPECT_TRUE(Contains(run.err, "Nothing was written.")) << run.err;
+        EXPECT_EQ(ShelfMemories(shelf, 4), before) << c.args[0] << " changed a programmer";
+    }
+
+    // One programmer takes the backup back, and a replacement takes its counters on purpose.
+    EXPECT_EQ(Cli(on({"--device", "sim:programmer-3", "program", Path("backup.qvz").string()})).code, 0);
+    const Ran run = Cli(on({"clone", "--from", "sim:programmer-0", "--to", "sim:programmer-1",
+                            "--same-serials"}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    for (int k : {1, 3}) {
+        const JobHeader header = ReadKeptJob(Path("shelf") / Format("programmer-%d.bin", k), 0).header;
+        EXPECT_EQ(header.shiftEnabled, 1) << k;
+        EXPECT_EQ(header.shiftStart, 1000) << k;
+        EXPECT_EQ(header.shiftValue, 1000) << k;
+    }
+}
+
 }  // namespace
