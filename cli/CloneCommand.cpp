@@ -27,9 +27,12 @@ public:
                                          "(repeatable)")
             ->required()
             ->type_name("PATH");
-        command->add_flag("--same-serials", sameSerials_,
-                          "Copy the source's code-shift counters on purpose: the targets go on "
-                          "with the same serial numbers (a replacement for a retired programmer)");
+        CLI::Option* same =
+            command->add_flag("--same-serials", sameSerials_,
+                              "Copy the source's code-shift counters on purpose: the targets go on "
+                              "with the same serial numbers (a replacement for a retired programmer)");
+        leases_.Register(*command);
+        same->excludes("--product");
         return command;
     }
 
@@ -39,6 +42,9 @@ public:
             throw CliFailure(ExitCode::Usage,
                              "clone names its programmers with --from and --to, not --device.");
         }
+        // Every target leases a block of its own from an existing product.
+        std::optional<SerialProduct> product;
+        if (leases_.Given()) product = ProductToLease(environment, leases_.Product(), std::nullopt);
         environment.OpenLog();
         // Nothing of a programmer is reported before the log has it.
         if (environment.Logging()) output.DeferUntilFinish();
@@ -52,7 +58,7 @@ public:
                 source.Identify();
                 // A clone goes on with its source's serial numbers: only on purpose.
                 const std::optional<JobHeader> stored = StoredHeader(source.Link());
-                if (stored && (stored->shiftEnabled & 1) != 0 && !sameSerials_) {
+                if (stored && (stored->shiftEnabled & 1) != 0 && !sameSerials_ && !product) {
                     throw CliFailure(
                         ExitCode::Usage,
                         "The job of " + from_ +
@@ -87,8 +93,18 @@ public:
                     port.SetEchoDescriptions(false);
                     DeviceSession target(environment, port, path, record);
                     target.Identify();
+                    record.lease.reset();
+                    std::optional<SerialLease> lease;
+                    if (product) {
+                        lease = TakeSerialLease(environment, *product, leases_.Serials(),
+                                                HolderOf(record, job));
+                        record.lease = FactsOf(*lease);
+                        ApplyLease(workspace, *product, *lease);
+                        ShowLease(output, *record.lease, product->shiftStep, false);
+                    }
                     // The workspace holds the job as a remote record, whatever its name says.
                     const WorkerOutcome outcome = UploadRemoteJob(port);
+                    if (lease) SettleLease(environment, output, *lease, outcome.ok());
                     message = outcome.message;
                     ThrowIfFailed(output, outcome);
                 });
@@ -144,6 +160,7 @@ private:
     std::string from_;
     std::vector<std::string> to_;
     bool sameSerials_ = false;
+    LeaseOptions leases_;
 };
 
 }  // namespace

@@ -270,7 +270,7 @@ void Environment::OpenLog() {
     log_ = std::move(log);
 }
 
-SerialLedger& Environment::RequireLedger() {
+SerialLedger& Environment::RequireLedger(bool named) {
     std::lock_guard lock(ledgerMutex_);
     if (ledger_) return *ledger_;
     const std::string where = options_.ledger.empty() ? DefaultLedgerPath() : options_.ledger;
@@ -286,7 +286,9 @@ SerialLedger& Environment::RequireLedger() {
                          error);
     }
     ledger_ = std::move(ledger);
-    output_.Field("ledger", ledger_->Where(), ledger_->Where());
+    // Named in the output, the default file too: the station's serials are kept there.
+    const std::string shown = IsPostgresLocation(where) ? ledger_->Where() : where;
+    if (named) output_.Field("ledger", shown, shown);
     return *ledger_;
 }
 

@@ -82,8 +82,9 @@ public:
              std::string_view detail);
 
     // The serial ledger of a command that leases serial values: --ledger, else the default
-    // file, named in the output. Throws CliFailure (ledger) when it cannot be had.
-    SerialLedger& RequireLedger();
+    // file, named in the output (unless `named` is false: output that is a table of its
+    // own). Throws CliFailure (ledger) when it cannot be had.
+    SerialLedger& RequireLedger(bool named = true);
     // Runs `use` on the ledger in use, one caller at a time (the members of a gang share
     // it): the one RequireLedger opened, else --ledger or an existing default file, opened
     // on first use. Without a ledger `use` is not run; one that cannot be opened is said

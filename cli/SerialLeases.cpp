@@ -64,13 +64,13 @@ SerialProduct ProductToLease(Environment& environment, const std::string& name,
             error.clear();
         }) ||
         !error.empty()) {
-        throw CliFailure(ExitCode::LedgerFailed, "The serial ledger " + ledger.Where() + " cannot be read", error);
+        throw CliFailure(ExitCode::LedgerFailed, "Cannot read " + ledger.Where(), error);
     }
     if (!given) {
         if (known) return *known;
         throw CliFailure(ExitCode::LedgerFailed,
-                         "The serial ledger " + ledger.Where() + " has no product '" + name +
-                             "'. A job that brings its own header leases from an existing product: "
+                         "No product '" + name + "' in " + ledger.Where() +
+                             ". A job that brings its own header leases from an existing product: "
                              "create it with program or make-remote --product " + name +
                              " and the --shift-* options.");
     }
