@@ -1421,6 +1421,32 @@ TEST_F(CliTest, SameSerialsInSeveralProgrammersAreRefusedUnlessAskedFor) {
         EXPECT_EQ(header.shiftStart, 1000) << k;
         EXPECT_EQ(header.shiftValue, 1000) << k;
     }
+
+    // With a product, the same backup and the same clone give every target a block of its
+    // own; a job that brings its own header needs the product to exist.
+    const std::vector<std::string> lease = {"--product", "Q", "--serials", "10"};
+    const auto leased = [&](std::vector<std::string> args) {
+        args.insert(args.end(), lease.begin(), lease.end());
+        return on(args);
+    };
+    EXPECT_EQ(Cli(leased({"program", Path("backup.qvz").string(), "--all"})).code, Code(ExitCode::LedgerFailed));
+    EXPECT_EQ(ShelfMemories(shelf, 4)[2], before[2]);
+    ASSERT_EQ(Cli(leased({"--device", "sim:programmer-2", "program", kSample, "--shift-start", "5000"})).code, 0);
+    ASSERT_EQ(Cli(leased({"program", Path("backup.qvz").string(), "--all"})).code, 0);
+    ASSERT_EQ(Cli(leased({"clone", "--from", "sim:programmer-0", "--to", "sim:programmer-1"})).code, 0);
+    std::vector<std::int32_t> starts;
+    for (int k = 0; k < 4; ++k) {
+        const JobHeader header = ReadKeptJob(Path("shelf") / Format("programmer-%d.bin", k), 0).header;
+        EXPECT_EQ(header.shiftValue, header.shiftStart) << k;
+        EXPECT_EQ(header.countLimit, 10) << k;
+        starts.push_back(header.shiftStart);
+    }
+    // The .qvz went to all four (5010..5040, in the order they were served), then
+    // programmer-0's job to programmer-1.
+    EXPECT_EQ(starts[1], 5050);
+    std::sort(starts.begin(), starts.end());
+    EXPECT_EQ(std::adjacent_find(starts.begin(), starts.end()), starts.end()) << "blocks overlap";
+    for (std::int32_t start : starts) EXPECT_TRUE(start >= 5010 && start <= 5050 && start % 10 == 0) << start;
 }
 
 // Rewrites the counters of a kept programmer's stored header, as its own programming of
