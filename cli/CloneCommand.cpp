@@ -96,11 +96,9 @@ public:
                     record.lease.reset();
                     std::optional<SerialLease> lease;
                     if (product) {
-                        lease = TakeSerialLease(environment, *product, leases_.Serials(),
-                                                HolderOf(record, job));
-                        record.lease = FactsOf(*lease);
+                        lease = LeaseForProgrammer(environment, output, *product,
+                                                   leases_.Serials(), record, job);
                         ApplyLease(workspace, *product, *lease);
-                        ShowLease(output, *record.lease, product->shiftStep, false);
                     }
                     // The workspace holds the job as a remote record, whatever its name says.
                     const WorkerOutcome outcome = UploadRemoteJob(port);

@@ -55,11 +55,7 @@ public:
                              ".hex, .srec, .elf or .bin file it came from.");
         }
 
-        if (leases_.Given() && job_.CountLimitGiven()) {
-            throw CliFailure(ExitCode::Usage,
-                             "--count-limit with --product: the run limit is the block's size "
-                             "(--serials).");
-        }
+        leases_.CheckAgainst(job_);
         ImageWorkspace workspace;
         const FileKind kind = LoadFileArgument(output, workspace, file_.File(), start);
 

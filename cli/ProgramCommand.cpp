@@ -47,11 +47,7 @@ public:
         const JobFacts job = LoadedJobFacts(workspace, kind);
         std::optional<SerialProduct> product;
         if (leases_.Given()) {
-            if (job_.CountLimitGiven()) {
-                throw CliFailure(ExitCode::Usage,
-                                 "--count-limit with --product: the run limit is the block's size "
-                                 "(--serials).");
-            }
+            leases_.CheckAgainst(job_);
             // A .qvz brings its own header: its product must exist.
             product = ProductToLease(environment, leases_.Product(),
                                      kind == FileKind::RemoteJob
@@ -102,15 +98,13 @@ private:
         if (product) {
             // Recorded before anything is written: values that may reach a part are never
             // handed out again.
-            lease = TakeSerialLease(environment, *product, leases_.Serials(),
-                                    HolderOf(record, record.job.value_or(JobFacts{})));
-            record.lease = FactsOf(*lease);
+            lease = LeaseForProgrammer(environment, port.Output(), *product, leases_.Serials(), record,
+                                       record.job.value_or(JobFacts{}));
             if (kind == FileKind::RemoteJob) {
                 ApplyLease(port.Workspace(), *product, *lease);
             } else {
                 ApplyLease(settings, *product, *lease);
             }
-            ShowLease(port.Output(), *record.lease, product->shiftStep, false);
         }
         port.SetJobSettings(settings);
         const WorkerOutcome outcome = UploadKindOf(port.Workspace().fileName) == UploadKind::RemoteJob

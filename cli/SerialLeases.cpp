@@ -4,6 +4,9 @@
 #include <cstring>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -48,6 +51,13 @@ void LeaseOptions::Register(CLI::App& command) {
             ->check(CLI::Range(std::int64_t{1}, std::int64_t{0x7FFFFFFF}));
     product->needs(serials);
     serials->needs(product);
+}
+
+void LeaseOptions::CheckAgainst(const JobOptions& job) const {
+    if (Given() && job.CountLimitGiven()) {
+        throw CliFailure(ExitCode::Usage,
+                         "--count-limit with --product: the run limit is the block's size (--serials).");
+    }
 }
 
 SerialProduct ProductToLease(Environment& environment, const std::string& name,
@@ -138,6 +148,15 @@ SerialLease TakeSerialLease(Environment& environment, const SerialProduct& produ
                          error);
     }
     return *lease;
+}
+
+SerialLease LeaseForProgrammer(Environment& environment, ConsoleOutput& output,
+                               const SerialProduct& product, std::int64_t count,
+                               OperationRecord& record, const JobFacts& job) {
+    const SerialLease lease = TakeSerialLease(environment, product, count, HolderOf(record, job));
+    record.lease = FactsOf(lease);
+    ShowLease(output, *record.lease, product.shiftStep, false);
+    return lease;
 }
 
 void ApplyLease(JobSettings& settings, const SerialProduct& product, const SerialLease& lease) {

@@ -30,6 +30,8 @@ class LeaseOptions {
 public:
     void Register(CLI::App& command);
     bool Given() const { return !product_.empty(); }
+    // A leased block sets the run limit itself: --count-limit beside --product is refused.
+    void CheckAgainst(const JobOptions& job) const;
     const std::string& Product() const { return product_; }
     std::int64_t Serials() const { return serials_; }
 
@@ -53,6 +55,12 @@ LeaseHolder HolderOf(const OperationRecord& record, const JobFacts& job);
 // anything is written. Throws CliFailure (ledger) when the ledger refuses it.
 SerialLease TakeSerialLease(Environment& environment, const SerialProduct& product,
                             std::int64_t count, const LeaseHolder& holder);
+
+// Leases the block of the job for the programmer of `record` and names it there and on
+// `output`. Throws as TakeSerialLease.
+SerialLease LeaseForProgrammer(Environment& environment, ConsoleOutput& output,
+                               const SerialProduct& product, std::int64_t count,
+                               OperationRecord& record, const JobFacts& job);
 
 // What keeps a programmer inside its block: code shift on at the product's address, step
 // and format, counting from the block's first value, and the run limit of its size.

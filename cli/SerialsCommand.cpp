@@ -33,8 +33,9 @@ class SerialsCommand final : public CliCommand {
 public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
-            "serials", "What the serial ledger (--ledger, else the default file) holds: its "
-                       "products and the blocks of serial values leased to programmers");
+            "serials", "What the serial ledger (--ledger, else the default file) holds: "
+                       "'serials products' lists its products, 'serials report [--product NAME] "
+                       "[--csv]' every block of serial values leased and each product's totals");
         command->require_subcommand(1);
         report_ = command->add_subcommand(
             "report", "Every lease with its state and use, and per product the values handed "
