@@ -8,6 +8,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/FileArgument.h"
 #include "cli/Interruption.h"
+#include "cli/SerialLeases.h"
 #include "job/StoredJob.h"
 #include "job/UploadJob.h"
 
@@ -26,6 +27,12 @@ public:
                                          "(repeatable)")
             ->required()
             ->type_name("PATH");
+        CLI::Option* same =
+            command->add_flag("--same-serials", sameSerials_,
+                              "Copy the source's code-shift counters on purpose: the targets go on "
+                              "with the same serial numbers (a replacement for a retired programmer)");
+        leases_.Register(*command);
+        same->excludes("--product");
         return command;
     }
 
@@ -35,6 +42,9 @@ public:
             throw CliFailure(ExitCode::Usage,
                              "clone names its programmers with --from and --to, not --device.");
         }
+        // Every target leases a block of its own from an existing product.
+        std::optional<SerialProduct> product;
+        if (leases_.Given()) product = ProductToLease(environment, leases_.Product(), std::nullopt);
         environment.OpenLog();
         // Nothing of a programmer is reported before the log has it.
         if (environment.Logging()) output.DeferUntilFinish();
@@ -46,6 +56,17 @@ public:
             Logged(environment, record, [&] {
                 DeviceSession source(environment, port, from_, record);
                 source.Identify();
+                // A clone goes on with its source's serial numbers: only on purpose.
+                const std::optional<JobHeader> stored = StoredHeader(source.Link());
+                if (stored && (stored->shiftEnabled & 1) != 0 && !sameSerials_ && !product) {
+                    throw CliFailure(
+                        ExitCode::Usage,
+                        "The job of " + from_ +
+                            " has code shift on: its clones would write the same serial numbers "
+                            "as it. Give --product NAME --serials N for a block of each target's "
+                            "own from the serial ledger, or --same-serials when a target replaces "
+                            "a programmer that is retired. Nothing was written.");
+                }
                 record.job = StoredJobFacts(source.Link());
                 port.SetEchoDescriptions(true);
                 // Nothing is stored anywhere unless the job read back matched its checksum.
@@ -72,8 +93,16 @@ public:
                     port.SetEchoDescriptions(false);
                     DeviceSession target(environment, port, path, record);
                     target.Identify();
+                    record.lease.reset();
+                    std::optional<SerialLease> lease;
+                    if (product) {
+                        lease = LeaseForProgrammer(environment, output, *product,
+                                                   leases_.Serials(), record, job);
+                        ApplyLease(workspace, *product, *lease);
+                    }
                     // The workspace holds the job as a remote record, whatever its name says.
                     const WorkerOutcome outcome = UploadRemoteJob(port);
+                    if (lease) SettleLease(environment, output, *lease, outcome.ok());
                     message = outcome.message;
                     ThrowIfFailed(output, outcome);
                 });
@@ -128,6 +157,8 @@ private:
 
     std::string from_;
     std::vector<std::string> to_;
+    bool sameSerials_ = false;
+    LeaseOptions leases_;
 };
 
 }  // namespace

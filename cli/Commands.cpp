@@ -9,6 +9,7 @@ std::unique_ptr<CliCommand> MakeReadJobCommand();
 std::unique_ptr<CliCommand> MakeCloneCommand();
 std::unique_ptr<CliCommand> MakeMakeRemoteCommand();
 std::unique_ptr<CliCommand> MakeUpdateFirmwareCommand();
+std::unique_ptr<CliCommand> MakeSerialsCommand();
 
 std::vector<std::unique_ptr<CliCommand>> MakeCommands() {
     std::vector<std::unique_ptr<CliCommand>> commands;
@@ -21,5 +22,6 @@ std::vector<std::unique_ptr<CliCommand>> MakeCommands() {
     commands.push_back(MakeCloneCommand());
     commands.push_back(MakeMakeRemoteCommand());
     commands.push_back(MakeUpdateFirmwareCommand());
+    commands.push_back(MakeSerialsCommand());
     return commands;
 }

@@ -2,6 +2,7 @@
 
 #include "cli/ExitCodes.h"
 #include "link/DevicePaths.h"
+#include "cli/SerialLeases.h"
 #include "link/IdentifyProgrammer.h"
 
 namespace {
@@ -46,7 +47,7 @@ HidBackend& OneProgrammer(Environment& environment) {
 }  // namespace
 
 DeviceSession::DeviceSession(Environment& environment, ConsolePort& port)
-    : port_(port), record_(environment.Record()), link_(OneProgrammer(environment)) {
+    : environment_(environment), port_(port), record_(environment.Record()), link_(OneProgrammer(environment)) {
     const std::vector<std::string>& devices = environment.options().devices;
     Open(environment, devices.empty() ? std::string() : devices.front());
     // Nothing of the operation is reported before the log has it.
@@ -55,7 +56,8 @@ DeviceSession::DeviceSession(Environment& environment, ConsolePort& port)
 
 DeviceSession::DeviceSession(Environment& environment, ConsolePort& port, const std::string& path,
                              OperationRecord& record)
-    : port_(port),
+    : environment_(environment),
+      port_(port),
       record_(record),
       only_(OnlyDevicePaths(environment.Backend(), {path})),
       link_(*only_) {
@@ -114,6 +116,7 @@ void DeviceSession::Identify() {
     const WorkerOutcome outcome = IdentifyProgrammer(port_);
     if (outcome.ok()) record_.Take(link_, true);
     ThrowIfFailed(port_.Output(), outcome);
+    ReconcileStoredJob(environment_, port_.Output(), link_, record_);
 }
 
 std::optional<int> DeviceSession::FixedSeries() const {

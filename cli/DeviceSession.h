@@ -29,7 +29,8 @@ public:
     OperationRecord& Record() { return record_; }
 
     // Identifies the programmer as every connection does: version words, the stored
-    // job, the series it serves. Throws CliFailure after the worker's message.
+    // job, the series it serves; with a serial ledger in use, the stored job's code shift
+    // is reconciled with it. Throws CliFailure after the worker's message.
     void Identify();
 
     // The series the identification fixed (a programmer of the older kind serves one
@@ -39,6 +40,7 @@ public:
 private:
     void Open(Environment& environment, const std::string& wanted);
 
+    Environment& environment_;
     ConsolePort& port_;
     OperationRecord& record_;
     std::unique_ptr<HidBackend> only_;  // a gang member's view of its one path

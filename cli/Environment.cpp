@@ -14,6 +14,16 @@
 #include "link/DevicePaths.h"
 #include "link/ProgrammerLink.h"
 #include "link/SimulatedProgrammer.h"
+#include "ledger/SerialLedger.h"
+
+namespace {
+
+// The default ledger as the help names it.
+std::string LedgerPathText() {
+    return "$XDG_DATA_HOME/marrowdyne/serials.sqlite (else under ~/.local/share)";
+}
+
+}  // namespace
 
 void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_option("--device", options.devices,
@@ -66,6 +76,10 @@ void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_option("--log", options.log,
                    "Append one JSON line per programmer and operation to FILE (production log)")
         ->type_name("FILE");
+    app.add_option("--ledger", options.ledger,
+                   "Serial ledger that leases code-shift values (--product): a SQLite FILE or "
+                   "postgresql://...; default " + LedgerPathText())
+        ->type_name("FILE|URI");
     app.add_flag("--json", options.json, "Print one JSON object on standard output");
     app.add_option("--lang", options.lang,
                    "Language of the messages: en (English) or original (Russian and Chinese); "
@@ -254,6 +268,47 @@ void Environment::OpenLog() {
         throw CliFailure(ExitCode::Usage, "--log " + options_.log + ": " + error);
     }
     log_ = std::move(log);
+}
+
+SerialLedger& Environment::RequireLedger(bool named) {
+    std::lock_guard lock(ledgerMutex_);
+    if (ledger_) return *ledger_;
+    const std::string where = options_.ledger.empty() ? DefaultLedgerPath() : options_.ledger;
+    if (where.empty()) {
+        throw CliFailure(ExitCode::LedgerFailed,
+                         "No serial ledger: neither XDG_DATA_HOME nor HOME is set. Give --ledger FILE.");
+    }
+    std::string error;
+    std::unique_ptr<SerialLedger> ledger = OpenSerialLedger(where, error);
+    ledgerTried_ = true;
+    if (!ledger) {
+        throw CliFailure(ExitCode::LedgerFailed, "The serial ledger " + where + " cannot be used",
+                         error);
+    }
+    ledger_ = std::move(ledger);
+    // Named in the output, the default file too: the station's serials are kept there.
+    const std::string shown = IsPostgresLocation(where) ? ledger_->Where() : where;
+    if (named) output_.Field("ledger", shown, shown);
+    return *ledger_;
+}
+
+bool Environment::WithLedger(const std::function<void(SerialLedger&)>& use) {
+    std::lock_guard lock(ledgerMutex_);
+    if (!ledger_ && !ledgerTried_) {
+        ledgerTried_ = true;
+        std::error_code missing;
+        const std::string where = options_.ledger.empty() ? DefaultLedgerPath() : options_.ledger;
+        // Without --ledger, only a station that leases serials has a ledger to keep.
+        if (!where.empty() && (!options_.ledger.empty() ||
+                               std::filesystem::exists(PathFromArgument(where), missing))) {
+            std::string error;
+            ledger_ = OpenSerialLedger(where, error);
+            if (!ledger_) output_.Note("The serial ledger " + where + " cannot be used: " + error);
+        }
+    }
+    if (!ledger_) return false;
+    use(*ledger_);
+    return true;
 }
 
 void Environment::WriteTrace(const std::string& path, char direction, const std::uint8_t* bytes,

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +16,7 @@
 #include "link/HidBackend.h"
 #include "link/ProgrammerLink.h"
 
+class SerialLedger;
 class SimulatedBackend;
 class SimulatedProgrammer;
 
@@ -31,6 +33,7 @@ struct GlobalOptions {
     std::string simDenyOpen;           // the simulated programmer refuses to open, with this reason
     std::string trace;                 // file receiving every report written and read
     std::string log;                   // production log, one JSON line per programmer and operation
+    std::string ledger;                // serial ledger: a SQLite file or postgresql://... (--ledger)
     bool json = false;
     std::string lang;                  // "en" or "original"; empty: from the locale (--lang)
 };
@@ -78,6 +81,16 @@ public:
     void Log(const OperationRecord& record, ExitCode code, std::string_view message,
              std::string_view detail);
 
+    // The serial ledger of a command that leases serial values: --ledger, else the default
+    // file, named in the output (unless `named` is false: output that is a table of its
+    // own). Throws CliFailure (ledger) when it cannot be had.
+    SerialLedger& RequireLedger(bool named = true);
+    // Runs `use` on the ledger in use, one caller at a time (the members of a gang share
+    // it): the one RequireLedger opened, else --ledger or an existing default file, opened
+    // on first use. Without a ledger `use` is not run; one that cannot be opened is said
+    // once and not used. Returns whether `use` ran.
+    bool WithLedger(const std::function<void(SerialLedger&)>& use);
+
     // Keeps the simulated memory (--sim-state) of the programmers that this run loaded or
     // newly made; a refused state file is never written. Returns false and says why.
     bool SaveSimulatorState(std::string& error);
@@ -107,4 +120,7 @@ private:
     std::unique_ptr<AppendFile> log_;
     std::mutex logMutex_;
     std::string logError_;  // the first line that could not be appended, and why
+    std::unique_ptr<SerialLedger> ledger_;
+    bool ledgerTried_ = false;  // opened, or found missing or refused: not tried again
+    std::recursive_mutex ledgerMutex_;
 };

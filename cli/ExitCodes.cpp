@@ -54,6 +54,7 @@ const char* ExitCodeName(ExitCode code) {
         case ExitCode::Unsuitable: return "Unsuitable";
         case ExitCode::NoStoredJob: return "NoStoredJob";
         case ExitCode::InUse: return "InUse";
+        case ExitCode::LedgerFailed: return "LedgerFailed";
         // Either signal leaves a programmer stopped between two exchanges; the exit code
         // says which signal it was.
         case ExitCode::Interrupted:
@@ -85,6 +86,7 @@ std::string ExitCodeHelp() {
            "  17  not a programmer this tool can talk to (output report longer than 65 bytes)\n"
            "  18  read-job: the programmer holds no job (erased), or a damaged one\n"
            "  19  the programmer is in use by another program (or its --sim-state is)\n"
+           "  20  serial ledger: it cannot be used, or it refused the product or the lease\n"
            " 130  interrupted by SIGINT (143: by SIGTERM); each programmer stopped at its next\n"
            "      exchange\n"
            "Several programmers at once (--all, or --device more than once): 0 when every one\n"

@@ -26,6 +26,7 @@ enum class ExitCode : int {
     Unsuitable = 17,       // a device with the programmer's ids whose reports do not fit
     NoStoredJob = 18,      // the programmer holds no job to read (erased), or a damaged one
     InUse = 19,            // another program has the programmer (or the --sim-state) open
+    LedgerFailed = 20,     // the serial ledger cannot be used, or refused the product or the lease
     Interrupted = 130,     // SIGINT stopped the run (128 + the signal's number, as shells say)
     Terminated = 143,      // SIGTERM stopped the run
 };

@@ -153,6 +153,10 @@ void RunOnGang(Environment& environment, bool all, const std::function<void(Stat
                            ExitCodeName(ending.code) + '\t' + ending.message;
         if (ending.code != ExitCode::Success && !ending.detail.empty()) line += '\t' + ending.detail;
         output.Line(line);
+        // A member's own notes are in its JSON object; a serial conflict is said in text too.
+        if (!record.serialConflict.empty() && !output.json()) {
+            output.Note(station.Path() + ": serial conflict: " + record.serialConflict);
+        }
 
         nlohmann::json object = station.Output().Document();
         object["path"] = station.Path();

@@ -1,6 +1,7 @@
 #include "cli/CliCommand.h"
 #include "cli/DeviceSession.h"
 #include "cli/GangCommand.h"
+#include "cli/SerialLeases.h"
 #include "common/TextFormat.h"
 #include "link/VersionText.h"
 
@@ -49,6 +50,11 @@ private:
         output.JsonField("connectionCode", code);
         output.LineField("deviceId", Format("%08X", code), Format("SN:%08X", code));
         output.Description(port.LastDescription());
+        // The block the stored job counts in, as the serial ledger has it.
+        const std::optional<JobHeader> header = StoredHeader(link);
+        if (session.Record().lease && header) {
+            ShowLease(output, *session.Record().lease, header->shiftStep, true);
+        }
     }
 
     // A gang's line for one programmer: its version words and the name of its job.

@@ -7,6 +7,14 @@
 
 #include "job/JobHeader.h"
 
+// The code-shift settings given on the command line, each only when it was given.
+struct GivenShift {
+    std::optional<std::uint32_t> address;
+    std::optional<std::int32_t> start;
+    std::optional<std::int32_t> step;
+    std::optional<std::uint8_t> format;  // width and order: either given makes it given
+};
+
 // The job settings of the main dialog as options, with the dialog's defaults: the
 // series, the five option boxes, the run limit and the code shift.
 class JobOptions {
@@ -21,6 +29,10 @@ public:
     std::optional<int> ExplicitSeries() const;
     // Whether any setting was given (a remote job file brings its own).
     bool AnyGiven() const;
+    // The code-shift settings given (a product of the serial ledger keeps the others).
+    GivenShift GivenCodeShift() const;
+    // Whether --count-limit was given (a leased block sets the run limit itself).
+    bool CountLimitGiven() const { return countLimitOption_ != nullptr && countLimitOption_->count() > 0; }
 
 private:
     std::string series_;
@@ -38,6 +50,12 @@ private:
     std::string shiftOrder_ = "low";
     std::vector<CLI::Option*> options_;
     CLI::Option* seriesOption_ = nullptr;
+    CLI::Option* countLimitOption_ = nullptr;
+    CLI::Option* shiftAddressOption_ = nullptr;
+    CLI::Option* shiftStartOption_ = nullptr;
+    CLI::Option* shiftStepOption_ = nullptr;
+    CLI::Option* shiftWidthOption_ = nullptr;
+    CLI::Option* shiftOrderOption_ = nullptr;
 };
 
 // The series index of a name of the series list (any letter case); -1 when unknown.

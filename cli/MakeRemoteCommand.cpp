@@ -9,8 +9,10 @@
 #include "cli/ExitCodes.h"
 #include "cli/FileArgument.h"
 #include "cli/JobOptions.h"
+#include "cli/SerialLeases.h"
 #include "cli/Terminal.h"
 #include "common/ProgramLocation.h"
+#include "common/TextFormat.h"
 #include "remote/GenerateRemoteJobFile.h"
 
 namespace {
@@ -33,13 +35,14 @@ public:
                             "firmware file's directory)")
             ->type_name("DIR");
         job_.Register(*command);
+        leases_.Register(*command);
         return command;
     }
 
     void Execute(Environment& environment) override {
         ConsoleOutput& output = environment.Output();
         const std::uint32_t code = ParseDeviceId(code_, "--code");
-        const JobSettings settings = job_.Build();
+        JobSettings settings = job_.Build();
         const std::uint32_t start = file_.RawStart();
         if (code == 0) {
             // As the device-ID dialog closing with 00000000: nothing is generated.
@@ -52,8 +55,21 @@ public:
                              ".hex, .srec, .elf or .bin file it came from.");
         }
 
+        leases_.CheckAgainst(job_);
         ImageWorkspace workspace;
-        LoadFileArgument(output, workspace, file_.File(), start);
+        const FileKind kind = LoadFileArgument(output, workspace, file_.File(), start);
+
+        // The block is leased for the remote programmer, before the file is made.
+        std::optional<SerialLease> lease;
+        if (leases_.Given()) {
+            const SerialProduct product = ProductToLease(environment, leases_.Product(), job_.GivenCodeShift());
+            OperationRecord remote;
+            LeaseHolder holder = HolderOf(remote, LoadedJobFacts(workspace, kind));
+            holder.remoteDeviceId = Format("%08X", code);
+            lease = TakeSerialLease(environment, product, leases_.Serials(), holder);
+            ApplyLease(settings, product, *lease);
+            ShowLease(output, FactsOf(*lease), product.shiftStep, false);
+        }
 
         ConsolePort port(output, workspace);
         port.SetRemoteCode(code);
@@ -61,7 +77,9 @@ public:
         port.SetProgrammerVersion(0);
         port.SetJobSettings(settings);
         port.SetOutputDirectories(OutputDirectories(workspace.filePath));
-        ThrowIfFailed(output, GenerateRemoteJobFile(port));
+        const WorkerOutcome outcome = GenerateRemoteJobFile(port);
+        if (lease) SettleLease(environment, output, *lease, outcome.ok());
+        ThrowIfFailed(output, outcome);
     }
 
 private:
@@ -85,6 +103,7 @@ private:
     std::string code_;
     std::string outputDir_;
     JobOptions job_;
+    LeaseOptions leases_;
 };
 
 }  // namespace

@@ -69,6 +69,15 @@ std::string ProductionLogLine(const OperationRecord& record, ExitCode code,
     } else {
         for (const char* key : {"jobName", "start", "length", "wordCrc32"}) line[key] = nullptr;
     }
+    if (record.lease) {
+        line["lease"] = {{"product", record.lease->product},
+                         {"firstValue", record.lease->firstValue},
+                         {"count", record.lease->count}};
+    } else {
+        line["lease"] = nullptr;
+    }
+    line["serialConflict"] = record.serialConflict.empty() ? nlohmann::ordered_json(nullptr)
+                                                           : nlohmann::ordered_json(record.serialConflict);
     line["result"] = ExitCodeName(code);
     line["message"] = std::string(message);
     line["detail"] = std::string(detail);

@@ -16,6 +16,15 @@ struct JobFacts {
     std::optional<std::uint32_t> wordCrc32;
 };
 
+// A block of serial values leased from the serial ledger, and how many of it the
+// programmer's header shows used.
+struct LeaseFacts {
+    std::string product;
+    std::int64_t firstValue = 0;
+    std::int64_t count = 0;
+    std::int64_t used = 0;
+};
+
 // What one operation did with one programmer, as far as it got: filled as the programmer
 // is opened and identified and as the job becomes known.
 struct OperationRecord {
@@ -26,6 +35,8 @@ struct OperationRecord {
     std::optional<std::uint32_t> programmerVersion;  // from the identification on
     std::optional<std::uint32_t> firmwareVersion;
     std::optional<JobFacts> job;
+    std::optional<LeaseFacts> lease;  // the block stored, or the one the stored job showed
+    std::string serialConflict;       // what the serial ledger found wrong with the stored job
 
     // Takes what the link knows now: path, serial and device ID, and once identified the
     // version words.

@@ -7,6 +7,7 @@
 #include "cli/FileArgument.h"
 #include "cli/GangCommand.h"
 #include "cli/JobOptions.h"
+#include "cli/SerialLeases.h"
 #include "job/UploadJob.h"
 #include "link/VersionText.h"
 
@@ -25,6 +26,7 @@ public:
             "remote job file .qvz) with the job settings, verified by checksum");
         file_.Register(*command);
         job_.Register(*command);
+        leases_.Register(*command);
         RegisterAll(*command, all_);
         return command;
     }
@@ -43,13 +45,32 @@ public:
                              "A remote job file brings its own job settings; give none.");
         }
         const JobFacts job = LoadedJobFacts(workspace, kind);
+        std::optional<SerialProduct> product;
+        if (leases_.Given()) {
+            leases_.CheckAgainst(job_);
+            // A .qvz brings its own header: its product must exist.
+            product = ProductToLease(environment, leases_.Product(),
+                                     kind == FileKind::RemoteJob
+                                         ? std::nullopt
+                                         : std::optional<GivenShift>(job_.GivenCodeShift()));
+        }
 
         if (GangChosen(environment, all_)) {
+            // A .qvz brings its own code shift, a backup its counters too; a product gives
+            // each programmer a block of its own instead.
+            if (product) {
+                // Each programmer leases its block as it is served.
+            } else if (kind == FileKind::RemoteJob) {
+                RefuseSharedSerials((HeaderOfRecord(workspace).shiftEnabled & 1) != 0,
+                                    "This remote job file has code shift on: storing it");
+            } else {
+                RefuseSharedSerials((settings.shift.shiftEnabled & 1) != 0, "--shift");
+            }
             RunOnGang(environment, all_, [&](Station& station) {
                 // Each programmer pads and sends an image of its own.
                 station.Workspace().CopyLoaded(workspace);
                 station.Record().job = job;
-                Store(station.Session(), station.Port(), settings, kind);
+                Store(environment, station.Session(), station.Port(), settings, kind, product);
             });
             return;
         }
@@ -59,20 +80,37 @@ public:
         session.Record().job = job;
         session.Identify();
         port.SetEchoDescriptions(true);
-        Store(session, port, settings, kind);
+        Store(environment, session, port, settings, kind, product);
     }
 
 private:
-    // Stores the loaded job in the identified programmer of `session`; throws CliFailure
-    // when the series cannot be had or the upload fails.
-    void Store(DeviceSession& session, ConsolePort& port, JobSettings settings,
-               FileKind kind) const {
+    // Stores the loaded job in the identified programmer of `session`, with a block of
+    // `product` of its own; throws CliFailure when the series or the block cannot be had
+    // or the upload fails.
+    void Store(Environment& environment, DeviceSession& session, ConsolePort& port,
+               JobSettings settings, FileKind kind, const std::optional<SerialProduct>& product) const {
         // A remote job file brings its own series.
         if (kind != FileKind::RemoteJob) settings.seriesIndex = SeriesFor(session);
+        OperationRecord& record = session.Record();
+        // The log names the block this job carries, not the one it replaces.
+        record.lease.reset();
+        std::optional<SerialLease> lease;
+        if (product) {
+            // Recorded before anything is written: values that may reach a part are never
+            // handed out again.
+            lease = LeaseForProgrammer(environment, port.Output(), *product, leases_.Serials(), record,
+                                       record.job.value_or(JobFacts{}));
+            if (kind == FileKind::RemoteJob) {
+                ApplyLease(port.Workspace(), *product, *lease);
+            } else {
+                ApplyLease(settings, *product, *lease);
+            }
+        }
         port.SetJobSettings(settings);
         const WorkerOutcome outcome = UploadKindOf(port.Workspace().fileName) == UploadKind::RemoteJob
                                           ? UploadRemoteJob(port)
                                           : UploadJob(port);
+        if (lease) SettleLease(environment, port.Output(), *lease, outcome.ok());
         ThrowIfFailed(port.Output(), outcome);
     }
 
@@ -109,6 +147,7 @@ private:
 
     FileOperand file_;
     JobOptions job_;
+    LeaseOptions leases_;
     bool all_ = false;
 };
 

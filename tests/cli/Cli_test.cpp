@@ -176,6 +176,8 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "marrowdyne-cli-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
+        // The default serial ledger of every run is this test's own.
+        setenv("XDG_DATA_HOME", (dir_ / "data").c_str(), 1);
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -1364,6 +1366,205 @@ TEST_F(CliTest, CloneStoresTheJobWithItsNameInEveryTargetThatTakesIt) {
     for (int command : TracedCommands(Path("trace.txt"))) {
         EXPECT_TRUE(command != 0x11 && command != 0x12) << "sent command " << command;
     }
+}
+
+// The programmers' kept memories, to show that a refused run changed none of them.
+std::vector<std::string> ShelfMemories(const fs::path& shelf, int count) {
+    std::vector<std::string> memories;
+    for (int k = 0; k < count; ++k) memories.push_back(ReadText(shelf / Format("programmer-%d.bin", k)));
+    return memories;
+}
+
+TEST_F(CliTest, SameSerialsInSeveralProgrammersAreRefusedUnlessAskedFor) {
+    const std::string shelf = Path("shelf").string();
+    const std::vector<std::string> four = {"--simulate", "4", "--sim-state", shelf};
+    const auto on = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), four.begin(), four.end());
+        return args;
+    };
+    ASSERT_EQ(Cli(on({"program", kSample, "--all", "--series", "STM32F1XX"})).code, 0);
+    // programmer-0 alone counts serials from 1000; its backup carries its counters.
+    ASSERT_EQ(Cli(on({"--device", "sim:programmer-0", "program", kSample, "--shift",
+                      "--shift-start", "1000"})).code, 0);
+    ASSERT_EQ(Cli(on({"--device", "sim:programmer-0", "read-job", Path("backup.qvz").string(),
+                      "--code", "1A2B3C4D"})).code, 0);
+    const std::vector<std::string> before = ShelfMemories(shelf, 4);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"program", kSample, "--all", "--shift", "--shift-start", "1000"}, "--product NAME --serials N"},
+        {{"--device", "sim:programmer-1", "--device", "sim:programmer-2", "program", kSample,
+          "--shift"},
+         "--product NAME --serials N"},
+        {{"program", Path("backup.qvz").string(), "--all"}, "remote job file has code shift on"},
+        {{"clone", "--from", "sim:programmer-0", "--to", "sim:programmer-1"}, "--same-serials"},
+    };
+    for (const Case& c : cases) {
+        const Ran run = Cli(on(c.args));
+        EXPECT_EQ(run.code, Code(ExitCode::Usage)) << c.args[0] << ": " << run.err;
+        EXPECT_TRUE(Contains(run.err, c.says)) << run.err;
+        EXPECT_TRUE(Contains(run.err, "Nothing was written.")) << run.err;
+        EXPECT_EQ(ShelfMemories(shelf, 4), before) << c.args[0] << " changed a programmer";
+    }
+
+    // One programmer takes the backup back, and a replacement takes its counters on purpose.
+    EXPECT_EQ(Cli(on({"--device", "sim:programmer-3", "program", Path("backup.qvz").string()})).code, 0);
+    const Ran run = Cli(on({"clone", "--from", "sim:programmer-0", "--to", "sim:programmer-1",
+                            "--same-serials"}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    for (int k : {1, 3}) {
+        const JobHeader header = ReadKeptJob(Path("shelf") / Format("programmer-%d.bin", k), 0).header;
+        EXPECT_EQ(header.shiftEnabled, 1) << k;
+        EXPECT_EQ(header.shiftStart, 1000) << k;
+        EXPECT_EQ(header.shiftValue, 1000) << k;
+    }
+
+    // With a product, the same backup and the same clone give every target a block of its
+    // own; a job that brings its own header needs the product to exist.
+    const std::vector<std::string> lease = {"--product", "Q", "--serials", "10"};
+    const auto leased = [&](std::vector<std::string> args) {
+        args.insert(args.end(), lease.begin(), lease.end());
+        return on(args);
+    };
+    EXPECT_EQ(Cli(leased({"program", Path("backup.qvz").string(), "--all"})).code, Code(ExitCode::LedgerFailed));
+    EXPECT_EQ(ShelfMemories(shelf, 4)[2], before[2]);
+    ASSERT_EQ(Cli(leased({"--device", "sim:programmer-2", "program", kSample, "--shift-start", "5000"})).code, 0);
+    ASSERT_EQ(Cli(leased({"program", Path("backup.qvz").string(), "--all"})).code, 0);
+    ASSERT_EQ(Cli(leased({"clone", "--from", "sim:programmer-0", "--to", "sim:programmer-1"})).code, 0);
+    std::vector<std::int32_t> starts;
+    for (int k = 0; k < 4; ++k) {
+        const JobHeader header = ReadKeptJob(Path("shelf") / Format("programmer-%d.bin", k), 0).header;
+        EXPECT_EQ(header.shiftValue, header.shiftStart) << k;
+        EXPECT_EQ(header.countLimit, 10) << k;
+        starts.push_back(header.shiftStart);
+    }
+    // The .qvz went to all four (5010..5040, in the order they were served), then
+    // programmer-0's job to programmer-1.
+    EXPECT_EQ(starts[1], 5050);
+    std::sort(starts.begin(), starts.end());
+    EXPECT_EQ(std::adjacent_find(starts.begin(), starts.end()), starts.end()) << "blocks overlap";
+    for (std::int32_t start : starts) EXPECT_TRUE(start >= 5010 && start <= 5050 && start % 10 == 0) << start;
+}
+
+// Rewrites the counters of a kept programmer's stored header, as its own programming of
+// parts would have left them.
+void SetKeptCounters(const fs::path& state, std::int32_t shiftStart, std::int32_t shiftValue,
+                     std::uint32_t programmed) {
+    SimulatedProgrammer kept;
+    std::string error;
+    ASSERT_TRUE(kept.LoadState(state, error)) << error;
+    JobHeader header = JobHeader::Decode(kept.Storage() + kJobAreaAddress);
+    header.shiftStart = shiftStart;
+    header.shiftValue = shiftValue;
+    header.programmedCount = programmed;
+    const auto bytes = header.Encode();
+    std::copy(bytes.begin(), bytes.end(), kept.Storage() + kJobAreaAddress);
+    ASSERT_TRUE(kept.SaveState(state, error)) << error;
+}
+
+TEST_F(CliTest, LeasedBlocksGiveEveryProgrammerSerialsOfItsOwnAndTheReportAgrees) {
+    const fs::path shelf = Path("shelf");
+    const std::string ledger = (Path("data") / "marrowdyne" / "serials.sqlite").string();
+    const auto on = [&](std::vector<std::string> args) {
+        const std::vector<std::string> four = {"--simulate", "4", "--sim-state", shelf.string(),
+                                               "--log", Path("log.jsonl").string()};
+        args.insert(args.begin(), four.begin(), four.end());
+        return args;
+    };
+    const auto starts = [&] {
+        std::vector<std::int32_t> found;
+        for (int k = 0; k < 4; ++k) {
+            const JobHeader h = ReadKeptJob(shelf / Format("programmer-%d.bin", k), 0).header;
+            EXPECT_EQ(h.shiftEnabled, 1) << k;
+            EXPECT_EQ(h.shiftValue, h.shiftStart) << k;
+            EXPECT_EQ(h.shiftAddress, 0x0800FFF0u) << k;
+            EXPECT_EQ(h.shiftFormat, 5) << k;
+            EXPECT_TRUE((h.options & OptCountLimit) != 0) << k;
+            EXPECT_EQ(h.countLimit, 100) << k;
+            found.push_back(h.shiftStart);
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    // The first use makes the product from the code-shift options, in the default ledger.
+    Ran run = Cli(on({"program", kSample, "--all", "--series", "STM32F1XX", "--shift", "--shift-start",
+                      "1000", "--shift-address", "0800FFF0", "--shift-width", "2", "--shift-order",
+                      "high", "--product", "P", "--serials", "100"}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(Lines(run.out)[0], "ledger\t" + ledger);
+    EXPECT_EQ(starts(), (std::vector<std::int32_t>{1000, 1100, 1200, 1300}));
+    // Later runs keep the product's settings and go on after its blocks.
+    run = Cli(on({"--ledger", ledger, "program", kSample, "--all", "--product", "P", "--serials", "100"}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(starts(), (std::vector<std::int32_t>{1400, 1500, 1600, 1700}));
+    // Each log line names its programmer's block.
+    const std::vector<json> logged = LogLines(ReadText(Path("log.jsonl")));
+    ASSERT_EQ(logged.size(), 8u);
+    for (const json& line : logged) {
+        const int k = line["path"].get<std::string>().back() - '0';
+        ASSERT_TRUE(line["lease"].is_object()) << line;
+        EXPECT_EQ(line["lease"]["product"], "P");
+        EXPECT_EQ(line["lease"]["count"], 100);
+        if (&line >= &logged[4]) {
+            EXPECT_EQ(line["lease"]["firstValue"],
+                      ReadKeptJob(shelf / Format("programmer-%d.bin", k), 0).header.shiftStart);
+        }
+    }
+
+    // Other settings for the product, or a block it cannot fill: refused, nothing written.
+    const std::vector<std::string> before = ShelfMemories(shelf, 4);
+    const std::vector<std::string> refused[] = {
+        {"program", kSample, "--all", "--product", "P", "--serials", "100", "--shift-step", "2"},
+        {"program", kSample, "--all", "--product", "P", "--serials", "70000"},
+    };
+    for (const std::vector<std::string>& args : refused) {
+        run = Cli(on(args));
+        EXPECT_EQ(run.code, Code(ExitCode::LedgerFailed)) << run.err;
+        EXPECT_EQ(ShelfMemories(shelf, 4), before) << args.back();
+    }
+    EXPECT_TRUE(Contains(run.out, "values left")) << run.out;
+
+    // programmer-1 programmed 37 parts; programmer-2's job was changed outside the ledger.
+    const JobHeader one = ReadKeptJob(shelf / "programmer-1.bin", 0).header;
+    SetKeptCounters(shelf / "programmer-1.bin", one.shiftStart, one.shiftStart + 37, 37);
+    SetKeptCounters(shelf / "programmer-2.bin", 50000, 50000, 0);
+    run = Cli(on({"--json", "info", "--all"}));
+    ASSERT_EQ(run.code, 0) << run.err;
+    const json shown = json::parse(run.out);
+    EXPECT_EQ(shown["programmers"][1]["lease"]["used"], 37) << shown;
+    EXPECT_FALSE(shown["programmers"][2].contains("lease")) << shown;
+    run = Cli(on({"--device", "sim:programmer-2", "info"}));
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.err, "Serial conflict")) << run.err;
+    EXPECT_FALSE(LogLines(ReadText(Path("log.jsonl"))).back()["serialConflict"].is_null());
+
+    // A failed upload voids its block; the totals agree with what the headers show.
+    run = Cli(on({"--sim-fault", "3:WriteStorage:status@5", "--device", "sim:programmer-3", "program",
+                  kSample, "--product", "P", "--serials", "100"}));
+    EXPECT_EQ(run.code, Code(ExitCode::CommandRefused)) << run.err;
+    run = Cli({"--json", "serials", "report", "--product", "P"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const json report = json::parse(run.out);
+    ASSERT_EQ(report["products"].size(), 1u) << report;
+    const json& totals = report["products"][0];
+    EXPECT_EQ(totals["handedOut"], 800);
+    EXPECT_EQ(totals["used"], 37);
+    EXPECT_EQ(totals["void"], 100);
+    EXPECT_EQ(totals["left"], 0xFFFF - 1900 + 1);
+    EXPECT_GE(totals["conflicts"], 1);
+    ASSERT_EQ(report["leases"].size(), 9u);
+    for (const json& lease : report["leases"]) {
+        const bool seen = lease["firstValue"] == one.shiftStart;
+        EXPECT_EQ(lease["used"], seen ? 37 : 0) << lease;
+        EXPECT_EQ(lease["state"], lease["firstValue"] == 1800 ? "void" : "stored") << lease;
+    }
+    run = Cli({"serials", "report", "--csv"});
+    EXPECT_EQ(Lines(run.out).size(), 1u + 9u) << run.out;
+    run = Cli({"serials", "products"});
+    EXPECT_EQ(run.out, "ledger\t" + ledger + "\nproduct\tP\taddress 0x0800FFF0\twidth 2\torder high\tstep 1\tvalues 1000 to 65535\n");
 }
 
 }  // namespace
