@@ -3,15 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "cli/ExitCodes.h"
 #include "common/TextFormat.h"
 #include "ledger/LeaseRules.h"
@@ -85,17 +76,7 @@ SerialProduct ProductToLease(Environment& environment, const std::string& name,
                              " and the --shift-* options.");
     }
     // A later use keeps what the product holds unless it says otherwise.
-    SerialProduct wanted;
-    if (known) {
-        wanted = *known;
-    } else {
-        wanted.name = name;
-        const CodeShift defaults;
-        wanted.shiftAddress = defaults.shiftAddress;
-        wanted.shiftFormat = defaults.shiftFormat;
-        wanted.shiftStep = defaults.shiftStep;
-        wanted.firstValue = defaults.shiftStart;
-    }
+    SerialProduct wanted = known ? *known : ProductOfShift(name, CodeShift{});
     if (given->address) wanted.shiftAddress = *given->address;
     if (given->format) wanted.shiftFormat = *given->format;
     if (given->step) wanted.shiftStep = *given->step;
@@ -110,21 +91,6 @@ SerialProduct ProductToLease(Environment& environment, const std::string& name,
     return stored;
 }
 
-namespace {
-
-std::string StationName() {
-#ifdef _WIN32
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = sizeof name;
-    return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
-#else
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0) return {};
-    return name;
-#endif
-}
-
-}  // namespace
 
 LeaseHolder HolderOf(const OperationRecord& record, const JobFacts& job) {
     LeaseHolder holder;
@@ -159,15 +125,6 @@ SerialLease LeaseForProgrammer(Environment& environment, ConsoleOutput& output,
     return lease;
 }
 
-void ApplyLease(JobSettings& settings, const SerialProduct& product, const SerialLease& lease) {
-    settings.shift.shiftEnabled = 1;
-    settings.shift.shiftAddress = product.shiftAddress;
-    settings.shift.shiftStart = static_cast<std::int32_t>(lease.firstValue);
-    settings.shift.shiftStep = static_cast<std::int32_t>(product.shiftStep);
-    settings.shift.shiftFormat = product.shiftFormat;
-    settings.countLimit = true;
-    settings.countLimitText = std::to_string(lease.count);
-}
 
 void ApplyLease(ImageWorkspace& workspace, const SerialProduct& product, const SerialLease& lease) {
     JobHeader header = HeaderOfRecord(workspace);

@@ -11,6 +11,7 @@
 #include "cli/ProductionLog.h"
 #include "image/FirmwareImage.h"
 #include "job/JobHeader.h"
+#include "ledger/LeasedJob.h"
 #include "ledger/SerialLedger.h"
 #include "link/ProgrammerLink.h"
 
@@ -62,10 +63,8 @@ SerialLease LeaseForProgrammer(Environment& environment, ConsoleOutput& output,
                                const SerialProduct& product, std::int64_t count,
                                OperationRecord& record, const JobFacts& job);
 
-// What keeps a programmer inside its block: code shift on at the product's address, step
-// and format, counting from the block's first value, and the run limit of its size.
-void ApplyLease(JobSettings& settings, const SerialProduct& product, const SerialLease& lease);
-// The same in the header fields of a loaded remote job record (its counters restart too).
+// What keeps a programmer inside its block (ApplyLease of ledger/LeasedJob.h), in the
+// header fields of a loaded remote job record (its counters restart too).
 void ApplyLease(ImageWorkspace& workspace, const SerialProduct& product, const SerialLease& lease);
 
 // After the upload: stored, or void when it failed (its values may have reached a part).
