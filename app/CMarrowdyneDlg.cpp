@@ -48,7 +48,7 @@
 #include "job/ui/COptionsDlg.h"
 #include "ledger/LeasedJob.h"
 #include "link/IdentifyProgrammer.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 #include "remote/GenerateRemoteJobFile.h"
 #include "remote/RemoteJobFile.h"
 #include "remote/ui/CSerNumDlg.h"
