@@ -45,7 +45,7 @@ public:
 
     const SimulatorConfig& config() const { return config_; }
     std::uint32_t ProgrammerVersion() const { return config_.programmerVersion; }
-    bool IsNewerKind() const { return config_.programmerVersion >= 0x1000; }
+    bool IsNewerKind() const { return ::IsNewerKind(config_.programmerVersion); }
 
     void AddFault(const Fault& fault);
 
