@@ -17,7 +17,7 @@
 #else
 #include "link/HidapiBackend.h"
 #endif
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 
 CMarrowdyneApp::CMarrowdyneApp(int& argc, char** argv) : QApplication(argc, argv) {}
 

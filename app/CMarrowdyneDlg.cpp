@@ -47,8 +47,9 @@
 #include "job/UploadJob.h"
 #include "job/ui/COptionsDlg.h"
 #include "ledger/LeasedJob.h"
+#include "link/HidReport.h"
 #include "link/IdentifyProgrammer.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 #include "remote/GenerateRemoteJobFile.h"
 #include "remote/RemoteJobFile.h"
 #include "remote/ui/CSerNumDlg.h"
@@ -481,7 +482,7 @@ void CMarrowdyneDlg::OnLockChipClicked() {
 void CMarrowdyneDlg::OnCountLimitClicked() { countEdit_->setEnabled(countLimit_->isChecked()); }
 
 bool CMarrowdyneDlg::OnUpdateFirmwareUpdate() const {
-    return programmerVersion() >= kFirmwareUpdateVersion;
+    return IsNewerKind(programmerVersion());
 }
 
 void CMarrowdyneDlg::OnInitMenuPopup(QMenu* menu) {

@@ -96,8 +96,6 @@ inline constexpr int kJobColumnItemWidth = 60;
 inline constexpr int kJobColumnValueWidth = 280;
 inline constexpr int kJobListRows = 9;
 
-// The firmware update is offered from this programmer version on.
-inline constexpr std::uint32_t kFirmwareUpdateVersion = 0x1000;
 
 // How long closing the window waits for running workers before it lets them go: a
 // little more than one exchange's answer time-out, after which a closed link fails.

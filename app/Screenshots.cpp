@@ -16,7 +16,7 @@
 #include "common/TextFormat.h"
 #include "image/ui/CAddressDlg.h"
 #include "job/ui/COptionsDlg.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 #include "remote/ui/CSerNumDlg.h"
 #include "update/ui/CFirmwareDlg.h"
 

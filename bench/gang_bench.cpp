@@ -16,7 +16,7 @@
 #include "bench/QuietPort.h"
 #include "job/UploadJob.h"
 #include "link/DevicePaths.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 #include "worker/Gang.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "common/LittleEndian.h"
 #include "common/WordCrc32.h"
 #include "job/UploadJob.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 
 // Counts every allocation of the program, so the benchmarks can say how many one upload
 // makes (none may be per block).

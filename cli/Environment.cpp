@@ -13,7 +13,7 @@
 #include "common/TextFormat.h"
 #include "link/DevicePaths.h"
 #include "link/ProgrammerLink.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 #include "ledger/SerialLedger.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include "cli/GangCommand.h"
 #include "cli/SerialLeases.h"
 #include "common/TextFormat.h"
+#include "link/HidReport.h"
 #include "link/VersionText.h"
 
 namespace {
@@ -42,7 +43,7 @@ private:
         session.Record().job = StoredJobFacts(link);
         const std::uint32_t version = link.programmerVersion();
         output.LineField("programmerVersion", version, ProgrammerVersionText(version));
-        if (version >= 0x1000) {
+        if (IsNewerKind(version)) {
             const std::uint32_t firmware = link.firmwareVersion();
             output.LineField("firmwareVersion", firmware, FirmwareVersionText(firmware));
         }
@@ -61,7 +62,7 @@ private:
     static std::string Summary(DeviceSession& session) {
         ProgrammerLink& link = session.Link();
         std::string text = ProgrammerVersionText(link.programmerVersion());
-        if (link.programmerVersion() >= 0x1000) text += ' ' + FirmwareVersionText(link.firmwareVersion());
+        if (IsNewerKind(link.programmerVersion())) text += ' ' + FirmwareVersionText(link.firmwareVersion());
         const std::optional<JobFacts> job = session.Record().job;
         text += job ? " " + job->name : " (no job stored)";
         return text;

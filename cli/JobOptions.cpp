@@ -90,12 +90,15 @@ JobSettings JobOptions::Build() const {
     CodeShift& shift = settings.shift;
     shift.shiftEnabled = shift_ ? 1 : 0;
     if (shiftAddress_) {
+        // The window's edit takes hexadecimal digits only; here anything else is out of range too.
         const std::optional<std::uint32_t> address = ParseHexDigits(*shiftAddress_);
-        if (!address) {
+        const ShiftAddressCheck check = address ? CheckShiftAddress(shiftAddress_->size(), *address)
+                                                : ShiftAddressCheck::OutOfRange;
+        if (check == ShiftAddressCheck::OutOfRange) {
             throw CliFailure(ExitCode::Usage, Tr(kMsgShiftAddressRange),
                              "--shift-address takes 1 to 8 hexadecimal digits");
         }
-        if (*address % 4 != 0) {
+        if (check == ShiftAddressCheck::Unaligned) {
             throw CliFailure(ExitCode::Usage, Tr(kMsgShiftAddressAlign),
                              "--shift-address must be a multiple of 4");
         }

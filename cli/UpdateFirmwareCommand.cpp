@@ -3,6 +3,7 @@
 #include "link/VersionText.h"
 #include "cli/ExitCodes.h"
 #include "cli/Terminal.h"
+#include "link/HidReport.h"
 #include "link/IdentifyProgrammer.h"
 #include "update/FirmwareForm.h"
 #include "update/ProgrammerFirmware.h"
@@ -51,7 +52,7 @@ public:
 
         const ProgrammerLink& link = session.Link();
         const std::uint32_t version = link.programmerVersion();
-        if (version < kNewerKindVersion) {
+        if (!IsNewerKind(version)) {
             throw CliFailure(ExitCode::NotSupported,
                              "This programmer (" + ProgrammerVersionText(version) +
                                  ") is of the older kind and takes no firmware update.");

@@ -5,6 +5,7 @@
 #include "common/CodePage.h"
 #include "common/TextFormat.h"
 #include "job/JobHeader.h"
+#include "link/HidReport.h"
 
 std::string SeriesText(std::uint8_t series) {
     // The list names follow one pattern, so every index, even one past the list (255
@@ -46,7 +47,7 @@ JobDescription DescribeJob(std::string_view jobName, const std::uint8_t* header,
     rows.push_back(
         {Tr(kRowTime), Format("20%02d/%02d/%02d %02d:%02d:%02d", t[0], t[1], t[2], t[3], t[4], t[5])});
     // Older programmers have no code shift, so the row would mean nothing there.
-    if (programmerVersion >= 0x1000) {
+    if (IsNewerKind(programmerVersion)) {
         rows.push_back(
             {Tr(kRowCodeShift), (job.shiftEnabled & 1)
                                 ? Format(Tr("地址:0x%x 起始:%d 数值:%d 步进:%d"), job.shiftAddress,

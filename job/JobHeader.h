@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -47,6 +48,16 @@ struct CodeShift {
 // multiple of 4).
 inline constexpr const char* kMsgShiftAddressRange = N_("滚码地址范围 0x00000000-0xFFFFFFFF");
 inline constexpr const char* kMsgShiftAddressAlign = N_("滚码地址必须4字节对齐");
+
+// The one rule of a typed code-shift address, for the window and the command line alike:
+// at most eight hexadecimal digits, and a multiple of 4 since the programmer writes the
+// counter as one word. Each face says its own refusal.
+enum class ShiftAddressCheck { Taken, OutOfRange, Unaligned };
+constexpr ShiftAddressCheck CheckShiftAddress(std::size_t digitCount, std::uint32_t address) {
+    if (digitCount > 8) return ShiftAddressCheck::OutOfRange;
+    if (address % 4 != 0) return ShiftAddressCheck::Unaligned;
+    return ShiftAddressCheck::Taken;
+}
 
 // The settings of a job as the main dialog's controls show them at one moment.
 struct JobSettings {

@@ -18,6 +18,10 @@ inline constexpr std::uint32_t kFirmwareVersionAddress = 0x080040EC;
 inline constexpr std::uint32_t kFirmwareAreaSize = 0x3C000;
 inline constexpr std::uint32_t kProgrammerSramAddress = 0x20000000;
 inline constexpr std::uint32_t kProgrammerSramSize = 0x10000;
+// Version words from 0x1000 on mark the newer kind, which serves every series, has a
+// firmware word, code shift and the firmware update; below it the programmer serves the
+// one series in bits 8..11.
+constexpr bool IsNewerKind(std::uint32_t programmerVersion) { return programmerVersion >= 0x1000; }
 // The job storage that the storage commands address, from 0.
 inline constexpr std::uint32_t kStorageSize = 0x200000;
 

@@ -30,7 +30,7 @@ bool Step(IdentifyPort& port, ProgrammerLink::Session& session, HidReport& repor
 void ApplySeriesSelection(IdentifyPort& port, std::uint32_t programmerVersion,
                           std::uint8_t storedSeries) {
     auto selectable = [](unsigned index) { return index < kSeriesCount ? static_cast<int>(index) : -1; };
-    if (programmerVersion < kNewerKindVersion) {
+    if (!IsNewerKind(programmerVersion)) {
         port.SetSeriesList(false, selectable((programmerVersion >> 8) & 0x0F));
     } else {
         port.SetSeriesList(true, selectable(storedSeries));
@@ -54,7 +54,7 @@ WorkerOutcome IdentifyProgrammer(IdentifyPort& port) {
     const std::uint32_t programmerVersion = report.AnswerWord();
     link.SetProgrammerVersion(programmerVersion);
 
-    if (programmerVersion < kNewerKindVersion) {
+    if (!IsNewerKind(programmerVersion)) {
         link.SetFirmwareVersion(0);
     } else {
         report.SetRequest(Command::ReadProgrammerWord, kFirmwareVersionAddress, 4);

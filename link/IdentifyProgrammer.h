@@ -16,9 +16,6 @@ inline constexpr std::string_view kVersionReadFailed04 = N_("版本信息读取�
 inline constexpr std::string_view kStoredJobReadFailed01 = N_("数据上传失败 错误码:01");
 inline constexpr std::string_view kStoredJobReadFailed02 = N_("数据上传失败 错误码:02");
 
-// Version words from 0x1000 on mark the newer kind, which serves every series and has a
-// firmware word; below it the programmer serves the one series in bits 8..11.
-inline constexpr std::uint32_t kNewerKindVersion = 0x1000;
 inline constexpr std::size_t kNameAreaSize = 64;
 
 // Runs once after every opening: reads the version words and the stored job, sets the

@@ -1,21 +1,13 @@
 #pragma once
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
-#include <functional>
 #include <map>
-#include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "common/FileLock.h"
-#include "link/DeviceEvents.h"
-#include "link/HidBackend.h"
 #include "link/HidReport.h"
+#include "link/SimulatedFaults.h"
 
 // A model of the programmer that answers every command from its own memory: 2 MiB of
 // job storage with flash behaviour (erase sets 0xFF, writes can only clear bits), the
@@ -26,25 +18,6 @@ inline constexpr std::uint32_t kSimFlashAddress = 0x08000000;  // programmer's o
 inline constexpr std::uint32_t kSimFlashSize = 0x40000;         // 256 KiB
 inline constexpr std::uint32_t kSimSramAddress = kProgrammerSramAddress;
 inline constexpr std::uint32_t kSimSramSize = kProgrammerSramSize;
-
-enum class FaultKind {
-    Status,  // the answer carries status 1
-    Write,   // writing the request fails
-    Read,    // reading the answer fails
-    Crc,     // the checksum answer is off by one
-    Hang,    // no answer ever comes
-    Unplug,  // the programmer disappears at that request
-};
-
-struct Fault {
-    Command command = Command::QueryVersion;
-    FaultKind kind = FaultKind::Status;
-    int occurrence = 1;  // 1-based count of that command in this run
-};
-
-// "COMMAND:KIND[@N]", for example "WriteStorage:status@100". Returns nullopt and sets
-// `error` for anything else.
-std::optional<Fault> ParseFault(std::string_view text, std::string& error);
 
 struct SimulatorConfig {
     std::uint32_t programmerVersion = 0x1002;
@@ -72,7 +45,7 @@ public:
 
     const SimulatorConfig& config() const { return config_; }
     std::uint32_t ProgrammerVersion() const { return config_.programmerVersion; }
-    bool IsNewerKind() const { return config_.programmerVersion >= 0x1000; }
+    bool IsNewerKind() const { return ::IsNewerKind(config_.programmerVersion); }
 
     void AddFault(const Fault& fault);
 
@@ -130,51 +103,4 @@ private:
     std::vector<std::vector<std::uint8_t>> requests_;
     FileLock stateLock_;  // the state file loaded, held until the programmer goes
     std::filesystem::path stateFile_;
-};
-
-// A HidBackend over simulated devices: programmers and, for search tests, other HID
-// devices. Their owner plugs and unplugs them; each plug and unplug is reported to the
-// event sink as a watcher would report it.
-class SimulatedBackend : public HidBackend {
-public:
-    SimulatedBackend();
-    ~SimulatedBackend() override;
-
-    // Adds a programmer, plugged in. The backend keeps it for its whole life.
-    SimulatedProgrammer& AddProgrammer(const SimulatorConfig& config = {});
-    // Adds a device of another kind (or an inactive interface), plugged in.
-    void AddOtherDevice(const std::string& path, std::uint16_t vendorId, std::uint16_t productId,
-                        bool active = true);
-
-    void Plug(const std::string& path);
-    void Unplug(const std::string& path);
-    bool IsPlugged(const std::string& path) const;
-
-    // Receives every plug and unplug, and the addition of a device while a sink is set.
-    // An unplug fault calls it from the thread that wrote the request.
-    void SetEventSink(std::function<void(const DeviceEvent&)> sink);
-
-    // How many handles of `path` are open now, and were ever opened.
-    int OpenHandles(const std::string& path) const;
-    int OpenCount(const std::string& path) const;
-    // Requests the programmer at `path` has received so far; safe while workers run.
-    std::size_t RequestCount(const std::string& path) const;
-
-    // Makes Open fail for `path` with this reason (as missing permissions would).
-    void DenyOpen(const std::string& path, const std::string& reason);
-
-    std::vector<HidDeviceInfo> Enumerate() override;
-    std::unique_ptr<HidDevice> Open(const std::string& path, HidOpenError& error) override;
-
-    struct Entry;  // one simulated device
-
-private:
-    friend class SimulatedDevice;  // the handles Open gives; they must not outlive the backend
-    std::shared_ptr<Entry> FindEntry(const std::string& path) const;  // mutex_ held
-    void AddEntry(std::shared_ptr<Entry> entry);
-
-    mutable std::mutex mutex_;
-    std::condition_variable unplugged_;  // wakes reads waiting for an answer
-    std::vector<std::shared_ptr<Entry>> entries_;
-    std::function<void(const DeviceEvent&)> sink_;
 };

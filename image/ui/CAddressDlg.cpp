@@ -8,6 +8,7 @@
 #include "app/SystemMessage.h"
 #include "common/NumberText.h"
 #include "common/TextFormat.h"
+#include "image/FileLoading.h"
 #include "image/ui/CHexEdit.h"
 
 namespace {
@@ -68,7 +69,7 @@ void CAddressDlg::showEvent(QShowEvent* event) {
 void CAddressDlg::accept() {
     const QString text = addressEdit->text();
     if (text.size() > 8) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kAddressRangeMessage));
+        ShowSystemMessage(this, MessageIcon::Exclamation, QString::fromUtf8(Tr(kMsgAddressRange)));
         return;
     }
     // A text without a number keeps the preset address.

@@ -12,7 +12,6 @@ inline const QString kAddressDlgCaption = QStringLiteral(N_("Начальный 
 inline const QString kAddressDlgLabel = QStringLiteral(N_("Начальный адрес:"));
 inline const QString kAddressDlgOk = QStringLiteral(N_("Определить"));
 inline const QString kAddressDlgCancel = QStringLiteral(N_("Отмена"));
-inline const QString kAddressRangeMessage = QStringLiteral(N_("地址范围 0x00000000-0xFFFFFFFF"));
 
 // Asks for the target address at which a raw binary file is loaded. Made afresh for every
 // file, so it always opens with 08000000.

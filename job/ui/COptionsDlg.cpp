@@ -162,14 +162,15 @@ void COptionsDlg::accept() {
     shift_.shiftEnabled = enableBox_->isChecked() ? 1 : 0;
 
     const QString addressText = addressEdit_->text();
-    if (addressText.size() > 8) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kShiftAddressRangeMessage));
-        return;
-    }
     const std::uint32_t address = ParseHexNumber(addressText.toStdString());
-    if (address % 4 != 0) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kShiftAddressAlignMessage));
-        return;
+    switch (CheckShiftAddress(static_cast<std::size_t>(addressText.size()), address)) {
+        case ShiftAddressCheck::Taken: break;
+        case ShiftAddressCheck::OutOfRange:
+            ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kShiftAddressRangeMessage));
+            return;
+        case ShiftAddressCheck::Unaligned:
+            ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kShiftAddressAlignMessage));
+            return;
     }
     shift_.shiftAddress = address;
     // Read also while code shift is off, so OK always applies what is shown.

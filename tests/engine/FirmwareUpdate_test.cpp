@@ -16,7 +16,7 @@
 
 #include "common/LittleEndian.h"
 #include "common/WordCrc32.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 #include "tests/engine/TestFirmware.h"
 #include "update/FirmwareForm.h"
 #include "update/ProgrammerFirmware.h"

@@ -11,7 +11,7 @@
 
 #include "common/LittleEndian.h"
 #include "job/JobHeader.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/LittleEndian.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 
 namespace {
 

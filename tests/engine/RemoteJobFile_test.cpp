@@ -16,7 +16,7 @@
 #include "common/WordCrc32.h"
 #include "job/JobDescription.h"
 #include "job/UploadJob.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 #include "remote/GenerateRemoteJobFile.h"
 #include "remote/RemoteScramble.h"
 

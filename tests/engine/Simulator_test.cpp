@@ -1,4 +1,4 @@
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 
 #include <gtest/gtest.h>
 

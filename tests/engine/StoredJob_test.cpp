@@ -10,7 +10,7 @@
 #include "common/WordCrc32.h"
 #include "job/JobHeader.h"
 #include "job/UploadJob.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 
 namespace {
 

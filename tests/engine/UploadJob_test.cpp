@@ -16,7 +16,7 @@
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
 #include "job/JobHeader.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "common/ProgramLocation.h"
 #include "link/HidReport.h"
 #include "link/ProgrammerLink.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 #include "link/WindowsDeviceWatcher.h"
 #include "link/WindowsHidBackend.h"
 

@@ -11,7 +11,7 @@
 
 #include "app/SystemMessage.h"
 #include "link/ProgrammerLink.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 #include "tests/engine/TestFirmware.h"
 #include "update/ProgrammerFirmware.h"
 #include "update/ui/CFirmwareDlg.h"

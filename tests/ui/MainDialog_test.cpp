@@ -37,7 +37,7 @@
 #include "job/JobHeader.h"
 #include "job/UploadJob.h"
 #include "link/IdentifyProgrammer.h"
-#include "link/SimulatedProgrammer.h"
+#include "link/SimulatedBackend.h"
 
 namespace {
 
