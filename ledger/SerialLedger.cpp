@@ -60,7 +60,7 @@ std::string DefaultLedgerPath() {
     std::filesystem::path data;
     const char* xdg = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
-    // The base directory specification ignores a relative XDG_DATA_HOME.
+    // The XDG base directory rules ignore a relative XDG_DATA_HOME.
     if (xdg != nullptr && *xdg != '\0' && PathFromUtf8(xdg).is_absolute()) {
         data = PathFromUtf8(xdg);
     } else if (home != nullptr && *home != '\0') {
