@@ -646,8 +646,10 @@ void CMarrowdyneDlg::OnProgram() {
         order = LeaseOrder{serials, shift, count};
     }
     // Disabled here, before the worker runs, so a second click cannot start a second
-    // upload; and the image is held from the click on.
+    // upload; and the image is held from the click on. A block shown from before is no
+    // block of this upload: only a lease the worker takes is written.
     programButton_->setEnabled(false);
+    activeLease_.reset();
     uploadTouchedProgram_.store(false);
     uploadCutShort_.store(false);
     uploadRunning_.store(true);

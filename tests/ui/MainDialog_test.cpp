@@ -969,9 +969,20 @@ private slots:
                      qPrintable(rig.JobValue(QStringLiteral("选项"))));
         }
 
+        // Without a product the dialog's own code shift is stored, never the last block.
+        dlg.serials.product.clear();
+        g_messages.clear();
+        dlg.OnProgram();
+        rig.Settle();
+        QCOMPARE(storedHeader().shiftStart, 1000);
+        dlg.serials.product = "board-a";
+        dlg.OnProgram();
+        rig.Settle();
+        QCOMPARE(storedHeader().shiftStart, 1200);
+
         // At its next connection the programmer's use of its block is recorded and shown.
         JobHeader used = storedHeader();
-        used.shiftValue = 1100 + 37;
+        used.shiftValue = 1200 + 37;
         const auto bytes = used.Encode();
         std::memcpy(rig.programmer->Storage() + kJobAreaAddress, bytes.data(), bytes.size());
         g_messages.clear();
@@ -980,7 +991,7 @@ private slots:
         rig.backend.Plug(SimulatorConfig{}.path);
         QTRY_VERIFY(dlg.connectionCode() != 0u);
         rig.Settle();
-        QVERIFY2(rig.JobValue(QStringLiteral("选项")).endsWith(QStringLiteral("(1100–1199, 已用37)")),
+        QVERIFY2(rig.JobValue(QStringLiteral("选项")).endsWith(QStringLiteral("(1200–1299, 已用37)")),
                  qPrintable(rig.JobValue(QStringLiteral("选项"))));
         QVERIFY(g_messages.empty());
 
