@@ -5,8 +5,8 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "app/DialogUnits.h"
-#include "app/QtTranslations.h"
+#include "ui/DialogUnits.h"
+#include "ui/QtTranslations.h"
 #include "common/TextFormat.h"
 #include "link/VersionText.h"
 

@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QPixmap>
 
-#include "app/DialogUnits.h"
-#include "app/QtTranslations.h"
+#include "ui/DialogUnits.h"
+#include "ui/QtTranslations.h"
 
 // The resources live in a static library: without an explicit reference the linker
 // would leave them out of the program. Outside any namespace, as the resource macro needs.

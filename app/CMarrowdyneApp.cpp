@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/CMarrowdyneDlg.h"
-#include "app/FilePath.h"
-#include "app/QtTranslations.h"
+#include "ui/FilePath.h"
+#include "ui/QtTranslations.h"
 #include "app/Screenshots.h"
 #include "common/Translation.h"
 #ifdef Q_OS_WIN

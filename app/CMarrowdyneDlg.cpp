@@ -35,12 +35,13 @@
 #include "app/CAboutDlg.h"
 #include "app/CManualDlg.h"
 #include "app/DeviceWatcher.h"
-#include "app/DialogUnits.h"
-#include "app/FilePath.h"
-#include "app/QtTranslations.h"
-#include "app/SystemMessage.h"
+#include "ui/DialogUnits.h"
+#include "ui/FilePath.h"
+#include "ui/QtTranslations.h"
+#include "ui/SystemMessage.h"
 #include "common/ProgramLocation.h"
 #include "image/FileLoading.h"
+#include "loading/LoadFirmwareFile.h"
 #include "image/ui/CAddressDlg.h"
 #include "common/NumberText.h"
 #include "job/StoredJob.h"
@@ -48,7 +49,7 @@
 #include "job/ui/COptionsDlg.h"
 #include "ledger/LeasedJob.h"
 #include "link/HidReport.h"
-#include "link/IdentifyProgrammer.h"
+#include "job/IdentifyProgrammer.h"
 #include "link/SimulatedBackend.h"
 #include "remote/GenerateRemoteJobFile.h"
 #include "remote/RemoteJobFile.h"
@@ -494,7 +495,12 @@ void CMarrowdyneDlg::OnInitMenuPopup(QMenu* menu) {
 }
 
 QString CMarrowdyneDlg::ChooseFirmwareFile() {
-    return QFileDialog::getOpenFileName(this, QString(), QString(), kOpenFileFilter);
+    QStringList filter;
+    for (const OpenFileFilter& entry : OpenFileFilters())
+        filter << FromUtf8(entry.name) + QStringLiteral("(") + FromUtf8(entry.patterns) +
+                      QStringLiteral(")");
+    return QFileDialog::getOpenFileName(this, QString(), QString(),
+                                        filter.join(QStringLiteral(";;")));
 }
 
 std::optional<std::uint32_t> CMarrowdyneDlg::AskStartAddress() {
@@ -571,7 +577,7 @@ void CMarrowdyneDlg::LoadFile(const QString& path, const QString& fileName,
             // The system's text names only .hex and .bin: a second line names them all.
             ShowSystemMessage(
                 this, MessageIcon::Error,
-                FromUtf8(outcome.message) + QStringLiteral("\n") + FromUtf8(kAcceptedFormatsNote));
+                FromUtf8(outcome.message) + QStringLiteral("\n") + FromUtf8(AcceptedFormatsNote()));
             return;
         default:
             ShowSystemMessage(this, MessageIcon::Error, FromUtf8(outcome.message));

@@ -24,6 +24,9 @@
 #include "ledger/SerialLedger.h"
 #include "link/DeviceEvents.h"
 #include "link/ProgrammerLink.h"
+#include "job/IdentifyProgrammer.h"
+#include "job/UploadJob.h"
+#include "remote/GenerateRemoteJobFile.h"
 #include "worker/WorkerPort.h"
 
 class QAction;
@@ -49,9 +52,6 @@ inline const QString kDeviceEntry = QStringLiteral("Marrowdyne");
 inline const QString kLockChipQuestion = QStringLiteral(N_("锁死芯片后,将不能恢复!"));
 inline const QString kNotificationFailed = QStringLiteral("RegisterDeviceNotification   failed");
 inline const QString kSystemMenuAbout = QStringLiteral(N_("关于 Marrowdyne(&A)..."));
-inline const QString kOpenFileFilter = QStringLiteral(
-    "All\u2000(*.*);;hex\u2000\u2000(*.hex);;bin\u2000\u2000(*.bin);;qvz\u2000\u2000(*.qvz);;"
-    "elf\u2000\u2000(*.elf *.axf *.out);;srec\u2000(*.srec *.s19 *.s28 *.s37 *.mot)");
 inline const QString kJobColumnItem = QStringLiteral(N_("项目"));
 inline const QString kJobColumnValue = QStringLiteral("\u2000\u2000");
 // Closing while the programmer is being written cuts the job or the firmware short.

@@ -12,7 +12,7 @@
 #include "app/CAboutDlg.h"
 #include "app/CManualDlg.h"
 #include "app/CMarrowdyneDlg.h"
-#include "app/SystemMessage.h"
+#include "ui/SystemMessage.h"
 #include "common/TextFormat.h"
 #include "image/ui/CAddressDlg.h"
 #include "job/ui/COptionsDlg.h"

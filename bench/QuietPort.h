@@ -1,7 +1,7 @@
 #pragma once
 #include <benchmark/benchmark.h>
 
-#include "worker/WorkerPort.h"
+#include "job/UploadJob.h"
 
 // A port that shows nothing, as a face that ignores progress would.
 class QuietPort : public UploadPort {

@@ -6,6 +6,11 @@
 #include <vector>
 
 #include "cli/ConsoleOutput.h"
+#include "job/IdentifyProgrammer.h"
+#include "job/StoredJob.h"
+#include "job/UploadJob.h"
+#include "remote/GenerateRemoteJobFile.h"
+#include "update/UpdateProgrammerFirmware.h"
 #include "worker/WorkerPort.h"
 
 // A progress bar on standard error, drawn only when standard error is a terminal (a

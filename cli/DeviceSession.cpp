@@ -3,7 +3,7 @@
 #include "cli/ExitCodes.h"
 #include "link/DevicePaths.h"
 #include "cli/SerialLeases.h"
-#include "link/IdentifyProgrammer.h"
+#include "job/IdentifyProgrammer.h"
 
 namespace {
 

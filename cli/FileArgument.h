@@ -7,7 +7,7 @@
 
 #include "cli/ConsoleOutput.h"
 #include "cli/ProductionLog.h"
-#include "image/FileLoading.h"
+#include "loading/LoadFirmwareFile.h"
 
 // The name of a load's result for scripts: the HEX reader's result names for ".hex"
 // ("HexOk", "HexBadChecksum", ...), and the same scheme for the other kinds ("BinOk",

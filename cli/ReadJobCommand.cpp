@@ -14,16 +14,22 @@
 
 namespace {
 
+// Each kind's extensions are one whole literal of the table, so their view ends in NUL.
+const char* Extensions(FileKind kind) { return ExtensionsOf(kind).data(); }
+
 class ReadJobCommand final : public CliCommand {
 public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
             "read-job",
-            "Read the job stored in the programmer back into OUT: Intel HEX at the "
-            "stored start address (.hex), Motorola S3 records there (.srec .s19 .s28 "
-            ".s37 .mot), an ELF file with the image as its one segment (.elf .axf .out), the raw "
-            "image (.bin), or a remote job file "
-            "with the stored settings for the programmer with device ID --code (.qvz)");
+            Format("Read the job stored in the programmer back into OUT: Intel HEX at the "
+                   "stored start address (%s), Motorola S3 records there (%s), an ELF file "
+                   "with the image as its one segment (%s), the raw image (%s), or a remote "
+                   "job file with the stored settings for the programmer with device ID --code "
+                   "(%s)",
+                   Extensions(FileKind::Hex), Extensions(FileKind::Srec),
+                   Extensions(FileKind::Elf), Extensions(FileKind::RawBinary),
+                   Extensions(FileKind::RemoteJob)));
         command->add_option("OUT", out_, "The file to write (.hex, .srec, .elf, .bin or .qvz)")
             ->required();
         command->add_option("--code", code_,
@@ -46,7 +52,7 @@ public:
             // Every format that is read is also written.
             throw CliFailure(ExitCode::Usage,
                              std::string("OUT must end in a format's extension (") +
-                                 kAcceptedFormatsNote + "): " + out_);
+                                 AcceptedFormatsNote() + "): " + out_);
         }
         std::uint32_t code = 0;
         if (kind == FileKind::RemoteJob) {

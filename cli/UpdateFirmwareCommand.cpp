@@ -4,7 +4,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/Terminal.h"
 #include "link/HidReport.h"
-#include "link/IdentifyProgrammer.h"
+#include "job/IdentifyProgrammer.h"
 #include "update/FirmwareForm.h"
 #include "update/ProgrammerFirmware.h"
 #include "update/UpdateProgrammerFirmware.h"

@@ -15,8 +15,8 @@
 #include "job/StoredJob.h"
 #include "job/UploadJob.h"
 #include "link/HidBackend.h"
+#include "job/IdentifyProgrammer.h"
 #include "link/HidReport.h"
-#include "link/IdentifyProgrammer.h"
 #include "link/ProgrammerLink.h"
 #include "worker/WorkerPort.h"
 

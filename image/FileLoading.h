@@ -1,10 +1,12 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/Translation.h"
 #include "image/FirmwareImage.h"
@@ -15,14 +17,40 @@ inline constexpr const char* kMsgLoadFailed = N_("加载文件失败");
 inline constexpr const char* kMsgFileDamaged = N_("文件已经损坏,不可以加载!");
 inline constexpr const char* kMsgUnsupportedType = N_("不支持此类型文件,文件类型必须为\".hex/.bin\"!");
 inline constexpr const char* kMsgAddressRange = N_("地址范围 0x00000000-0xFFFFFFFF");
-// Beside kMsgUnsupportedType, which names only the first two: every extension a load takes.
-inline constexpr const char* kAcceptedFormatsNote =
-    "accepted: .hex, .bin, .qvz, .elf .axf .out, .srec .s19 .s28 .s37 .mot";
 // A load refused while a worker reads the image.
 inline constexpr const char* kMsgImageBusy = N_("正在使用当前文件,请稍候再加载!");
 
 // Intel HEX, raw binary, remote job file, Motorola S-record, ELF.
 enum class FileKind { Hex, RawBinary, RemoteJob, Srec, Elf, Unsupported };
+
+// Every kind of file a load takes, in the order the open dialog lists them: the one table
+// the type decision, the open dialog's filter and the texts that name the formats use.
+struct FileFormat {
+    FileKind kind;
+    std::string_view label;       // the open dialog's name of the type
+    std::string_view extensions;  // lower case, each with its full stop, blank-separated
+};
+inline constexpr std::array<FileFormat, 5> kFileFormats = {{
+    {FileKind::Hex, "hex", ".hex"},
+    {FileKind::RawBinary, "bin", ".bin"},
+    {FileKind::RemoteJob, "qvz", ".qvz"},
+    {FileKind::Elf, "elf", ".elf .axf .out"},
+    {FileKind::Srec, "srec", ".srec .s19 .s28 .s37 .mot"},
+}};
+// Beside kMsgUnsupportedType, which names only the first two: every extension a load
+// takes ("accepted: .hex, .bin, ...").
+std::string AcceptedFormatsNote();
+// The extensions of one kind, as the table gives them; empty for Unsupported.
+std::string_view ExtensionsOf(FileKind kind);
+
+// One entry of the open dialog's type list: its name, padded with EN QUADs to the width
+// of the longest, and its patterns ("*.elf *.axf *.out").
+struct OpenFileFilter {
+    std::string name;
+    std::string patterns;
+};
+// "All" first, then every format of the table.
+std::vector<OpenFileFilter> OpenFileFilters();
 
 // The file's name: the text after the last backslash, else after the last slash, else
 // the whole path.
@@ -57,17 +85,10 @@ struct LoadOutcome {
     std::string detail;   // what exactly went wrong (system call, sizes), for a log or the CLI
 };
 
-struct LoadRequest {
-    std::filesystem::path path;
-    std::string fileName;   // UTF-8, as the face found it
-    std::string extension;  // lower case, as the face decided it
-    // Asks for the start address of a raw binary file; nullopt means cancel.
-    std::function<std::optional<std::uint32_t>()> askStartAddress;
-};
-
-// Decides by the extension and loads the file into the workspace. Commits only when it
-// succeeds; every other outcome leaves the workspace exactly as it was. Never throws.
-LoadOutcome LoadFirmwareFile(ImageWorkspace& workspace, const LoadRequest& request);
+// A refused load: the status and the system's text for it (msgid, translated here).
+LoadOutcome RefusedLoad(LoadOutcome outcome, LoadStatus status, const char* msgid);
+// A load refused because a worker reads the image; nothing was touched.
+LoadOutcome BusyLoad(LoadOutcome outcome);
 
 // The raw binary branch: the whole file at `startAddress`, into the staging image; the
 // caller commits it on Loaded. Refuses, before touching any buffer, files larger than the

@@ -12,7 +12,7 @@
 #include "job/JobHeader.h"
 #include "job/UploadJob.h"
 #include "link/HidReport.h"
-#include "link/IdentifyProgrammer.h"
+#include "job/IdentifyProgrammer.h"
 
 JobImageFacts JobImageOfImage(const FirmwareImage& image) {
     JobImageFacts facts;

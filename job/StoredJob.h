@@ -4,10 +4,28 @@
 
 #include "common/Translation.h"
 #include "image/FirmwareImage.h"
-#include "job/JobDescription.h"
 #include "job/JobComparison.h"
+#include "job/JobDescription.h"
+#include "link/ProgrammerLink.h"
 #include "worker/WorkerOutcome.h"
 #include "worker/WorkerPort.h"
+
+// What VerifyJob needs of its face.
+class VerifyPort : public virtual WorkerSinks {
+public:
+    virtual ProgrammerLink& Link() = 0;
+    virtual ImageWorkspace& Workspace() = 0;  // the loaded file to compare with
+    // What was compared; comes before the message that judges it.
+    virtual void ShowJobComparison(const JobComparison& comparison) = 0;
+};
+
+// What ReadStoredJob needs of its face.
+class ReadBackPort : public virtual WorkerSinks {
+public:
+    virtual ProgrammerLink& Link() = 0;
+    virtual ImageWorkspace& Workspace() = 0;  // receives the job read back
+    virtual void ShowJobDescription(const JobDescription& rows) = 0;
+};
 
 // Texts of the workers that read the stored job without writing anything. A request
 // that cannot be sent or gets no answer shows the read-back texts of identification

@@ -5,8 +5,21 @@
 #include <string_view>
 
 #include "common/Translation.h"
+#include "image/FirmwareImage.h"
+#include "job/JobDescription.h"
+#include "job/JobHeader.h"
+#include "link/ProgrammerLink.h"
 #include "worker/WorkerOutcome.h"
 #include "worker/WorkerPort.h"
+
+// What UploadJob and UploadRemoteJob need of their face.
+class UploadPort : public virtual WorkerSinks, public JobSettingsSource {
+public:
+    virtual ProgrammerLink& Link() = 0;
+    virtual ImageWorkspace& Workspace() = 0;
+    virtual void SetProgramEnabled(bool enabled) = 0;
+    virtual void ShowJobDescription(const JobDescription& rows) = 0;
+};
 
 // Texts of the upload, shown in message boxes and shared by every face.
 // Codes 01..17: a request of the store sequence could not be sent, answered or was

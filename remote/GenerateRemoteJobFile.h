@@ -1,10 +1,28 @@
 #pragma once
+#include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <vector>
 
 #include "common/LocalTime.h"
 #include "common/Translation.h"
+#include "image/FirmwareImage.h"
+#include "job/JobDescription.h"
+#include "job/JobHeader.h"
 #include "worker/WorkerOutcome.h"
 #include "worker/WorkerPort.h"
+
+// What GenerateRemoteJobFile needs of its face.
+class RemoteGenerationPort : public virtual WorkerSinks, public JobSettingsSource {
+public:
+    virtual ImageWorkspace& Workspace() = 0;
+    virtual std::uint32_t RemoteCode() = 0;          // the code the file is addressed to
+    virtual std::uint32_t ProgrammerVersion() = 0;   // decides the code-shift row
+    // Where the file goes: the program's own directory; when that cannot be written,
+    // the loaded file's directory.
+    virtual std::vector<std::filesystem::path> OutputDirectories() = 0;
+    virtual void ShowJobDescription(const JobDescription& rows) = 0;
+};
 
 // The system's texts of remote job file generation.
 inline constexpr const char* kMsgGenerateFailed01 = N_("生成文件失败 错误码:01");  // cannot create or write

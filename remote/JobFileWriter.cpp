@@ -56,7 +56,7 @@ bool WriteJobFile(ImageWorkspace& workspace, FileKind kind, std::uint32_t target
         }
         case FileKind::Unsupported:
             file.Discard();
-            detail = std::string("the file type is none of those ") + kAcceptedFormatsNote;
+            detail = std::string("the file type is none of those ") + AcceptedFormatsNote();
             return false;
     }
     file.Discard();

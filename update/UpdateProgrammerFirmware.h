@@ -1,10 +1,22 @@
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 #include "common/Translation.h"
+#include "link/ProgrammerLink.h"
+#include "update/ProgrammerFirmware.h"
 #include "worker/WorkerOutcome.h"
 #include "worker/WorkerPort.h"
-#include "update/ProgrammerFirmware.h"
+
+// What UpdateProgrammerFirmware needs of its face.
+class FirmwareUpdatePort : public virtual WorkerSinks {
+public:
+    virtual ProgrammerLink& Link() = 0;
+    virtual bool AskYesNo(std::string_view caption, std::string_view text) = 0;
+    virtual void SetUpdateEnabled(bool enabled) = 0;
+    // The "Frimware:%x.%02x" line after a successful update.
+    virtual void ShowFirmwareVersion(std::uint32_t firmwareVersion) = 0;
+};
 
 // The system's texts of the firmware update.
 inline constexpr const char* kFirmwareQuestionCaption = N_("提示");

@@ -3,9 +3,9 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/DialogUnits.h"
-#include "app/QtTranslations.h"
-#include "app/SystemMessage.h"
+#include "ui/DialogUnits.h"
+#include "ui/QtTranslations.h"
+#include "ui/SystemMessage.h"
 #include "common/NumberText.h"
 #include "common/TextFormat.h"
 #include "image/FileLoading.h"

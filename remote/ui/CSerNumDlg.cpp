@@ -4,9 +4,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/DialogUnits.h"
-#include "app/QtTranslations.h"
-#include "app/SystemMessage.h"
+#include "ui/DialogUnits.h"
+#include "ui/QtTranslations.h"
+#include "ui/SystemMessage.h"
 #include "common/NumberText.h"
 
 CSerNumDlg::CSerNumDlg(QWidget* parent) : QDialog(parent) {

@@ -34,7 +34,7 @@
 #include "image/FileLoading.h"
 #include "job/StoredJob.h"
 #include "job/UploadJob.h"
-#include "link/IdentifyProgrammer.h"
+#include "job/IdentifyProgrammer.h"
 #include "link/SimulatedProgrammer.h"
 #include "remote/GenerateRemoteJobFile.h"
 #include "tests/engine/TestFirmware.h"
@@ -369,7 +369,7 @@ TEST_F(CliTest, RefusedFilesShowTheMessageWithTheResultName) {
     run = Cli({"--simulate", "program", Path("notes.txt").string()});
     EXPECT_EQ(run.code, Code(ExitCode::FileRefused));
     EXPECT_TRUE(Contains(run.err, kMsgUnsupportedType)) << run.err;
-    EXPECT_TRUE(Contains(run.err, kAcceptedFormatsNote)) << run.err;
+    EXPECT_TRUE(Contains(run.err, AcceptedFormatsNote())) << run.err;
 
     // The upload's own refusal has the exclamation icon of a notice, and still is one.
     WriteBytes(Path("big.bin"), std::string(kMaxJobImageLength + 1, '\x5A'));

@@ -13,7 +13,7 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CMarrowdyneDlg.h"
-#include "app/SystemMessage.h"
+#include "ui/SystemMessage.h"
 #include "job/JobDescription.h"
 #include "job/JobHeader.h"
 #include "link/HidapiBackend.h"

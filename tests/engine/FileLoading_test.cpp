@@ -1,4 +1,5 @@
 #include "image/FileLoading.h"
+#include "loading/LoadFirmwareFile.h"
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,16 @@ TEST(FileNames, KindIsDecidedByExactLowerCaseExtension) {
     for (const char* other : {"HEX", "txt", "", "hex ", "he", "hexx", "ihex", "s", "SREC"}) {
         EXPECT_EQ(FileKindOf(other), FileKind::Unsupported) << other;
     }
+    // The same table names the formats to the user: the open dialog's type list (the
+    // window's own bytes, EN QUADs and all) and the note beside a refusal.
+    std::string filter;
+    for (const OpenFileFilter& entry : OpenFileFilters())
+        filter += (filter.empty() ? "" : ";;") + entry.name + "(" + entry.patterns + ")";
+    EXPECT_EQ(filter,
+              "All\u2000(*.*);;hex\u2000\u2000(*.hex);;bin\u2000\u2000(*.bin);;qvz\u2000\u2000(*.qvz);;"
+              "elf\u2000\u2000(*.elf *.axf *.out);;srec\u2000(*.srec *.s19 *.s28 *.s37 *.mot)");
+    EXPECT_EQ(AcceptedFormatsNote(),
+              "accepted: .hex, .bin, .qvz, .elf .axf .out, .srec .s19 .s28 .s37 .mot");
 }
 
 TEST_F(FileLoadingTest, HexLoadCommitsImagePathAndName) {
@@ -325,7 +336,7 @@ TEST_F(FileLoadingTest, UnsupportedExtensionIsRefusedWithItsText) {
     const LoadOutcome outcome = Load(Write("notes.txt", kGoodHex));
     EXPECT_EQ(outcome.status, LoadStatus::Unsupported);
     EXPECT_EQ(outcome.message, kMsgUnsupportedType);
-    EXPECT_NE(outcome.detail.find(kAcceptedFormatsNote), std::string::npos) << outcome.detail;
+    EXPECT_NE(outcome.detail.find(AcceptedFormatsNote()), std::string::npos) << outcome.detail;
     ExpectUnchanged(before, workspace_);
 
     // A file called "hex" chosen in the Open dialog has no extension.

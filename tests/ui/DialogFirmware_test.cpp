@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/SystemMessage.h"
+#include "ui/SystemMessage.h"
 #include "link/ProgrammerLink.h"
 #include "link/SimulatedBackend.h"
 #include "tests/engine/TestFirmware.h"

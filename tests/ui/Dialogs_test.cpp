@@ -11,7 +11,7 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CManualDlg.h"
-#include "app/SystemMessage.h"
+#include "ui/SystemMessage.h"
 #include "image/ui/CAddressDlg.h"
 #include "image/ui/CHexEdit.h"
 #include "job/JobHeader.h"

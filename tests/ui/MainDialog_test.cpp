@@ -29,14 +29,14 @@
 #include <vector>
 
 #include "app/CMarrowdyneDlg.h"
-#include "app/QtTranslations.h"
+#include "ui/QtTranslations.h"
 #include "app/Screenshots.h"
-#include "app/SystemMessage.h"
+#include "ui/SystemMessage.h"
 #include "common/Translation.h"
 #include "image/FileLoading.h"
 #include "job/JobHeader.h"
 #include "job/UploadJob.h"
-#include "link/IdentifyProgrammer.h"
+#include "job/IdentifyProgrammer.h"
 #include "link/SimulatedBackend.h"
 
 namespace {
@@ -700,7 +700,7 @@ private slots:
         dlg.OnOpenFile();
         // The system's text, and a second line with every accepted type.
         const QString unsupported = QString::fromUtf8(kMsgUnsupportedType) + QStringLiteral("\n") +
-                                    QString::fromUtf8(kAcceptedFormatsNote);
+                                    QString::fromUtf8(AcceptedFormatsNote());
         QCOMPARE(Texts(), (QStringList{unsupported, unsupported, unsupported}));
         for (const SystemMessage& m : g_messages) QCOMPARE(m.icon, QMessageBox::Critical);
         QCOMPARE(path->text(), folder_.filePath(QStringLiteral("good.hex")));

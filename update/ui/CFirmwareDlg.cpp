@@ -12,10 +12,10 @@
 #include <mutex>
 #include <string>
 
-#include "app/DialogUnits.h"
-#include "app/FilePath.h"
-#include "app/QtTranslations.h"
-#include "app/SystemMessage.h"
+#include "ui/DialogUnits.h"
+#include "ui/FilePath.h"
+#include "ui/QtTranslations.h"
+#include "ui/SystemMessage.h"
 #include "common/TextFormat.h"
 #include "link/VersionText.h"
 #include "update/FirmwareForm.h"

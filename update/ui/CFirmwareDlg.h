@@ -10,7 +10,7 @@
 
 #include "common/Translation.h"
 #include "link/ProgrammerLink.h"
-#include "worker/WorkerPort.h"
+#include "update/UpdateProgrammerFirmware.h"
 
 class QLabel;
 class QProgressBar;

@@ -1,4 +1,4 @@
-#include "link/IdentifyProgrammer.h"
+#include "job/IdentifyProgrammer.h"
 
 #include <algorithm>
 #include <array>

@@ -3,8 +3,21 @@
 #include <string_view>
 
 #include "common/Translation.h"
+#include "job/JobDescription.h"
+#include "link/ProgrammerLink.h"
 #include "worker/WorkerOutcome.h"
 #include "worker/WorkerPort.h"
+
+// What IdentifyProgrammer needs of its face.
+class IdentifyPort : public virtual WorkerSinks {
+public:
+    virtual ProgrammerLink& Link() = 0;
+    virtual void HideLockChip() = 0;
+    // The series list: enabled or not, and its selection (-1: none).
+    virtual void SetSeriesList(bool enabled, int selectedIndex) = 0;
+    // Rewrites the job list; an empty description empties it.
+    virtual void ShowJobDescription(const JobDescription& rows) = 0;
+};
 
 // Texts of the identification, shown in message boxes and shared by every face.
 // Version query: 01 the request could not be sent, 02 no answer; firmware word: 03, 04.

@@ -1,4 +1,4 @@
-#include "app/QtTranslations.h"
+#include "ui/QtTranslations.h"
 
 #include <QCoreApplication>
 #include <QDir>

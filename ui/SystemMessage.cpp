@@ -1,4 +1,4 @@
-#include "app/SystemMessage.h"
+#include "ui/SystemMessage.h"
 
 #include <utility>
 
