@@ -18,6 +18,7 @@
 #include "link/HidapiBackend.h"
 #endif
 #include "link/SimulatedBackend.h"
+#include "link/SimulatorSetup.h"
 
 CMarrowdyneApp::CMarrowdyneApp(int& argc, char** argv) : QApplication(argc, argv) {}
 
@@ -40,24 +41,25 @@ int CMarrowdyneApp::InitInstance(const LaunchOptions& launch) {
         std::fprintf(stderr, "marrowdyne: %s\n", qPrintable(missingTranslation));
     }
 
-    std::unique_ptr<SimulatedBackend> simulator;
+    // The window's demonstration runs against one simulated programmer, set up as the
+    // command line sets up its own.
+    SimulatorRequest request;
+    std::optional<SimulatedShelf> simulated;
     std::unique_ptr<HidBackend> hardware;
-    SimulatedProgrammer* programmer = nullptr;
     HidBackend* backend = nullptr;
     if (launch.simulate) {
-        simulator = std::make_unique<SimulatedBackend>();
-        programmer = &simulator->AddProgrammer(launch.simulator);
-        for (const Fault& fault : launch.faults) programmer->AddFault(fault);
-        if (!launch.simStateFile.isEmpty()) {
-            std::string reason;
-            bool inUse = false;
-            if (!programmer->LoadState(ToFsPath(launch.simStateFile), reason, &inUse)) {
-                if (inUse) std::fprintf(stderr, "marrowdyne: %s\n", Tr(kProgrammerInUseText));
-                std::fprintf(stderr, "marrowdyne: %s\n", reason.c_str());
-                return 1;
-            }
+        request.programmerVersion = launch.simulator.programmerVersion;
+        request.firmwareVersion = launch.simulator.firmwareVersion;
+        if (!launch.simStateFile.isEmpty()) request.state = ToFsPath(launch.simStateFile);
+        for (const Fault& fault : launch.faults) request.faults.push_back({std::nullopt, fault});
+        SimulatorSetupError error;
+        simulated = SetUpSimulator(request, error);
+        if (!simulated) {
+            if (error.inUse) std::fprintf(stderr, "marrowdyne: %s\n", Tr(kProgrammerInUseText));
+            std::fprintf(stderr, "marrowdyne: %s\n", error.message.c_str());
+            return 1;
         }
-        backend = simulator.get();
+        backend = simulated->backend.get();
     } else {
 #ifdef Q_OS_WIN
         hardware = std::make_unique<WindowsHidBackend>();
@@ -67,16 +69,19 @@ int CMarrowdyneApp::InitInstance(const LaunchOptions& launch) {
         backend = hardware.get();
     }
 
+    SimulatedBackend* simulator = simulated ? simulated->backend.get() : nullptr;
+    const std::string demoPath =
+        simulated ? simulated->programmers.front()->config().path : std::string();
     if (!launch.screenshotDir.isEmpty()) {
-        return RenderScreenshots(*simulator, launch.simulator.path, launch.screenshotDir);
+        return RenderScreenshots(*simulator, demoPath, launch.screenshotDir);
     }
 
     MainDialogOptions dialogOptions;
     // The simulator reports its own plug and unplug; the platform's watcher serves the
     // real programmer.
     dialogOptions.watchDevices = !launch.simulate;
-    dialogOptions.simulator = simulator.get();
-    dialogOptions.demoProgrammerPath = launch.simulator.path;
+    dialogOptions.simulator = simulator;
+    dialogOptions.demoProgrammerPath = demoPath;
     auto dialog = std::make_unique<CMarrowdyneDlg>(*backend, dialogOptions);
     dialog->exec();
     if (!dialog->FinishWorkers(0)) {
@@ -87,12 +92,10 @@ int CMarrowdyneApp::InitInstance(const LaunchOptions& launch) {
     }
     dialog.reset();
 
-    if (programmer && !launch.simStateFile.isEmpty()) {
-        std::string reason;
-        if (!programmer->SaveState(ToFsPath(launch.simStateFile), reason)) {
-            std::fprintf(stderr, "marrowdyne: %s\n", reason.c_str());
-            return 1;
-        }
+    std::string reason;
+    if (simulated && !SaveSimulatorState(*simulated, request, reason)) {
+        std::fprintf(stderr, "marrowdyne: %s\n", reason.c_str());
+        return 1;
     }
     return 0;
 }

@@ -1,7 +1,6 @@
 #include "cli/Environment.h"
 
-#include <cctype>
-#include <charconv>
+#include <algorithm>
 #include <optional>
 #include <system_error>
 
@@ -14,6 +13,7 @@
 #include "link/DevicePaths.h"
 #include "link/ProgrammerLink.h"
 #include "link/SimulatedBackend.h"
+#include "link/SimulatorSetup.h"
 #include "ledger/SerialLedger.h"
 
 namespace {
@@ -105,121 +105,54 @@ std::uint32_t SimulatorWord(const std::string& text, std::uint32_t fallback, con
     return *value;
 }
 
-// A fault and the programmer it is aimed at ("2:WriteStorage:status@5"); without an aim
-// it is every programmer's.
-struct AimedFault {
-    std::optional<std::size_t> programmer;
-    Fault fault;
-};
-
-AimedFault ParseAimedFault(const std::string& text, std::size_t programmers) {
-    AimedFault aimed;
-    std::string_view rest = text;
-    const std::size_t colon = rest.find(':');
-    if (colon != std::string_view::npos && colon > 0 &&
-        std::isdigit(static_cast<unsigned char>(rest[0]))) {
-        std::size_t index = 0;
-        const auto [end, ec] = std::from_chars(rest.data(), rest.data() + colon, index);
-        if (ec != std::errc() || end != rest.data() + colon || index >= programmers) {
-            throw CliFailure(ExitCode::Usage,
-                             "--sim-fault " + text + Format(": no simulated programmer %.*s (0 to %zu)",
-                                                            static_cast<int>(colon), rest.data(),
-                                                            programmers - 1));
-        }
-        aimed.programmer = index;
-        rest.remove_prefix(colon + 1);
-    }
-    std::string error;
-    const std::optional<Fault> fault = ParseFault(rest, error);
-    if (!fault) throw CliFailure(ExitCode::Usage, "--sim-fault " + text + ": " + error);
-    aimed.fault = *fault;
-    return aimed;
-}
-
 }  // namespace
 
-std::filesystem::path Environment::StateFileOf(std::size_t index) const {
-    const std::filesystem::path given = PathFromArgument(options_.simState);
-    if (options_.simulate == 1) return given;
-    return given / Format("programmer-%zu.bin", index);
+SimulatorRequest Environment::SimulatorRequestOfOptions() const {
+    SimulatorRequest request;
+    request.count = static_cast<std::size_t>(options_.simulate);
+    if (!options_.simVersion.empty())
+        request.programmerVersion = SimulatorWord(options_.simVersion, 0, "--sim-version");
+    if (!options_.simFirmwareVersion.empty()) {
+        request.firmwareVersion =
+            SimulatorWord(options_.simFirmwareVersion, 0, "--sim-firmware-version");
+    }
+    request.latencyUs = static_cast<std::uint32_t>(std::max(options_.simLatencyUs, 0));
+    request.state = options_.simState.empty() ? std::filesystem::path()
+                                              : PathFromArgument(options_.simState);
+    for (const std::string& text : options_.simFaults) {
+        std::string error;
+        const std::optional<AimedFault> aimed = ParseAimedFault(text, request.count, error);
+        if (!aimed) throw CliFailure(ExitCode::Usage, "--sim-fault " + text + ": " + error);
+        request.faults.push_back(*aimed);
+    }
+    return request;
 }
 
 void Environment::AddSimulatedProgrammers() {
-    const auto count = static_cast<std::size_t>(options_.simulate);
-    SimulatorConfig config;
-    config.programmerVersion =
-        SimulatorWord(options_.simVersion, config.programmerVersion, "--sim-version");
-    config.firmwareVersion = SimulatorWord(options_.simFirmwareVersion, config.firmwareVersion,
-                                           "--sim-firmware-version");
-    if (options_.simLatencyUs > 0) {
-        config.exchangeLatencyUs = static_cast<std::uint32_t>(options_.simLatencyUs);
-        config.eraseUsPerKiB = kSimEraseUsPerKiB;
-        config.checksumUsPerKiB = kSimChecksumUsPerKiB;
+    simulatorRequest_ = SimulatorRequestOfOptions();
+    SimulatorSetupError error;
+    std::optional<SimulatedShelf> shelf = SetUpSimulator(simulatorRequest_, error);
+    if (!shelf) {
+        // The state is a programmer: held by another run, it is in use.
+        if (error.inUse) throw CliFailure(ExitCode::InUse, Tr(kProgrammerInUseText), error.message);
+        throw CliFailure(ExitCode::Usage, error.message);
     }
-    std::vector<AimedFault> faults;
-    for (const std::string& text : options_.simFaults) faults.push_back(ParseAimedFault(text, count));
-
-    auto simulated = std::make_unique<SimulatedBackend>();
-    std::vector<SimulatedProgrammer*> made;
-    if (!options_.simState.empty() && count > 1) {
-        std::error_code ec;
-        std::filesystem::create_directories(PathFromArgument(options_.simState), ec);
-        if (ec) {
-            throw CliFailure(ExitCode::Usage,
-                             "--sim-state " + options_.simState + ": not a folder: " + ec.message());
-        }
+    for (const std::string& note : shelf->notes) output_.Note(note);
+    if (!options_.simDenyOpen.empty()) {
+        shelf->backend->DenyOpen(shelf->programmers.front()->config().path, options_.simDenyOpen);
     }
-    for (std::size_t i = 0; i < count; ++i) {
-        config.path = Format("sim:programmer-%zu", i);
-        config.serialNumber = Format("SIM%04zu", i);
-        SimulatedProgrammer& programmer = simulated->AddProgrammer(config);
-        if (i == 0 && !options_.simDenyOpen.empty()) {
-            simulated->DenyOpen(programmer.config().path, options_.simDenyOpen);
-        }
-        if (!options_.simState.empty()) {
-            const std::filesystem::path file = StateFileOf(i);
-            const std::string shown = Utf8OfPath(file);
-            std::string error;
-            bool inUse = false;
-            if (!programmer.LoadState(file, error, &inUse)) {
-                // The state is a programmer: held by another run, it is in use.
-                if (inUse) throw CliFailure(ExitCode::InUse, Tr(kProgrammerInUseText), error);
-                // Nothing is kept of this run, so the refused file is never written over.
-                throw CliFailure(ExitCode::Usage, "--sim-state " + shown + ": " + error);
-            }
-            // A kept programmer keeps its version words (an update changes the firmware
-            // word); say so rather than let an option look applied.
-            if (!options_.simVersion.empty() &&
-                programmer.ProgrammerVersion() != config.programmerVersion) {
-                output_.Note(Format("--sim-state %s holds a programmer of version %04X; "
-                                    "--sim-version is not applied (use a new state file)",
-                                    shown.c_str(), programmer.ProgrammerVersion()));
-            }
-            if (!options_.simFirmwareVersion.empty() &&
-                programmer.FirmwareWord() != config.firmwareVersion) {
-                output_.Note(Format("--sim-state %s holds firmware word %04X; "
-                                    "--sim-firmware-version is not applied (use a new state file)",
-                                    shown.c_str(), programmer.FirmwareWord()));
-            }
-        }
-        for (const AimedFault& aimed : faults) {
-            if (!aimed.programmer || *aimed.programmer == i) programmer.AddFault(aimed.fault);
-        }
-        made.push_back(&programmer);
-    }
-    simulated_ = std::move(simulated);
-    programmers_ = std::move(made);
+    simulated_ = std::move(*shelf);
 }
 
 HidBackend& Environment::Backend() {
     if (filter_) return *filter_;
-    if (simulated_) return *simulated_;
+    if (simulated_.backend) return *simulated_.backend;
     if (platform_) return *platform_;
 
     HidBackend* backend = nullptr;
     if (options_.simulate > 0) {
         AddSimulatedProgrammers();
-        backend = simulated_.get();
+        backend = simulated_.backend.get();
     } else {
         platform_ = MakePlatformBackend();
         backend = platform_.get();
@@ -355,14 +288,5 @@ bool Environment::FinishLog(std::string& error) {
 }
 
 bool Environment::SaveSimulatorState(std::string& error) {
-    if (options_.simState.empty()) return true;
-    for (std::size_t i = 0; i < programmers_.size(); ++i) {
-        const std::filesystem::path file = StateFileOf(i);
-        if (!programmers_[i]->SaveState(file, error)) {
-            error = "--sim-state " + Utf8OfPath(file) +
-                    ": the simulated programmer's memory was not saved: " + error;
-            return false;
-        }
-    }
-    return true;
+    return !simulated_.backend || ::SaveSimulatorState(simulated_, simulatorRequest_, error);
 }

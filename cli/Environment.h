@@ -15,10 +15,9 @@
 #include "common/OutputFile.h"
 #include "link/HidBackend.h"
 #include "link/ProgrammerLink.h"
+#include "link/SimulatorSetup.h"
 
 class SerialLedger;
-class SimulatedBackend;
-class SimulatedProgrammer;
 
 // The options that every command shares.
 struct GlobalOptions {
@@ -104,14 +103,14 @@ private:
     void WriteTrace(const std::string& path, char direction, const std::uint8_t* bytes,
                     std::size_t size);
     void AddSimulatedProgrammers();
-    std::filesystem::path StateFileOf(std::size_t index) const;
+    SimulatorRequest SimulatorRequestOfOptions() const;
 
     GlobalOptions options_;
     ConsoleOutput output_;
     OperationRecord record_;
     std::unique_ptr<HidBackend> platform_;
-    std::unique_ptr<SimulatedBackend> simulated_;
-    std::vector<SimulatedProgrammer*> programmers_;
+    SimulatorRequest simulatorRequest_;
+    SimulatedShelf simulated_;
     std::unique_ptr<HidBackend> filter_;
     std::mutex traceMutex_;
     std::unique_ptr<OutputFile> trace_;
