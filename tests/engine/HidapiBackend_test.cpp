@@ -72,27 +72,6 @@ TEST(ReportDescriptor, FoundBesideTheHidrawNode) {
     EXPECT_EQ(OutputReportLengthFromFile({}), kReportSize);
 }
 
-TEST(HidapiBackend, EnumeratesAndSearchesWithoutAProgrammer) {
-    HidapiBackend backend;
-    bool programmerPresent = false;
-    for (const HidDeviceInfo& info : backend.Enumerate()) {
-        EXPECT_FALSE(info.path.empty());
-        EXPECT_TRUE(info.idsKnown);
-        if (info.vendorId == kProgrammerVendorId && info.productId == kProgrammerProductId) {
-            programmerPresent = true;
-        }
-    }
-    const FindResult found = FindProgrammer(backend);
-    if (programmerPresent) {
-        // On a desk with the programmer attached: found, or refused with a reason.
-        EXPECT_TRUE(found.device != nullptr || !found.refusedReason.empty());
-    } else {
-        EXPECT_EQ(found.device, nullptr);
-        EXPECT_TRUE(found.path.empty());
-        EXPECT_TRUE(found.refusedPath.empty());
-    }
-}
-
 TEST(HidapiBackend, OpeningAMissingNodeNamesTheCallAndTheReason) {
     HidapiBackend backend;
     HidOpenError error;

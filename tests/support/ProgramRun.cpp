@@ -123,10 +123,14 @@ Ran RunProgram(const std::vector<std::string>& argv, const Launch& launch) {
         run.trouble =
             "still running after " + std::to_string(launch.timeLimitSeconds) + " s: killed";
     }
-    if (!launch.inheritStdio && !launch.closeStdout && !launch.stdoutPipeClosed) {
+    // Only files are read back: a device such as /dev/full or /dev/zero never ends.
+    if (!launch.inheritStdio && !launch.closeStdout && !launch.stdoutPipeClosed &&
+        std::filesystem::is_regular_file(launch.stdoutPath)) {
         run.out = ReadText(launch.stdoutPath);
     }
-    if (!launch.inheritStdio) run.err = ReadText(launch.stderrPath);
+    if (!launch.inheritStdio && std::filesystem::is_regular_file(launch.stderrPath)) {
+        run.err = ReadText(launch.stderrPath);
+    }
     return run;
 }
 

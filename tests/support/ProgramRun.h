@@ -36,7 +36,7 @@ pid_t StartProgram(const std::vector<std::string>& argv, const Launch& launch, s
 // `killed` says so.
 int WaitProgram(pid_t pid, int seconds, bool& killed);
 
-// Starts, waits, and reads back the output files of `launch`.
+// Starts, waits, and reads back the output files of `launch` (only regular files).
 Ran RunProgram(const std::vector<std::string>& argv, const Launch& launch);
 
 bool Contains(const std::string& text, const std::string& part);
