@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "bench/QuietPort.h"
 #include "job/UploadJob.h"
 #include "link/DevicePaths.h"
 #include "link/SimulatedBackend.h"
+#include "tests/support/RecordingPort.h"
 #include "worker/Gang.h"
 
 namespace {
@@ -52,7 +52,7 @@ struct Member {
         : programmer(&backend.AddProgrammer(ShelfConfig(index))),
           only(OnlyDevicePaths(backend, {programmer->config().path})),
           link(*only),
-          port(link, workspace) {
+          port(link, workspace, RecordingPort::Mode::Quiet) {
         for (std::uint32_t i = 0; i < kImageBytes; ++i) {
             workspace.image.imageBuffer[i] = static_cast<std::uint8_t>(i * 131 + (i >> 9));
         }
@@ -73,7 +73,7 @@ struct Member {
     std::unique_ptr<HidBackend> only;  // the link sees its own programmer alone
     ProgrammerLink link;
     ImageWorkspace workspace;
-    QuietPort port;
+    RecordingPort port;
 };
 
 // Wall time of one programmer alone, for the ratio of the larger shelves.

@@ -2,31 +2,20 @@
 // its own connection. SQLite in a temporary file; PostgreSQL at the database that
 // MARRO_BENCH_POSTGRES names (a postgresql:// URI), skipped with a note without it.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "ledger/SerialLedger.h"
+#include "tests/support/TempFolder.h"
 
 #if MARRO_SERIAL_LEDGER
 namespace {
 
 std::string SqliteBenchLedger() {
-    static const std::string path = [] {
-        const auto folder =
-            std::filesystem::temp_directory_path() / ("marro-ledger-bench-" + std::to_string(getpid()));
-        std::filesystem::remove_all(folder);
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(std::filesystem::temp_directory_path() /
-                                            ("marro-ledger-bench-" + std::to_string(getpid())),
-                                        ignored);
-        });
-        return (folder / "serials.sqlite").string();
-    }();
-    return path;
+    static const TempFolder folder("marro-ledger-bench");
+    return (folder / "serials.sqlite").string();
 }
 
 std::string PostgresBenchLedger() {

@@ -8,6 +8,8 @@
 
 #include "remote/GenerateRemoteJobFile.h"
 #include "remote/RemoteJobFile.h"
+#include "tests/support/RecordingPort.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -15,56 +17,35 @@ namespace fs = std::filesystem;
 
 constexpr std::uint32_t kImageLength = 1 << 20;
 
-class BenchPort : public RemoteGenerationPort {
-public:
-    explicit BenchPort(fs::path directory) : directory_(std::move(directory)) {
-        FirmwareImage& staging = workspace_.Staging();
-        std::mt19937 random(1);
-        for (std::uint32_t i = 0; i < kImageLength; ++i) {
-            staging.imageBuffer[i] = static_cast<std::uint8_t>(random());
-        }
-        staging.imageLength = kImageLength;
-        staging.imageStart = 0x08000000;
-        workspace_.CommitStaging(directory_ / "bench.hex", "bench.hex");
+// A port whose workspace holds a 1 MiB image of random bytes, its file going to `folder`.
+void LoadBenchImage(RecordingPort& port, const fs::path& folder) {
+    FirmwareImage& staging = port.Workspace().Staging();
+    std::mt19937 random(1);
+    for (std::uint32_t i = 0; i < kImageLength; ++i) {
+        staging.imageBuffer[i] = static_cast<std::uint8_t>(random());
     }
-
-    void SetProgressRange(std::uint32_t) override {}
-    void SetProgressPosition(std::uint32_t) override {}
-    void ShowMessage(MessageIcon, std::string_view) override {}
-    ImageWorkspace& Workspace() override { return workspace_; }
-    std::uint32_t RemoteCode() override { return 0x1A2B3C4D; }
-    std::uint32_t ProgrammerVersion() override { return 0x1002; }
-    std::vector<fs::path> OutputDirectories() override { return {directory_}; }
-    void ShowJobDescription(const JobDescription&) override {}
-    JobSettings CurrentJobSettings() override { return {}; }
-
-private:
-    fs::path directory_;
-    ImageWorkspace workspace_;
-};
-
-fs::path BenchDirectory() {
-    const fs::path directory =
-        fs::temp_directory_path() / ("marro-remote-bench-" + std::to_string(std::random_device{}()));
-    fs::create_directories(directory);
-    return directory;
+    staging.imageLength = kImageLength;
+    staging.imageStart = 0x08000000;
+    port.Workspace().CommitStaging(folder / "bench.hex", "bench.hex");
+    port.outputDirectories = {folder};
 }
 
 void BM_GenerateRemoteJobFile1MiB(benchmark::State& state) {
-    const fs::path directory = BenchDirectory();
-    BenchPort port(directory);
+    const TempFolder directory("marro-remote-bench");
+    RecordingPort port(RecordingPort::Mode::Quiet);
+    LoadBenchImage(port, directory.Path());
     for (auto _ : state) {
         const WorkerOutcome outcome = GenerateRemoteJobFile(port);
         if (!outcome.ok()) state.SkipWithError(outcome.detail.c_str());
     }
     state.SetBytesProcessed(state.iterations() * kImageLength);
-    fs::remove_all(directory);
 }
 BENCHMARK(BM_GenerateRemoteJobFile1MiB)->Unit(benchmark::kMillisecond);
 
 void BM_LoadRemoteJobFile1MiB(benchmark::State& state) {
-    const fs::path directory = BenchDirectory();
-    BenchPort port(directory);
+    const TempFolder directory("marro-remote-bench");
+    RecordingPort port(RecordingPort::Mode::Quiet);
+    LoadBenchImage(port, directory.Path());
     if (!GenerateRemoteJobFile(port).ok()) state.SkipWithError("generation failed");
     const fs::path file = directory / "bench.qvz";
     std::string detail;
@@ -74,7 +55,6 @@ void BM_LoadRemoteJobFile1MiB(benchmark::State& state) {
         }
     }
     state.SetBytesProcessed(state.iterations() * (kImageLength + 68));
-    fs::remove_all(directory);
 }
 BENCHMARK(BM_LoadRemoteJobFile1MiB)->Unit(benchmark::kMillisecond);
 

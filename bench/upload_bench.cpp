@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "bench/QuietPort.h"
 #include "common/LittleEndian.h"
 #include "common/WordCrc32.h"
 #include "job/UploadJob.h"
 #include "link/SimulatedBackend.h"
+#include "tests/support/RecordingPort.h"
 
 // Counts every allocation of the program, so the benchmarks can say how many one upload
 // makes (none may be per block).
@@ -57,7 +57,7 @@ void BM_UploadJob1MiBSimulated(benchmark::State& state) {
     link.Open();
     ImageWorkspace workspace;
     FillImage(workspace);
-    QuietPort port(link, workspace);
+    RecordingPort port(link, workspace, RecordingPort::Mode::Quiet);
     std::uint64_t allocations = 0;
     for (auto _ : state) {
         const std::uint64_t before = allocationCount.load();
@@ -133,7 +133,7 @@ void BM_UploadJob1MiBInstantDevice(benchmark::State& state) {
     InstantBackend backend(WordCrc32(workspace.image.imageBuffer, kImageBytes / 4));
     ProgrammerLink link(backend);
     link.Open();
-    QuietPort port(link, workspace);
+    RecordingPort port(link, workspace, RecordingPort::Mode::Quiet);
     std::uint64_t allocations = 0;
     for (auto _ : state) {
         const std::uint64_t before = allocationCount.load();

@@ -18,7 +18,7 @@
 #include "job/IdentifyProgrammer.h"
 #include "link/HidReport.h"
 #include "link/ProgrammerLink.h"
-#include "worker/WorkerPort.h"
+#include "tests/support/RecordingPort.h"
 
 namespace {
 
@@ -99,89 +99,27 @@ private:
 
 [[noreturn]] void Broken() { std::abort(); }
 
-class Sinks : public virtual WorkerSinks {
-public:
-    void SetProgressRange(std::uint32_t maximum) override { range = maximum; }
-    void SetProgressPosition(std::uint32_t position) override {
-        if (position > range) Broken();
-    }
-    void ShowMessage(MessageIcon, std::string_view text) override {
+// What every worker may show, whatever the programmer answered: positions within the
+// range, no empty message, a selection the series list has, and a job's rows or the one
+// row that says there is none.
+void ExpectSensibleShows(const RecordingPort& port) {
+    for (const std::string& text : port.messages) {
         if (text.empty()) Broken();
-        messages.emplace_back(text);
     }
-
-    std::uint32_t range = 0;
-    std::vector<std::string> messages;
-};
-
-class IdentifyRecorder : public IdentifyPort, public Sinks {
-public:
-    explicit IdentifyRecorder(ProgrammerLink& link) : link_(link) {}
-    ProgrammerLink& Link() override { return link_; }
-    void HideLockChip() override {}
-    void SetSeriesList(bool, int selectedIndex) override {
+    for (const auto& [enabled, selectedIndex] : port.seriesLists) {
         if (selectedIndex < -1 || selectedIndex > 7) Broken();
-        ++seriesSets;
     }
-    void ShowJobDescription(const JobDescription& rows) override {
-        // A job's rows, or the one row that says there is none.
-        if (rows.size() != 8 && rows.size() != 9 && rows.size() != 1) Broken();
-        ++descriptions;
-    }
-
-    int seriesSets = 0;
-    int descriptions = 0;
-
-private:
-    ProgrammerLink& link_;
-};
-
-class UploadRecorder : public UploadPort, public Sinks {
-public:
-    UploadRecorder(ProgrammerLink& link, ImageWorkspace& workspace)
-        : link_(link), workspace_(workspace) {}
-    ProgrammerLink& Link() override { return link_; }
-    ImageWorkspace& Workspace() override { return workspace_; }
-    void SetProgramEnabled(bool) override {}
-    void ShowJobDescription(const JobDescription& rows) override {
-        // A job's rows, or the one row that says there is none.
+    for (const JobDescription& rows : port.descriptions) {
         if (rows.size() != 8 && rows.size() != 9 && rows.size() != 1) Broken();
     }
-    JobSettings CurrentJobSettings() override { return JobSettings{}; }
+}
 
-private:
-    ProgrammerLink& link_;
-    ImageWorkspace& workspace_;
-};
-
-class VerifyRecorder : public VerifyPort, public Sinks {
-public:
-    VerifyRecorder(ProgrammerLink& link, ImageWorkspace& workspace)
-        : link_(link), workspace_(workspace) {}
-    ProgrammerLink& Link() override { return link_; }
-    ImageWorkspace& Workspace() override { return workspace_; }
-    void ShowJobComparison(const JobComparison&) override {}
-
-private:
-    ProgrammerLink& link_;
-    ImageWorkspace& workspace_;
-};
-
-class ReadBackRecorder : public ReadBackPort, public Sinks {
-public:
-    ReadBackRecorder(ProgrammerLink& link, ImageWorkspace& workspace)
-        : link_(link), workspace_(workspace) {}
-    ProgrammerLink& Link() override { return link_; }
-    ImageWorkspace& Workspace() override { return workspace_; }
-    void ShowJobDescription(const JobDescription& rows) override {
-        // A job's rows, or the one row that says there is none.
-        if (rows.size() != 8 && rows.size() != 9 && rows.size() != 1) Broken();
-    }
-
-private:
-    ProgrammerLink& link_;
-    ImageWorkspace& workspace_;
-};
+// A recording port that checks each position against the range shown before it.
+void WatchProgress(RecordingPort& port) {
+    port.onProgress = [&port](std::uint32_t position) {
+        if (position > (port.ranges.empty() ? 0 : port.ranges.back())) Broken();
+    };
+}
 
 // A small image of 70 bytes, so the upload pads it and sends three blocks.
 ImageWorkspace& SmallImage() {
@@ -194,12 +132,14 @@ ImageWorkspace& SmallImage() {
     return *workspace;
 }
 
-void ExpectOneMessageAtMost(const WorkerOutcome& outcome, const Sinks& sinks, bool silentWhenOk) {
+void ExpectOneMessageAtMost(const WorkerOutcome& outcome, const RecordingPort& port,
+                            bool silentWhenOk) {
+    ExpectSensibleShows(port);
     const std::size_t expected = outcome.ok() && silentWhenOk ? 0 : 1;
-    if (sinks.messages.size() != expected) Broken();
+    if (port.messages.size() != expected) Broken();
     if (expected == 0) return;
     // The message shown is the outcome's, and at most a note on a line below it.
-    const std::string& shown = sinks.messages[0];
+    const std::string& shown = port.messages[0];
     if (shown.compare(0, outcome.message.size(), outcome.message) != 0) Broken();
     if (shown.size() > outcome.message.size() && shown[outcome.message.size()] != '\n') Broken();
 }
@@ -213,10 +153,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ProgrammerLink link(backend);
         link.SetTimeouts(quick);
         if (!link.Open()) Broken();
-        IdentifyRecorder port(link);
+        RecordingPort port(link);
+        WatchProgress(port);
         const WorkerOutcome outcome = IdentifyProgrammer(port);
         ExpectOneMessageAtMost(outcome, port, true);
-        if (outcome.ok() != (port.descriptions == 1) || outcome.ok() != (port.seriesSets == 1)) {
+        if (outcome.ok() != (port.descriptions.size() == 1) ||
+            outcome.ok() != (port.seriesLists.size() == 1)) {
             Broken();
         }
     }
@@ -225,7 +167,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ProgrammerLink link(backend);
         link.SetTimeouts(quick);
         if (!link.Open()) Broken();
-        UploadRecorder port(link, SmallImage());
+        RecordingPort port(link, SmallImage());
+        WatchProgress(port);
         const WorkerOutcome outcome = UploadJob(port);
         ExpectOneMessageAtMost(outcome, port, false);
     }
@@ -234,7 +177,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ProgrammerLink link(backend);
         link.SetTimeouts(quick);
         if (!link.Open()) Broken();
-        VerifyRecorder port(link, SmallImage());
+        RecordingPort port(link, SmallImage());
+        WatchProgress(port);
         const WorkerOutcome outcome = VerifyJob(port);
         ExpectOneMessageAtMost(outcome, port, false);
     }
@@ -244,7 +188,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         link.SetTimeouts(quick);
         if (!link.Open()) Broken();
         static ImageWorkspace* readBack = new ImageWorkspace();
-        ReadBackRecorder port(link, *readBack);
+        RecordingPort port(link, *readBack);
+        WatchProgress(port);
         const WorkerOutcome outcome = ReadStoredJob(port);
         ExpectOneMessageAtMost(outcome, port, false);
         // Whatever header came, a kept job is a record that holds its whole image.

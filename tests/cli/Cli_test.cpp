@@ -38,9 +38,9 @@
 #include "link/SimulatedProgrammer.h"
 #include "remote/GenerateRemoteJobFile.h"
 #include "tests/engine/TestFirmware.h"
+#include "tests/support/ProgramRun.h"
+#include "tests/support/TempFolder.h"
 #include "update/UpdateProgrammerFirmware.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -48,28 +48,6 @@ using nlohmann::json;
 namespace {
 
 const std::string kSample = std::string(MARRO_SOURCE_DIR) + "/samples/blink-f103.hex";
-
-struct Ran {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
-    const std::string text = ReadText(path);
-    return {text.begin(), text.end()};
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // One Intel HEX record with its checksum.
 std::string Record(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
@@ -102,17 +80,6 @@ std::uint32_t PaddedCrc(std::vector<std::uint8_t> bytes) {
     return WordCrc32(bytes.data(), bytes.size() / 4);
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 // The requests of a trace, as their command bytes.
 std::vector<int> TracedCommands(const fs::path& trace) {
     std::vector<int> commands;
@@ -123,16 +90,6 @@ std::vector<int> TracedCommands(const fs::path& trace) {
 }
 
 int Code(ExitCode code) { return static_cast<int>(code); }
-
-// How a run is started beyond its arguments.
-struct Launch {
-    std::string stdoutPath;                // instead of capturing standard output
-    bool closeStdout = false;
-    bool stdoutPipeClosed = false;         // a pipe whose reader has gone (`| head -c1`)
-    rlim_t fileSizeLimit = RLIM_INFINITY;  // stands in for a full disk
-    int timeLimitSeconds = 60;             // a run that blocks is killed and fails the test
-    std::string lang;                      // LANG of a run whose other locale variables are unset
-};
 
 Launch StdoutTo(const std::string& path) {
     Launch launch;
@@ -152,7 +109,7 @@ Launch StdoutPipeClosed() {
     return launch;
 }
 
-Launch FilesUpTo(rlim_t bytes) {
+Launch FilesUpTo(std::uintmax_t bytes) {
     Launch launch;
     launch.fileSizeLimit = bytes;
     return launch;
@@ -173,73 +130,20 @@ Launch KilledAfter(int seconds) {
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "marrowdyne-cli-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
         // The default serial ledger of every run is this test's own.
         setenv("XDG_DATA_HOME", (dir_ / "data").c_str(), 1);
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     fs::path Path(const std::string& name) const { return dir_ / name; }
 
-    // Runs the program with standard input from /dev/null: never a terminal.
-    Ran Cli(const std::vector<std::string>& args, const Launch& launch = {}) {
-        const fs::path out = launch.stdoutPath.empty() ? Path(".stdout") : fs::path(launch.stdoutPath);
-        const fs::path err = Path(".stderr");
+    // Runs the program, its output captured unless `launch` sends it elsewhere.
+    Ran Cli(const std::vector<std::string>& args, Launch launch = {}) {
         std::vector<std::string> all = {MARRO_CLI_PATH};
         all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : all) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        Ran run;
-        const pid_t pid = fork();
-        if (pid < 0) {
-            ADD_FAILURE() << "cannot start " << MARRO_CLI_PATH;
-            return run;
-        }
-        if (pid == 0) {
-            const int in = open("/dev/null", O_RDONLY);
-            const int o = launch.closeStdout ? -1 : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(in, 0);
-            if (o >= 0) dup2(o, 1);
-            dup2(e, 2);
-            if (launch.closeStdout) close(1);
-            int pipeEnds[2];
-            if (launch.stdoutPipeClosed && pipe(pipeEnds) == 0) {
-                close(pipeEnds[0]);
-                dup2(pipeEnds[1], 1);
-                // As a shell starts it: SIGPIPE ends the program unless it sees to it.
-                signal(SIGPIPE, SIG_DFL);
-            }
-            const rlimit limit{launch.fileSizeLimit, launch.fileSizeLimit};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            if (!launch.lang.empty()) {
-                unsetenv("LC_ALL");
-                unsetenv("LC_MESSAGES");
-                unsetenv("LANGUAGE");
-                setenv("LANG", launch.lang.c_str(), 1);
-            }
-            execve(MARRO_CLI_PATH, argv.data(), environ);
-            _exit(127);
-        }
-        int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(launch.timeLimitSeconds);
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                ADD_FAILURE() << "still running after " << launch.timeLimitSeconds << " s: killed";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (launch.stdoutPath.empty() && !launch.closeStdout && !launch.stdoutPipeClosed) {
-            run.out = ReadText(out);
-        }
-        run.err = ReadText(err);
+        if (launch.stdoutPath == "/dev/null") launch.stdoutPath = Path(".stdout");
+        launch.stderrPath = Path(".stderr");
+        const Ran run = RunProgram(all, launch);
+        if (!run.trouble.empty()) ADD_FAILURE() << run.trouble;
         return run;
     }
 
@@ -247,25 +151,16 @@ protected:
     pid_t Start(const std::vector<std::string>& args) {
         std::vector<std::string> all = {MARRO_CLI_PATH};
         all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : all) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, 0);
-            dup2(null, 1);
-            dup2(null, 2);
-            execve(MARRO_CLI_PATH, argv.data(), environ);
-            _exit(127);
-        }
-        EXPECT_GT(pid, 0) << "cannot start " << MARRO_CLI_PATH;
+        std::string why;
+        const pid_t pid = StartProgram(all, {}, why);
+        EXPECT_GT(pid, 0) << why;
         return pid;
     }
     static int Reap(pid_t pid) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        bool killed = false;
+        const int code = WaitProgram(pid, 120, killed);
+        EXPECT_FALSE(killed) << "still running after 120 s: killed";
+        return code;
     }
 
     // The names in this test's folder other than the captured output.
@@ -286,7 +181,8 @@ protected:
         return all;
     }
 
-    fs::path dir_;
+    const TempFolder folder_{"marrowdyne-cli"};
+    const fs::path dir_ = folder_.Path();
 };
 
 TEST_F(CliTest, InspectShowsStartLengthAndPaddedChecksumAndDumpsTheImage) {

@@ -12,10 +12,6 @@ class SimulatedProgrammer;
 struct _GSource;
 struct _UMockdevTestbed;
 
-// The report descriptor of a vendor-defined interface with one input and one output report
-// of these byte counts and no report IDs; the programmer's has 64 and 64.
-std::vector<std::uint8_t> VendorReportDescriptor(std::size_t inputBytes, std::size_t outputBytes);
-
 // What sysfs shows of one USB HID device.
 struct HidrawDeviceTraits {
     std::uint16_t vendorId = kProgrammerVendorId;

@@ -3,7 +3,6 @@
 // kernel's hidraw rules), the simulated programmer answering behind the node. The
 // command-line tool runs as a child process under the same preload.
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,8 +29,8 @@
 #include "link/ProgrammerLink.h"
 #include "link/SimulatedProgrammer.h"
 #include "tests/emulated/EmulatedHidraw.h"
-
-extern char** environ;
+#include "tests/support/ProgramRun.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -40,23 +39,6 @@ namespace {
 
 const std::string kSample = std::string(MARRO_SOURCE_DIR) + "/samples/blink-f103.hex";
 const std::string kUdevRule = "packaging/60-marrowdyne.rules";
-
-struct Ran {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 int Code(ExitCode code) { return static_cast<int>(code); }
 
@@ -122,21 +104,13 @@ std::string FirstDifference(const std::vector<std::vector<std::string>>& a,
 
 class EmulatedPath : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "marrowdyne-emulated-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     fs::path Path(const std::string& name) const { return dir_ / name; }
 
     // A marrowdyne-cli running in this environment (the preload and the test bed's
     // folder), its output in files of its own.
     struct Running {
-        pid_t pid = 0;
-        fs::path out;
-        fs::path err;
+        pid_t pid = -1;
+        Launch launch;
     };
 
     // Starts marrowdyne-cli. As an ordinary user would, when `asUser`: a root process
@@ -149,35 +123,24 @@ protected:
         }
         all.push_back(MARRO_CLI_PATH);
         all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : all) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-
         const std::string run = std::to_string(runs_++);
-        Running running{0, Path(".stdout" + run), Path(".stderr" + run)};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, running.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, running.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int spawned = posix_spawnp(&running.pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << all.front() << ": " << std::strerror(spawned);
-            running.pid = 0;
-        }
+        Running running;
+        running.launch.stdoutPath = Path(".stdout" + run);
+        running.launch.stderrPath = Path(".stderr" + run);
+        std::string why;
+        running.pid = StartProgram(all, running.launch, why);
+        if (running.pid < 0) ADD_FAILURE() << why;
         return running;
     }
 
     Ran Wait(const Running& running) {
         Ran ran;
-        if (running.pid == 0) return ran;
-        int status = 0;
-        while (waitpid(running.pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        ran.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        ran.out = ReadText(running.out);
-        ran.err = ReadText(running.err);
+        if (running.pid < 0) return ran;
+        bool killed = false;
+        ran.code = WaitProgram(running.pid, 120, killed);
+        EXPECT_FALSE(killed) << "still running after 120 s: killed";
+        ran.out = ReadText(running.launch.stdoutPath);
+        ran.err = ReadText(running.launch.stderrPath);
         return ran;
     }
 
@@ -185,7 +148,8 @@ protected:
         return Wait(Start(std::move(args), asUser));
     }
 
-    fs::path dir_;
+    const TempFolder folder_{"marrowdyne-emulated"};
+    const fs::path dir_ = folder_.Path();
     int runs_ = 0;
 };
 
@@ -325,7 +289,7 @@ TEST_F(EmulatedPath, AnUploadKilledMidwayLeavesNoJob) {
     // Faults count over the programmer's life, and the first upload wrote 14 times.
     programmer.AddFault({Command::WriteStorage, FaultKind::Hang, 14 + 5});
     const Running running = Start({"program", kSample, "--series", "STM32F4XX"});
-    ASSERT_NE(running.pid, 0);
+    ASSERT_GT(running.pid, 0);
     std::this_thread::sleep_for(1s);  // well within the answer time-out of 3 s
     kill(running.pid, SIGKILL);
     const Ran killed = Wait(running);

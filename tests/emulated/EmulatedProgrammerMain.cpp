@@ -8,13 +8,11 @@
 // the simulator's options do, and with --replug every line typed on standard input
 // unplugs the programmer or plugs it in again. The exit code is the program's.
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
@@ -22,8 +20,7 @@
 
 #include "link/SimulatedProgrammer.h"
 #include "tests/emulated/EmulatedHidraw.h"
-
-extern char** environ;
+#include "tests/support/ProgramRun.h"
 
 namespace {
 
@@ -107,11 +104,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "emulated programmer at %s%s\n", node.c_str(),
                      replug ? "; Enter unplugs it" : "");
 
-        pid_t child = 0;
-        const int spawned = posix_spawnp(&child, argv[first], nullptr, nullptr, argv + first, environ);
-        if (spawned != 0) {
-            std::fprintf(stderr, "marrowdyne-emulated-programmer: %s: %s\n", argv[first],
-                         std::strerror(spawned));
+        Launch launch;
+        launch.inheritStdio = true;
+        const pid_t child =
+            StartProgram(std::vector<std::string>(argv + first, argv + argc), launch, error);
+        if (child < 0) {
+            std::fprintf(stderr, "marrowdyne-emulated-programmer: %s\n", error.c_str());
             return 127;
         }
         const int code = WaitFor(child, replug, system, programmer, node);

@@ -29,6 +29,7 @@
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
 #include "remote/RemoteScramble.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -77,23 +78,11 @@ void ExpectUnchanged(const WorkspaceState& before, const ImageWorkspace& workspa
 
 class FileLoadingTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / (std::string("marro-loading-") + info->name() + "-" +
-                                            std::to_string(std::random_device{}()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     fs::path Write(const std::string& name, const std::string& text) {
-        return Write(name, std::vector<std::uint8_t>(text.begin(), text.end()));
+        return WriteBytes(dir_ / name, text);
     }
     fs::path Write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        const fs::path path = dir_ / name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
+        return WriteBytes(dir_ / name, bytes);
     }
 
     LoadOutcome Load(const fs::path& path, std::optional<std::uint32_t> start = std::nullopt) {
@@ -114,7 +103,8 @@ protected:
         ASSERT_EQ(outcome.status, LoadStatus::Loaded) << outcome.detail;
     }
 
-    fs::path dir_;
+    const TempFolder folder_{"marro-loading"};
+    const fs::path dir_ = folder_.Path();
     ImageWorkspace workspace_;
     int questions_ = 0;
 };

@@ -18,41 +18,14 @@
 #include "common/WordCrc32.h"
 #include "link/SimulatedBackend.h"
 #include "tests/engine/TestFirmware.h"
+#include "tests/support/RecordingPort.h"
+#include "tests/support/TempFolder.h"
 #include "update/FirmwareForm.h"
 #include "update/ProgrammerFirmware.h"
 
 namespace {
 
 constexpr std::uint32_t kCarriedVersion = 0x0220;
-
-class RecordingPort : public FirmwareUpdatePort {
-public:
-    explicit RecordingPort(ProgrammerLink& link) : link_(link) {}
-
-    bool answer = true;
-    std::vector<std::pair<std::string, std::string>> questions;  // caption, text
-    std::vector<std::pair<MessageIcon, std::string>> messages;
-    std::vector<bool> enabled;
-    std::optional<std::uint32_t> range;
-    std::vector<std::uint32_t> positions;
-    std::vector<std::uint32_t> versionsShown;
-
-    ProgrammerLink& Link() override { return link_; }
-    bool AskYesNo(std::string_view caption, std::string_view text) override {
-        questions.emplace_back(std::string(caption), std::string(text));
-        return answer;
-    }
-    void SetUpdateEnabled(bool on) override { enabled.push_back(on); }
-    void ShowFirmwareVersion(std::uint32_t version) override { versionsShown.push_back(version); }
-    void SetProgressRange(std::uint32_t maximum) override { range = maximum; }
-    void SetProgressPosition(std::uint32_t position) override { positions.push_back(position); }
-    void ShowMessage(MessageIcon icon, std::string_view text) override {
-        messages.emplace_back(icon, std::string(text));
-    }
-
-private:
-    ProgrammerLink& link_;
-};
 
 // The simulated programmer behind a backend that does not say it is simulated, as the
 // hidapi and Windows backends do not: to the link it is hardware.
@@ -113,9 +86,9 @@ protected:
     void ExpectFailure(const WorkerOutcome& outcome, int code) {
         EXPECT_EQ(outcome.code, code);
         ASSERT_FALSE(port_.messages.empty());
-        EXPECT_EQ(port_.messages.back().first, MessageIcon::Error);
-        EXPECT_EQ(port_.messages.back().second, Format("固件更新失败 错误码:%02d", code));
-        EXPECT_EQ(port_.enabled, (std::vector<bool>{false, true}));
+        EXPECT_EQ(port_.icons.back(), MessageIcon::Error);
+        EXPECT_EQ(port_.messages.back(), Format("固件更新失败 错误码:%02d", code));
+        EXPECT_EQ(port_.updateStates, (std::vector<bool>{false, true}));
         EXPECT_EQ(link_.firmwareVersion(), 0x0210u);
         EXPECT_TRUE(port_.versionsShown.empty());
     }
@@ -186,13 +159,9 @@ TEST(ProgrammerFirmwareImage, IsTheCarriedDataFile) {
 
 TEST(ProgrammerFirmwareFile, RefusesWhatTheUpdateCannotInstall) {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() /
-                         ("marro-firmware-file-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir);
+    const TempFolder dir("marro-firmware-file");
     auto write = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        std::ofstream(dir / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return dir / name;
+        return WriteBytes(dir / name, bytes);
     };
     auto with = [](std::size_t offset, std::uint32_t word, std::size_t size = 0x400) {
         std::vector<std::uint8_t> image = MakeFirmwareImage(size, 0x0215);
@@ -253,17 +222,13 @@ TEST(ProgrammerFirmwareFile, RefusesWhatTheUpdateCannotInstall) {
         const FirmwareCheck check = ReadProgrammerFirmwareFile(c.file, image);
         EXPECT_EQ(check.fault, c.fault) << check.problem;
         if (c.fault == FirmwareFault::None) {
-            std::ifstream in(c.file, std::ios::binary);
-            const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                                  std::istreambuf_iterator<char>());
-            EXPECT_EQ(image, bytes);
+            EXPECT_EQ(image, ReadBytes(c.file));
         } else {
             EXPECT_TRUE(image.empty());
             EXPECT_NE(check.problem.find(c.file.filename().string()), std::string::npos)
                 << check.problem;
         }
     }
-    fs::remove_all(dir);
 }
 
 TEST_F(FirmwareUpdateTest, InstallsTheImageBlockByBlock) {
@@ -308,8 +273,7 @@ TEST_F(FirmwareUpdateTest, InstallsTheImageBlockByBlock) {
     EXPECT_EQ(ReadLe32(&crc[2]), 0x08004000u);
     EXPECT_EQ(ReadLe32(&crc[6]), n);
 
-    ASSERT_TRUE(port_.range.has_value());
-    EXPECT_EQ(*port_.range, n);
+    EXPECT_EQ(port_.ranges, std::vector<std::uint32_t>{n});
     ASSERT_EQ(port_.positions.size(), blocks + 1);
     EXPECT_EQ(port_.positions.front(), 0u);
     for (std::uint32_t b = 0; b < blocks; ++b) EXPECT_EQ(port_.positions[1 + b], 32 * b);
@@ -321,9 +285,9 @@ TEST_F(FirmwareUpdateTest, InstallsTheImageBlockByBlock) {
     EXPECT_EQ(link_.firmwareVersion(), kCarriedVersion);
     EXPECT_EQ(port_.versionsShown, std::vector<std::uint32_t>{kCarriedVersion});
     ASSERT_EQ(port_.messages.size(), 1u);
-    EXPECT_EQ(port_.messages[0].first, MessageIcon::Exclamation);
-    EXPECT_EQ(port_.messages[0].second, "固件更新完成");
-    EXPECT_EQ(port_.enabled, (std::vector<bool>{false, true}));
+    EXPECT_EQ(port_.icons[0], MessageIcon::Exclamation);
+    EXPECT_EQ(port_.messages[0], "固件更新完成");
+    EXPECT_EQ(port_.updateStates, (std::vector<bool>{false, true}));
 }
 
 TEST_F(FirmwareUpdateTest, RefusedBlockStopsAtItsCode) {
@@ -373,9 +337,9 @@ TEST_F(FirmwareUpdateTest, EveryFailedStepHasItsCode) {
         EXPECT_EQ(outcome.code, c.code);
         EXPECT_EQ(outcome.kind, c.outcome);
         ASSERT_EQ(port.messages.size(), 1u);
-        EXPECT_EQ(port.messages[0].first, MessageIcon::Error);
-        EXPECT_EQ(port.messages[0].second, kMsgFirmwareUpdateFailed[c.code - 1]);
-        EXPECT_EQ(port.enabled, (std::vector<bool>{false, true}));
+        EXPECT_EQ(port.icons[0], MessageIcon::Error);
+        EXPECT_EQ(port.messages[0], kMsgFirmwareUpdateFailed[c.code - 1]);
+        EXPECT_EQ(port.updateStates, (std::vector<bool>{false, true}));
         EXPECT_EQ(link.firmwareVersion(), 0x0210u);
         // Nothing after the failed request was sent.
         EXPECT_EQ(programmer.Requests().back()[1], static_cast<std::uint8_t>(c.command));
@@ -399,7 +363,7 @@ TEST_F(FirmwareUpdateTest, AsksOnlyWhenTheInstalledVersionIsCurrent) {
     EXPECT_EQ(port_.questions[0].second, "固件已经是最新版本,是否继续更新固件?");
     EXPECT_TRUE(programmer_.Requests().empty());
     EXPECT_TRUE(port_.messages.empty());
-    EXPECT_EQ(port_.enabled, (std::vector<bool>{false, true}));
+    EXPECT_EQ(port_.updateStates, (std::vector<bool>{false, true}));
 
     struct Case {
         std::uint32_t installed;
@@ -446,10 +410,10 @@ TEST_F(FirmwareUpdateTest, RefusesBeforeAnythingIsSent) {
         const WorkerOutcome outcome = UpdateProgrammerFirmware(port, c.firmware);
         EXPECT_EQ(outcome.kind, OutcomeKind::InputRefused);
         ASSERT_EQ(port.messages.size(), 1u);
-        EXPECT_EQ(port.messages[0].first, MessageIcon::Error);
-        EXPECT_EQ(port.messages[0].second.rfind(c.message, 0), 0u) << port.messages[0].second;
+        EXPECT_EQ(port.icons[0], MessageIcon::Error);
+        EXPECT_EQ(port.messages[0].rfind(c.message, 0), 0u) << port.messages[0];
         EXPECT_TRUE(port.questions.empty());
-        EXPECT_EQ(port.enabled, (std::vector<bool>{false, true}));
+        EXPECT_EQ(port.updateStates, (std::vector<bool>{false, true}));
         EXPECT_TRUE(programmer_.Requests().empty());
         EXPECT_EQ(link.firmwareVersion(), 0x0220u);
     }

@@ -9,6 +9,8 @@
 
 #include "link/HidReport.h"
 #include "link/ProgrammerLink.h"
+#include "tests/support/ReportDescriptors.h"
+#include "tests/support/TempFolder.h"
 #if defined(__linux__)
 #include "link/UdevWatcher.h"
 #endif
@@ -19,23 +21,9 @@ std::optional<std::size_t> LengthOf(const std::vector<std::uint8_t>& descriptor)
     return OutputReportLengthFromDescriptor(descriptor.data(), descriptor.size());
 }
 
-// A vendor-defined interface with 64-byte input and output reports and no report IDs.
-const std::vector<std::uint8_t> kProgrammerLike = {
-    0x06, 0x00, 0xFF,  // Usage Page (vendor)
-    0x09, 0x01,        // Usage
-    0xA1, 0x01,        // Collection (application)
-    0x15, 0x00,        //   Logical Minimum 0
-    0x26, 0xFF, 0x00,  //   Logical Maximum 255
-    0x75, 0x08,        //   Report Size 8
-    0x95, 0x40,        //   Report Count 64
-    0x09, 0x01, 0x81, 0x02,  // Input
-    0x95, 0x40,              //   Report Count 64
-    0x09, 0x01, 0x91, 0x02,  // Output
-    0xC0,                    // End Collection
-};
-
 TEST(ReportDescriptor, OutputReportLengthIncludesTheReportId) {
-    EXPECT_EQ(LengthOf(kProgrammerLike), 65u);
+    EXPECT_EQ(LengthOf(VendorReportDescriptor(64, 64)), 65u);
+    EXPECT_EQ(LengthOf(VendorReportDescriptor(64, 65)), 66u);
 
     // Several output reports by ID: the longest counts; items of one ID add up.
     EXPECT_EQ(LengthOf({0x75, 0x08, 0x85, 0x01, 0x95, 0x20, 0x91, 0x02, 0x85, 0x02, 0x95, 0x3F,
@@ -74,37 +62,14 @@ TEST(ReportDescriptor, FoundBesideTheHidrawNode) {
         EXPECT_TRUE(ReportDescriptorPath(other).empty()) << other;
     }
 
-    const auto file = std::filesystem::temp_directory_path() / "marrowdyne-descriptor-test";
-    const std::vector<std::uint8_t> longReport = {0x75, 0x08, 0x95, 0x41, 0x91, 0x02};
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(longReport.data()), static_cast<std::streamsize>(longReport.size()));
+    const TempFolder folder("marro-descriptor");
+    const auto file = WriteBytes(folder / "report_descriptor", VendorReportDescriptor(64, 65));
     EXPECT_EQ(OutputReportLengthFromFile(file), 66u);
-    std::ofstream(file, std::ios::binary | std::ios::trunc).write("\x75\x08\x95\x03\x81\x06", 6);
+    WriteBytes(file, std::string_view("\x75\x08\x95\x03\x81\x06", 6));
     EXPECT_EQ(OutputReportLengthFromFile(file), kReportSize);  // no output report: the usual
     std::filesystem::remove(file);
     EXPECT_EQ(OutputReportLengthFromFile(file), kReportSize);  // unreadable: the usual
     EXPECT_EQ(OutputReportLengthFromFile({}), kReportSize);
-}
-
-TEST(HidapiBackend, EnumeratesAndSearchesWithoutAProgrammer) {
-    HidapiBackend backend;
-    bool programmerPresent = false;
-    for (const HidDeviceInfo& info : backend.Enumerate()) {
-        EXPECT_FALSE(info.path.empty());
-        EXPECT_TRUE(info.idsKnown);
-        if (info.vendorId == kProgrammerVendorId && info.productId == kProgrammerProductId) {
-            programmerPresent = true;
-        }
-    }
-    const FindResult found = FindProgrammer(backend);
-    if (programmerPresent) {
-        // On a desk with the programmer attached: found, or refused with a reason.
-        EXPECT_TRUE(found.device != nullptr || !found.refusedReason.empty());
-    } else {
-        EXPECT_EQ(found.device, nullptr);
-        EXPECT_TRUE(found.path.empty());
-        EXPECT_TRUE(found.refusedPath.empty());
-    }
 }
 
 TEST(HidapiBackend, OpeningAMissingNodeNamesTheCallAndTheReason) {

@@ -12,39 +12,29 @@
 #include "common/LittleEndian.h"
 #include "job/JobHeader.h"
 #include "link/SimulatedBackend.h"
+#include "tests/support/RecordingPort.h"
 
 namespace {
 
-// Records what the identification shows, as the main dialog would.
-class RecordingPort : public IdentifyPort {
-public:
-    explicit RecordingPort(ProgrammerLink& link) : link_(link) {}
-
-    ProgrammerLink& Link() override { return link_; }
-    void HideLockChip() override { lockChipHidden = true; }
-    void SetSeriesList(bool enabled, int selectedIndex) override {
-        series = std::make_pair(enabled, selectedIndex);
-    }
-    void ShowJobDescription(const JobDescription& rows) override { description = rows; }
-    void SetProgressRange(std::uint32_t) override { ADD_FAILURE() << "identification has no progress"; }
-    void SetProgressPosition(std::uint32_t) override { ADD_FAILURE() << "identification has no progress"; }
-    void ShowMessage(MessageIcon icon, std::string_view text) override {
-        EXPECT_EQ(icon, MessageIcon::Error);
-        messages.emplace_back(text);
-    }
-
-    bool lockChipHidden = false;
-    std::optional<std::pair<bool, int>> series;
-    std::optional<JobDescription> description;
-    std::vector<std::string> messages;
-
-private:
-    ProgrammerLink& link_;
-};
+// What the identification left in the lists: the last series list and job description.
+std::optional<std::pair<bool, int>> Series(const RecordingPort& port) {
+    if (port.seriesLists.empty()) return std::nullopt;
+    return port.seriesLists.back();
+}
+std::optional<JobDescription> Description(const RecordingPort& port) {
+    if (port.descriptions.empty()) return std::nullopt;
+    return port.descriptions.back();
+}
 
 std::string JobNameShown(const RecordingPort& port) {
-    return port.description && !port.description->empty() ? port.description->front().value
-                                                           : "<no description>";
+    const auto description = Description(port);
+    return description && !description->empty() ? description->front().value : "<no description>";
+}
+
+// The identification shows no progress, and only errors.
+void ExpectNoProgressAndOnlyErrors(const RecordingPort& port) {
+    EXPECT_TRUE(port.ranges.empty() && port.positions.empty()) << "identification has no progress";
+    for (MessageIcon icon : port.icons) EXPECT_EQ(icon, MessageIcon::Error);
 }
 
 // Puts a job into the programmer's storage as an upload would have left it.
@@ -101,6 +91,8 @@ protected:
         return sim;
     }
 
+    void TearDown() override { ExpectNoProgressAndOnlyErrors(port_); }
+
     SimulatedBackend backend_;
     ProgrammerLink link_{backend_};
     RecordingPort port_{link_};
@@ -119,10 +111,10 @@ TEST_F(Identify, OlderKindHasNoFirmwareWordAndItsOwnSeries) {
     EXPECT_EQ(link_.firmwareVersion(), 0u);
     EXPECT_TRUE(port_.lockChipHidden);
     // Fixed at STM32F1XX whatever series the stored job names.
-    EXPECT_EQ(port_.series, std::make_pair(false, 1));
-    ASSERT_TRUE(port_.description);
+    EXPECT_EQ(Series(port_), std::make_pair(false, 1));
+    ASSERT_TRUE(Description(port_));
     EXPECT_EQ(JobNameShown(port_), "fw.hex");
-    EXPECT_EQ(port_.description->size(), 8u);  // no code-shift row for the older kind
+    EXPECT_EQ(Description(port_)->size(), 8u);  // no code-shift row for the older kind
 }
 
 TEST_F(Identify, VersionBoundaryBetweenTheKinds) {
@@ -131,7 +123,7 @@ TEST_F(Identify, VersionBoundaryBetweenTheKinds) {
         StoreJob(sim, kJobAreaAddress, 2, "a.bin");
         EXPECT_TRUE(IdentifyProgrammer(port_).ok());
         EXPECT_EQ(SentRequests(sim).size(), 3u);
-        EXPECT_EQ(port_.series, std::make_pair(false, -1));  // series 15 does not exist
+        EXPECT_EQ(Series(port_), std::make_pair(false, -1));  // series 15 does not exist
     }
     backend_.Unplug("sim:p");
     ASSERT_TRUE(link_.OnRemoval("sim:p"));
@@ -142,9 +134,9 @@ TEST_F(Identify, VersionBoundaryBetweenTheKinds) {
     EXPECT_EQ(link_.programmerVersion(), 0x1000u);
     EXPECT_EQ(link_.firmwareVersion(), 0x0215u);
     // Nothing is stored: the erased fall-back place holds series 255, which has no entry.
-    EXPECT_EQ(port.series, std::make_pair(true, -1));
-    ASSERT_TRUE(port.description);
-    EXPECT_EQ(port.description->size(), 1u);  // no job, not a job of 0xFF fields
+    EXPECT_EQ(Series(port), std::make_pair(true, -1));
+    ASSERT_TRUE(Description(port));
+    EXPECT_EQ(Description(port)->size(), 1u);  // no job, not a job of 0xFF fields
 }
 
 TEST_F(Identify, NewerKindReadsTheFirmwareWordAndFreesTheList) {
@@ -156,7 +148,7 @@ TEST_F(Identify, NewerKindReadsTheFirmwareWordAndFreesTheList) {
                      {kRead, kJobAreaAddress, 45},
                      {kRead, kJobNameAddress, 64}});
     EXPECT_EQ(link_.firmwareVersion(), 0x0220u);
-    EXPECT_EQ(port_.series, std::make_pair(true, 3));
+    EXPECT_EQ(Series(port_), std::make_pair(true, 3));
     EXPECT_EQ(JobNameShown(port_), "board.hex");
 }
 
@@ -227,9 +219,9 @@ TEST_F(Identify, StoredJobPlaceAndNameLength) {
             EXPECT_EQ(JobNameShown(port), c.name);
         } else {
             // No valid header at either place is no job, whatever the bytes read hold.
-            ASSERT_TRUE(port.description.has_value());
-            ASSERT_EQ(port.description->size(), 1u);
-            EXPECT_EQ(port.description->front().label, kNoStoredJobText);
+            ASSERT_TRUE(Description(port).has_value());
+            ASSERT_EQ(Description(port)->size(), 1u);
+            EXPECT_EQ(Description(port)->front().label, kNoStoredJobText);
         }
     }
 }
@@ -302,8 +294,9 @@ TEST_F(Identify, EachFailedStepShowsItsCodeAndKeepsWhatWasSet) {
         EXPECT_EQ(link.programmerVersion(), c.versionAfter);
         EXPECT_EQ(link.firmwareVersion(), c.firmwareAfter);
         EXPECT_EQ(port.lockChipHidden, c.lockHidden);
-        EXPECT_FALSE(port.series);  // the series and job lists stay as they were
-        EXPECT_FALSE(port.description);
+        EXPECT_FALSE(Series(port));  // the series and job lists stay as they were
+        EXPECT_FALSE(Description(port));
+        ExpectNoProgressAndOnlyErrors(port);
     }
 }
 
@@ -348,7 +341,7 @@ TEST(SeriesSelection, ByKindAndIndex) {
                           Case{0x1000, 7, {true, 7}}, Case{0x1000, 8, {true, -1}},
                           Case{0xFFFFFFFF, 255, {true, -1}}}) {
         ApplySeriesSelection(port, c.version, c.stored);
-        EXPECT_EQ(port.series, c.expected) << std::hex << c.version << " " << int{c.stored};
+        EXPECT_EQ(Series(port), c.expected) << std::hex << c.version << " " << int{c.stored};
     }
 }
 

@@ -19,6 +19,8 @@
 #include "link/SimulatedBackend.h"
 #include "remote/GenerateRemoteJobFile.h"
 #include "remote/RemoteScramble.h"
+#include "tests/support/RecordingPort.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -129,54 +131,16 @@ TEST(RemoteScramble, FollowsTheByteTransform) {
 
 const LocalTimeFields kClock{2026, 12, 7, 10, 21, 34};
 
-class RecordingPort : public RemoteGenerationPort {
-public:
-    ImageWorkspace workspace;
-    JobSettings settings;
-    std::uint32_t code = 0x1A2B3C4D;
-    std::uint32_t version = 0x1002;
-    std::vector<fs::path> directories;
-    std::vector<JobDescription> descriptions;
-    std::vector<std::pair<MessageIcon, std::string>> messages;
-    bool imageInUseWhileAsked = false;
-
-    void SetProgressRange(std::uint32_t) override {}
-    void SetProgressPosition(std::uint32_t) override {}
-    void ShowMessage(MessageIcon icon, std::string_view text) override {
-        messages.emplace_back(icon, std::string(text));
+// A loaded image of `length` bytes: byte i is i * 7 + 3.
+void LoadImage(RecordingPort& port, std::uint32_t length, std::uint32_t start = 0x08000000,
+               const std::string& name = "firmware.hex") {
+    FirmwareImage& staging = port.Workspace().Staging();
+    for (std::uint32_t i = 0; i < length; ++i) {
+        staging.imageBuffer[i] = static_cast<std::uint8_t>(i * 7 + 3);
     }
-    ImageWorkspace& Workspace() override { return workspace; }
-    std::uint32_t RemoteCode() override { return code; }
-    std::uint32_t ProgrammerVersion() override { return version; }
-    std::vector<fs::path> OutputDirectories() override { return directories; }
-    void ShowJobDescription(const JobDescription& rows) override { descriptions.push_back(rows); }
-    JobSettings CurrentJobSettings() override {
-        imageInUseWhileAsked = workspace.InUse();
-        return settings;
-    }
-
-    // A loaded image of `length` bytes: byte i is i * 7 + 3.
-    void LoadImage(std::uint32_t length, std::uint32_t start = 0x08000000,
-                   const std::string& name = "firmware.hex") {
-        FirmwareImage& staging = workspace.Staging();
-        for (std::uint32_t i = 0; i < length; ++i) {
-            staging.imageBuffer[i] = static_cast<std::uint8_t>(i * 7 + 3);
-        }
-        staging.imageLength = length;
-        staging.imageStart = start;
-        workspace.CommitStaging(fs::path("/somewhere") / name, name);
-    }
-};
-
-std::vector<std::uint8_t> ReadAll(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(file)),
-                                     std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    staging.imageLength = length;
+    staging.imageStart = start;
+    port.Workspace().CommitStaging(fs::path("/somewhere") / name, name);
 }
 
 // A remote job file made by hand from a plain record, with a correct checksum.
@@ -197,25 +161,21 @@ std::vector<std::pair<std::string, std::string>> Rows(const JobDescription& desc
 class RemoteJobFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               (std::string("marro-remote-") + info->name() + "-" +
-                std::to_string(std::random_device{}()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        port_.directories = {dir_};
+        port_.outputDirectories = {dir_};
+        port_.onSettings = [this] { imageInUseWhileAsked_ = port_.Workspace().InUse(); };
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     WorkerOutcome Generate() { return GenerateRemoteJobFile(port_, [this] { return clock_; }); }
 
-    fs::path dir_;
+    const TempFolder folder_{"marro-remote"};
+    const fs::path dir_ = folder_.Path();
     RecordingPort port_;
+    bool imageInUseWhileAsked_ = false;
     LocalTimeFields clock_ = kClock;
 };
 
 TEST_F(RemoteJobFileTest, PadsTheImageAndRoundTripsTheRecord) {
-    port_.LoadImage(1001, 0x08004000);
+    LoadImage(port_, 1001, 0x08004000);
     port_.settings.seriesIndex = 4;
     port_.settings.readProtect = true;
     port_.settings.countLimit = true;
@@ -226,30 +186,31 @@ TEST_F(RemoteJobFileTest, PadsTheImageAndRoundTripsTheRecord) {
 
     const WorkerOutcome outcome = Generate();
     ASSERT_TRUE(outcome.ok()) << outcome.message << " " << outcome.detail;
-    EXPECT_TRUE(port_.imageInUseWhileAsked);
-    EXPECT_FALSE(port_.workspace.InUse());
+    EXPECT_TRUE(imageInUseWhileAsked_);
+    EXPECT_FALSE(port_.Workspace().InUse());
 
     // The padding stays with the loaded image.
-    EXPECT_EQ(port_.workspace.image.imageLength, 1004u);
-    for (int i = 1001; i < 1004; ++i) EXPECT_EQ(port_.workspace.image.imageBuffer[i], 0xFF);
+    EXPECT_EQ(port_.Workspace().image.imageLength, 1004u);
+    for (int i = 1001; i < 1004; ++i) EXPECT_EQ(port_.Workspace().image.imageBuffer[i], 0xFF);
 
     const fs::path file = dir_ / "firmware.qvz";
     ASSERT_TRUE(fs::exists(file));
     EXPECT_EQ(fs::file_size(file), 1072u);
     ASSERT_EQ(port_.messages.size(), 1u);
-    EXPECT_EQ(port_.messages[0].first, MessageIcon::Exclamation);
-    EXPECT_EQ(port_.messages[0].second, "远程文件生成成功 " + Utf8OfPath(file));
+    EXPECT_EQ(port_.icons[0], MessageIcon::Exclamation);
+    EXPECT_EQ(port_.messages[0], "远程文件生成成功 " + Utf8OfPath(file));
 
     // Loading it leaves the plain record in the staging image, and only there.
-    std::vector<std::uint8_t> before(port_.workspace.image.imageBuffer,
-                                     port_.workspace.image.imageBuffer + 1004);
-    port_.workspace.image.imageStart = 0x12340000;
+    std::vector<std::uint8_t> before(port_.Workspace().image.imageBuffer,
+                                     port_.Workspace().image.imageBuffer + 1004);
+    port_.Workspace().image.imageStart = 0x12340000;
     std::string detail;
-    ASSERT_EQ(LoadRemoteJobFile(file, port_.workspace, detail), RemoteLoadResult::Loaded) << detail;
-    const FirmwareImage& staging = port_.workspace.Staging();
+    ASSERT_EQ(LoadRemoteJobFile(file, port_.Workspace(), detail), RemoteLoadResult::Loaded)
+        << detail;
+    const FirmwareImage& staging = port_.Workspace().Staging();
     EXPECT_EQ(staging.imageLength, 1068u);
     EXPECT_EQ(staging.imageStart, 0x12340000u);
-    EXPECT_TRUE(std::equal(before.begin(), before.end(), port_.workspace.image.imageBuffer));
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), port_.Workspace().image.imageBuffer));
 
     const std::uint8_t* record = staging.imageBuffer;
     EXPECT_EQ(ReadLe32(record), 0x1A2B3C4Du);
@@ -268,38 +229,13 @@ TEST_F(RemoteJobFileTest, PadsTheImageAndRoundTripsTheRecord) {
     EXPECT_TRUE(std::equal(before.begin(), before.end(), record + 64));
 }
 
-class UploadRecorder : public UploadPort {
-public:
-    UploadRecorder(ProgrammerLink& link, ImageWorkspace& workspace)
-        : link_(link), workspace_(workspace) {}
-    std::vector<std::string> messages;
-
-    void SetProgressRange(std::uint32_t) override {}
-    void SetProgressPosition(std::uint32_t) override {}
-    void ShowMessage(MessageIcon, std::string_view text) override { messages.emplace_back(text); }
-    ProgrammerLink& Link() override { return link_; }
-    ImageWorkspace& Workspace() override { return workspace_; }
-    void SetProgramEnabled(bool) override {}
-    void ShowJobDescription(const JobDescription&) override {}
-    JobSettings CurrentJobSettings() override {
-        JobSettings other;  // a remote upload must not read these
-        other.seriesIndex = 7;
-        other.lockChip = true;
-        return other;
-    }
-
-private:
-    ProgrammerLink& link_;
-    ImageWorkspace& workspace_;
-};
-
 TEST_F(RemoteJobFileTest, LoadedFileUploadsTheJobItCarries) {
-    port_.LoadImage(1001, 0x08004000);
+    LoadImage(port_, 1001, 0x08004000);
     port_.settings.seriesIndex = 2;
     port_.settings.fullErase = true;
     ASSERT_TRUE(Generate().ok());
-    const std::vector<std::uint8_t> image(port_.workspace.image.imageBuffer,
-                                          port_.workspace.image.imageBuffer + 1004);
+    const std::vector<std::uint8_t> image(port_.Workspace().image.imageBuffer,
+                                          port_.Workspace().image.imageBuffer + 1004);
 
     // Loaded into a fresh tool, as on the PC next to the programmer.
     ImageWorkspace workspace;
@@ -312,7 +248,9 @@ TEST_F(RemoteJobFileTest, LoadedFileUploadsTheJobItCarries) {
     SimulatedProgrammer& programmer = backend.AddProgrammer();
     ProgrammerLink link(backend);
     ASSERT_TRUE(link.Open());
-    UploadRecorder upload(link, workspace);
+    RecordingPort upload(link, workspace);
+    upload.settings.seriesIndex = 7;  // a remote upload must not read these
+    upload.settings.lockChip = true;
     const WorkerOutcome outcome = UploadRemoteJob(upload);
     ASSERT_TRUE(outcome.ok()) << outcome.message << " " << outcome.detail;
 
@@ -327,15 +265,15 @@ TEST_F(RemoteJobFileTest, LoadedFileUploadsTheJobItCarries) {
 }
 
 TEST_F(RemoteJobFileTest, AlignedImageIsUnchangedAndTheFileIs68BytesLonger) {
-    port_.LoadImage(2048);
+    LoadImage(port_, 2048);
     ASSERT_TRUE(Generate().ok());
-    EXPECT_EQ(port_.workspace.image.imageLength, 2048u);
+    EXPECT_EQ(port_.Workspace().image.imageLength, 2048u);
     EXPECT_EQ(fs::file_size(dir_ / "firmware.qvz"), 2048u + 68u);
 }
 
 TEST_F(RemoteJobFileTest, ShowsTheDescriptionOfTheRecordReadBack) {
-    port_.LoadImage(64, 0x08000000, "board.v2.hex");
-    port_.version = 0x0F00;
+    LoadImage(port_, 64, 0x08000000, "board.v2.hex");
+    port_.programmerVersion = 0x0F00;
     ASSERT_TRUE(Generate().ok());
     EXPECT_TRUE(fs::exists(dir_ / "board.v2.qvz"));
 
@@ -355,19 +293,19 @@ TEST(RemoteJobFileName, CutsBeforeTheLastDot) {
 }
 
 TEST_F(RemoteJobFileTest, FilesOfOneJobDifferOnlyWhereTheyShould) {
-    port_.LoadImage(500);
+    LoadImage(port_, 500);
     ASSERT_TRUE(Generate().ok());
-    const auto first = ReadAll(dir_ / "firmware.qvz");
+    const auto first = ReadBytes(dir_ / "firmware.qvz");
 
     clock_.second = 35;
     clock_.day = 8;
     ASSERT_TRUE(Generate().ok());
-    const auto later = ReadAll(dir_ / "firmware.qvz");
+    const auto later = ReadBytes(dir_ / "firmware.qvz");
 
     clock_ = kClock;
-    port_.code = 0xFFFFFF4D;  // same low byte as 0x1A2B3C4D
+    port_.remoteCode = 0xFFFFFF4D;  // same low byte as 0x1A2B3C4D
     ASSERT_TRUE(Generate().ok());
-    const auto otherCode = ReadAll(dir_ / "firmware.qvz");
+    const auto otherCode = ReadBytes(dir_ / "firmware.qvz");
 
     ASSERT_EQ(first.size(), 568u);
     ASSERT_EQ(later.size(), first.size());
@@ -385,85 +323,84 @@ TEST_F(RemoteJobFileTest, FilesOfOneJobDifferOnlyWhereTheyShould) {
 }
 
 TEST_F(RemoteJobFileTest, AnySingleChangedByteIsDamage) {
-    port_.LoadImage(8);
+    LoadImage(port_, 8);
     ASSERT_TRUE(Generate().ok());
     const fs::path file = dir_ / "firmware.qvz";
-    const auto good = ReadAll(file);
+    const auto good = ReadBytes(file);
     ASSERT_EQ(good.size(), 76u);
 
-    port_.LoadImage(40, 0x08001000, "kept.hex");
-    const std::vector<std::uint8_t> kept(port_.workspace.image.imageBuffer,
-                                         port_.workspace.image.imageBuffer + 40);
+    LoadImage(port_, 40, 0x08001000, "kept.hex");
+    const std::vector<std::uint8_t> kept(port_.Workspace().image.imageBuffer,
+                                         port_.Workspace().image.imageBuffer + 40);
     std::string detail;
     for (std::size_t i = 0; i < good.size(); ++i) {
         for (std::uint8_t flip : {0x01, 0x80, 0xFF}) {
             auto bad = good;
             bad[i] ^= flip;
-            ASSERT_EQ(LoadRemoteJobBytes(bad.data(), bad.size(), port_.workspace, detail),
+            ASSERT_EQ(LoadRemoteJobBytes(bad.data(), bad.size(), port_.Workspace(), detail),
                       RemoteLoadResult::Damaged)
                 << "byte " << i << " flipped by " << int(flip);
         }
     }
-    EXPECT_EQ(port_.workspace.image.imageLength, 40u);
-    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), port_.workspace.image.imageBuffer));
-    EXPECT_EQ(LoadRemoteJobBytes(good.data(), good.size(), port_.workspace, detail),
+    EXPECT_EQ(port_.Workspace().image.imageLength, 40u);
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), port_.Workspace().image.imageBuffer));
+    EXPECT_EQ(LoadRemoteJobBytes(good.data(), good.size(), port_.Workspace(), detail),
               RemoteLoadResult::Loaded);
 }
 
 TEST_F(RemoteJobFileTest, FallsBackToTheNextDirectory) {
     // A directory under a regular file cannot be created into, even by root.
     const fs::path blocker = dir_ / "not-a-directory";
-    WriteAll(blocker, {1, 2, 3});
+    WriteBytes(blocker, std::vector<std::uint8_t>{1, 2, 3});
     const fs::path fallback = dir_ / "beside-the-loaded-file";
     fs::create_directories(fallback);
-    port_.directories = {blocker / "program", fallback};
-    port_.LoadImage(16);
+    port_.outputDirectories = {blocker / "program", fallback};
+    LoadImage(port_, 16);
 
     const WorkerOutcome outcome = Generate();
     ASSERT_TRUE(outcome.ok()) << outcome.detail;
     EXPECT_TRUE(fs::exists(fallback / "firmware.qvz"));
-    EXPECT_EQ(port_.messages.back().second,
-              "远程文件生成成功 " + Utf8OfPath(fallback / "firmware.qvz"));
+    EXPECT_EQ(port_.messages.back(), "远程文件生成成功 " + Utf8OfPath(fallback / "firmware.qvz"));
 }
 
 TEST_F(RemoteJobFileTest, NoWritableDirectoryIsCode01) {
     const fs::path blocker = dir_ / "not-a-directory";
-    WriteAll(blocker, {1});
-    port_.directories = {blocker / "a", blocker / "b"};
-    port_.LoadImage(1001);
+    WriteBytes(blocker, std::vector<std::uint8_t>{1});
+    port_.outputDirectories = {blocker / "a", blocker / "b"};
+    LoadImage(port_, 1001);
 
     const WorkerOutcome outcome = Generate();
     EXPECT_EQ(outcome.kind, OutcomeKind::FileFailed);
     EXPECT_EQ(outcome.code, 1);
     ASSERT_EQ(port_.messages.size(), 1u);
-    EXPECT_EQ(port_.messages[0].first, MessageIcon::Error);
-    EXPECT_EQ(port_.messages[0].second, "生成文件失败 错误码:01");
+    EXPECT_EQ(port_.icons[0], MessageIcon::Error);
+    EXPECT_EQ(port_.messages[0], "生成文件失败 错误码:01");
     EXPECT_TRUE(port_.descriptions.empty());  // the list is left as it was
-    EXPECT_EQ(port_.workspace.image.imageLength, 1004u);
-    EXPECT_FALSE(port_.workspace.InUse());
+    EXPECT_EQ(port_.Workspace().image.imageLength, 1004u);
+    EXPECT_FALSE(port_.Workspace().InUse());
 }
 
 TEST_F(RemoteJobFileTest, RefusesAnImageBeyondTheJobStorageBeforeWriting) {
-    port_.LoadImage(0);
-    port_.workspace.image.imageLength = 0x1FE001;  // pads to 0x1FE004
+    LoadImage(port_, 0);
+    port_.Workspace().image.imageLength = 0x1FE001;  // pads to 0x1FE004
     const WorkerOutcome outcome = Generate();
     EXPECT_EQ(outcome.kind, OutcomeKind::InputRefused);
     EXPECT_EQ(outcome.message, kMsgRemoteImageTooLarge);
-    EXPECT_EQ(port_.workspace.image.imageLength, 0x1FE001u);
+    EXPECT_EQ(port_.Workspace().image.imageLength, 0x1FE001u);
     EXPECT_TRUE(fs::is_empty(dir_));
 
     // The largest image that fits is taken.
-    port_.workspace.image.imageLength = 0x1FE000;
+    port_.Workspace().image.imageLength = 0x1FE000;
     EXPECT_TRUE(Generate().ok());
     EXPECT_EQ(fs::file_size(dir_ / "firmware.qvz"), 0x1FE000u + 68u);
 }
 
 TEST_F(RemoteJobFileTest, RefusesMalformedFilesLeavingBuffersAlone) {
-    port_.LoadImage(12, 0x08002000, "kept.hex");
-    FirmwareImage& staging = port_.workspace.Staging();
+    LoadImage(port_, 12, 0x08002000, "kept.hex");
+    FirmwareImage& staging = port_.Workspace().Staging();
     std::memset(staging.imageBuffer, 0x5C, 256);
     auto untouched = [&] {
-        const FirmwareImage& image = port_.workspace.image;
+        const FirmwareImage& image = port_.Workspace().image;
         bool same = image.imageLength == 12 && image.imageStart == 0x08002000;
         for (int i = 0; i < 12; ++i) same = same && image.imageBuffer[i] == std::uint8_t(i * 7 + 3);
         for (int i = 0; i < 256; ++i) same = same && staging.imageBuffer[i] == 0x5C;
@@ -476,7 +413,7 @@ TEST_F(RemoteJobFileTest, RefusesMalformedFilesLeavingBuffersAlone) {
     WriteLe32(&record[18], 8);
     std::string detail;
     auto file = FileOfRecord(record);
-    EXPECT_EQ(LoadRemoteJobBytes(file.data(), file.size(), port_.workspace, detail),
+    EXPECT_EQ(LoadRemoteJobBytes(file.data(), file.size(), port_.Workspace(), detail),
               RemoteLoadResult::BadLength);
     EXPECT_FALSE(detail.empty());
 
@@ -484,26 +421,26 @@ TEST_F(RemoteJobFileTest, RefusesMalformedFilesLeavingBuffersAlone) {
     record.resize(64 + 10);
     WriteLe32(&record[18], 10);
     file = FileOfRecord(record);
-    EXPECT_EQ(LoadRemoteJobBytes(file.data(), file.size(), port_.workspace, detail),
+    EXPECT_EQ(LoadRemoteJobBytes(file.data(), file.size(), port_.Workspace(), detail),
               RemoteLoadResult::BadLength);
 
     const fs::path path = dir_ / "bad.qvz";
-    WriteAll(path, std::vector<std::uint8_t>(67, 0x00));
-    EXPECT_EQ(LoadRemoteJobFile(path, port_.workspace, detail), RemoteLoadResult::TooShort);
-    WriteAll(path, {});
-    EXPECT_EQ(LoadRemoteJobFile(path, port_.workspace, detail), RemoteLoadResult::TooShort);
-    WriteAll(path, std::vector<std::uint8_t>(kImageStorageSize + 1, 0x00));
-    EXPECT_EQ(LoadRemoteJobFile(path, port_.workspace, detail), RemoteLoadResult::TooLarge);
-    EXPECT_EQ(LoadRemoteJobFile(dir_ / "missing.qvz", port_.workspace, detail),
+    WriteBytes(path, std::vector<std::uint8_t>(67, 0x00));
+    EXPECT_EQ(LoadRemoteJobFile(path, port_.Workspace(), detail), RemoteLoadResult::TooShort);
+    WriteBytes(path, std::vector<std::uint8_t>{});
+    EXPECT_EQ(LoadRemoteJobFile(path, port_.Workspace(), detail), RemoteLoadResult::TooShort);
+    WriteBytes(path, std::vector<std::uint8_t>(kImageStorageSize + 1, 0x00));
+    EXPECT_EQ(LoadRemoteJobFile(path, port_.Workspace(), detail), RemoteLoadResult::TooLarge);
+    EXPECT_EQ(LoadRemoteJobFile(dir_ / "missing.qvz", port_.Workspace(), detail),
               RemoteLoadResult::CannotOpen);
-    EXPECT_EQ(LoadRemoteJobFile(dir_, port_.workspace, detail), RemoteLoadResult::CannotOpen);
+    EXPECT_EQ(LoadRemoteJobFile(dir_, port_.Workspace(), detail), RemoteLoadResult::CannotOpen);
     EXPECT_TRUE(untouched());
 
     // An image that fills the buffer but would run into the programmer's job area.
     record.assign(kImageStorageSize - 4, 0x00);
     WriteLe32(&record[18], kImageStorageSize - 68);
     file = FileOfRecord(record);
-    EXPECT_EQ(LoadRemoteJobBytes(file.data(), file.size(), port_.workspace, detail),
+    EXPECT_EQ(LoadRemoteJobBytes(file.data(), file.size(), port_.Workspace(), detail),
               RemoteLoadResult::TooLarge);
     EXPECT_TRUE(untouched());
 }

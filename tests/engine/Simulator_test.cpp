@@ -11,6 +11,7 @@
 #include "common/LittleEndian.h"
 #include "common/WordCrc32.h"
 #include "job/JobHeader.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -329,16 +330,8 @@ TEST(SimulatorReports, ShorterOutputReportsCarryLessData) {
 
 class SimulatorStateFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("marrowdyne-sim-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    std::filesystem::path dir_;
+    const TempFolder folder_{"marro-sim"};
+    const std::filesystem::path dir_ = folder_.Path();
 };
 
 TEST_F(SimulatorStateFile, RoundTripKeepsMemoryAndVersion) {

@@ -11,30 +11,9 @@
 #include "job/JobHeader.h"
 #include "job/UploadJob.h"
 #include "link/SimulatedBackend.h"
+#include "tests/support/RecordingPort.h"
 
 namespace {
-
-class RecordingPort : public ReadBackPort {
-public:
-    RecordingPort(ProgrammerLink& link, ImageWorkspace& workspace)
-        : link_(link), workspace_(workspace) {}
-
-    ProgrammerLink& Link() override { return link_; }
-    ImageWorkspace& Workspace() override { return workspace_; }
-    void SetProgressRange(std::uint32_t maximum) override { range = maximum; }
-    void SetProgressPosition(std::uint32_t position) override { positions.push_back(position); }
-    void ShowMessage(MessageIcon, std::string_view text) override { messages.emplace_back(text); }
-    void ShowJobDescription(const JobDescription& rows) override { descriptions.push_back(rows); }
-
-    std::uint32_t range = 0;
-    std::vector<std::uint32_t> positions;
-    std::vector<std::string> messages;
-    std::vector<JobDescription> descriptions;
-
-private:
-    ProgrammerLink& link_;
-    ImageWorkspace& workspace_;
-};
 
 struct Rig {
     SimulatedBackend backend;
@@ -105,7 +84,7 @@ TEST(ReadStoredJob, ReadsTheImageInWholeAnswersAndKeepsItAsARecord) {
         expected.push_back({kRead, 960, 40});
         expected.push_back({kCrc, 0, 1000});
         EXPECT_EQ(rig.Requests(), expected) << std::hex << jobAddress;
-        EXPECT_EQ(rig.port.range, 1000u);
+        EXPECT_EQ(rig.port.ranges, std::vector<std::uint32_t>{1000});
         ASSERT_FALSE(rig.port.positions.empty());
         EXPECT_EQ(rig.port.positions.back(), 1000u);
 

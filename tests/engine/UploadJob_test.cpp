@@ -17,6 +17,7 @@
 #include "common/WordCrc32.h"
 #include "job/JobHeader.h"
 #include "link/SimulatedBackend.h"
+#include "tests/support/RecordingPort.h"
 
 namespace {
 
@@ -24,48 +25,6 @@ constexpr std::uint8_t kErase = 0x11;
 constexpr std::uint8_t kWrite = 0x12;
 constexpr std::uint8_t kRead = 0x13;
 constexpr std::uint8_t kCrc = 0x14;
-
-// Records everything the upload reports, in order.
-class RecordingPort : public UploadPort {
-  public:
-    RecordingPort(ProgrammerLink& link, ImageWorkspace& workspace)
-        : link_(link), workspace_(workspace) {}
-
-    ProgrammerLink& Link() override { return link_; }
-    ImageWorkspace& Workspace() override { return workspace_; }
-    JobSettings CurrentJobSettings() override {
-        ++settingsReads;
-        if (onSettings) onSettings();
-        return settings;
-    }
-    void SetProgressRange(std::uint32_t maximum) override { ranges.push_back(maximum); }
-    void SetProgressPosition(std::uint32_t position) override {
-        positions.push_back(position);
-        if (onProgress) onProgress(position);
-    }
-    void ShowMessage(MessageIcon icon, std::string_view text) override {
-        icons.push_back(icon);
-        messages.emplace_back(text);
-    }
-    void SetProgramEnabled(bool enabled) override { programStates.push_back(enabled); }
-    void ShowJobDescription(const JobDescription& rows) override { descriptions.push_back(rows); }
-
-    JobSettings settings;
-    std::function<void()> onSettings;
-    std::function<void(std::uint32_t)> onProgress;
-
-    int settingsReads = 0;
-    std::vector<std::uint32_t> ranges;
-    std::vector<std::uint32_t> positions;
-    std::vector<MessageIcon> icons;
-    std::vector<std::string> messages;
-    std::vector<bool> programStates;
-    std::vector<JobDescription> descriptions;
-
-  private:
-    ProgrammerLink& link_;
-    ImageWorkspace& workspace_;
-};
 
 // One programmer on a link, an image workspace and a port over both.
 struct Rig {

@@ -28,6 +28,7 @@
 #include "link/SimulatedBackend.h"
 #include "link/WindowsDeviceWatcher.h"
 #include "link/WindowsHidBackend.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -36,26 +37,6 @@ namespace {
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
-
-// A folder of this test's own under the system's temporary folder.
-class TempFolder {
-public:
-    TempFolder() {
-        static std::atomic<int> counter{0};
-        path_ = fs::temp_directory_path() /
-                ("marro-windows-" + std::to_string(GetCurrentProcessId()) + "-" +
-                 std::to_string(counter++));
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 TEST(WindowsCodePages, JobNamesUseTheOemPageAndFileTextTheAnsiPage) {
     EXPECT_EQ(UserCodePages().oem, "CP437");
@@ -103,9 +84,9 @@ TEST(WindowsProgramDirectory, IsTheFolderOfThisExecutableNotTheCurrentOne) {
     ASSERT_TRUE(QueryFullProcessImageNameW(GetCurrentProcess(), 0, image, &size));
     const fs::path expected = fs::path(std::wstring(image, size)).parent_path();
 
-    TempFolder elsewhere;
+    const TempFolder elsewhere("marro-windows");
     const fs::path before = fs::current_path();
-    fs::current_path(elsewhere.path());
+    fs::current_path(elsewhere.Path());
     const fs::path directory = ProgramDirectory();
     fs::current_path(before);
 
@@ -158,8 +139,8 @@ TEST(WindowsHidBackend, OpenFailuresNameTheCallThePathAndTheSystemReason) {
 // A file that is no HID device: the UTF-8 path reaches the system intact, and every
 // HID query fails with its call named instead of the device pretending to work.
 TEST(WindowsHidBackend, ANonHidHandleRefusesHidQueriesAndEmptyWrites) {
-    TempFolder folder;
-    const fs::path file = folder.path() / fs::path(u8"прошивка.bin");
+    const TempFolder folder("marro-windows");
+    const fs::path file = folder.Path() / fs::path(u8"прошивка.bin");
     std::ofstream(file, std::ios::binary) << "data";
     HidOpenError error;
     std::unique_ptr<HidDevice> device = WindowsHidBackend().Open(Utf8FromWide(file.wstring()), error);

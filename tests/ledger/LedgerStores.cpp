@@ -8,37 +8,14 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
+
+#include "tests/support/TempFolder.h"
 
 namespace {
 
-std::string ReadText(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The run's own folder, removed when the run ends.
-class RunFolder {
-public:
-    const std::string& Path() {
-        if (path_.empty()) {
-            char name[] = "/tmp/marro-ledger-XXXXXX";
-            if (mkdtemp(name) != nullptr) path_ = name;
-        }
-        return path_;
-    }
-    ~RunFolder() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-
-private:
-    std::string path_;
-};
-RunFolder runFolder;
+const TempFolder runFolder("marro-ledger");
 
 // A PostgreSQL server of the run's own, started at the first test that needs it: its data
 // and its socket in a temporary folder, no TCP port. PostgreSQL refuses to run as root, so
@@ -51,9 +28,8 @@ public:
             why = failure_;
             return false;
         }
-        char name[] = "/tmp/marro-pg-XXXXXX";
-        if (mkdtemp(name) == nullptr) return Fail("mkdtemp failed", why);
-        folder_ = name;
+        made_ = std::make_unique<TempFolder>("marro-pg");
+        folder_ = made_->Path().string();
         if (geteuid() == 0) {
             const passwd* nobody = getpwnam("nobody");
             if (nobody == nullptr || chown(folder_.c_str(), nobody->pw_uid, nobody->pw_gid) != 0)
@@ -85,8 +61,7 @@ public:
                     "/data -m immediate -w stop",
                 folder_ + "/stop.log");
         started_ = false;
-        std::error_code ignored;
-        if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+        made_.reset();
     }
 
 private:
@@ -103,6 +78,7 @@ private:
 
     bool started_ = false;
     std::string failure_;
+    std::unique_ptr<TempFolder> made_;
     std::string folder_;
     std::string prefix_;
 };
@@ -127,7 +103,7 @@ bool RunPostgres(const std::string& uri, const std::string& sql, std::string& wh
 
 const char* NameOf(Store store) { return store == Store::Sqlite ? "SQLite" : "PostgreSQL"; }
 
-std::string TemporaryFolder() { return runFolder.Path(); }
+std::string TemporaryFolder() { return runFolder.Path().string(); }
 
 std::string NewLedger(Store store, std::string& why) {
     static int made = 0;

@@ -2,13 +2,11 @@
 // PostgreSQL database.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <random>
@@ -16,8 +14,7 @@
 
 #include "LedgerStores.h"
 #include "ledger/SerialLedger.h"
-
-extern char** environ;
+#include "tests/support/ProgramRun.h"
 
 namespace {
 
@@ -271,20 +268,14 @@ struct Station {
 Station StartStation(const std::string& where, const std::string& leases,
                      const std::string& startFile, int number) {
     Station station;
-    station.output = TemporaryFolder() + "/station-" + std::to_string(::getpid()) + "-" +
-                     std::to_string(number) + "-" + std::to_string(std::rand());
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, station.output.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::string program = MARRO_LEDGER_STATION;
-    std::string product = "board-a", count = "10";
-    std::string whereCopy = where, leasesCopy = leases, start = startFile;
-    char* argv[] = {program.data(), whereCopy.data(), product.data(), count.data(),
-                    leasesCopy.data(), start.data(), nullptr};
-    if (posix_spawn(&station.pid, program.c_str(), &actions, nullptr, argv, environ) != 0)
-        station.pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    Launch launch;
+    launch.stdoutPath = TemporaryFolder() + "/station-" + std::to_string(number) + "-" +
+                        std::to_string(std::rand());
+    station.output = launch.stdoutPath.string();
+    launch.stderrPath = station.output + ".err";
+    std::string why;
+    station.pid = StartProgram({MARRO_LEDGER_STATION, where, "board-a", "10", leases, startFile},
+                               launch, why);
     return station;
 }
 
