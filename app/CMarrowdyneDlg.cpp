@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -27,9 +26,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTableWidget>
-#include <QThread>
 #include <algorithm>
-#include <chrono>
 #include <climits>
 
 #include "app/CAboutDlg.h"
@@ -39,20 +36,10 @@
 #include "ui/FilePath.h"
 #include "ui/QtTranslations.h"
 #include "ui/SystemMessage.h"
-#include "common/ProgramLocation.h"
 #include "image/FileLoading.h"
-#include "loading/LoadFirmwareFile.h"
 #include "image/ui/CAddressDlg.h"
-#include "common/NumberText.h"
-#include "job/StoredJob.h"
-#include "job/UploadJob.h"
 #include "job/ui/COptionsDlg.h"
-#include "ledger/LeasedJob.h"
-#include "link/HidReport.h"
-#include "job/IdentifyProgrammer.h"
 #include "link/SimulatedBackend.h"
-#include "remote/GenerateRemoteJobFile.h"
-#include "remote/RemoteJobFile.h"
 #include "remote/ui/CSerNumDlg.h"
 #include "update/ui/CFirmwareDlg.h"
 
@@ -103,36 +90,19 @@ QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The job list's row of the code shift, which a leased block extends.
-constexpr std::size_t kCodeShiftRow = 8;
-
 int ClampToInt(std::uint32_t value) {
     return value > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(value);
 }
 
 }  // namespace
 
-template <typename F>
-auto CMarrowdyneDlg::OnUiThread(F&& f) -> std::invoke_result_t<F&> {
-    using Result = std::invoke_result_t<F&>;
-    if (QThread::currentThread() == thread()) return f();
-    // Checked before blocking, so no worker waits on a window that is going away; a
-    // worker already waiting is served by FinishWorkers, which then skips the call.
-    if (closed_.load()) return Result{};
-    if constexpr (std::is_void_v<Result>) {
-        QMetaObject::invokeMethod(
-            this, [&] { if (!closed_.load()) f(); }, Qt::BlockingQueuedConnection);
-    } else {
-        Result result{};
-        QMetaObject::invokeMethod(
-            this, [&] { if (!closed_.load()) result = f(); }, Qt::BlockingQueuedConnection);
-        return result;
-    }
-}
-
 CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& options,
                                QWidget* parent)
-    : QDialog(parent), backend_(backend), link_(backend), options_(options) {
+    : QDialog(parent),
+      session_(std::make_unique<MainDialogSession>(backend, *this, dispatcher_)),
+      shift(session_->shift),
+      serials(session_->serials),
+      options_(options) {
     setObjectName(QStringLiteral("CMarrowdyneDlg"));
     setWindowTitle(Tr(kMainCaption));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -157,7 +127,8 @@ CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& opt
     SetInitialControlState();
 
     if (options_.simulator) {
-        options_.simulator->SetEventSink([this](const DeviceEvent& event) { PostDeviceEvent(event); });
+        options_.simulator->SetEventSink(
+            [this](const DeviceEvent& event) { PostDeviceEvent(event); });
     }
     if (options_.watchDevices) {
         watcher_ = std::make_unique<DeviceWatcher>();
@@ -168,7 +139,7 @@ CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& opt
             QMetaObject::invokeMethod(
                 this,
                 [this] {
-                    if (!closed_.load())
+                    if (!session_->Closed())
                         ShowCaptionedMessage(this, QMessageBox::NoIcon, kApplicationTitle,
                                              kNotificationFailed);
                 },
@@ -185,12 +156,14 @@ CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& opt
 #endif
     // The search and the identification start once the event loop runs, after every
     // control has its initial state, so that what the identification finds wins.
-    QMetaObject::invokeMethod(this, &CMarrowdyneDlg::ConnectAtStart, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { session_->Start(); }, Qt::QueuedConnection);
 }
 
 CMarrowdyneDlg::~CMarrowdyneDlg() {
-    Shutdown();
-    FinishWorkers(-1);
+    watcher_.reset();
+    session_->Shutdown();
+    session_->FinishWorkers(-1);
     if (options_.simulator) options_.simulator->SetEventSink(nullptr);
 }
 
@@ -203,31 +176,38 @@ void CMarrowdyneDlg::CreateMenus(bool demo) {
     file->setObjectName(QStringLiteral("menuFile"));
     QAction* open = file->addAction(Tr(kOpenText), this, &CMarrowdyneDlg::OnOpenFile);
     open->setObjectName(QStringLiteral("actionOpen"));
-    QAction* remote = file->addAction(Tr(kMenuMakeRemoteFile), this, &CMarrowdyneDlg::OnMakeRemoteFile);
+    QAction* remote =
+        file->addAction(Tr(kMenuMakeRemoteFile), this, &CMarrowdyneDlg::OnMakeRemoteFile);
     remote->setObjectName(QStringLiteral("actionMakeRemoteFile"));
-    enableUpdates_[remote] = [this] { return remoteButton_->isEnabled(); };
+    enableUpdates_[remote] = [this] { return session_->RemoteFileOffered(); };
 
     QMenu* tools = menuBar_->addMenu(Tr(kToolsMenu));
     tools->setObjectName(QStringLiteral("menuTools"));
-    tools->addAction(Tr(kOptionsItem), this, &CMarrowdyneDlg::OnOptions)->setObjectName(IdName(kCmdOptions));
-    QAction* update = tools->addAction(Tr(kMenuFirmwareUpdate), this, &CMarrowdyneDlg::OnFirmwareUpdate);
+    tools->addAction(Tr(kOptionsItem), this, &CMarrowdyneDlg::OnOptions)
+        ->setObjectName(IdName(kCmdOptions));
+    QAction* update =
+        tools->addAction(Tr(kMenuFirmwareUpdate), this, &CMarrowdyneDlg::OnFirmwareUpdate);
     update->setObjectName(IdName(kCmdFirmwareUpdate));
     enableUpdates_[update] = [this] { return OnUpdateFirmwareUpdate(); };
 
     QMenu* help = menuBar_->addMenu(Tr(kHelpMenu));
     help->setObjectName(QStringLiteral("menuHelp"));
-    help->addAction(Tr(kManualItem), this, &CMarrowdyneDlg::OnManual)->setObjectName(IdName(kCmdManual));
-    help->addAction(Tr(kAboutItem), this, &CMarrowdyneDlg::OnAboutDevice)->setObjectName(IdName(kCmdAboutDevice));
+    help->addAction(Tr(kManualItem), this, &CMarrowdyneDlg::OnManual)
+        ->setObjectName(IdName(kCmdManual));
+    help->addAction(Tr(kAboutItem), this, &CMarrowdyneDlg::OnAboutDevice)
+        ->setObjectName(IdName(kCmdAboutDevice));
 
     if (demo) {
         QMenu* menu = menuBar_->addMenu(Tr(kMenuDemo));
         menu->setObjectName(QStringLiteral("menuDemo"));
         SimulatedBackend* sim = options_.simulator;
         const std::string path = options_.demoProgrammerPath;
-        QAction* plug = menu->addAction(Tr(kMenuPlugProgrammer), this, [sim, path] { sim->Plug(path); });
+        QAction* plug =
+            menu->addAction(Tr(kMenuPlugProgrammer), this, [sim, path] { sim->Plug(path); });
         plug->setObjectName(QStringLiteral("actionPlugProgrammer"));
         enableUpdates_[plug] = [sim, path] { return !sim->IsPlugged(path); };
-        QAction* unplug = menu->addAction(Tr(kMenuUnplugProgrammer), this, [sim, path] { sim->Unplug(path); });
+        QAction* unplug =
+            menu->addAction(Tr(kMenuUnplugProgrammer), this, [sim, path] { sim->Unplug(path); });
         unplug->setObjectName(QStringLiteral("actionUnplugProgrammer"));
         enableUpdates_[unplug] = [sim, path] { return sim->IsPlugged(path); };
     }
@@ -357,8 +337,10 @@ void CMarrowdyneDlg::FitIntoScreen(const QRect& available) {
     const int naturalHeight = menuHeight + client_->height();
     // What the title bar and the frame take of the screen around the window.
     const int decoration = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this) +
-                           2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this) + 8;
-    const int height = std::max(menuHeight + 1, std::min(naturalHeight, available.height() - decoration));
+                           2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this) +
+                           8;
+    const int height =
+        std::max(menuHeight + 1, std::min(naturalHeight, available.height() - decoration));
     const bool scrolls = height < naturalHeight;
     const int width =
         client_->width() + (scrolls ? clientScroll_->verticalScrollBar()->sizeHint().width() : 0);
@@ -393,98 +375,43 @@ void CMarrowdyneDlg::SetInitialControlState() {
     seriesList_->setCurrentIndex(0);
 }
 
-void CMarrowdyneDlg::ConnectAtStart() {
-    if (closed_.load()) return;
-    if (OpenProgrammer()) ProgrammerOpened();
-}
-
-// Opens the programmer when none is open. One that another program holds is only said
-// to be in use; the next arrival opens it once it is free.
-bool CMarrowdyneDlg::OpenProgrammer() {
-    FindResult found;
-    if (link_.Open(&found)) return true;
-    if (found.refusal == Refusal::InUse) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, FromUtf8(Tr(kProgrammerInUseText)));
-    }
-    return false;
-}
-
-// A programmer was opened (start, arrival, choice or in place of one removed): show it
-// and identify it.
-void CMarrowdyneDlg::ProgrammerOpened() {
-    ListProgrammers();
-    activeLease_.reset();
-    const bool reconcile = !serials.product.empty();
-    StartWorker([this, reconcile] {
-        IdentifyPort& port = *this;
-        if (IdentifyProgrammer(port).ok() && reconcile) ReconcileStoredJob();
-    });
-}
-
 // List 1000 while a programmer is open: the single entry "Marrowdyne" when it is the only
-// one, otherwise every attached programmer by its serial number and path; the open one
-// selected.
-void CMarrowdyneDlg::ListProgrammers() {
+// one, otherwise every attached programmer by its serial number and path.
+void CMarrowdyneDlg::ShowProgrammers(const std::vector<ProgrammerEntry>& entries, int chosen,
+                                     bool named) {
     deviceList_->clear();
-    if (!link_.IsOpen() && !choicePending_) return;
-    const std::string open = link_.IsOpen() ? link_.DevicePath() : std::string();
-    std::vector<HidDeviceInfo> attached = AttachedProgrammers(backend_);
-    const auto isOpen = [&open](const HidDeviceInfo& info) { return info.path == open; };
-    if (attached.empty()) choicePending_ = false;  // nothing left to choose from
-    if (!open.empty() && std::none_of(attached.begin(), attached.end(), isOpen)) {
-        // The one in use is listed even when the enumeration no longer shows it.
-        HidDeviceInfo inUse;
-        inUse.path = open;
-        attached.insert(attached.begin(), inUse);
-    }
-    // One programmer in use is the single entry; a choice names each one.
-    const bool named = attached.size() > 1 || open.empty();
-    for (const HidDeviceInfo& info : attached) {
-        const QString text = named ? ProgrammerIdentityText(info.path, info.serial) : kDeviceEntry;
-        deviceList_->addItem(text, QString::fromStdString(info.path));
+    if (entries.empty() && !named) return;
+    for (const ProgrammerEntry& entry : entries) {
+        const QString text =
+            named ? ProgrammerIdentityText(entry.path, entry.serial) : kDeviceEntry;
+        deviceList_->addItem(text, QString::fromStdString(entry.path));
         deviceList_->setItemData(deviceList_->count() - 1, text, Qt::ToolTipRole);
     }
-    const auto chosen = std::find_if(attached.begin(), attached.end(), isOpen);
-    deviceList_->setCurrentIndex(chosen == attached.end()
-                                     ? -1
-                                     : static_cast<int>(chosen - attached.begin()));
+    deviceList_->setCurrentIndex(chosen);
     // Named entries get the room of a whole serial number and path, the whole entry as
     // its tool tip; the drop-down shows whole entries, however narrow the list.
-    deviceList_->resize(named ? deviceListWideWidth_ : deviceListNarrowWidth_, deviceList_->height());
+    deviceList_->resize(named ? deviceListWideWidth_ : deviceListNarrowWidth_,
+                        deviceList_->height());
     deviceList_->setToolTip(named ? deviceList_->currentText() : QString());
     deviceList_->view()->setMinimumWidth(deviceList_->view()->sizeHintForColumn(0));
 }
 
-// The window without a programmer: no device, no job, the series list free.
-void CMarrowdyneDlg::ShowNoProgrammer() {
-    activeLease_.reset();
-    deviceList_->clear();
-    jobList_->setRowCount(0);
-    seriesList_->setEnabled(true);
-}
-
 // Which programmer the window talks to, when list 1000 offers a choice; empty otherwise.
 QString CMarrowdyneDlg::OpenProgrammerIdentity() const {
-    if (deviceList_->count() < 2 || !link_.IsOpen()) return QString();
-    return ProgrammerIdentityText(link_.DevicePath(), link_.SerialNumber());
+    const ProgrammerLink& link = session_->Link();
+    if (session_->ProgrammersListed() < 2 || !link.IsOpen()) return QString();
+    return ProgrammerIdentityText(link.DevicePath(), link.SerialNumber());
 }
 
-void CMarrowdyneDlg::OnReadProtectClicked() { lockChip_->setChecked(false); }
+void CMarrowdyneDlg::OnReadProtectClicked() { session_->ReadProtectClicked(); }
 
-void CMarrowdyneDlg::OnLockChipClicked() {
-    if (!lockChip_->isChecked()) return;
-    if (AskSystemQuestion(this, kApplicationTitle, Tr(kLockChipQuestion))) {
-        readProtect_->setChecked(false);
-    } else {
-        lockChip_->setChecked(false);
-    }
+void CMarrowdyneDlg::OnLockChipClicked() { session_->LockChipClicked(lockChip_->isChecked()); }
+
+void CMarrowdyneDlg::OnCountLimitClicked() {
+    session_->CountLimitClicked(countLimit_->isChecked());
 }
 
-void CMarrowdyneDlg::OnCountLimitClicked() { countEdit_->setEnabled(countLimit_->isChecked()); }
-
-bool CMarrowdyneDlg::OnUpdateFirmwareUpdate() const {
-    return IsNewerKind(programmerVersion());
-}
+bool CMarrowdyneDlg::OnUpdateFirmwareUpdate() const { return session_->FirmwareUpdateOffered(); }
 
 void CMarrowdyneDlg::OnInitMenuPopup(QMenu* menu) {
     for (QAction* action : menu->actions()) {
@@ -525,7 +452,7 @@ void CMarrowdyneDlg::OnOpenFile() {
 
 void CMarrowdyneDlg::OpenChosenFile(const QString& path) {
     const QString name = QFileInfo(path).fileName();
-    LoadFile(path, name, ExtensionOfChosenFile(name.toStdString()));
+    session_->OpenFile(ChosenFile{ToFsPath(path), path.toStdString(), name.toStdString(), false});
 }
 
 void CMarrowdyneDlg::OnDropFiles(const QList<QUrl>& urls) {
@@ -533,7 +460,7 @@ void CMarrowdyneDlg::OnDropFiles(const QList<QUrl>& urls) {
     // The path is taken whole, however long.
     const QString path = urls.front().toLocalFile();
     const QString name = QFileInfo(path).fileName();
-    LoadFile(path, name, ExtensionOfName(name.toStdString()));
+    session_->OpenFile(ChosenFile{ToFsPath(path), path.toStdString(), name.toStdString(), true});
 }
 
 // A drop is answered as a copy whatever the source proposes: a file manager that is
@@ -556,207 +483,9 @@ void CMarrowdyneDlg::dropEvent(QDropEvent* event) {
     event->accept();
 }
 
-void CMarrowdyneDlg::LoadFile(const QString& path, const QString& fileName,
-                              const std::string& extension) {
-    LoadRequest request;
-    request.path = ToFsPath(path);
-    request.fileName = fileName.toStdString();
-    request.extension = extension;
-    request.askStartAddress = [this] { return AskStartAddress(); };
-    const LoadOutcome outcome = LoadFirmwareFile(workspace_, request);
-    switch (outcome.status) {
-        case LoadStatus::Loaded:
-            break;
-        case LoadStatus::Cancelled:
-            return;
-        case LoadStatus::Busy:
-            // The image under a running upload or generation does not change.
-            ShowSystemMessage(this, MessageIcon::Exclamation, FromUtf8(outcome.message));
-            return;
-        case LoadStatus::Unsupported:
-            // The system's text names only .hex and .bin: a second line names them all.
-            ShowSystemMessage(
-                this, MessageIcon::Error,
-                FromUtf8(outcome.message) + QStringLiteral("\n") + FromUtf8(AcceptedFormatsNote()));
-            return;
-        default:
-            ShowSystemMessage(this, MessageIcon::Error, FromUtf8(outcome.message));
-            return;
-    }
-    // A loaded remote job file holds a scrambled record, not an image to pack.
-    remoteButton_->setEnabled(outcome.kind != FileKind::RemoteJob);
-    pathEdit_->setText(path);
-    ShowSettingsOfLoadedFile(outcome.kind == FileKind::RemoteJob);
-    programButton_->setEnabled(!choicePending_);
-}
+void CMarrowdyneDlg::OnProgram() { session_->Program(); }
 
-// A remote job file carries its own settings and is stored with them: while one is
-// loaded the controls show them and cannot be changed; the user's own come back with
-// the next file of another kind.
-void CMarrowdyneDlg::ShowSettingsOfLoadedFile(bool remoteJob) {
-    const std::vector<QWidget*> settings = {seriesList_, readProtect_, verify_,    runAfter_,
-                                            fullErase_,  sectorErase_, countLimit_, countEdit_,
-                                            lockChip_};
-    if (remoteJob) {
-        if (!userSettings_) {
-            userSettings_ = UserSettings{JobSettingsOfControls(), seriesList_->isEnabled()};
-        }
-        const JobHeader job =
-            JobHeader::Decode(JobHeaderBytesOfRecord(workspace_.image.imageBuffer).data());
-        seriesList_->setCurrentIndex(job.series < seriesList_->count() ? job.series : -1);
-        readProtect_->setChecked(job.options & OptReadProtect);
-        verify_->setChecked(job.options & OptVerify);
-        runAfter_->setChecked(job.options & OptRunAfter);
-        fullErase_->setChecked(job.options & OptFullErase);
-        sectorErase_->setChecked(!(job.options & OptFullErase));
-        countLimit_->setChecked(job.options & OptCountLimit);
-        lockChip_->setChecked(job.options & OptLockChip);
-        countEdit_->setText(QString::number(job.countLimit));
-        for (QWidget* control : settings) control->setEnabled(false);
-        return;
-    }
-    if (!userSettings_) return;
-    const JobSettings& own = userSettings_->settings;
-    seriesList_->setCurrentIndex(own.seriesIndex);
-    readProtect_->setChecked(own.readProtect);
-    verify_->setChecked(own.verify);
-    runAfter_->setChecked(own.runAfter);
-    fullErase_->setChecked(own.fullErase);
-    sectorErase_->setChecked(!own.fullErase);
-    countLimit_->setChecked(own.countLimit);
-    lockChip_->setChecked(own.lockChip);
-    countEdit_->setText(QString::fromStdString(own.countLimitText));
-    for (QWidget* control : settings) control->setEnabled(true);
-    seriesList_->setEnabled(userSettings_->seriesListEnabled);
-    countEdit_->setEnabled(own.countLimit);
-    userSettings_.reset();
-}
-
-void CMarrowdyneDlg::OnProgram() {
-    const UploadKind kind = UploadKindOf(workspace_.fileName);
-    if (kind == UploadKind::None) return;
-    // The job's series comes from the list, which selects none on an erased programmer.
-    if (kind == UploadKind::Job && seriesList_->currentIndex() < 0) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kSeriesNotSelected));
-        return;
-    }
-    // With a product of the serial ledger each job gets a block of its own, as large as
-    // the run limit that keeps the programmer inside it.
-    std::optional<LeaseOrder> order;
-    if (kind == UploadKind::Job && !serials.product.empty()) {
-        const std::int32_t count = ParseSignedDecimal(countEdit_->text().toStdString());
-        if (count < 1) {
-            ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kSerialCountNeeded));
-            return;
-        }
-        order = LeaseOrder{serials, shift, count};
-    }
-    // Disabled here, before the worker runs, so a second click cannot start a second
-    // upload; and the image is held from the click on. A block shown from before is no
-    // block of this upload: only a lease the worker takes is written.
-    programButton_->setEnabled(false);
-    activeLease_.reset();
-    uploadTouchedProgram_.store(false);
-    uploadCutShort_.store(false);
-    uploadRunning_.store(true);
-    auto use = std::make_shared<ImageWorkspace::ImageUse>(workspace_);
-    StartWorker([this, kind, use, order] {
-        UploadPort& port = *this;
-        std::unique_ptr<SerialLedger> ledger;
-        std::optional<SerialLease> lease;
-        if (order && !TakeLease(*order, ledger, lease)) {
-            OnUiThread([this] { programButton_->setEnabled(!choicePending_); });
-            uploadRunning_.store(false);
-            return;
-        }
-        const WorkerOutcome outcome = kind == UploadKind::Job ? UploadJob(port) : UploadRemoteJob(port);
-        if (lease) SettleLease(*ledger, *lease, outcome.ok());
-        // A verified job, or one refused before anything was sent, is not cut short.
-        uploadCutShort_.store(!outcome.ok() && outcome.kind != OutcomeKind::ReadBackFailed &&
-                              outcome.kind != OutcomeKind::InputRefused);
-        // An upload refused before it began leaves the button to us.
-        if (!uploadTouchedProgram_.load()) {
-            OnUiThread([this] { programButton_->setEnabled(!choicePending_); });
-        }
-        uploadRunning_.store(false);
-    });
-}
-
-// On the upload's worker: the product as the ledger holds it, and a lease of the order's
-// size for the open programmer, recorded before anything is written; the settings the
-// upload reads then carry its block. Says why when there is none.
-bool CMarrowdyneDlg::TakeLease(const LeaseOrder& order, std::unique_ptr<SerialLedger>& ledger,
-                               std::optional<SerialLease>& lease) {
-    std::string error;
-    const std::string where = order.source.ledger.empty() ? DefaultLedgerPath() : order.source.ledger;
-    ledger = OpenSerialLedger(where, error);
-    SerialProduct product;
-    if (ledger && ledger->EnsureProduct(ProductOfShift(order.source.product, order.shift), product, error)) {
-        LeaseHolder holder;
-        holder.station = StationName();
-        holder.programmerPath = link_.DevicePath();
-        holder.usbSerial = link_.SerialNumber();
-        holder.jobName = workspace_.fileName;
-        holder.imageChecksum = JobImageOfImage(workspace_.image).crc;
-        lease = ledger->TakeLease(product.name, order.count, holder, error);
-    }
-    if (!lease) {
-        ShowMessage(MessageIcon::Error, Tr(kSerialsNotLeased.toStdString()) + "\n" + error);
-        return false;
-    }
-    OnUiThread([this, product, taken = *lease] { activeLease_ = ShownLease{product, taken}; });
-    return true;
-}
-
-// After the upload: stored, or void when it failed, since its values may have reached a
-// part and are never handed out again.
-void CMarrowdyneDlg::SettleLease(SerialLedger& ledger, const SerialLease& lease, bool stored) {
-    std::string error;
-    if (!(stored ? ledger.MarkStored(lease.id, error) : ledger.MarkVoid(lease.id, error))) {
-        ShowMessage(MessageIcon::Error, Tr(kSerialsNotLeased.toStdString()) + "\n" + error);
-    }
-}
-
-// On the identification's worker, with a product named: what the stored header's block
-// has used is recorded, and a block the ledger does not know is said.
-void CMarrowdyneDlg::ReconcileStoredJob() {
-    const std::string where = serials.ledger.empty() ? DefaultLedgerPath() : serials.ledger;
-    const StoredJob stored = link_.storedJob();
-    if (stored.header.size() != kJobHeaderSize || stored.header[0] != kJobMarker) return;
-    std::string error;
-    std::unique_ptr<SerialLedger> ledger = OpenSerialLedger(where, error);
-    const JobHeader header = JobHeader::Decode(stored.header.data());
-    std::optional<Reconciliation> seen;
-    if (ledger) seen = ledger->Reconcile(header, {link_.DevicePath(), link_.SerialNumber()}, error);
-    if (!seen) {
-        ShowMessage(MessageIcon::Error, Tr(kSerialsNotLeased.toStdString()) + "\n" + error);
-        return;
-    }
-    if (IsConflict(seen->outcome)) {
-        ShowMessage(MessageIcon::Exclamation, Tr(kSerialConflict.toStdString()) + "\n" + seen->detail);
-        return;
-    }
-    if (seen->outcome != ReconcileOutcome::Matched || !seen->lease) return;
-    SerialProduct product;
-    product.shiftStep = header.shiftStep;
-    OnUiThread([this, product, lease = *seen->lease] { activeLease_ = ShownLease{product, lease}; });
-    ShowJobDescription(DescribeJob(stored.name, stored.header.data(), link_.programmerVersion()));
-}
-
-void CMarrowdyneDlg::OnMakeRemoteFile() {
-    // The menu item may still show enabled from before a remote job file was loaded.
-    if (!remoteButton_->isEnabled()) return;
-    const std::uint32_t code = AskRemoteCode();
-    if (code == 0) return;
-    remoteCode_.store(code);
-    auto use = std::make_shared<ImageWorkspace::ImageUse>(workspace_);
-    StartWorker([this, use] {
-        // Generations share the scramble buffer: one after the other.
-        std::lock_guard<std::mutex> one(generationMutex_);
-        RemoteGenerationPort& port = *this;
-        GenerateRemoteJobFile(port);
-    });
-}
+void CMarrowdyneDlg::OnMakeRemoteFile() { session_->MakeRemoteFile(); }
 
 void CMarrowdyneDlg::OnOptions() {
     COptionsDlg dialog(shift, this, &serials);
@@ -770,7 +499,7 @@ void CMarrowdyneDlg::OnManual() {
 
 void CMarrowdyneDlg::OnFirmwareUpdate() {
     if (!OnUpdateFirmwareUpdate()) return;
-    CFirmwareDlg dialog(link_, this);
+    CFirmwareDlg dialog(Link(), this);
     firmwareDlg_ = &dialog;
     dialog.exec();
 }
@@ -781,68 +510,14 @@ void CMarrowdyneDlg::OnAboutDevice() {
 }
 
 void CMarrowdyneDlg::PostDeviceEvent(const DeviceEvent& event) {
-    QMetaObject::invokeMethod(this, [this, event] { OnDeviceChange(event); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, event] { OnDeviceChange(event); }, Qt::QueuedConnection);
 }
 
-void CMarrowdyneDlg::OnDeviceChange(const DeviceEvent& event) {
-    if (closed_.load()) return;
-    if (event.kind == DeviceEvent::Kind::Arrival) {
-        // While the operator is to choose, an arrival is one more to choose from.
-        if (!choicePending_ && OpenProgrammer()) {
-            ProgrammerOpened();
-        } else if (link_.IsOpen() || choicePending_) {
-            // Another programmer is listed; the window stays with the one it has.
-            ListProgrammers();
-        }
-        return;
-    }
-    if (link_.OnRemoval(event.path)) {
-        ShowNoProgrammer();
-        // Never a silent switch: the job was meant for the one removed, so the others are
-        // listed, none chosen, and Program waits until the operator chooses one.
-        if (!AttachedProgrammers(backend_).empty()) {
-            choicePending_ = true;
-            ListProgrammers();
-            UpdateProgramButton();
-        }
-    } else if (link_.IsOpen() || choicePending_) {
-        ListProgrammers();
-    }
-}
-
-// Program is offered for a loaded file, unless the chosen programmer was removed and no
-// other has been chosen yet.
-void CMarrowdyneDlg::UpdateProgramButton() {
-    programButton_->setEnabled(!workspace_.fileName.empty() && !choicePending_ &&
-                               !uploadRunning_.load());
-}
+void CMarrowdyneDlg::OnDeviceChange(const DeviceEvent& event) { session_->DeviceChanged(event); }
 
 void CMarrowdyneDlg::OnDeviceChosen(int index) {
-    if (closed_.load() || (!link_.IsOpen() && !choicePending_)) return;
-    const std::string path = deviceList_->itemData(index, kPathRole).toString().toStdString();
-    if (path.empty() || (link_.IsOpen() && path == link_.DevicePath())) return;
-    // The job being written stays with its programmer; so does the window.
-    if (uploadRunning_.load()) {
-        ListProgrammers();
-        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kChoiceWhileStoring));
-        return;
-    }
-    FindResult found;
-    if (!link_.OpenInstead(path, &found)) {
-        ListProgrammers();
-        if (found.refusal == Refusal::InUse) {
-            ShowSystemMessage(this, MessageIcon::Exclamation, FromUtf8(Tr(kProgrammerInUseText)));
-            return;
-        }
-        const std::string why = found.refusedReason.empty() ? path : found.refusedReason;
-        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kChoiceNotOpened).arg(FromUtf8(why)));
-        return;
-    }
-    // Nothing of the programmer before stays shown while this one is identified.
-    ShowNoProgrammer();
-    choicePending_ = false;
-    UpdateProgramButton();
-    ProgrammerOpened();
+    session_->ChooseProgrammer(deviceList_->itemData(index, kPathRole).toString().toStdString());
 }
 
 #ifdef Q_OS_WIN
@@ -857,76 +532,98 @@ bool CMarrowdyneDlg::nativeEvent(const QByteArray& eventType, void* message, qin
 }
 #endif
 
+QWidget* CMarrowdyneDlg::Control(DialogControl control) const {
+    switch (control) {
+        case DialogControl::SeriesList:
+            return seriesList_;
+        case DialogControl::ReadProtect:
+            return readProtect_;
+        case DialogControl::Verify:
+            return verify_;
+        case DialogControl::RunAfter:
+            return runAfter_;
+        case DialogControl::FullErase:
+            return fullErase_;
+        case DialogControl::SectorErase:
+            return sectorErase_;
+        case DialogControl::LockChip:
+            return lockChip_;
+        case DialogControl::CountLimit:
+            return countLimit_;
+        case DialogControl::CountEdit:
+            return countEdit_;
+        case DialogControl::Program:
+            return programButton_;
+        case DialogControl::RemoteFile:
+            return remoteButton_;
+    }
+    return nullptr;
+}
+
+void CMarrowdyneDlg::SetControlEnabled(DialogControl control, bool enabled) {
+    if (QWidget* widget = Control(control)) widget->setEnabled(enabled);
+}
+
+void CMarrowdyneDlg::SetControlChecked(DialogControl control, bool checked) {
+    if (auto* button = qobject_cast<QAbstractButton*>(Control(control));
+        button && button->isCheckable()) {
+        button->setChecked(checked);
+    }
+}
+
+void CMarrowdyneDlg::SelectSeries(int index) {
+    seriesList_->setCurrentIndex(index < seriesList_->count() ? index : -1);
+}
+
+void CMarrowdyneDlg::SetCountText(const std::string& text) {
+    countEdit_->setText(QString::fromStdString(text));
+}
+
+void CMarrowdyneDlg::ShowPath(const std::string& shownPath) {
+    pathEdit_->setText(QString::fromStdString(shownPath));
+}
+
 void CMarrowdyneDlg::SetProgressRange(std::uint32_t maximum) {
-    OnUiThread([this, maximum] {
-        progress_->setRange(0, ClampToInt(maximum));
-        progress_->setValue(0);
-    });
+    progress_->setRange(0, ClampToInt(maximum));
 }
 
 void CMarrowdyneDlg::SetProgressPosition(std::uint32_t position) {
-    // Once a block: not waited for, and only the newest position is shown.
-    progressPosition_.store(position);
-    if (QThread::currentThread() == thread()) {
-        progress_->setValue(ClampToInt(position));
-        return;
-    }
-    if (closed_.load() || progressPosted_.exchange(true)) return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            progressPosted_.store(false);
-            if (!closed_.load()) progress_->setValue(ClampToInt(progressPosition_.load()));
-        },
-        Qt::QueuedConnection);
+    progress_->setValue(ClampToInt(position));
 }
 
 void CMarrowdyneDlg::ShowMessage(MessageIcon icon, std::string_view text) {
-    const QString message = FromUtf8(text);
-    OnUiThread([this, icon, &message] {
-        if (!closed_.load()) ShowSystemMessage(this, icon, message);
-    });
+    ShowSystemMessage(this, icon, FromUtf8(text));
 }
 
-void CMarrowdyneDlg::HideLockChip() {
-    OnUiThread([this] { lockChip_->setVisible(false); });
+void CMarrowdyneDlg::ShowText(MessageIcon icon, const SessionText& text) {
+    QString shown = QString::fromUtf8(Tr(text.msgid));
+    if (shown.contains(QStringLiteral("%1"))) shown = shown.arg(FromUtf8(text.argument));
+    if (text.detail) shown += QStringLiteral("\n") + FromUtf8(*text.detail);
+    ShowSystemMessage(this, icon, shown);
 }
 
-void CMarrowdyneDlg::SetSeriesList(bool enabled, int selectedIndex) {
-    OnUiThread([this, enabled, selectedIndex] {
-        // A loaded remote job file's series stays shown; identification's choice is the
-        // user's own, back with the next file.
-        if (userSettings_) {
-            userSettings_->seriesListEnabled = enabled;
-            userSettings_->settings.seriesIndex = selectedIndex;
-            return;
-        }
-        seriesList_->setEnabled(enabled);
-        seriesList_->setCurrentIndex(selectedIndex >= 0 && selectedIndex < seriesList_->count()
-                                         ? selectedIndex
-                                         : -1);
-    });
+bool CMarrowdyneDlg::AskQuestion(QuestionCaption caption, const char* msgid, bool defaultNo) {
+    return AskSystemQuestion(
+        this, caption == QuestionCaption::Application ? kApplicationTitle : kSystemCaption,
+        QString::fromUtf8(Tr(msgid)), defaultNo ? QMessageBox::No : QMessageBox::NoButton);
 }
 
-void CMarrowdyneDlg::ShowJobDescription(const JobDescription& shownRows) {
-    OnUiThread([this, &shownRows] {
-        // The options row of a job with a leased block names the block and its use.
-        JobDescription rows = shownRows;
-        if (activeLease_ && rows.size() > kCodeShiftRow && rows[kCodeShiftRow].value != kRowNotApplicable) {
-            rows[kCodeShiftRow].value += " (" + LeaseBlockText(activeLease_->lease, activeLease_->product.shiftStep) + ")";
-        }
-        jobList_->setRowCount(0);
-        jobList_->setRowCount(static_cast<int>(rows.size()));
-        for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-            const JobDescriptionRow& row = rows[static_cast<std::size_t>(i)];
-            jobList_->setItem(i, 0, new QTableWidgetItem(FromUtf8(row.label)));
-            auto* value = new QTableWidgetItem(FromUtf8(row.value));
-            // Readable whole even while it lies partly beyond the list's edge.
-            value->setToolTip(value->text());
-            jobList_->setItem(i, 1, value);
-        }
-        FitJobColumns();
-    });
+bool CMarrowdyneDlg::FirmwareBeingStored() { return firmwareDlg_ && firmwareDlg_->IsUpdating(); }
+
+void CMarrowdyneDlg::HideLockChip() { lockChip_->setVisible(false); }
+
+void CMarrowdyneDlg::ShowJobDescription(const JobDescription& rows) {
+    jobList_->setRowCount(0);
+    jobList_->setRowCount(static_cast<int>(rows.size()));
+    for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+        const JobDescriptionRow& row = rows[static_cast<std::size_t>(i)];
+        jobList_->setItem(i, 0, new QTableWidgetItem(FromUtf8(row.label)));
+        auto* value = new QTableWidgetItem(FromUtf8(row.value));
+        // Readable whole even while it lies partly beyond the list's edge.
+        value->setToolTip(value->text());
+        jobList_->setItem(i, 1, value);
+    }
+    FitJobColumns();
 }
 
 // The columns grow to their texts, never below the template's widths, and the value
@@ -938,126 +635,32 @@ void CMarrowdyneDlg::FitJobColumns() {
     jobList_->setColumnWidth(1, std::max({jobList_->columnWidth(1), kJobColumnValueWidth, rest}));
 }
 
-void CMarrowdyneDlg::SetProgramEnabled(bool enabled) {
-    uploadTouchedProgram_.store(true);
-    OnUiThread([this, enabled] { programButton_->setEnabled(enabled && !choicePending_); });
-}
-
-JobSettings CMarrowdyneDlg::CurrentJobSettings() {
-    return OnUiThread([this] {
-        JobSettings settings = JobSettingsOfControls();
-        if (activeLease_ && uploadRunning_.load()) ApplyLease(settings, activeLease_->product, activeLease_->lease);
-        return settings;
-    });
-}
-
-JobSettings CMarrowdyneDlg::JobSettingsOfControls() const {
-    {
-        JobSettings settings;
-        settings.seriesIndex = seriesList_->currentIndex();
-        settings.readProtect = readProtect_->isChecked();
-        settings.verify = verify_->isChecked();
-        settings.runAfter = runAfter_->isChecked();
-        settings.fullErase = fullErase_->isChecked();
-        settings.countLimit = countLimit_->isChecked();
-        settings.lockChip = lockChip_->isChecked();
-        settings.countLimitText = countEdit_->text().toStdString();
-        settings.shift = shift;
-        return settings;
-    }
-}
-
-std::vector<std::filesystem::path> CMarrowdyneDlg::OutputDirectories() {
-    std::vector<std::filesystem::path> directories;
-    if (auto own = ProgramDirectory(); !own.empty()) directories.push_back(own);
-    // The loaded file cannot change while the generation holds the image.
-    if (auto loaded = workspace_.filePath.parent_path(); !loaded.empty()) directories.push_back(loaded);
-    return directories;
-}
-
-void CMarrowdyneDlg::StartWorker(std::function<void()> body) {
-    ReapWorkers();
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([body = std::move(body), done] {
-        struct MarkDone {
-            std::atomic<bool>& flag;
-            ~MarkDone() { flag.store(true); }
-        } mark{*done};
-        body();
-    });
-    workers_.push_back(Worker{std::move(thread), std::move(done)});
-}
-
-void CMarrowdyneDlg::ReapWorkers() {
-    for (auto it = workers_.begin(); it != workers_.end();) {
-        if (it->done->load()) {
-            it->thread.join();
-            it = workers_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
-bool CMarrowdyneDlg::WorkersRunning() {
-    ReapWorkers();
-    return !workers_.empty();
-}
-
-bool CMarrowdyneDlg::FinishWorkers(int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        ReapWorkers();
-        if (workers_.empty()) return true;
-        if (timeoutMs >= 0 && clock.elapsed() >= timeoutMs) return false;
-        // Serves the calls the workers wait on; the user's input waits.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-}
-
-// Closing: no port call blocks or shows anything any more, the link is closed so the next
-// exchange fails at once, and the workers get a little time to end.
-void CMarrowdyneDlg::Shutdown() {
-    if (shutDown_) return;
-    shutDown_ = true;
-    closed_.store(true);
-    watcher_.reset();
-    link_.Close();
-    FinishWorkers(kCloseWaitMs);
-}
-
-CMarrowdyneDlg::StoringWork CMarrowdyneDlg::Storing() const {
-    if (uploadRunning_.load()) return StoringWork::Job;
-    if (firmwareDlg_ && firmwareDlg_->IsUpdating()) return StoringWork::Firmware;
-    return StoringWork::None;
+JobSettings CMarrowdyneDlg::ReadSettings() {
+    JobSettings settings;
+    settings.seriesIndex = seriesList_->currentIndex();
+    settings.readProtect = readProtect_->isChecked();
+    settings.verify = verify_->isChecked();
+    settings.runAfter = runAfter_->isChecked();
+    settings.fullErase = fullErase_->isChecked();
+    settings.countLimit = countLimit_->isChecked();
+    settings.lockChip = lockChip_->isChecked();
+    settings.countLimitText = countEdit_->text().toStdString();
+    return settings;
 }
 
 void CMarrowdyneDlg::keyPressEvent(QKeyEvent* event) {
     // Escape alone never cuts a store short; the close box asks.
-    if (event->matches(QKeySequence::Cancel) && Storing() != StoringWork::None) return;
+    if (event->matches(QKeySequence::Cancel) && !session_->EscapeCloses()) return;
     QDialog::keyPressEvent(event);
 }
 
-// A store cut short leaves a job header that claims the whole image, and the programmer
-// shows it as a normal job; so the user decides, and the default is to stay.
 void CMarrowdyneDlg::reject() {
-    if (Storing() != StoringWork::None &&
-        !AskSystemQuestion(this, kSystemCaption, Tr(kCloseWhileStoringQuestion), QMessageBox::No)) {
-        return;
-    }
+    if (!session_->MayClose()) return;
     QDialog::reject();
 }
 
 void CMarrowdyneDlg::done(int result) {
-    const StoringWork cut = Storing();
-    Shutdown();
-    // Said once the link is closed, so the worker can no longer finish behind the note.
-    if (cut == StoringWork::Job && (uploadRunning_.load() || uploadCutShort_.load())) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kJobIncompleteNote));
-    } else if (cut == StoringWork::Firmware) {
-        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kFirmwareIncompleteNote));
-    }
+    watcher_.reset();
+    session_->Close();
     QDialog::done(result);
 }

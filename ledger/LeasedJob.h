@@ -8,6 +8,13 @@
 
 // How a job is kept inside its leased block, the same for every face that stores one.
 
+// Where Program takes its serial numbers from: a product of the serial ledger (none:
+// the code-shift values as given), and the ledger (empty: the default file).
+struct SerialSource {
+    std::string product;
+    std::string ledger;
+};
+
 // The product a job's code-shift settings describe, from its start value on, up to the
 // last value its width holds.
 SerialProduct ProductOfShift(const std::string& name, const CodeShift& shift);

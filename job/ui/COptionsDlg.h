@@ -6,6 +6,7 @@
 
 #include "common/Translation.h"
 #include "job/JobHeader.h"
+#include "ledger/LeasedJob.h"
 
 class CHexEdit;
 class QCheckBox;
@@ -33,13 +34,6 @@ inline const QString kOptionsProductLabel = QStringLiteral(N_("Изделие:")
 inline const QString kOptionsLedgerLabel = QStringLiteral(N_("Журнал:"));
 inline const QString kShiftAddressRangeMessage = QString::fromUtf8(kMsgShiftAddressRange);
 inline const QString kShiftAddressAlignMessage = QString::fromUtf8(kMsgShiftAddressAlign);
-
-// Where Program takes its serial numbers from: a product of the serial ledger (none:
-// the code-shift values as given), and the ledger (empty: the default file).
-struct SerialSource {
-    std::string product;
-    std::string ledger;
-};
 
 // Edits the five code-shift members of the main dialog. They change only on OK, except
 // shiftEnabled, which OK takes from the check box before it checks the address. Given a

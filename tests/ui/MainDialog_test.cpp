@@ -1,4 +1,4 @@
-// The main window against the simulated programmer: start-up state, the check-box rules,
+// The main window against the simulated programmer: its controls wired to the session,
 // loading by Open and by drop, the upload through the Program button, arrival and
 // removal, closing while a worker runs, and Qt's own texts in the window's language.
 // Message boxes are captured, never shown.
@@ -93,7 +93,8 @@ void StoreJob(SimulatedProgrammer& programmer, std::uint8_t series, const char* 
 void ClickIndicator(QCheckBox* box) {
     QStyleOptionButton option;
     option.initFrom(box);
-    const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+    const QRect indicator =
+        box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
     QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, indicator.center());
 }
 
@@ -217,36 +218,15 @@ private slots:
     }
     void cleanup() { SetSystemMessageHook(nullptr); }
 
-    void startsWithTheDefaultsWithoutAProgrammer() {
+    void startsWithoutAProgrammer() {
         Rig rig(std::nullopt);
         rig.Start();
         TestDlg& dlg = *rig.dialog;
         QCOMPARE(dlg.windowTitle(), kMainCaption);
         QCOMPARE(rig.Find<QComboBox>(1000)->count(), 0);
-        QComboBox* series = rig.Find<QComboBox>(1001);
-        QVERIFY(series->isEnabled());
-        QCOMPARE(series->count(), 8);
-        QCOMPARE(series->currentText(), QStringLiteral("STM32F0XX"));
-        QCOMPARE(series->itemText(7), QStringLiteral("BLM32F1XX"));
-        QVERIFY(!rig.Find<QCheckBox>(1002)->isChecked());
-        QVERIFY(rig.Find<QCheckBox>(1003)->isChecked());
-        QVERIFY(!rig.Find<QCheckBox>(1004)->isChecked());
-        QVERIFY(!rig.Find<QRadioButton>(1005)->isChecked());
-        QVERIFY(rig.Find<QRadioButton>(1006)->isChecked());
-        QVERIFY(!rig.Find<QCheckBox>(1010)->isChecked());
-        QVERIFY(rig.Find<QCheckBox>(1010)->isHidden());
-        QVERIFY(!rig.Find<QCheckBox>(1011)->isChecked());
-        QVERIFY(!rig.Find<QLineEdit>(1012)->isEnabled());
-        QCOMPARE(rig.Find<QLineEdit>(1012)->text(), QStringLiteral("0"));
         QVERIFY(!rig.Find<QPushButton>(4)->isEnabled());
         QVERIFY(!rig.Find<QPushButton>(6)->isEnabled());
-        QVERIFY(rig.Find<QPushButton>(5)->isHidden());
-        QTableWidget* jobs = rig.JobList();
-        QCOMPARE(jobs->rowCount(), 0);
-        QCOMPARE(jobs->horizontalHeaderItem(0)->text(), kJobColumnItem);
-        QCOMPARE(jobs->horizontalHeaderItem(1)->text(), QStringLiteral("\u2000\u2000"));
-        QCOMPARE(jobs->columnWidth(0), 60);
-        QCOMPARE(jobs->columnWidth(1), 280);
+        QCOMPARE(rig.JobList()->rowCount(), 0);
         QCOMPARE(dlg.connectionCode(), 0u);
         QVERIFY(g_messages.empty());
         // The job list and button 6 lie inside the window.
@@ -258,7 +238,7 @@ private slots:
         QVERIFY(inside.contains(buttonBottom));
         // The path is shown, never typed into; the job list is one Tab stop.
         QVERIFY(rig.Find<QLineEdit>(1007)->isReadOnly());
-        QVERIFY(!jobs->tabKeyNavigation());
+        QVERIFY(!rig.JobList()->tabKeyNavigation());
     }
 
     void fitsASmallScreen() {
@@ -345,7 +325,8 @@ private slots:
             widest.shiftStart = INT32_MIN;
             widest.shiftValue = INT32_MIN;
             widest.shiftStep = INT32_MIN;
-            StoreJob(*rig.programmer, widest, "a-firmware-file-with-a-long-name-for-this-board.hex");
+            StoreJob(*rig.programmer, widest,
+                     "a-firmware-file-with-a-long-name-for-this-board.hex");
             rig.Start();
             QComboBox* series = rig.Find<QComboBox>(1001);
             QVERIFY(series->isEnabled());
@@ -371,7 +352,8 @@ private slots:
         QVERIFY(!rig.dialog->OnUpdateFirmwareUpdate());
     }
 
-    void checkBoxRules() {
+    // The rules themselves are the session's; here the controls reach them.
+    void checkBoxesReachTheirRules() {
         Rig rig(std::nullopt);
         rig.Start();
         QCheckBox* readProtect = rig.Find<QCheckBox>(1002);
@@ -384,14 +366,8 @@ private slots:
         ClickIndicator(readProtect);
         QVERIFY(readProtect->isChecked());
         QVERIFY(!lockChip->isChecked());
-        // Unchecking 1002 clears it too.
-        lockChip->setChecked(true);
-        ClickIndicator(readProtect);
-        QVERIFY(!readProtect->isChecked());
-        QVERIFY(!lockChip->isChecked());
 
         // 1010 is hidden, so it is clicked the way the dialog manager would.
-        readProtect->setChecked(true);
         g_answer = true;
         lockChip->click();
         QCOMPARE(g_messages.size(), std::size_t{1});
@@ -401,25 +377,11 @@ private slots:
         QVERIFY(lockChip->isChecked());
         QVERIFY(!readProtect->isChecked());
 
-        lockChip->setChecked(false);
-        readProtect->setChecked(true);
-        g_answer = false;
-        lockChip->click();
-        QVERIFY(!lockChip->isChecked());
-        QVERIFY(readProtect->isChecked());
-        // Unchecking 1010 asks nothing.
-        lockChip->setChecked(true);
-        lockChip->click();
-        QCOMPARE(g_messages.size(), std::size_t{2});
-
-        // 1011 enables 1012; its text stays.
+        // 1011 enables 1012.
         ClickIndicator(countLimit);
-        QVERIFY(countLimit->isChecked());
         QVERIFY(count->isEnabled());
-        count->setText(QStringLiteral("25"));
         ClickIndicator(countLimit);
         QVERIFY(!count->isEnabled());
-        QCOMPARE(count->text(), QStringLiteral("25"));
     }
 
     void menuItemsFollowTheirCommands() {
@@ -460,16 +422,13 @@ private slots:
         QVERIFY(program->isEnabled());
         QVERIFY(rig.Find<QPushButton>(6)->isEnabled());
 
-        // The erased programmer selects no series: Program refuses and sends nothing.
+        // The erased programmer selects no series: the session's refusal, as a message box.
         QCOMPARE(rig.Find<QComboBox>(1001)->currentIndex(), -1);
-        rig.programmer->ClearRequests();
         QTest::mouseClick(program, Qt::LeftButton);
         rig.Settle();
         QCOMPARE(Texts(), QStringList{kSeriesNotSelected});
         QCOMPARE(g_messages.back().icon, QMessageBox::Warning);
         QCOMPARE(g_messages.back().caption, kSystemCaption);
-        QVERIFY(rig.programmer->Requests().empty());
-        QVERIFY(program->isEnabled());
         g_messages.clear();
 
         // The settings as the controls show them when the worker asks.
@@ -484,7 +443,8 @@ private slots:
         QTest::mouseClick(program, Qt::LeftButton);
         rig.Settle();
 
-        QCOMPARE(Texts(), QStringList{QString::fromUtf8(kUploadDoneText.data(), kUploadDoneText.size())});
+        QCOMPARE(Texts(),
+                 QStringList{QString::fromUtf8(kUploadDoneText.data(), kUploadDoneText.size())});
         QCOMPARE(g_messages.back().icon, QMessageBox::Warning);
         QCOMPARE(g_messages.back().caption, kSystemCaption);
         QCOMPARE(g_messages.back().owner, &dlg);
@@ -494,7 +454,8 @@ private slots:
         QCOMPARE(rig.JobList()->rowCount(), 9);
         QCOMPARE(rig.JobValue(QStringLiteral("名称")), QStringLiteral("Blink.HEX"));
         QCOMPARE(rig.JobValue(QStringLiteral("类型")), QStringLiteral("STM32F2XX"));
-        QCOMPARE(rig.JobValue(QStringLiteral("设置")), QStringLiteral("|读保护|校验数据|擦除扇区|编程次数"));
+        QCOMPARE(rig.JobValue(QStringLiteral("设置")),
+                 QStringLiteral("|读保护|校验数据|擦除扇区|编程次数"));
         QCOMPARE(rig.JobValue(QStringLiteral("次数")), QStringLiteral("7"));
         QCOMPARE(rig.JobValue(QStringLiteral("长度")), QStringLiteral("1004"));
         // The image itself arrived.
@@ -563,11 +524,11 @@ private slots:
         rig.Settle();
         QTRY_COMPARE(rig.Find<QComboBox>(1000)->count(), 0);
         // Below the step's message: the cut upload left no job, not half of one.
-        QCOMPARE(Texts(), QStringList{QString::fromUtf8(kUploadFailedTexts[12].data(),
-                                                        kUploadFailedTexts[12].size()) +
-                                      QStringLiteral("\n") +
-                                      QString::fromUtf8(kNoStoredJobText.data(),
-                                                        kNoStoredJobText.size())});
+        QCOMPARE(Texts(),
+                 QStringList{QString::fromUtf8(kUploadFailedTexts[12].data(),
+                                               kUploadFailedTexts[12].size()) +
+                             QStringLiteral("\n") +
+                             QString::fromUtf8(kNoStoredJobText.data(), kNoStoredJobText.size())});
         QCOMPARE(rig.programmer->Storage()[0x1FE000], std::uint8_t{0xFF});
         QCOMPARE(g_messages.back().icon, QMessageBox::Critical);
         QVERIFY(rig.Find<QPushButton>(4)->isEnabled());
@@ -627,8 +588,8 @@ private slots:
             deep += QStringLiteral("/folder-with-a-long-name");
             QVERIFY(QDir().mkpath(deep));
         }
-        const QString longFile =
-            WriteFile(QDir(deep).filePath(QStringLiteral("deep.hex")), SampleHexText(0x08000000, 100));
+        const QString longFile = WriteFile(QDir(deep).filePath(QStringLiteral("deep.hex")),
+                                           SampleHexText(0x08000000, 100));
         QVERIFY(longFile.size() > 250);
         const DropAnswers answers = Drop(&dlg, {QUrl::fromLocalFile(longFile)});
         QCOMPARE(path->text(), longFile);
@@ -639,7 +600,8 @@ private slots:
         QVERIFY(rig.Find<QPushButton>(4)->isEnabled());
 
         // A dropped file whose whole name is "bin" is a raw binary file.
-        const QString bin = WriteFile(folder_.filePath(QStringLiteral("bin")), QByteArray(64, '\x5A'));
+        const QString bin =
+            WriteFile(folder_.filePath(QStringLiteral("bin")), QByteArray(64, '\x5A'));
         dlg.startAddress = 0x08004000;
         Drop(&dlg, {QUrl::fromLocalFile(bin)});
         QCOMPARE(path->text(), bin);
@@ -647,7 +609,8 @@ private slots:
         QCOMPARE(dlg.workspace().image.imageLength, 64u);
         // Cancelling the start address leaves the earlier load.
         dlg.startAddress.reset();
-        Drop(&dlg, {QUrl::fromLocalFile(WriteFile(folder_.filePath(QStringLiteral("other.bin")), "xy"))});
+        Drop(&dlg,
+             {QUrl::fromLocalFile(WriteFile(folder_.filePath(QStringLiteral("other.bin")), "xy"))});
         QCOMPARE(path->text(), bin);
         QVERIFY(g_messages.empty());
 
@@ -696,7 +659,8 @@ private slots:
         dlg.OnOpenFile();
         Drop(&dlg, {QUrl::fromLocalFile(text)});
         // Without an extension the Open dialog's reading finds no type either.
-        dlg.chosenFile = WriteFile(folder_.filePath(QStringLiteral("hex")), SampleHexText(0x08000000, 16));
+        dlg.chosenFile =
+            WriteFile(folder_.filePath(QStringLiteral("hex")), SampleHexText(0x08000000, 16));
         dlg.OnOpenFile();
         // The system's text, and a second line with every accepted type.
         const QString unsupported = QString::fromUtf8(kMsgUnsupportedType) + QStringLiteral("\n") +
@@ -794,11 +758,13 @@ private slots:
         QVERIFY(!rig.Find<QPushButton>(6)->isEnabled());
         QMenu* file = rig.dialog->findChild<QMenu*>(QStringLiteral("menuFile"));
         file->popup(QPoint(0, 0));
-        QVERIFY(!rig.dialog->findChild<QAction*>(QStringLiteral("actionMakeRemoteFile"))->isEnabled());
+        QVERIFY(
+            !rig.dialog->findChild<QAction*>(QStringLiteral("actionMakeRemoteFile"))->isEnabled());
         file->hide();
         QTest::mouseClick(rig.Find<QPushButton>(4), Qt::LeftButton);
         rig.Settle();
-        QCOMPARE(Texts(), QStringList{QString::fromUtf8(kUploadDoneText.data(), kUploadDoneText.size())});
+        QCOMPARE(Texts(),
+                 QStringList{QString::fromUtf8(kUploadDoneText.data(), kUploadDoneText.size())});
         QCOMPARE(rig.JobValue(QStringLiteral("名称")), QStringLiteral("job.qvz"));
         QCOMPARE(rig.JobValue(QStringLiteral("长度")), QStringLiteral("512"));
     }
@@ -951,12 +917,15 @@ private slots:
         QCOMPARE(CountRequests(*rig.programmer, Command::EraseStorage), 0);
 
         rig.Find<QLineEdit>(1012)->setText(QStringLiteral("100"));
-        const auto storedHeader = [&] { return JobHeader::Decode(rig.programmer->Storage() + kJobAreaAddress); };
+        const auto storedHeader = [&] {
+            return JobHeader::Decode(rig.programmer->Storage() + kJobAreaAddress);
+        };
         for (const std::int32_t first : {1000, 1100}) {
             g_messages.clear();
             dlg.OnProgram();
             rig.Settle();
-            QCOMPARE(Texts(), QStringList{QString::fromUtf8(kUploadDoneText.data(), kUploadDoneText.size())});
+            QCOMPARE(Texts(), QStringList{QString::fromUtf8(kUploadDoneText.data(),
+                                                            kUploadDoneText.size())});
             // Each store its own block, and the programmer stops at its end by itself.
             const JobHeader header = storedHeader();
             QCOMPARE(header.shiftEnabled, std::uint16_t{1});
@@ -991,8 +960,9 @@ private slots:
         rig.backend.Plug(SimulatorConfig{}.path);
         QTRY_VERIFY(dlg.connectionCode() != 0u);
         rig.Settle();
-        QVERIFY2(rig.JobValue(QStringLiteral("选项")).endsWith(QStringLiteral("(1200–1299, 已用37)")),
-                 qPrintable(rig.JobValue(QStringLiteral("选项"))));
+        QVERIFY2(
+            rig.JobValue(QStringLiteral("选项")).endsWith(QStringLiteral("(1200–1299, 已用37)")),
+            qPrintable(rig.JobValue(QStringLiteral("选项"))));
         QVERIFY(g_messages.empty());
 
         // A block the ledger never handed out is a conflict, said at the connection.
@@ -1034,9 +1004,12 @@ private slots:
 
     void qtTextsSpeakTheWindowsLanguage() {
         // The window's own languages are kept; any other gives way to Russian.
-        QCOMPARE(QtTextsLocale(QLocale(QLocale::Russian, QLocale::Russia)).language(), QLocale::Russian);
-        QCOMPARE(QtTextsLocale(QLocale(QLocale::Chinese, QLocale::China)).language(), QLocale::Chinese);
-        QCOMPARE(QtTextsLocale(QLocale(QLocale::German, QLocale::Germany)).language(), QLocale::Russian);
+        QCOMPARE(QtTextsLocale(QLocale(QLocale::Russian, QLocale::Russia)).language(),
+                 QLocale::Russian);
+        QCOMPARE(QtTextsLocale(QLocale(QLocale::Chinese, QLocale::China)).language(),
+                 QLocale::Chinese);
+        QCOMPARE(QtTextsLocale(QLocale(QLocale::German, QLocale::Germany)).language(),
+                 QLocale::Russian);
         QCOMPARE(QtTextsLocale(QLocale::c()).language(), QLocale::Russian);
 
         // The standard buttons of a question and of a dialog, under the C locale of the
@@ -1044,7 +1017,8 @@ private slots:
         QString error;
         QTranslator* translator = InstallQtTranslations(QLocale::c(), error);
         QVERIFY2(translator != nullptr,
-                 qPrintable(error + QStringLiteral(" (scripts/install-deps installs qt6-translations-l10n)")));
+                 qPrintable(error + QStringLiteral(
+                                        " (scripts/install-deps installs qt6-translations-l10n)")));
         QMessageBox question(QMessageBox::Question, kSystemCaption, kCloseWhileStoringQuestion,
                              QMessageBox::Yes | QMessageBox::No);
         const QString yes = question.button(QMessageBox::Yes)->text();

@@ -1,0 +1,380 @@
+// The main dialog's rules without a window: the session over the simulated programmer,
+// a view that records what it is told and answers its questions, and a dispatcher whose
+// UI thread is the test's own.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "job/UploadJob.h"
+#include "link/SimulatedBackend.h"
+#include "session/MainDialogSession.h"
+
+namespace {
+
+// The UI thread is the one that made it; other threads' calls wait in a queue until
+// ServePending runs them there.
+class QueueDispatcher : public UiDispatcher {
+public:
+    bool OnUiThread() const override { return std::this_thread::get_id() == ui_; }
+    void RunBlocking(const std::function<void()>& f) override {
+        bool done = false;
+        Post([&] {
+            f();
+            std::lock_guard<std::mutex> lock(mutex_);
+            done = true;
+            ran_.notify_all();
+        });
+        std::unique_lock<std::mutex> lock(mutex_);
+        ran_.wait(lock, [&] { return done; });
+    }
+    void Post(std::function<void()> f) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back(std::move(f));
+        queued_.notify_all();
+    }
+    void ServePending(int ms) override {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            std::function<void()> next;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                if (!queued_.wait_until(lock, until, [&] { return !queue_.empty(); })) return;
+                next = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            next();
+        }
+    }
+
+private:
+    const std::thread::id ui_ = std::this_thread::get_id();
+    std::mutex mutex_;
+    std::condition_variable queued_;
+    std::condition_variable ran_;
+    std::deque<std::function<void()>> queue_;
+};
+
+struct Said {
+    MessageIcon icon = MessageIcon::Error;
+    std::string text;  // a session text's msgid (and detail), or the shown text
+    bool question = false;
+    QuestionCaption caption = QuestionCaption::System;
+    bool defaultNo = false;
+};
+
+// Controls as a window would hold them, starting as the window's.
+class RecordingView : public MainDialogView {
+public:
+    RecordingView() {
+        enabled[DialogControl::Program] = false;
+        enabled[DialogControl::RemoteFile] = false;
+        enabled[DialogControl::CountEdit] = false;
+        checked[DialogControl::Verify] = true;
+        checked[DialogControl::SectorErase] = true;
+    }
+
+    void ShowProgrammers(const std::vector<ProgrammerEntry>& shown, int chosen,
+                         bool named) override {
+        programmers = shown;
+        chosenProgrammer = chosen;
+        programmersNamed = named;
+    }
+    void SelectSeries(int index) override { series = index; }
+    void SetControlEnabled(DialogControl control, bool on) override { enabled[control] = on; }
+    void SetControlChecked(DialogControl control, bool on) override { checked[control] = on; }
+    void SetCountText(const std::string& text) override { countText = text; }
+    void HideLockChip() override {}
+    JobSettings ReadSettings() override {
+        JobSettings settings;
+        settings.seriesIndex = series;
+        settings.readProtect = checked[DialogControl::ReadProtect];
+        settings.verify = checked[DialogControl::Verify];
+        settings.runAfter = checked[DialogControl::RunAfter];
+        settings.fullErase = checked[DialogControl::FullErase];
+        settings.countLimit = checked[DialogControl::CountLimit];
+        settings.lockChip = checked[DialogControl::LockChip];
+        settings.countLimitText = countText;
+        return settings;
+    }
+    void ShowJobDescription(const JobDescription& rows) override { job = rows; }
+    void ShowPath(const std::string& shownPath) override { path = shownPath; }
+    void SetProgressRange(std::uint32_t maximum) override { progressMaximum = maximum; }
+    void SetProgressPosition(std::uint32_t position) override { progress = position; }
+    void ShowMessage(MessageIcon icon, std::string_view text) override {
+        said.push_back({icon, std::string(text)});
+    }
+    void ShowText(MessageIcon icon, const SessionText& text) override {
+        std::string shown = text.msgid;
+        if (!text.argument.empty()) shown += " [" + text.argument + "]";
+        if (text.detail) shown += "\n" + *text.detail;
+        said.push_back({icon, shown});
+    }
+    bool AskQuestion(QuestionCaption caption, const char* msgid, bool defaultNo) override {
+        said.push_back({MessageIcon::Question, msgid, true, caption, defaultNo});
+        return answer;
+    }
+    std::optional<std::uint32_t> AskStartAddress() override { return startAddress; }
+    std::uint32_t AskRemoteCode() override { return remoteCode; }
+    bool FirmwareBeingStored() override { return firmwareStoring; }
+
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        for (const Said& s : said) texts.push_back(s.text);
+        return texts;
+    }
+
+    std::vector<ProgrammerEntry> programmers;
+    int chosenProgrammer = -1;
+    bool programmersNamed = false;
+    int series = 0;
+    std::map<DialogControl, bool> enabled;
+    std::map<DialogControl, bool> checked;
+    std::string countText = "0";
+    JobDescription job;
+    std::string path;
+    std::uint32_t progressMaximum = 0;
+    std::uint32_t progress = 0;
+    std::vector<Said> said;
+    bool answer = true;
+    std::optional<std::uint32_t> startAddress = 0x08000000;
+    std::uint32_t remoteCode = 0;
+    bool firmwareStoring = false;
+};
+
+std::string Text(std::string_view text) { return std::string(text); }
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ =
+            std::filesystem::temp_directory_path() /
+            ("marro-session-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override {
+        session_.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    SimulatedProgrammer& AddProgrammer(const std::string& path) {
+        SimulatorConfig config;
+        config.path = path;
+        return backend_.AddProgrammer(config);
+    }
+    MainDialogSession& Start() {
+        session_ = std::make_unique<MainDialogSession>(backend_, view_, dispatcher_);
+        session_->Start();
+        Settle();
+        return *session_;
+    }
+    void Settle() {
+        ASSERT_TRUE(session_->FinishWorkers(20000));
+        dispatcher_.ServePending(0);
+    }
+    // A raw binary image of `size` bytes, loaded at the view's start address.
+    void LoadBinary(const std::string& name, std::size_t size) {
+        const auto path = folder_ / name;
+        std::ofstream(path, std::ios::binary) << std::string(size, '\x5A');
+        session_->OpenFile(ChosenFile{path, path.string(), name, false});
+    }
+
+    std::filesystem::path folder_;
+    SimulatedBackend backend_;
+    QueueDispatcher dispatcher_;
+    RecordingView view_;
+    std::unique_ptr<MainDialogSession> session_;
+};
+
+TEST_F(SessionTest, CheckBoxRules) {
+    Start();
+    // Read protection and the lock exclude each other; the lock only on the user's word.
+    struct Case {
+        bool readProtectBefore;
+        bool lockChecked;  // the lock's state after the click
+        bool answer;
+        bool asked;
+        bool readProtectAfter;
+        bool lockAfter;
+    } cases[] = {
+        {true, true, true, true, false, true},
+        {true, true, false, true, true, false},
+        {true, false, true, false, true, false},  // unchecking asks nothing
+    };
+    for (const Case& c : cases) {
+        view_.said.clear();
+        view_.checked[DialogControl::ReadProtect] = c.readProtectBefore;
+        view_.checked[DialogControl::LockChip] = c.lockChecked;
+        view_.answer = c.answer;
+        session_->LockChipClicked(c.lockChecked);
+        ASSERT_EQ(view_.said.size(), c.asked ? 1u : 0u);
+        if (c.asked) {
+            EXPECT_EQ(view_.said[0].text, kMsgLockChipQuestion);
+            EXPECT_EQ(view_.said[0].caption, QuestionCaption::Application);
+            EXPECT_FALSE(view_.said[0].defaultNo);
+        }
+        EXPECT_EQ(view_.checked[DialogControl::ReadProtect], c.readProtectAfter);
+        EXPECT_EQ(view_.checked[DialogControl::LockChip], c.lockAfter);
+    }
+    view_.checked[DialogControl::LockChip] = true;
+    session_->ReadProtectClicked();
+    EXPECT_FALSE(view_.checked[DialogControl::LockChip]);
+    for (bool on : {true, false}) {
+        session_->CountLimitClicked(on);
+        EXPECT_EQ(view_.enabled[DialogControl::CountEdit], on);
+    }
+}
+
+TEST_F(SessionTest, ProgramRefusesBeforeAnythingIsSent) {
+    SimulatedProgrammer& programmer = AddProgrammer("sim:a");
+    Start();
+    // Nothing loaded: nothing to do, nothing said.
+    session_->Program();
+    EXPECT_TRUE(view_.said.empty());
+
+    LoadBinary("image.bin", 256);
+    EXPECT_EQ(view_.path, (folder_ / "image.bin").string());
+    EXPECT_TRUE(view_.enabled[DialogControl::Program]);
+    EXPECT_TRUE(view_.enabled[DialogControl::RemoteFile]);
+    ASSERT_EQ(view_.series, -1);  // the erased programmer selects none
+    programmer.ClearRequests();
+    session_->Program();
+    Settle();
+    EXPECT_EQ(view_.Texts(), std::vector<std::string>{kMsgSeriesNotSelected});
+    EXPECT_EQ(view_.said.back().icon, MessageIcon::Exclamation);
+    EXPECT_TRUE(view_.enabled[DialogControl::Program]);
+
+    // With a product of the serial ledger, the count edit is the block's size.
+    view_.said.clear();
+    view_.series = 1;
+    session_->serials.product = "board-a";
+    for (const char* count : {"0", "-5", "abc"}) {
+        view_.countText = count;
+        session_->Program();
+        Settle();
+    }
+    EXPECT_EQ(view_.Texts(), std::vector<std::string>(3, kMsgSerialCountNeeded));
+    EXPECT_TRUE(programmer.Requests().empty());
+    EXPECT_TRUE(view_.enabled[DialogControl::Program]);
+}
+
+TEST_F(SessionTest, UploadReportsThroughTheView) {
+    AddProgrammer("sim:a");
+    Start();
+    EXPECT_EQ(view_.programmers.size(), 1u);
+    EXPECT_EQ(view_.chosenProgrammer, 0);
+    EXPECT_FALSE(view_.programmersNamed);
+    LoadBinary("Blink.bin", 1000);
+    view_.series = 2;
+    view_.checked[DialogControl::CountLimit] = true;
+    view_.countText = "7";
+    session_->Program();
+    EXPECT_FALSE(view_.enabled[DialogControl::Program]);
+    EXPECT_FALSE(session_->EscapeCloses());
+    Settle();
+    EXPECT_EQ(view_.Texts(), std::vector<std::string>{Text(kUploadDoneText)});
+    EXPECT_TRUE(view_.enabled[DialogControl::Program]);
+    EXPECT_TRUE(session_->EscapeCloses());
+    EXPECT_GT(view_.progressMaximum, 0u);
+    EXPECT_EQ(view_.progress, view_.progressMaximum);
+    // The job the worker stored is the one the view was told about.
+    bool named = false;
+    for (const JobDescriptionRow& row : view_.job) named |= row.value == "Blink.bin";
+    EXPECT_TRUE(named);
+}
+
+TEST_F(SessionTest, RemovalLeavesTheChoiceToTheOperator) {
+    AddProgrammer("sim:a");
+    AddProgrammer("sim:b");
+    Start();
+    const std::string first = session_->Link().DevicePath();
+    const std::string other = first == "sim:a" ? "sim:b" : "sim:a";
+    ASSERT_EQ(view_.programmers.size(), 2u);
+    EXPECT_TRUE(view_.programmersNamed);
+    LoadBinary("image.bin", 64);
+    ASSERT_TRUE(view_.enabled[DialogControl::Program]);
+
+    // Never a silent switch: the other is listed, none chosen, Program waits.
+    backend_.Unplug(first);
+    session_->DeviceChanged(DeviceEvent{DeviceEvent::Kind::Removal, first});
+    EXPECT_FALSE(session_->Link().IsOpen());
+    ASSERT_EQ(view_.programmers.size(), 1u);
+    EXPECT_EQ(view_.programmers[0].path, other);
+    EXPECT_EQ(view_.chosenProgrammer, -1);
+    EXPECT_FALSE(view_.enabled[DialogControl::Program]);
+    // A file loaded meanwhile does not offer Program either.
+    LoadBinary("again.bin", 64);
+    EXPECT_FALSE(view_.enabled[DialogControl::Program]);
+
+    // One that cannot be opened is said, and the choice stays open.
+    session_->ChooseProgrammer("sim:gone");
+    ASSERT_EQ(view_.said.size(), 1u);
+    EXPECT_EQ(view_.said[0].text.rfind(kMsgChoiceNotOpened, 0), 0u) << view_.said[0].text;
+    EXPECT_FALSE(view_.enabled[DialogControl::Program]);
+
+    session_->ChooseProgrammer(other);
+    Settle();
+    EXPECT_EQ(session_->Link().DevicePath(), other);
+    EXPECT_EQ(view_.chosenProgrammer, 0);
+    EXPECT_TRUE(view_.enabled[DialogControl::Program]);
+    EXPECT_NE(session_->Link().connectionCode(), 0u);
+}
+
+TEST_F(SessionTest, CloseRules) {
+    SimulatedProgrammer& programmer = AddProgrammer("sim:a");
+    // The 10th image block never gets its answer.
+    programmer.AddFault(Fault{Command::WriteStorage, FaultKind::Hang, 10});
+    Start();
+    EXPECT_TRUE(session_->EscapeCloses());
+    EXPECT_TRUE(session_->MayClose());
+    EXPECT_TRUE(view_.said.empty());
+
+    // The firmware dialog's store counts as much as an upload.
+    view_.firmwareStoring = true;
+    EXPECT_FALSE(session_->EscapeCloses());
+    view_.answer = false;
+    EXPECT_FALSE(session_->MayClose());
+    ASSERT_EQ(view_.said.size(), 1u);
+    EXPECT_EQ(view_.said[0].text, kMsgCloseWhileStoring);
+    EXPECT_EQ(view_.said[0].caption, QuestionCaption::System);
+    EXPECT_TRUE(view_.said[0].defaultNo);
+    view_.firmwareStoring = false;
+
+    LinkTimeouts timeouts;
+    timeouts.answerMs = 300;
+    session_->Link().SetTimeouts(timeouts);
+    LoadBinary("hang.bin", 16 * 1024);
+    view_.series = 1;
+    session_->Program();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (view_.progress == 0 && std::chrono::steady_clock::now() < deadline) {
+        dispatcher_.ServePending(10);
+    }
+    ASSERT_GT(view_.progress, 0u);
+    view_.said.clear();
+    view_.answer = true;
+    ASSERT_TRUE(session_->MayClose());
+    session_->Close();
+    EXPECT_TRUE(session_->Closed());
+    EXPECT_FALSE(session_->WorkersRunning());
+    // The worker's own failure is not shown; the note says what the programmer holds.
+    EXPECT_EQ(view_.Texts(), (std::vector<std::string>{kMsgCloseWhileStoring, kMsgJobIncomplete}));
+}
+
+TEST_F(SessionTest, ClosingDuringAFirmwareStoreSaysSo) {
+    Start();
+    view_.firmwareStoring = true;
+    session_->Close();
+    EXPECT_EQ(view_.Texts(), std::vector<std::string>{kMsgFirmwareIncomplete});
+}
+
+}  // namespace
