@@ -11,6 +11,7 @@
 #include "cli/Terminal.h"
 #include "common/PathText.h"
 #include "common/TextFormat.h"
+#include "common/Translation.h"
 #include "link/DevicePaths.h"
 #include "link/ProgrammerLink.h"
 #include "link/SimulatedBackend.h"
@@ -38,8 +39,9 @@ void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
             ->expected(0, 1)
             ->default_str("1")
             ->check(CLI::Range(1, 64));
-    app.add_option("--sim-version", options.simVersion,
-                   "Version word of the simulated programmers, hexadecimal (below 1000: older kind)")
+    app.add_option(
+           "--sim-version", options.simVersion,
+           "Version word of the simulated programmers, hexadecimal (below 1000: older kind)")
         ->type_name("HEX")
         ->needs(simulate);
     app.add_option("--sim-firmware-version", options.simFirmwareVersion,
@@ -78,18 +80,22 @@ void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
         ->type_name("FILE");
     app.add_option("--ledger", options.ledger,
                    "Serial ledger that leases code-shift values (--product): a SQLite FILE or "
-                   "postgresql://...; default " + LedgerPathText())
+                   "postgresql://...; default " +
+                       LedgerPathText())
         ->type_name("FILE|URI");
     app.add_flag("--json", options.json, "Print one JSON object on standard output");
-    app.add_option("--lang", options.lang,
-                   "Language of the messages: en (English) or original (Russian and Chinese); "
-                   "default: English when the locale (LC_ALL, LC_MESSAGES, LANG) is English")
-        ->check(CLI::IsMember({"en", "original"}))
-        ->type_name("LANG");
+    CLI::Option* lang =
+        app.add_option("--lang", options.lang,
+                       "Language of the messages: en (English) or original (Russian and Chinese); "
+                       "default: English when the locale (LC_ALL, LC_MESSAGES, LANG) is English")
+            ->check(CLI::IsMember({"en", "original"}))
+            ->type_name("LANG");
+    // A build without English takes the option, as scripts for every build pass it, but
+    // does not offer it.
+    if (!BuildHasEnglish()) lang->group("");
 }
 
-Environment::Environment(const GlobalOptions& options)
-    : options_(options), output_(options.json) {}
+Environment::Environment(const GlobalOptions& options) : options_(options), output_(options.json) {}
 
 Environment::~Environment() = default;
 
@@ -99,8 +105,9 @@ std::uint32_t SimulatorWord(const std::string& text, std::uint32_t fallback, con
     if (text.empty()) return fallback;
     const std::optional<std::uint32_t> value = ParseHexDigits(text);
     if (!value) {
-        throw CliFailure(ExitCode::Usage, std::string(option) +
-                                              " takes 1 to 8 hexadecimal digits, got '" + text + "'");
+        throw CliFailure(
+            ExitCode::Usage,
+            std::string(option) + " takes 1 to 8 hexadecimal digits, got '" + text + "'");
     }
     return *value;
 }
@@ -122,9 +129,9 @@ AimedFault ParseAimedFault(const std::string& text, std::size_t programmers) {
         const auto [end, ec] = std::from_chars(rest.data(), rest.data() + colon, index);
         if (ec != std::errc() || end != rest.data() + colon || index >= programmers) {
             throw CliFailure(ExitCode::Usage,
-                             "--sim-fault " + text + Format(": no simulated programmer %.*s (0 to %zu)",
-                                                            static_cast<int>(colon), rest.data(),
-                                                            programmers - 1));
+                             "--sim-fault " + text +
+                                 Format(": no simulated programmer %.*s (0 to %zu)",
+                                        static_cast<int>(colon), rest.data(), programmers - 1));
         }
         aimed.programmer = index;
         rest.remove_prefix(colon + 1);
@@ -157,7 +164,8 @@ void Environment::AddSimulatedProgrammers() {
         config.checksumUsPerKiB = kSimChecksumUsPerKiB;
     }
     std::vector<AimedFault> faults;
-    for (const std::string& text : options_.simFaults) faults.push_back(ParseAimedFault(text, count));
+    for (const std::string& text : options_.simFaults)
+        faults.push_back(ParseAimedFault(text, count));
 
     auto simulated = std::make_unique<SimulatedBackend>();
     std::vector<SimulatedProgrammer*> made;
@@ -165,8 +173,8 @@ void Environment::AddSimulatedProgrammers() {
         std::error_code ec;
         std::filesystem::create_directories(PathFromArgument(options_.simState), ec);
         if (ec) {
-            throw CliFailure(ExitCode::Usage,
-                             "--sim-state " + options_.simState + ": not a folder: " + ec.message());
+            throw CliFailure(ExitCode::Usage, "--sim-state " + options_.simState +
+                                                  ": not a folder: " + ec.message());
         }
     }
     for (std::size_t i = 0; i < count; ++i) {
@@ -191,15 +199,17 @@ void Environment::AddSimulatedProgrammers() {
             // word); say so rather than let an option look applied.
             if (!options_.simVersion.empty() &&
                 programmer.ProgrammerVersion() != config.programmerVersion) {
-                output_.Note(Format("--sim-state %s holds a programmer of version %04X; "
-                                    "--sim-version is not applied (use a new state file)",
-                                    shown.c_str(), programmer.ProgrammerVersion()));
+                output_.Note(
+                    Format("--sim-state %s holds a programmer of version %04X; "
+                           "--sim-version is not applied (use a new state file)",
+                           shown.c_str(), programmer.ProgrammerVersion()));
             }
             if (!options_.simFirmwareVersion.empty() &&
                 programmer.FirmwareWord() != config.firmwareVersion) {
-                output_.Note(Format("--sim-state %s holds firmware word %04X; "
-                                    "--sim-firmware-version is not applied (use a new state file)",
-                                    shown.c_str(), programmer.FirmwareWord()));
+                output_.Note(
+                    Format("--sim-state %s holds firmware word %04X; "
+                           "--sim-firmware-version is not applied (use a new state file)",
+                           shown.c_str(), programmer.FirmwareWord()));
             }
         }
         for (const AimedFault& aimed : faults) {
@@ -275,8 +285,9 @@ SerialLedger& Environment::RequireLedger(bool named) {
     if (ledger_) return *ledger_;
     const std::string where = options_.ledger.empty() ? DefaultLedgerPath() : options_.ledger;
     if (where.empty()) {
-        throw CliFailure(ExitCode::LedgerFailed,
-                         "No serial ledger: neither XDG_DATA_HOME nor HOME is set. Give --ledger FILE.");
+        throw CliFailure(
+            ExitCode::LedgerFailed,
+            "No serial ledger: neither XDG_DATA_HOME nor HOME is set. Give --ledger FILE.");
     }
     std::string error;
     std::unique_ptr<SerialLedger> ledger = OpenSerialLedger(where, error);

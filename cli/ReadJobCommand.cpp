@@ -21,14 +21,17 @@ public:
             "read-job",
             "Read the job stored in the programmer back into OUT: Intel HEX at the "
             "stored start address (.hex), Motorola S3 records there (.srec .s19 .s28 "
-            ".s37 .mot), an ELF file with the image as its one segment (.elf .axf .out), the raw "
+            ".s37 .mot), " MARRO_IF_ELF("an ELF file with the image as its one segment (.elf .axf .out), ") "the raw "
             "image (.bin), or a remote job file "
             "with the stored settings for the programmer with device ID --code (.qvz)");
-        command->add_option("OUT", out_, "The file to write (.hex, .srec, .elf, .bin or .qvz)")
+        command
+            ->add_option("OUT", out_,
+                         "The file to write (.hex, .srec, " MARRO_IF_ELF(".elf, ") ".bin or .qvz)")
             ->required();
-        command->add_option("--code", code_,
-                            "Device ID of the programmer a .qvz is for: eight hexadecimal digits, "
-                            "as 'info' shows it")
+        command
+            ->add_option("--code", code_,
+                         "Device ID of the programmer a .qvz is for: eight hexadecimal digits, "
+                         "as 'info' shows it")
             ->type_name("XXXXXXXX");
         return command;
     }
