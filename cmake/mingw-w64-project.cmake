@@ -112,6 +112,9 @@ function(marro_add_windows_cli_tests)
            WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}")
   set_tests_properties(windows_cli.program_simulated PROPERTIES
                        PASS_REGULAR_EXPRESSION [["exitCode":0,.*"kind":"Success"]])
+  add_test(NAME windows_cli.resources
+           COMMAND sh "${CMAKE_SOURCE_DIR}/packaging/windows/check-resources"
+                   $<TARGET_FILE:marrowdyne-cli> "${PROJECT_VERSION}")
   add_test(NAME windows_cli.list_native COMMAND marrowdyne-cli --json list)
   set_tests_properties(windows_cli.list_native PROPERTIES
                        PASS_REGULAR_EXPRESSION [[^{"exitCode":4,.*"programmers":\[\]}]])
