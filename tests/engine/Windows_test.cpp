@@ -142,12 +142,15 @@ std::FILE* StreamOver(HANDLE handle) {
 const std::string kConsoleSample = "名称 Программатор\n";
 
 TEST(WindowsStreamText, AConsoleGetsTheCharactersAsUtf16) {
-    // Tests run with pipes for their output: the console is one of their own.
+    // Tests run with pipes for their output: the console is one of their own. A Wine
+    // without a display may have none to give (then only the pipe case below is checked).
     AllocConsole();
     const HANDLE buffer =
         CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
-    ASSERT_NE(buffer, INVALID_HANDLE_VALUE) << GetLastError();
+    if (buffer == INVALID_HANDLE_VALUE) {
+        GTEST_SKIP() << "no console for this process (error " << GetLastError() << ")";
+    }
     std::FILE* stream = StreamOver(buffer);
     ASSERT_NE(stream, nullptr);
     EXPECT_TRUE(IsConsoleStream(stream));
