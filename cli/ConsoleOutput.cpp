@@ -4,14 +4,18 @@
 #include <cstring>
 
 #include "cli/ExitCodes.h"
+#include "common/StreamText.h"
 
 namespace {
 
 const char* IconName(MessageIcon icon) {
     switch (icon) {
-        case MessageIcon::Error: return "error";
-        case MessageIcon::Exclamation: return "exclamation";
-        case MessageIcon::Question: return "question";
+        case MessageIcon::Error:
+            return "error";
+        case MessageIcon::Exclamation:
+            return "exclamation";
+        case MessageIcon::Question:
+            return "question";
     }
     return "error";
 }
@@ -157,8 +161,9 @@ void ConsoleOutput::Write(std::FILE* stream, std::string_view text) {
     int& lost = stream == out_ ? outLost_ : errLost_;
     if (lost != 0) return;  // what follows a lost line would only mislead
     errno = 0;
-    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
-                         std::fputc('\n', stream) != EOF && std::fflush(stream) == 0;
+    std::string line(text);
+    line += '\n';
+    const bool written = WriteStreamText(stream, line) && std::fflush(stream) == 0;
     if (!written) lost = errno != 0 ? errno : EIO;
 }
 

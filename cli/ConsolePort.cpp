@@ -1,8 +1,10 @@
 #include "cli/ConsolePort.h"
 
 #include <stdexcept>
+#include <string>
 
 #include "cli/Terminal.h"
+#include "common/StreamText.h"
 #include "common/TextFormat.h"
 #include "link/VersionText.h"
 
@@ -25,10 +27,9 @@ void ProgressBar::SetPosition(std::uint32_t position) {
 
 void ProgressBar::Draw() {
     if (!enabled_) return;
-    const int permille =
-        maximum_ == 0 ? 1000
-                      : static_cast<int>(std::min<std::uint64_t>(
-                            1000, std::uint64_t{position_} * 1000 / maximum_));
+    const int permille = maximum_ == 0 ? 1000
+                                       : static_cast<int>(std::min<std::uint64_t>(
+                                             1000, std::uint64_t{position_} * 1000 / maximum_));
     // A 1 MiB image moves the bar 32,768 times; redraw only when it visibly moves.
     if (permille == lastPermille_) return;
     lastPermille_ = permille;
@@ -89,8 +90,7 @@ bool ConsolePort::AskYesNo(std::string_view caption, std::string_view text) {
         questionRefused_ = true;
         return false;
     }
-    std::fprintf(output_.err(), "%.*s: %.*s [y/N] ", static_cast<int>(caption.size()),
-                 caption.data(), static_cast<int>(text.size()), text.data());
+    WriteStreamText(output_.err(), std::string(caption) + ": " + std::string(text) + " [y/N] ");
     std::fflush(output_.err());
     std::string answer;
     if (!ReadAnswerLine(answer)) return false;

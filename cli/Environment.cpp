@@ -10,6 +10,7 @@
 #include "cli/Terminal.h"
 #include "common/PathText.h"
 #include "common/TextFormat.h"
+#include "common/Translation.h"
 #include "link/DevicePaths.h"
 #include "link/ProgrammerLink.h"
 #include "link/SimulatedBackend.h"
@@ -38,8 +39,9 @@ void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
             ->expected(0, 1)
             ->default_str("1")
             ->check(CLI::Range(1, 64));
-    app.add_option("--sim-version", options.simVersion,
-                   "Version word of the simulated programmers, hexadecimal (below 1000: older kind)")
+    app.add_option(
+           "--sim-version", options.simVersion,
+           "Version word of the simulated programmers, hexadecimal (below 1000: older kind)")
         ->type_name("HEX")
         ->needs(simulate);
     app.add_option("--sim-firmware-version", options.simFirmwareVersion,
@@ -78,18 +80,22 @@ void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
         ->type_name("FILE");
     app.add_option("--ledger", options.ledger,
                    "Serial ledger that leases code-shift values (--product): a SQLite FILE or "
-                   "postgresql://...; default " + LedgerPathText())
+                   "postgresql://...; default " +
+                       LedgerPathText())
         ->type_name("FILE|URI");
     app.add_flag("--json", options.json, "Print one JSON object on standard output");
-    app.add_option("--lang", options.lang,
-                   "Language of the messages: en (English) or original (Russian and Chinese); "
-                   "default: English when the locale (LC_ALL, LC_MESSAGES, LANG) is English")
-        ->check(CLI::IsMember({"en", "original"}))
-        ->type_name("LANG");
+    CLI::Option* lang =
+        app.add_option("--lang", options.lang,
+                       "Language of the messages: en (English) or original (Russian and Chinese); "
+                       "default: English when the locale (LC_ALL, LC_MESSAGES, LANG) is English")
+            ->check(CLI::IsMember({"en", "original"}))
+            ->type_name("LANG");
+    // A build without English takes the option, as scripts for every build pass it, but
+    // does not offer it.
+    if (!BuildHasEnglish()) lang->group("");
 }
 
-Environment::Environment(const GlobalOptions& options)
-    : options_(options), output_(options.json) {}
+Environment::Environment(const GlobalOptions& options) : options_(options), output_(options.json) {}
 
 Environment::~Environment() = default;
 
@@ -99,8 +105,9 @@ std::uint32_t SimulatorWord(const std::string& text, std::uint32_t fallback, con
     if (text.empty()) return fallback;
     const std::optional<std::uint32_t> value = ParseHexDigits(text);
     if (!value) {
-        throw CliFailure(ExitCode::Usage, std::string(option) +
-                                              " takes 1 to 8 hexadecimal digits, got '" + text + "'");
+        throw CliFailure(
+            ExitCode::Usage,
+            std::string(option) + " takes 1 to 8 hexadecimal digits, got '" + text + "'");
     }
     return *value;
 }
@@ -208,8 +215,9 @@ SerialLedger& Environment::RequireLedger(bool named) {
     if (ledger_) return *ledger_;
     const std::string where = options_.ledger.empty() ? DefaultLedgerPath() : options_.ledger;
     if (where.empty()) {
-        throw CliFailure(ExitCode::LedgerFailed,
-                         "No serial ledger: neither XDG_DATA_HOME nor HOME is set. Give --ledger FILE.");
+        throw CliFailure(
+            ExitCode::LedgerFailed,
+            "No serial ledger: neither XDG_DATA_HOME nor HOME is set. Give --ledger FILE.");
     }
     std::string error;
     std::unique_ptr<SerialLedger> ledger = OpenSerialLedger(where, error);

@@ -2,6 +2,8 @@
 
 #include <csignal>
 
+#include "cli/Terminal.h"
+
 #ifndef _WIN32
 #include <pthread.h>
 #include <unistd.h>
@@ -21,9 +23,20 @@ void AskToStop(int number) {
 }
 
 #ifdef _WIN32
-// The console's Ctrl-C arrives on a thread of its own; the handler only sets flags, and
-// the C runtime resets the disposition first, so a second Ctrl-C ends the tool.
-void OnStopSignal(int number) { AskToStop(number); }
+// The console's Ctrl-C arrives on a thread of its own; the handler only sets flags. A
+// second Ctrl-C ends the tool as the C runtime does, with the console's code pages given
+// back first (no exit handler runs then).
+void OnStopSignal(int number) {
+    if (gStop.load()) {
+        RestoreConsole();
+        std::signal(number, SIG_DFL);
+        std::raise(number);
+        return;
+    }
+    AskToStop(number);
+    // The C runtime resets the disposition before calling the handler.
+    std::signal(number, OnStopSignal);
+}
 #else
 // Both signals stay blocked in every thread and are taken here, in an ordinary thread:
 // no code runs in a signal handler, and no read of a worker is cut short by EINTR.
@@ -69,9 +82,12 @@ const std::atomic<bool>& StopRequested() { return gStop; }
 
 ExitCode InterruptionCode() {
     switch (gSignal.load()) {
-        case 0: return ExitCode::Success;
-        case SIGINT: return ExitCode::Interrupted;
-        default: return ExitCode::Terminated;
+        case 0:
+            return ExitCode::Success;
+        case SIGINT:
+            return ExitCode::Interrupted;
+        default:
+            return ExitCode::Terminated;
     }
 }
 

@@ -22,17 +22,20 @@ public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
             "make-remote",
-            "Pack the image of FILE (.hex, .srec, .elf or .bin) and the job settings into a "
+            "Pack the image of FILE (.hex, .srec" MARRO_IF_ELF(", .elf") " or .bin) and the job settings into a "
             "remote job file (.qvz) for the programmer with device ID --code");
-        file_.Register(*command, "The firmware file (.hex, .srec, .elf or .bin)");
-        command->add_option("--code", code_,
-                            "Device ID of the target programmer: eight hexadecimal digits, as "
-                            "'info' shows it")
+        file_.Register(*command,
+                       "The firmware file (.hex, .srec" MARRO_IF_ELF(", .elf") " or .bin)");
+        command
+            ->add_option("--code", code_,
+                         "Device ID of the target programmer: eight hexadecimal digits, as "
+                         "'info' shows it")
             ->required()
             ->type_name("XXXXXXXX");
-        command->add_option("--output-dir", outputDir_,
-                            "Write the file here (default: the program's directory, else the "
-                            "firmware file's directory)")
+        command
+            ->add_option("--output-dir", outputDir_,
+                         "Write the file here (default: the program's directory, else the "
+                         "firmware file's directory)")
             ->type_name("DIR");
         job_.Register(*command);
         leases_.Register(*command);
@@ -46,13 +49,15 @@ public:
         const std::uint32_t start = file_.RawStart();
         if (code == 0) {
             // As the device-ID dialog closing with 00000000: nothing is generated.
-            throw CliFailure(ExitCode::NothingMade,
-                             "Device ID 00000000 addresses no programmer: no remote job file is made.");
+            throw CliFailure(
+                ExitCode::NothingMade,
+                "Device ID 00000000 addresses no programmer: no remote job file is made.");
         }
-        if (FileKindOf(ExtensionOfChosenFile(FileNameOfPath(file_.File()))) == FileKind::RemoteJob) {
+        if (FileKindOf(ExtensionOfChosenFile(FileNameOfPath(file_.File()))) ==
+            FileKind::RemoteJob) {
             throw CliFailure(ExitCode::FileRefused,
                              "A remote job file cannot be made from a remote job file: give the "
-                             ".hex, .srec, .elf or .bin file it came from.");
+                             ".hex, .srec" MARRO_IF_ELF(", .elf") " or .bin file it came from.");
         }
 
         leases_.CheckAgainst(job_);
@@ -62,7 +67,8 @@ public:
         // The block is leased for the remote programmer, before the file is made.
         std::optional<SerialLease> lease;
         if (leases_.Given()) {
-            const SerialProduct product = ProductToLease(environment, leases_.Product(), job_.GivenCodeShift());
+            const SerialProduct product =
+                ProductToLease(environment, leases_.Product(), job_.GivenCodeShift());
             OperationRecord remote;
             LeaseHolder holder = HolderOf(remote, LoadedJobFacts(workspace, kind));
             holder.remoteDeviceId = Format("%08X", code);
@@ -83,7 +89,8 @@ public:
     }
 
 private:
-    std::vector<std::filesystem::path> OutputDirectories(const std::filesystem::path& loaded) const {
+    std::vector<std::filesystem::path> OutputDirectories(
+        const std::filesystem::path& loaded) const {
         std::error_code error;
         // The success message names the full path of the file, as the window's does.
         if (!outputDir_.empty()) {
@@ -108,4 +115,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<CliCommand> MakeMakeRemoteCommand() { return std::make_unique<MakeRemoteCommand>(); }
+std::unique_ptr<CliCommand> MakeMakeRemoteCommand() {
+    return std::make_unique<MakeRemoteCommand>();
+}

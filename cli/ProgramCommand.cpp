@@ -22,7 +22,7 @@ public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
             "program",
-            "Store a job in the programmer: the image of FILE (.hex, .srec, .elf, .bin, or a "
+            "Store a job in the programmer: the image of FILE (.hex, .srec, " MARRO_IF_ELF(".elf, ") ".bin, or a "
             "remote job file .qvz) with the job settings, verified by checksum");
         file_.Register(*command);
         job_.Register(*command);
@@ -88,7 +88,8 @@ private:
     // `product` of its own; throws CliFailure when the series or the block cannot be had
     // or the upload fails.
     void Store(Environment& environment, DeviceSession& session, ConsolePort& port,
-               JobSettings settings, FileKind kind, const std::optional<SerialProduct>& product) const {
+               JobSettings settings, FileKind kind,
+               const std::optional<SerialProduct>& product) const {
         // A remote job file brings its own series.
         if (kind != FileKind::RemoteJob) settings.seriesIndex = SeriesFor(session);
         OperationRecord& record = session.Record();
@@ -98,8 +99,8 @@ private:
         if (product) {
             // Recorded before anything is written: values that may reach a part are never
             // handed out again.
-            lease = LeaseForProgrammer(environment, port.Output(), *product, leases_.Serials(), record,
-                                       record.job.value_or(JobFacts{}));
+            lease = LeaseForProgrammer(environment, port.Output(), *product, leases_.Serials(),
+                                       record, record.job.value_or(JobFacts{}));
             if (kind == FileKind::RemoteJob) {
                 ApplyLease(port.Workspace(), *product, *lease);
             } else {
@@ -107,9 +108,9 @@ private:
             }
         }
         port.SetJobSettings(settings);
-        const WorkerOutcome outcome = UploadKindOf(port.Workspace().fileName) == UploadKind::RemoteJob
-                                          ? UploadRemoteJob(port)
-                                          : UploadJob(port);
+        const WorkerOutcome outcome =
+            UploadKindOf(port.Workspace().fileName) == UploadKind::RemoteJob ? UploadRemoteJob(port)
+                                                                             : UploadJob(port);
         if (lease) SettleLease(environment, port.Output(), *lease, outcome.ok());
         ThrowIfFailed(port.Output(), outcome);
     }
@@ -121,11 +122,11 @@ private:
         const std::optional<int> asked = job_.ExplicitSeries();
         if (const std::optional<int> fixed = session.FixedSeries()) {
             if (asked && *asked != *fixed) {
-                throw CliFailure(
-                    ExitCode::SeriesMismatch,
-                    "This programmer (" + ProgrammerVersionText(session.Link().programmerVersion()) +
-                        ") serves " + SeriesName(*fixed) + " only, not " + SeriesName(*asked) +
-                        ". Nothing was written.");
+                throw CliFailure(ExitCode::SeriesMismatch,
+                                 "This programmer (" +
+                                     ProgrammerVersionText(session.Link().programmerVersion()) +
+                                     ") serves " + SeriesName(*fixed) + " only, not " +
+                                     SeriesName(*asked) + ". Nothing was written.");
             }
             return *fixed;
         }

@@ -23,18 +23,20 @@ public:
         CLI::App* command = app.add_subcommand(
             "read-job",
             Format("Read the job stored in the programmer back into OUT: Intel HEX at the "
-                   "stored start address (%s), Motorola S3 records there (%s), an ELF file "
-                   "with the image as its one segment (%s), the raw image (%s), or a remote "
-                   "job file with the stored settings for the programmer with device ID --code "
-                   "(%s)",
+                   "stored start address (%s), Motorola S3 records there (%s), %sthe raw "
+                   "image (%s), or a remote job file with the stored settings for the "
+                   "programmer with device ID --code (%s)",
                    Extensions(FileKind::Hex), Extensions(FileKind::Srec),
-                   Extensions(FileKind::Elf), Extensions(FileKind::RawBinary),
-                   Extensions(FileKind::RemoteJob)));
-        command->add_option("OUT", out_, "The file to write (.hex, .srec, .elf, .bin or .qvz)")
+                   MARRO_IF_ELF("an ELF file with the image as its one segment (.elf .axf .out), "),
+                   Extensions(FileKind::RawBinary), Extensions(FileKind::RemoteJob)));
+        command
+            ->add_option("OUT", out_,
+                         "The file to write (.hex, .srec, " MARRO_IF_ELF(".elf, ") ".bin or .qvz)")
             ->required();
-        command->add_option("--code", code_,
-                            "Device ID of the programmer a .qvz is for: eight hexadecimal digits, "
-                            "as 'info' shows it")
+        command
+            ->add_option("--code", code_,
+                         "Device ID of the programmer a .qvz is for: eight hexadecimal digits, "
+                         "as 'info' shows it")
             ->type_name("XXXXXXXX");
         return command;
     }

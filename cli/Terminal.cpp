@@ -12,7 +12,9 @@
 #include <io.h>
 #include <shellapi.h>
 
-#include "link/WindowsHidBackend.h"
+#include <cstdlib>
+
+#include "common/WideText.h"
 #define MARRO_ISATTY _isatty
 #define MARRO_FILENO _fileno
 #else
@@ -27,10 +29,33 @@
 
 bool IsTerminal(std::FILE* stream) { return MARRO_ISATTY(MARRO_FILENO(stream)) != 0; }
 
+#ifdef _WIN32
+namespace {
+
+// The console's code pages as the tool found them; 0 until they are changed.
+UINT gOutputPage = 0;
+UINT gInputPage = 0;
+
+}  // namespace
+#endif
+
+void RestoreConsole() {
+#ifdef _WIN32
+    // The console outlives the tool: the next program must find the pages it left there.
+    if (gOutputPage != 0) SetConsoleOutputCP(gOutputPage);
+    if (gInputPage != 0) SetConsoleCP(gInputPage);
+#endif
+}
+
 void PrepareConsole() {
 #ifdef _WIN32
-    SetConsoleOutputCP(CP_UTF8);
-    SetConsoleCP(CP_UTF8);
+    // The results go to a console as UTF-16 (WriteStreamText); UTF-8 pages are for what
+    // still reaches it as bytes, and for the answers typed.
+    gOutputPage = GetConsoleOutputCP();
+    gInputPage = GetConsoleCP();
+    if (gOutputPage != 0 || gInputPage != 0) std::atexit(RestoreConsole);
+    if (gOutputPage != 0) SetConsoleOutputCP(CP_UTF8);
+    if (gInputPage != 0) SetConsoleCP(CP_UTF8);
 #else
     // A standard stream that was closed keeps its number taken, by /dev/null opened for
     // reading only: a file this run creates must not take its place and receive the

@@ -1,5 +1,7 @@
+#include <cstdio>
 #include <exception>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -9,6 +11,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/Interruption.h"
 #include "cli/Terminal.h"
+#include "common/StreamText.h"
 #include "common/Translation.h"
 
 #ifndef MARRO_VERSION
@@ -35,7 +38,8 @@ int Run(Environment& environment, CliCommand& command) {
     if (failed && InterruptionCode() != ExitCode::Success) {
         // What failed once the stop was asked was stopped by it, between two exchanges.
         if (failed->shown()) output.Note(InterruptionText());
-        failed = CliFailure(InterruptionCode(), InterruptionText(), failed->detail(), failed->shown());
+        failed =
+            CliFailure(InterruptionCode(), InterruptionText(), failed->detail(), failed->shown());
     }
     if (failed) {
         code = failed->code();
@@ -73,15 +77,19 @@ int Run(Environment& environment, CliCommand& command) {
     return ToInt(code);
 }
 
-}  // namespace
+// Writes a whole text the parser made (help, version, a usage error) as the results are
+// written, so a console shows it readable.
+void PutText(std::FILE* stream, const std::string& text) {
+    if (text.empty()) return;
+    WriteStreamText(stream, text);
+    std::fflush(stream);
+}
 
-int main(int argc, char** argv) {
-    // Before any thread: they all inherit its signal mask.
-    WatchForInterruption();
-    PrepareConsole();
-    CLI::App app{"Stores programming jobs in the offline programmer (USB HID 0484:1001), makes "
-                 "and reads remote job files, and updates the programmer's firmware.",
-                 "marrowdyne-cli"};
+int RunTool(int argc, char** argv) {
+    CLI::App app{
+        "Stores programming jobs in the offline programmer (USB HID 0484:1001), makes "
+        "and reads remote job files, and updates the programmer's firmware.",
+        "marrowdyne-cli"};
     // Set before the commands are added, so that every command's help shows it too.
     app.footer(ExitCodeHelp());
     app.set_version_flag("--version", MARRO_VERSION);
@@ -97,12 +105,22 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::string> arguments = CommandLineArguments(argc, argv);
+#ifdef _WIN32
+    // Windows programs show their usage for "/?", the tool's and a command's alike.
+    for (std::string& argument : arguments) {
+        if (argument == "/?") argument = "--help";
+    }
+#endif
     std::vector<char*> pointers;
     for (std::string& argument : arguments) pointers.push_back(argument.data());
     try {
         app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::ParseError& error) {
-        const int result = app.exit(error);
+        std::ostringstream out;
+        std::ostringstream err;
+        const int result = app.exit(error, out, err);
+        PutText(stdout, out.str());
+        PutText(stderr, err.str());
         return result == 0 ? 0 : ToInt(ExitCode::Usage);
     }
 
@@ -119,4 +137,22 @@ int main(int argc, char** argv) {
         return Run(environment, *command);
     }
     return ToInt(ExitCode::Usage);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Before any thread: they all inherit its signal mask.
+    WatchForInterruption();
+    PrepareConsole();
+    // Every end goes through main's return, so the console gets its code pages back.
+    try {
+        return RunTool(argc, argv);
+    } catch (const CliFailure& failure) {
+        PutText(stderr, std::string(failure.what()) + "\n");
+        return ToInt(failure.code());
+    } catch (const std::exception& failure) {
+        PutText(stderr, std::string("internal error: ") + failure.what() + "\n");
+        return ToInt(ExitCode::Internal);
+    }
 }

@@ -19,12 +19,13 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
   file(CONFIGURE OUTPUT "${CMAKE_CROSSCOMPILING_EMULATOR}" @ONLY CONTENT [=[
 #!/bin/sh
 # Runs a program of this build under Wine, in the build's own prefix, without a display,
-# in the C locale (Wine's code pages then are 437 and 1252).
+# in the C locale (Wine's code pages then are 437 and 1252) or the one MARRO_WINE_LOCALE
+# names (ru_RU.UTF-8: 1251 and 866; zh_CN.UTF-8: 936).
 WINEPREFIX='@MARRO_WINEPREFIX@'
 WINEDEBUG=-all
 WINEDLLOVERRIDES='mscoree,mshtml='
-LANG=C.UTF-8
-LC_ALL=C.UTF-8
+LANG=${MARRO_WINE_LOCALE:-C.UTF-8}
+LC_ALL=$LANG
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL
 unset DISPLAY WAYLAND_DISPLAY
 # Wine starts its services with the first program of a session, and they inherit that
@@ -111,6 +112,9 @@ function(marro_add_windows_cli_tests)
            WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}")
   set_tests_properties(windows_cli.program_simulated PROPERTIES
                        PASS_REGULAR_EXPRESSION [["exitCode":0,.*"kind":"Success"]])
+  add_test(NAME windows_cli.resources
+           COMMAND sh "${CMAKE_SOURCE_DIR}/packaging/windows/check-resources"
+                   $<TARGET_FILE:marrowdyne-cli> "${PROJECT_VERSION}")
   add_test(NAME windows_cli.list_native COMMAND marrowdyne-cli --json list)
   set_tests_properties(windows_cli.list_native PROPERTIES
                        PASS_REGULAR_EXPRESSION [[^{"exitCode":4,.*"programmers":\[\]}]])

@@ -29,7 +29,8 @@ std::filesystem::path CatalogueRoot() {
     for (int level = 0; level < 4 && !folder.empty(); ++level) {
         const std::filesystem::path root = folder / "share" / "locale";
         std::error_code error;
-        if (std::filesystem::is_regular_file(root / "en" / "LC_MESSAGES" / "marrowdyne.mo", error)) {
+        if (std::filesystem::is_regular_file(root / "en" / "LC_MESSAGES" / "marrowdyne.mo",
+                                             error)) {
             return root;
         }
         if (!folder.has_relative_path()) break;
@@ -70,14 +71,15 @@ bool ChooseLanguage(TextLanguage language, std::string& problem) {
     // may not be generated on this system; C.UTF-8 always is. LANGUAGE then picks the
     // catalogue, whatever locale the messages category has.
     const char* current = std::setlocale(LC_MESSAGES, nullptr);
-    if (current == nullptr || std::strcmp(current, "C") == 0 || std::strcmp(current, "POSIX") == 0) {
+    if (current == nullptr || std::strcmp(current, "C") == 0 ||
+        std::strcmp(current, "POSIX") == 0) {
         std::setlocale(LC_MESSAGES, "C.UTF-8");
     }
     setenv("LANGUAGE", "en", 1);
     if (bindtextdomain(kTextDomain, root.c_str()) == nullptr ||
         bind_textdomain_codeset(kTextDomain, "UTF-8") == nullptr) {
-        problem = "English is not available: the catalogue in " + Utf8OfPath(root) +
-                  " cannot be bound";
+        problem =
+            "English is not available: the catalogue in " + Utf8OfPath(root) + " cannot be bound";
         return false;
     }
     english = true;
@@ -88,9 +90,15 @@ bool ChooseLanguage(TextLanguage language, std::string& problem) {
 #endif
 }
 
-TextLanguage ChosenLanguage() {
-    return english ? TextLanguage::English : TextLanguage::Original;
+bool BuildHasEnglish() {
+#ifdef MARRO_HAVE_GETTEXT
+    return true;
+#else
+    return false;
+#endif
 }
+
+TextLanguage ChosenLanguage() { return english ? TextLanguage::English : TextLanguage::Original; }
 
 const char* Tr(const char* msgid) {
 #ifdef MARRO_HAVE_GETTEXT

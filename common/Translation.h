@@ -25,6 +25,10 @@ std::optional<TextLanguage> ParseTextLanguage(std::string_view value);
 // catalogue, or a build without gettext); the texts then stay the original ones.
 bool ChooseLanguage(TextLanguage language, std::string& problem);
 
+// Whether this build can give the texts in English at all (it has gettext); the
+// catalogue may still be missing.
+bool BuildHasEnglish();
+
 TextLanguage ChosenLanguage();
 
 // The text in the chosen language: the msgid itself for the original language, and
@@ -33,5 +37,6 @@ TextLanguage ChosenLanguage();
 #if defined(__GNUC__)
 __attribute__((format_arg(1)))
 #endif
-const char* Tr(const char* msgid);
+const char*
+Tr(const char* msgid);
 std::string Tr(std::string_view msgid);

@@ -15,6 +15,7 @@ extern "C" {
 #include <mutex>
 #include <string_view>
 
+#include "common/WideText.h"
 #include "link/WindowsHidBackend.h"
 
 static_assert(kDeviceChangeMessage == WM_DEVICECHANGE);
@@ -74,7 +75,8 @@ std::optional<DeviceEvent> DeviceEventFromMessage(unsigned message, std::uintptr
     if (header->dbch_size > nameOffset) {
         const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header);
         const std::size_t room = (header->dbch_size - nameOffset) / sizeof(wchar_t);
-        event.path = Utf8FromWide(std::wstring_view(record->dbcc_name, wcsnlen(record->dbcc_name, room)));
+        event.path =
+            Utf8FromWide(std::wstring_view(record->dbcc_name, wcsnlen(record->dbcc_name, room)));
     }
     return event;
 }

@@ -16,33 +16,13 @@ extern "C" {
 #include <utility>
 
 #include "common/TextFormat.h"
+#include "common/WideText.h"
 #include "link/HidReport.h"
 
 // The fixed part of the interface detail record, which its size field must name: 8 bytes
 // in a 64-bit process, 6 in a 32-bit one, whatever the allocation around it.
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == (sizeof(void*) == 8 ? 8 : 6));
 static_assert(sizeof(HIDD_ATTRIBUTES) == 12);
-
-std::wstring WideFromUtf8(std::string_view text) {
-    if (text.empty()) return {};
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (size <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}
-
-std::string Utf8FromWide(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return {};
-    std::string narrow(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size,
-                        nullptr, nullptr);
-    return narrow;
-}
 
 std::string SystemCallError(const char* call, unsigned long code) {
     wchar_t buffer[512] = {};
@@ -115,8 +95,8 @@ public:
             return false;
         }
         DWORD error = 0;
-        switch (Transfer(true, const_cast<std::uint8_t*>(report), length,
-                         kWindowsWriteTimeoutMs, error)) {
+        switch (Transfer(true, const_cast<std::uint8_t*>(report), length, kWindowsWriteTimeoutMs,
+                         error)) {
             case Outcome::Done:
                 lastError_.clear();
                 return true;
@@ -226,10 +206,12 @@ bool InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interfaceData, std::s
     SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &required, nullptr);
     if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return false;
     // 8-byte units keep the record aligned as its pointer-sized layout wants.
-    std::vector<std::uint64_t> storage((required + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+    std::vector<std::uint64_t> storage((required + sizeof(std::uint64_t) - 1) /
+                                       sizeof(std::uint64_t));
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    if (!SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, required, nullptr, nullptr)) {
+    if (!SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, required, nullptr,
+                                          nullptr)) {
         return false;
     }
     const std::size_t room =

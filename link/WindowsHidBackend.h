@@ -2,7 +2,6 @@
 #include <cstddef>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "link/HidBackend.h"
@@ -24,10 +23,6 @@ public:
 
 // A device write that the device never takes ends after this long.
 inline constexpr int kWindowsWriteTimeoutMs = 5000;
-
-// UTF-8 and the system's UTF-16 text; malformed input becomes U+FFFD.
-std::wstring WideFromUtf8(std::string_view text);
-std::string Utf8FromWide(std::wstring_view text);
 
 // "CALL: the system's message for `code`", the message without its line end.
 std::string SystemCallError(const char* call, unsigned long code);

@@ -7,6 +7,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 // windows.h first: dbt.h builds on its types.
 #include <dbt.h>
 
@@ -14,6 +16,8 @@
 
 #include <array>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -23,6 +27,8 @@
 
 #include "common/CodePage.h"
 #include "common/ProgramLocation.h"
+#include "common/StreamText.h"
+#include "common/WideText.h"
 #include "link/HidReport.h"
 #include "link/ProgrammerLink.h"
 #include "link/SimulatedBackend.h"
@@ -38,11 +44,41 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-TEST(WindowsCodePages, JobNamesUseTheOemPageAndFileTextTheAnsiPage) {
-    EXPECT_EQ(UserCodePages().oem, "CP437");
-    EXPECT_EQ(UserCodePages().ansi, "CP1252");
-    EXPECT_EQ(EncodeOem("é£"), "\x82\x9C");
-    EXPECT_EQ(DecodeOem("\x82\x9C"), "é£");
+// The pages the run asks Wine for (MARRO_WINE_PAGES, "ANSI/OEM"; the runner's C locale
+// without it), so a run in another locale cannot pass in the C locale's pages.
+std::string ExpectedPages() {
+    const char* pages = std::getenv("MARRO_WINE_PAGES");
+    return pages != nullptr && *pages != '\0' ? pages : "1252/437";
+}
+
+TEST(WindowsCodePages, AreThePagesOfTheLocaleAndJobNamesUseTheOemOne) {
+    struct Locale {
+        const char* pages;
+        const char* ansi;
+        const char* oem;
+        const char* name;  // a job name in the OEM page, as the programmer stores it
+        const char* encoded;
+    };
+    const Locale locales[] = {
+        {"1252/437", "CP1252", "CP437", "é£", "\x82\x9C"},
+        {"1251/866", "CP1251", "CP866", "Жук.hex", "\x86\xE3\xAA.hex"},
+        {"936/936", "CP936", "CP936", "固件v2.hex", "\xB9\xCC\xBC\xFEv2.hex"},
+    };
+    const std::string expected = ExpectedPages();
+    EXPECT_EQ(std::to_string(GetACP()) + "/" + std::to_string(GetOEMCP()), expected);
+    const Locale* locale = nullptr;
+    for (const Locale& candidate : locales) {
+        if (expected == candidate.pages) locale = &candidate;
+    }
+    ASSERT_NE(locale, nullptr) << "no samples for the pages " << expected;
+    EXPECT_EQ(UserCodePages().ansi, locale->ansi);
+    EXPECT_EQ(UserCodePages().oem, locale->oem);
+    EXPECT_EQ(EncodeOem(locale->name), locale->encoded);
+    EXPECT_EQ(DecodeOem(locale->encoded), locale->name);
+}
+
+TEST(WindowsCodePages, TheCLocaleOemAndAnsiPagesDifferPerByte) {
+    if (ExpectedPages() != "1252/437") GTEST_SKIP() << "pages of the C locale only";
     // The same byte means different things in the two pages.
     EXPECT_EQ(DecodeOem("\xE9"), "Θ");
     EXPECT_EQ(DecodeAnsi("\xE9\x80"), "é€");
@@ -76,6 +112,66 @@ TEST(WindowsCodePages, Cp936DoubleBytesSurviveTheRoundTrip) {
     const std::string name = EncodeToPage("固件v2.hex", "CP936");
     EXPECT_EQ(name, "\xB9\xCC\xBC\xFEv2.hex");
     EXPECT_EQ(DecodeFromPage(name, "CP936"), "固件v2.hex");
+}
+
+// A C runtime stream over a handle, as the tool's standard streams are.
+std::FILE* StreamOver(HANDLE handle) {
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    return fd < 0 ? nullptr : _fdopen(fd, "wb");
+}
+
+const std::string kConsoleSample = "名称 Программатор\n";
+
+TEST(WindowsStreamText, AConsoleGetsTheCharactersAsUtf16) {
+    // Tests run with pipes for their output: the console is one of their own. A Wine
+    // without a display may have none to give (then only the pipe case below is checked).
+    AllocConsole();
+    const HANDLE buffer =
+        CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
+    if (buffer == INVALID_HANDLE_VALUE) {
+        GTEST_SKIP() << "no console for this process (error " << GetLastError() << ")";
+    }
+    std::FILE* stream = StreamOver(buffer);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_TRUE(IsConsoleStream(stream));
+    // A code page that cannot show either script: the characters must not depend on it.
+    const UINT page = GetConsoleOutputCP();
+    SetConsoleOutputCP(437);
+    EXPECT_TRUE(WriteStreamText(stream, kConsoleSample));
+    SetConsoleOutputCP(page);
+
+    const std::wstring expected = L"名称 Программатор";
+    std::wstring shown(expected.size(), L'\0');
+    DWORD read = 0;
+    ASSERT_TRUE(ReadConsoleOutputCharacterW(buffer, shown.data(), static_cast<DWORD>(shown.size()),
+                                            COORD{0, 0}, &read));
+    shown.resize(read);
+    EXPECT_EQ(shown, expected);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(buffer, &info));
+    EXPECT_EQ(info.dwCursorPosition.Y, 1);  // the line end moved on to the next line
+    std::fclose(stream);
+}
+
+TEST(WindowsStreamText, APipeGetsTheUtf8Bytes) {
+    HANDLE reader = nullptr;
+    HANDLE writer = nullptr;
+    ASSERT_TRUE(CreatePipe(&reader, &writer, nullptr, 0));
+    std::FILE* stream = StreamOver(writer);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_FALSE(IsConsoleStream(stream));
+    EXPECT_TRUE(WriteStreamText(stream, kConsoleSample));
+    std::fclose(stream);  // closes the writing end: the read below ends
+
+    std::string bytes;
+    char chunk[256];
+    DWORD read = 0;
+    while (ReadFile(reader, chunk, sizeof chunk, &read, nullptr) && read > 0) {
+        bytes.append(chunk, read);
+    }
+    CloseHandle(reader);
+    EXPECT_EQ(bytes, kConsoleSample);
 }
 
 TEST(WindowsProgramDirectory, IsTheFolderOfThisExecutableNotTheCurrentOne) {
@@ -143,7 +239,8 @@ TEST(WindowsHidBackend, ANonHidHandleRefusesHidQueriesAndEmptyWrites) {
     const fs::path file = folder.Path() / fs::path(u8"прошивка.bin");
     std::ofstream(file, std::ios::binary) << "data";
     HidOpenError error;
-    std::unique_ptr<HidDevice> device = WindowsHidBackend().Open(Utf8FromWide(file.wstring()), error);
+    std::unique_ptr<HidDevice> device =
+        WindowsHidBackend().Open(Utf8FromWide(file.wstring()), error);
     ASSERT_NE(device, nullptr) << error.reason;
 
     std::uint16_t vendorId = 1;
@@ -170,8 +267,8 @@ protected:
         name_ = "\\\\.\\pipe\\marro-hid-" + std::to_string(GetCurrentProcessId()) + "-" +
                 std::to_string(counter++);
         server_ = CreateNamedPipeW(WideFromUtf8(name_).c_str(), PIPE_ACCESS_DUPLEX,
-                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
-                                   4096, 4096, 0, nullptr);
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096,
+                                   4096, 0, nullptr);
         ASSERT_NE(server_, INVALID_HANDLE_VALUE);
         HidOpenError error;
         device_ = WindowsHidBackend().Open(name_, error);
@@ -185,13 +282,15 @@ protected:
     std::vector<std::uint8_t> ServerReads() {
         std::vector<std::uint8_t> bytes(256);
         DWORD got = 0;
-        EXPECT_TRUE(ReadFile(server_, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr));
+        EXPECT_TRUE(
+            ReadFile(server_, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr));
         bytes.resize(got);
         return bytes;
     }
     void ServerWrites(const std::array<std::uint8_t, kReportSize>& bytes) {
         DWORD put = 0;
-        ASSERT_TRUE(WriteFile(server_, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr));
+        ASSERT_TRUE(
+            WriteFile(server_, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr));
         ASSERT_EQ(put, bytes.size());
     }
 
@@ -251,8 +350,8 @@ TEST_F(PipeDevice, ADeviceThatIsGoneFailsWritesAndReadsWithTheSystemReason) {
 // sends it; `size` may claim less than the whole record.
 struct InterfaceRecord {
     explicit InterfaceRecord(const std::wstring& name, DWORD type = DBT_DEVTYP_DEVICEINTERFACE) {
-        const std::size_t bytes =
-            offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (name.size() + 1) * sizeof(wchar_t);
+        const std::size_t bytes = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) +
+                                  (name.size() + 1) * sizeof(wchar_t);
         storage.assign((bytes + 7) / 8, 0);
         auto* record = Get();
         record->dbcc_size = static_cast<DWORD>(bytes);
@@ -321,7 +420,8 @@ TEST(WindowsDeviceWatcher, TheRemovalOfTheOpenProgrammerClosesTheLink) {
     ProgrammerLink link(backend);
     ASSERT_TRUE(link.Open());
 
-    InterfaceRecord other(L"\\\\?\\HID#VID_046D&PID_C31C#1&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+    InterfaceRecord other(
+        L"\\\\?\\HID#VID_046D&PID_C31C#1&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}");
     const auto unrelated =
         DeviceEventFromMessage(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, other.Param());
     ASSERT_TRUE(unrelated);
