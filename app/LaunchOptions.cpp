@@ -57,7 +57,8 @@ std::optional<LaunchOptions> ParseLaunchOptions(const QStringList& arguments, QS
         return std::nullopt;
     }
     if (!p.parser.positionalArguments().isEmpty()) {
-        error = QStringLiteral("Unexpected argument: %1").arg(p.parser.positionalArguments().front());
+        error =
+            QStringLiteral("Unexpected argument: %1").arg(p.parser.positionalArguments().front());
         return std::nullopt;
     }
     LaunchOptions options;
@@ -77,7 +78,8 @@ std::optional<LaunchOptions> ParseLaunchOptions(const QStringList& arguments, QS
     if (p.parser.isSet(p.version)) {
         const auto value = StrictHex(p.parser.value(p.version));
         if (!value) {
-            error = QStringLiteral("--sim-version: not a hexadecimal word: %1").arg(p.parser.value(p.version));
+            error = QStringLiteral("--sim-version: not a hexadecimal word: %1")
+                        .arg(p.parser.value(p.version));
             return std::nullopt;
         }
         options.simulator.programmerVersion = *value;
@@ -115,5 +117,6 @@ std::optional<LaunchOptions> ParseLaunchOptions(const QStringList& arguments, QS
 QString LaunchOptionsHelp() {
     Parser p;
     // Parsed before any application object exists, so the program names itself.
-    return p.parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("marrowdyne"));
+    return p.parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                       QStringLiteral("marrowdyne"));
 }

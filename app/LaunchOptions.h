@@ -17,7 +17,7 @@ struct LaunchOptions {
     SimulatorConfig simulator;  // version words of the simulated programmer
     QString simStateFile;       // its memory, kept between runs
     std::vector<Fault> faults;
-    QString screenshotDir;      // render every dialog into this folder and quit
+    QString screenshotDir;  // render every dialog into this folder and quit
     // The language of the texts: --lang, else what the environment's locale names.
     TextLanguage language = LanguageOfEnvironment();
 };

@@ -64,7 +64,8 @@ QByteArray SampleHexText(std::uint32_t address, std::uint32_t size) {
         }
         std::uint8_t data[16];
         const std::uint32_t count = size - at < 16 ? size - at : 16;
-        for (std::uint32_t i = 0; i < count; ++i) data[i] = static_cast<std::uint8_t>((at + i) * 7 + 1);
+        for (std::uint32_t i = 0; i < count; ++i)
+            data[i] = static_cast<std::uint8_t>((at + i) * 7 + 1);
         text += HexRecord(0x00, static_cast<std::uint16_t>(target & 0xFFFF), data, count);
     }
     text += HexRecord(0x01, 0, nullptr, 0);
@@ -96,8 +97,10 @@ int RenderScreenshots(SimulatedBackend& simulator, const std::string& programmer
         file.close();
         main.OpenChosenFile(hex);
         // The settings a user picks for this board.
-        if (auto* series = main.findChild<QComboBox*>(QStringLiteral("id1001"))) series->setCurrentIndex(1);
-        if (auto* runAfter = main.findChild<QCheckBox*>(QStringLiteral("id1004"))) runAfter->setChecked(true);
+        if (auto* series = main.findChild<QComboBox*>(QStringLiteral("id1001")))
+            series->setCurrentIndex(1);
+        if (auto* runAfter = main.findChild<QCheckBox*>(QStringLiteral("id1004")))
+            runAfter->setChecked(true);
         main.OnProgram();
         main.FinishWorkers(10000);
         Settle();

@@ -14,7 +14,8 @@ std::variant<LaunchOptions, int> Parse(const QStringList& arguments) {
     QString error;
     std::optional<LaunchOptions> options = ParseLaunchOptions(arguments, error);
     if (!options) {
-        std::fprintf(stderr, "marrowdyne: %s\n\n%s", qPrintable(error), qPrintable(LaunchOptionsHelp()));
+        std::fprintf(stderr, "marrowdyne: %s\n\n%s", qPrintable(error),
+                     qPrintable(LaunchOptionsHelp()));
         return 2;
     }
     if (options->showHelp) {

@@ -99,7 +99,8 @@ void BM_GangUpload64KiB(benchmark::State& state) {
         const double wallBefore = WallSeconds();
         bool failed = false;
         RunGang(
-            members, [](std::unique_ptr<Member>& member) {
+            members,
+            [](std::unique_ptr<Member>& member) {
                 if (!UploadJob(member->port).ok()) throw std::runtime_error("upload failed");
             },
             [&failed](std::unique_ptr<Member>&, std::exception_ptr failure) {
@@ -128,6 +129,11 @@ void BM_GangUpload64KiB(benchmark::State& state) {
     if (count == 1) singleWallSeconds = wallPerRun;
     if (singleWallSeconds > 0) state.counters["wall_vs_one"] = wallPerRun / singleWallSeconds;
 }
-BENCHMARK(BM_GangUpload64KiB)->Arg(1)->Arg(8)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GangUpload64KiB)
+    ->Arg(1)
+    ->Arg(8)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -32,7 +32,7 @@ std::string HexTextOfImage(std::size_t size, std::size_t recordSize, const char*
             AppendHexRecord(text, 4, 0, bytes, 2, lineEnd);
         }
         AppendHexRecord(text, 0, static_cast<std::uint16_t>(address), &image[offset],
-                     std::min(recordSize, size - offset), lineEnd);
+                        std::min(recordSize, size - offset), lineEnd);
     }
     AppendHexRecord(text, 1, 0, nullptr, 0, lineEnd);
     return text;

@@ -29,12 +29,8 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size != 0 ? size : 1)) return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -78,7 +74,7 @@ BENCHMARK(BM_UploadJob1MiBSimulated)->Unit(benchmark::kMillisecond);
 // A device that answers at once and keeps nothing, so only the upload's own work and the
 // link's remains.
 class InstantDevice : public HidDevice {
-  public:
+public:
     explicit InstantDevice(std::uint32_t imageCrc) : imageCrc_(imageCrc) {}
     bool Attributes(std::uint16_t& vendorId, std::uint16_t& productId) override {
         vendorId = kProgrammerVendorId;
@@ -102,14 +98,14 @@ class InstantDevice : public HidDevice {
     }
     const std::string& LastError() const override { return error_; }
 
-  private:
+private:
     std::uint32_t imageCrc_;
     std::uint8_t command_ = 0;
     std::string error_;
 };
 
 class InstantBackend : public HidBackend {
-  public:
+public:
     explicit InstantBackend(std::uint32_t imageCrc) : imageCrc_(imageCrc) {}
     std::vector<HidDeviceInfo> Enumerate() override {
         HidDeviceInfo info;
@@ -123,7 +119,7 @@ class InstantBackend : public HidBackend {
         return std::make_unique<InstantDevice>(imageCrc_);
     }
 
-  private:
+private:
     std::uint32_t imageCrc_;
 };
 

@@ -18,8 +18,9 @@ std::optional<std::uint32_t> ParseHexDigits(std::string_view text, std::size_t m
 std::uint32_t ParseStartAddress(std::string_view text) {
     const std::optional<std::uint32_t> address = ParseHexDigits(text);
     if (!address) {
-        throw CliFailure(ExitCode::Usage, Tr(kMsgAddressRange),
-                         "--address takes 1 to 8 hexadecimal digits, got '" + std::string(text) + "'");
+        throw CliFailure(
+            ExitCode::Usage, Tr(kMsgAddressRange),
+            "--address takes 1 to 8 hexadecimal digits, got '" + std::string(text) + "'");
     }
     return *address;
 }

@@ -18,19 +18,23 @@ class CloneCommand final : public CliCommand {
 public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
-            "clone", "Read the job stored in the programmer at --from and store it, with its "
-                     "name and settings, in the programmers at --to, one after another");
-        command->add_option("--from", from_, "Interface path of the programmer to read (see 'list')")
+            "clone",
+            "Read the job stored in the programmer at --from and store it, with its "
+            "name and settings, in the programmers at --to, one after another");
+        command
+            ->add_option("--from", from_, "Interface path of the programmer to read (see 'list')")
             ->required()
             ->type_name("PATH");
-        command->add_option("--to", to_, "Interface path of a programmer to store the job in "
-                                         "(repeatable)")
+        command
+            ->add_option("--to", to_,
+                         "Interface path of a programmer to store the job in "
+                         "(repeatable)")
             ->required()
             ->type_name("PATH");
-        CLI::Option* same =
-            command->add_flag("--same-serials", sameSerials_,
-                              "Copy the source's code-shift counters on purpose: the targets go on "
-                              "with the same serial numbers (a replacement for a retired programmer)");
+        CLI::Option* same = command->add_flag(
+            "--same-serials", sameSerials_,
+            "Copy the source's code-shift counters on purpose: the targets go on "
+            "with the same serial numbers (a replacement for a retired programmer)");
         leases_.Register(*command);
         same->excludes("--product");
         return command;
@@ -96,8 +100,8 @@ public:
                     record.lease.reset();
                     std::optional<SerialLease> lease;
                     if (product) {
-                        lease = LeaseForProgrammer(environment, output, *product,
-                                                   leases_.Serials(), record, job);
+                        lease = LeaseForProgrammer(environment, output, *product, leases_.Serials(),
+                                                   record, job);
                         ApplyLease(workspace, *product, *lease);
                     }
                     // The workspace holds the job as a remote record, whatever its name says.
@@ -145,7 +149,8 @@ private:
             std::string detail = failure.detail();
             // A worker's failure has its reason in the outcome; an earlier target's
             // outcome is no reason of this one.
-            if (detail.empty() && failure.shown() && outcome && !outcome->ok()) detail = outcome->detail;
+            if (detail.empty() && failure.shown() && outcome && !outcome->ok())
+                detail = outcome->detail;
             environment.Log(record, stopped ? InterruptionCode() : failure.code(),
                             stopped ? InterruptionText() : failure.what(), detail);
             throw;

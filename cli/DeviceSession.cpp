@@ -47,7 +47,10 @@ HidBackend& OneProgrammer(Environment& environment) {
 }  // namespace
 
 DeviceSession::DeviceSession(Environment& environment, ConsolePort& port)
-    : environment_(environment), port_(port), record_(environment.Record()), link_(OneProgrammer(environment)) {
+    : environment_(environment),
+      port_(port),
+      record_(environment.Record()),
+      link_(OneProgrammer(environment)) {
     const std::vector<std::string>& devices = environment.options().devices;
     Open(environment, devices.empty() ? std::string() : devices.front());
     // Nothing of the operation is reported before the log has it.
@@ -69,14 +72,16 @@ void DeviceSession::Open(Environment& environment, const std::string& wanted) {
     FindResult found;
     if (!link_.Open(&found)) {
         // A programmer that was chosen is logged, also when it fails to open.
-        if (record_.path.empty()) record_.path = found.refusedPath.empty() ? wanted : found.refusedPath;
+        if (record_.path.empty())
+            record_.path = found.refusedPath.empty() ? wanted : found.refusedPath;
         switch (found.refusal) {
-            case Refusal::None: break;
+            case Refusal::None:
+                break;
             case Refusal::Unsuitable:
-                throw CliFailure(ExitCode::Unsuitable,
-                                 "The device at " + found.refusedPath +
-                                     " is not a programmer this tool can talk to: " +
-                                     found.refusedReason);
+                throw CliFailure(
+                    ExitCode::Unsuitable,
+                    "The device at " + found.refusedPath +
+                        " is not a programmer this tool can talk to: " + found.refusedReason);
             case Refusal::InUse:
                 // Nothing was sent: what the other program stores stays whole.
                 throw CliFailure(ExitCode::InUse, Tr(kProgrammerInUseText), found.refusedReason);

@@ -124,8 +124,8 @@ SimulatorRequest Environment::SimulatorRequestOfOptions() const {
             SimulatorWord(options_.simFirmwareVersion, 0, "--sim-firmware-version");
     }
     request.latencyUs = static_cast<std::uint32_t>(std::max(options_.simLatencyUs, 0));
-    request.state = options_.simState.empty() ? std::filesystem::path()
-                                              : PathFromArgument(options_.simState);
+    request.state =
+        options_.simState.empty() ? std::filesystem::path() : PathFromArgument(options_.simState);
     for (const std::string& text : options_.simFaults) {
         std::string error;
         const std::optional<AimedFault> aimed = ParseAimedFault(text, request.count, error);

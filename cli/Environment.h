@@ -27,14 +27,14 @@ struct GlobalOptions {
     std::string simFirmwareVersion;    // hexadecimal, default 0210
     std::string simState;              // file (one programmer) or folder keeping the memory
     std::vector<std::string> simFaults;
-    int simLatencyUs = 0;              // each exchange takes this long; erases and checksums more
-    int simTimeoutMs = 0;              // shortens every answer's time-out (tests of hangs)
-    std::string simDenyOpen;           // the simulated programmer refuses to open, with this reason
-    std::string trace;                 // file receiving every report written and read
-    std::string log;                   // production log, one JSON line per programmer and operation
-    std::string ledger;                // serial ledger: a SQLite file or postgresql://... (--ledger)
+    int simLatencyUs = 0;     // each exchange takes this long; erases and checksums more
+    int simTimeoutMs = 0;     // shortens every answer's time-out (tests of hangs)
+    std::string simDenyOpen;  // the simulated programmer refuses to open, with this reason
+    std::string trace;        // file receiving every report written and read
+    std::string log;          // production log, one JSON line per programmer and operation
+    std::string ledger;       // serial ledger: a SQLite file or postgresql://... (--ledger)
     bool json = false;
-    std::string lang;                  // "en" or "original"; empty: from the locale (--lang)
+    std::string lang;  // "en" or "original"; empty: from the locale (--lang)
 };
 
 void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options);

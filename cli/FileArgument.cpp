@@ -15,16 +15,26 @@ namespace {
 
 const char* StatusName(LoadStatus status) {
     switch (status) {
-        case LoadStatus::Loaded: return "Ok";
-        case LoadStatus::Cancelled: return "Cancelled";
-        case LoadStatus::HexFailed: return "Failed";
-        case LoadStatus::OpenFailed: return "OpenFailed";
-        case LoadStatus::ReadFailed: return "ReadFailed";
-        case LoadStatus::TooLarge: return "TooLarge";
-        case LoadStatus::Damaged: return "Damaged";
-        case LoadStatus::BadRecord: return "BadRecord";
-        case LoadStatus::Unsupported: return "UnsupportedType";
-        case LoadStatus::Busy: return "Busy";
+        case LoadStatus::Loaded:
+            return "Ok";
+        case LoadStatus::Cancelled:
+            return "Cancelled";
+        case LoadStatus::HexFailed:
+            return "Failed";
+        case LoadStatus::OpenFailed:
+            return "OpenFailed";
+        case LoadStatus::ReadFailed:
+            return "ReadFailed";
+        case LoadStatus::TooLarge:
+            return "TooLarge";
+        case LoadStatus::Damaged:
+            return "Damaged";
+        case LoadStatus::BadRecord:
+            return "BadRecord";
+        case LoadStatus::Unsupported:
+            return "UnsupportedType";
+        case LoadStatus::Busy:
+            return "Busy";
     }
     return "Failed";
 }
@@ -44,9 +54,12 @@ std::string LoadResultName(const LoadOutcome& outcome) {
             }
             return format + std::string(StatusName(outcome.status));
         }
-        case FileKind::RawBinary: return std::string("Bin") + StatusName(outcome.status);
-        case FileKind::RemoteJob: return std::string("Qvz") + StatusName(outcome.status);
-        case FileKind::Unsupported: break;
+        case FileKind::RawBinary:
+            return std::string("Bin") + StatusName(outcome.status);
+        case FileKind::RemoteJob:
+            return std::string("Qvz") + StatusName(outcome.status);
+        case FileKind::Unsupported:
+            break;
     }
     return "UnsupportedType";
 }
@@ -66,7 +79,8 @@ FileKind LoadFileArgument(ConsoleOutput& output, ImageWorkspace& workspace, cons
     output.JsonField("result", result);
     if (outcome.status == LoadStatus::Loaded) return outcome.kind;
 
-    output.Message(MessageIcon::Error, outcome.message.empty() ? Tr(kMsgLoadFailed) : outcome.message);
+    output.Message(MessageIcon::Error,
+                   outcome.message.empty() ? Tr(kMsgLoadFailed) : outcome.message);
     output.JsonField("detail", outcome.detail);
     const std::string detail = outcome.detail.empty() ? result : result + ": " + outcome.detail;
     throw CliFailure(ExitCode::FileRefused, outcome.message, detail, true);
@@ -93,8 +107,9 @@ JobFacts LoadedJobFacts(const ImageWorkspace& workspace, FileKind kind) {
 
 void FileOperand::Register(CLI::App& command, const char* what) {
     command.add_option("FILE", file_, what)->required();
-    command.add_option("--address", address_,
-                       "Start address of a raw .bin file, hexadecimal (default 08000000)")
+    command
+        .add_option("--address", address_,
+                    "Start address of a raw .bin file, hexadecimal (default 08000000)")
         ->type_name("HEX");
 }
 

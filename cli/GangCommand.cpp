@@ -96,7 +96,8 @@ Ending EndingOf(Station& station, std::exception_ptr failure) {
     Ending ending;
     const std::optional<WorkerOutcome>& outcome = station.Output().LastOutcome();
     if (!failure) {
-        ending.message = station.Summary().empty() ? station.Output().LastMessage() : station.Summary();
+        ending.message =
+            station.Summary().empty() ? station.Output().LastMessage() : station.Summary();
         if (outcome) ending.detail = outcome->detail;
         return ending;
     }
@@ -151,7 +152,8 @@ void RunOnGang(Environment& environment, bool all, const std::function<void(Stat
         std::string line = station.Path() + '\t' + (record.serial.empty() ? "-" : record.serial) +
                            '\t' + (deviceId.empty() ? "-" : "SN:" + deviceId) + '\t' +
                            ExitCodeName(ending.code) + '\t' + ending.message;
-        if (ending.code != ExitCode::Success && !ending.detail.empty()) line += '\t' + ending.detail;
+        if (ending.code != ExitCode::Success && !ending.detail.empty())
+            line += '\t' + ending.detail;
         output.Line(line);
         // A member's own notes are in its JSON object; a serial conflict is said in text too.
         if (!record.serialConflict.empty() && !output.json()) {
@@ -160,7 +162,8 @@ void RunOnGang(Environment& environment, bool all, const std::function<void(Stat
 
         nlohmann::json object = station.Output().Document();
         object["path"] = station.Path();
-        object["serial"] = record.serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(record.serial);
+        object["serial"] =
+            record.serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(record.serial);
         object["deviceId"] = deviceId.empty() ? nlohmann::json(nullptr) : nlohmann::json(deviceId);
         object["result"] = ExitCodeName(ending.code);
         object["message"] = ending.message;

@@ -12,8 +12,9 @@ class InfoCommand final : public CliCommand {
 public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
-            "info", "Identify the programmer: its version words, its device ID (the code that "
-                    "remote job files are addressed to) and the job stored in it");
+            "info",
+            "Identify the programmer: its version words, its device ID (the code that "
+            "remote job files are addressed to) and the job stored in it");
         RegisterAll(*command, all_);
         return command;
     }
@@ -62,7 +63,8 @@ private:
     static std::string Summary(DeviceSession& session) {
         ProgrammerLink& link = session.Link();
         std::string text = ProgrammerVersionText(link.programmerVersion());
-        if (IsNewerKind(link.programmerVersion())) text += ' ' + FirmwareVersionText(link.firmwareVersion());
+        if (IsNewerKind(link.programmerVersion()))
+            text += ' ' + FirmwareVersionText(link.firmwareVersion());
         const std::optional<JobFacts> job = session.Record().job;
         text += job ? " " + job->name : " (no job stored)";
         return text;

@@ -25,10 +25,11 @@ int SeriesIndexOf(std::string_view name) {
 void JobOptions::Register(CLI::App& command) {
     std::string names;
     for (int i = 0; i < kSeriesCount; ++i) names += (i ? ", " : "") + std::string(kSeriesNames[i]);
-    seriesOption_ = command.add_option("--series", series_,
-                                       "Target series: " + names +
-                                           " (program: default the series of the job the "
-                                           "programmer holds; make-remote: STM32F0XX)")
+    seriesOption_ = command
+                        .add_option("--series", series_,
+                                    "Target series: " + names +
+                                        " (program: default the series of the job the "
+                                        "programmer holds; make-remote: STM32F0XX)")
                         ->type_name("NAME")
                         ->check([](const std::string& value) -> std::string {
                             return SeriesIndexOf(value) < 0 ? "unknown series " + value : "";
@@ -42,32 +43,39 @@ void JobOptions::Register(CLI::App& command) {
                                         "upload's own check always runs)"));
     options_.push_back(
         command.add_flag("--run-after", runAfter_, "Reset and run the target after programming"));
-    options_.push_back(command.add_flag("--full-erase", fullErase_,
-                                        "Erase the whole chip (default: only the sectors written)"));
-    countLimitOption_ = command.add_option("--count-limit", countLimit_,
-                                           "Limit the number of programming runs to N")
-                            ->type_name("N")
-                            ->check(CLI::NonNegativeNumber);
+    options_.push_back(command.add_flag(
+        "--full-erase", fullErase_, "Erase the whole chip (default: only the sectors written)"));
+    countLimitOption_ =
+        command
+            .add_option("--count-limit", countLimit_, "Limit the number of programming runs to N")
+            ->type_name("N")
+            ->check(CLI::NonNegativeNumber);
     options_.push_back(countLimitOption_);
     // The dialog clears one box when the other is ticked; here they exclude each other.
-    options_.push_back(command.add_flag("--lock-chip", lockChip_,
-                                        "Lock the target chip (cannot be undone)")
-                           ->excludes(readProtect));
+    options_.push_back(
+        command.add_flag("--lock-chip", lockChip_, "Lock the target chip (cannot be undone)")
+            ->excludes(readProtect));
     options_.push_back(command.add_flag("--shift", shift_,
                                         "Code shift: write a counter into every programmed part"));
-    shiftAddressOption_ = command.add_option("--shift-address", shiftAddress_,
-                                             "Code-shift target address, hexadecimal, a multiple "
-                                             "of 4 (default 08004000)")
+    shiftAddressOption_ = command
+                              .add_option("--shift-address", shiftAddress_,
+                                          "Code-shift target address, hexadecimal, a multiple "
+                                          "of 4 (default 08004000)")
                               ->type_name("HEX");
     shiftStartOption_ =
-        command.add_option("--shift-start", shiftStart_, "Code-shift start value (default 0)")->type_name("N");
-    shiftStepOption_ = command.add_option("--shift-step", shiftStep_, "Code-shift step (default 1)")->type_name("N");
-    shiftWidthOption_ = command.add_option("--shift-width", shiftWidth_,
-                                           "Code-shift value width in bytes, 1 to 4 (default 4)")
+        command.add_option("--shift-start", shiftStart_, "Code-shift start value (default 0)")
+            ->type_name("N");
+    shiftStepOption_ =
+        command.add_option("--shift-step", shiftStep_, "Code-shift step (default 1)")
+            ->type_name("N");
+    shiftWidthOption_ = command
+                            .add_option("--shift-width", shiftWidth_,
+                                        "Code-shift value width in bytes, 1 to 4 (default 4)")
                             ->type_name("1..4")
                             ->check(CLI::Range(1, 4));
-    shiftOrderOption_ = command.add_option("--shift-order", shiftOrder_,
-                                           "Code-shift byte order: low or high (default low)")
+    shiftOrderOption_ = command
+                            .add_option("--shift-order", shiftOrder_,
+                                        "Code-shift byte order: low or high (default low)")
                             ->type_name("low|high")
                             ->check(CLI::IsMember({"low", "high"}, CLI::ignore_case));
     for (CLI::Option* option : {shiftAddressOption_, shiftStartOption_, shiftStepOption_,
@@ -129,6 +137,7 @@ GivenShift JobOptions::GivenCodeShift() const {
     if (shiftAddressOption_->count() > 0) given.address = built.shiftAddress;
     if (shiftStartOption_->count() > 0) given.start = built.shiftStart;
     if (shiftStepOption_->count() > 0) given.step = built.shiftStep;
-    if (shiftWidthOption_->count() > 0 || shiftOrderOption_->count() > 0) given.format = built.shiftFormat;
+    if (shiftWidthOption_->count() > 0 || shiftOrderOption_->count() > 0)
+        given.format = built.shiftFormat;
     return given;
 }

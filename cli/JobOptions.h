@@ -32,7 +32,9 @@ public:
     // The code-shift settings given (a product of the serial ledger keeps the others).
     GivenShift GivenCodeShift() const;
     // Whether --count-limit was given (a leased block sets the run limit itself).
-    bool CountLimitGiven() const { return countLimitOption_ != nullptr && countLimitOption_->count() > 0; }
+    bool CountLimitGiven() const {
+        return countLimitOption_ != nullptr && countLimitOption_->count() > 0;
+    }
 
 private:
     std::string series_;

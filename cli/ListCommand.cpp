@@ -14,7 +14,8 @@ public:
         ConsoleOutput& output = environment.Output();
         nlohmann::json found = nlohmann::json::array();
         for (const HidDeviceInfo& info : AttachedProgrammers(environment.Backend())) {
-            found.push_back({{"path", info.path}, {"product", info.product}, {"serial", info.serial}});
+            found.push_back(
+                {{"path", info.path}, {"product", info.product}, {"serial", info.serial}});
             std::string line = info.path;
             if (!info.product.empty() || !info.serial.empty()) line += '\t' + info.product;
             if (!info.serial.empty()) line += '\t' + info.serial;

@@ -14,8 +14,9 @@ namespace {
 std::string UtcNow() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            now.time_since_epoch()).count() % 1000;
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
     std::tm parts{};
 #ifdef _WIN32
     if (gmtime_s(&parts, &seconds) != 0) return {};
@@ -45,7 +46,8 @@ void OperationRecord::Take(const ProgrammerLink& link, bool identified) {
 
 std::optional<JobFacts> StoredJobFacts(const ProgrammerLink& link) {
     const StoredJob stored = link.storedJob();
-    if (stored.header.size() != kJobHeaderSize || stored.header[0] != kJobMarker) return std::nullopt;
+    if (stored.header.size() != kJobHeaderSize || stored.header[0] != kJobMarker)
+        return std::nullopt;
     const JobHeader header = JobHeader::Decode(stored.header.data());
     return JobFacts{stored.name, header.jobStart, header.jobLength, std::nullopt};
 }
@@ -56,9 +58,11 @@ std::string ProductionLogLine(const OperationRecord& record, ExitCode code,
     line["time"] = UtcNow();
     line["operation"] = record.operation;
     line["path"] = record.path;
-    line["serial"] = record.serial.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(record.serial);
-    line["deviceId"] = record.connectionCode ? nlohmann::ordered_json(Format("%08X", *record.connectionCode))
-                                             : nlohmann::ordered_json(nullptr);
+    line["serial"] = record.serial.empty() ? nlohmann::ordered_json(nullptr)
+                                           : nlohmann::ordered_json(record.serial);
+    line["deviceId"] = record.connectionCode
+                           ? nlohmann::ordered_json(Format("%08X", *record.connectionCode))
+                           : nlohmann::ordered_json(nullptr);
     line["programmerVersion"] = OrNull(record.programmerVersion);
     line["firmwareVersion"] = OrNull(record.firmwareVersion);
     if (record.job) {
@@ -76,8 +80,9 @@ std::string ProductionLogLine(const OperationRecord& record, ExitCode code,
     } else {
         line["lease"] = nullptr;
     }
-    line["serialConflict"] = record.serialConflict.empty() ? nlohmann::ordered_json(nullptr)
-                                                           : nlohmann::ordered_json(record.serialConflict);
+    line["serialConflict"] = record.serialConflict.empty()
+                                 ? nlohmann::ordered_json(nullptr)
+                                 : nlohmann::ordered_json(record.serialConflict);
     line["result"] = ExitCodeName(code);
     line["message"] = std::string(message);
     line["detail"] = std::string(detail);

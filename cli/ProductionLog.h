@@ -28,10 +28,10 @@ struct LeaseFacts {
 // What one operation did with one programmer, as far as it got: filled as the programmer
 // is opened and identified and as the job becomes known.
 struct OperationRecord {
-    std::string operation;  // the command: "program", "info", ...
-    std::string path;       // empty while no programmer was chosen
-    std::string serial;     // the USB serial number, empty when it names none
-    std::optional<std::uint32_t> connectionCode;     // the device ID, from the opening on
+    std::string operation;                        // the command: "program", "info", ...
+    std::string path;                             // empty while no programmer was chosen
+    std::string serial;                           // the USB serial number, empty when it names none
+    std::optional<std::uint32_t> connectionCode;  // the device ID, from the opening on
     std::optional<std::uint32_t> programmerVersion;  // from the identification on
     std::optional<std::uint32_t> firmwareVersion;
     std::optional<JobFacts> job;

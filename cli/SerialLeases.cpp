@@ -15,7 +15,8 @@ JobHeader HeaderOfRecord(const ImageWorkspace& workspace) {
 
 std::optional<JobHeader> StoredHeader(const ProgrammerLink& link) {
     const StoredJob stored = link.storedJob();
-    if (stored.header.size() != kJobHeaderSize || stored.header[0] != kJobMarker) return std::nullopt;
+    if (stored.header.size() != kJobHeaderSize || stored.header[0] != kJobMarker)
+        return std::nullopt;
     return JobHeader::Decode(stored.header.data());
 }
 
@@ -31,13 +32,15 @@ void RefuseSharedSerials(bool shiftOn, const char* what) {
 
 void LeaseOptions::Register(CLI::App& command) {
     CLI::Option* product =
-        command.add_option("--product", product_,
-                           "Lease the code-shift values from this product of the serial ledger "
-                           "(created on first use from the --shift-* options)")
+        command
+            .add_option("--product", product_,
+                        "Lease the code-shift values from this product of the serial ledger "
+                        "(created on first use from the --shift-* options)")
             ->type_name("NAME");
     CLI::Option* serials =
-        command.add_option("--serials", serials_,
-                           "Values of each block (--product): the programmer stops after N parts")
+        command
+            .add_option("--serials", serials_,
+                        "Values of each block (--product): the programmer stops after N parts")
             ->type_name("N")
             ->check(CLI::Range(std::int64_t{1}, std::int64_t{0x7FFFFFFF}));
     product->needs(serials);
@@ -46,8 +49,9 @@ void LeaseOptions::Register(CLI::App& command) {
 
 void LeaseOptions::CheckAgainst(const JobOptions& job) const {
     if (Given() && job.CountLimitGiven()) {
-        throw CliFailure(ExitCode::Usage,
-                         "--count-limit with --product: the run limit is the block's size (--serials).");
+        throw CliFailure(
+            ExitCode::Usage,
+            "--count-limit with --product: the run limit is the block's size (--serials).");
     }
 }
 
@@ -72,8 +76,8 @@ SerialProduct ProductToLease(Environment& environment, const std::string& name,
         throw CliFailure(ExitCode::LedgerFailed,
                          "No product '" + name + "' in " + ledger.Where() +
                              ". A job that brings its own header leases from an existing product: "
-                             "create it with program or make-remote --product " + name +
-                             " and the --shift-* options.");
+                             "create it with program or make-remote --product " +
+                             name + " and the --shift-* options.");
     }
     // A later use keeps what the product holds unless it says otherwise.
     SerialProduct wanted = known ? *known : ProductOfShift(name, CodeShift{});
@@ -84,13 +88,14 @@ SerialProduct ProductToLease(Environment& environment, const std::string& name,
     if (!known) wanted.lastValue = WidthLastValue(wanted.shiftFormat);
     SerialProduct stored;
     bool ok = false;
-    environment.WithLedger([&](SerialLedger&) { ok = ledger.EnsureProduct(wanted, stored, error); });
+    environment.WithLedger(
+        [&](SerialLedger&) { ok = ledger.EnsureProduct(wanted, stored, error); });
     if (!ok) {
-        throw CliFailure(ExitCode::LedgerFailed, "The serial ledger refused product '" + name + "'", error);
+        throw CliFailure(ExitCode::LedgerFailed, "The serial ledger refused product '" + name + "'",
+                         error);
     }
     return stored;
 }
-
 
 LeaseHolder HolderOf(const OperationRecord& record, const JobFacts& job) {
     LeaseHolder holder;
@@ -106,12 +111,15 @@ SerialLease TakeSerialLease(Environment& environment, const SerialProduct& produ
                             std::int64_t count, const LeaseHolder& holder) {
     std::string error;
     std::optional<SerialLease> lease;
-    environment.WithLedger([&](SerialLedger& ledger) { lease = ledger.TakeLease(product.name, count, holder, error); });
+    environment.WithLedger([&](SerialLedger& ledger) {
+        lease = ledger.TakeLease(product.name, count, holder, error);
+    });
     if (!lease) {
-        throw CliFailure(ExitCode::LedgerFailed,
-                         Format("No block of %lld serial values of '%s' was leased. Nothing was written.",
-                                static_cast<long long>(count), product.name.c_str()),
-                         error);
+        throw CliFailure(
+            ExitCode::LedgerFailed,
+            Format("No block of %lld serial values of '%s' was leased. Nothing was written.",
+                   static_cast<long long>(count), product.name.c_str()),
+            error);
     }
     return *lease;
 }
@@ -124,7 +132,6 @@ SerialLease LeaseForProgrammer(Environment& environment, ConsoleOutput& output,
     ShowLease(output, *record.lease, product.shiftStep, false);
     return lease;
 }
-
 
 void ApplyLease(ImageWorkspace& workspace, const SerialProduct& product, const SerialLease& lease) {
     JobHeader header = HeaderOfRecord(workspace);
@@ -139,7 +146,8 @@ void ApplyLease(ImageWorkspace& workspace, const SerialProduct& product, const S
     header.programmedCount = 0;
     const std::array<std::uint8_t, kJobHeaderSize> bytes = header.Encode();
     // Record bytes 4..46 are header bytes 2..44.
-    std::memcpy(workspace.image.imageBuffer + kRecordHeaderOffset, bytes.data() + 2, kJobHeaderSize - 2);
+    std::memcpy(workspace.image.imageBuffer + kRecordHeaderOffset, bytes.data() + 2,
+                kJobHeaderSize - 2);
 }
 
 void SettleLease(Environment& environment, ConsoleOutput& output, const SerialLease& lease,
@@ -150,8 +158,8 @@ void SettleLease(Environment& environment, ConsoleOutput& output, const SerialLe
         ok = stored ? ledger.MarkStored(lease.id, error) : ledger.MarkVoid(lease.id, error);
     });
     if (!ok) {
-        output.Note(Format("The serial ledger did not record lease %lld as %s: ", static_cast<long long>(lease.id),
-                           stored ? "stored" : "void") +
+        output.Note(Format("The serial ledger did not record lease %lld as %s: ",
+                           static_cast<long long>(lease.id), stored ? "stored" : "void") +
                     error + " (its values are never leased again)");
     }
 }
@@ -161,11 +169,13 @@ LeaseFacts FactsOf(const SerialLease& lease) {
 }
 
 void ShowLease(ConsoleOutput& output, const LeaseFacts& lease, std::int64_t step, bool withUse) {
-    nlohmann::json value = {{"product", lease.product}, {"firstValue", lease.firstValue}, {"count", lease.count}};
-    std::string text = Format("%s, values %lld to %lld (%lld)", lease.product.c_str(),
-                              static_cast<long long>(lease.firstValue),
-                              static_cast<long long>(BlockEnd(lease.firstValue, lease.count - 1, step)),
-                              static_cast<long long>(lease.count));
+    nlohmann::json value = {
+        {"product", lease.product}, {"firstValue", lease.firstValue}, {"count", lease.count}};
+    std::string text =
+        Format("%s, values %lld to %lld (%lld)", lease.product.c_str(),
+               static_cast<long long>(lease.firstValue),
+               static_cast<long long>(BlockEnd(lease.firstValue, lease.count - 1, step)),
+               static_cast<long long>(lease.count));
     if (withUse) {
         value["used"] = lease.used;
         text += Format(", %lld used", static_cast<long long>(lease.used));

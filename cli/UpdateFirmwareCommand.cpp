@@ -22,9 +22,10 @@ public:
                                                      "programmer takes"
                                                    : "") +
                 "), or the one in --file, into the programmer (newer kind only)");
-        command->add_option("--file", file_,
-                            "Install this programmer firmware image (raw, linked for 0x08004000) "
-                            "instead of the carried one; it is checked before anything is sent")
+        command
+            ->add_option("--file", file_,
+                         "Install this programmer firmware image (raw, linked for 0x08004000) "
+                         "instead of the carried one; it is checked before anything is sent")
             ->type_name("FW.bin");
         command->add_flag("--yes", yes_,
                           "Answer yes when asked whether to install a version that is already "

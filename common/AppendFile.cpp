@@ -64,8 +64,7 @@ int CloseFile(int fd) { return ::close(fd); }
 // where it lands, and a failed line is cut off without touching another's. Where the
 // lock is not to be had (ENOLCK), appending still works as before.
 void LockForAppending(int fd) {
-    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-    }
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {}
 }
 void UnlockAfterAppending(int fd) { ::flock(fd, LOCK_UN); }
 #endif
@@ -81,8 +80,8 @@ bool AppendFile::Open(const std::filesystem::path& path, std::string& detail) {
     // Refused unopened: opening a FIFO waits for a reader, a device may act on it.
     std::error_code error;
     const std::filesystem::file_type type = std::filesystem::status(path, error).type();
-    if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular &&
-        type != std::filesystem::file_type::none) {
+    if (type != std::filesystem::file_type::not_found &&
+        type != std::filesystem::file_type::regular && type != std::filesystem::file_type::none) {
         detail = NotRegularFileDetail(path, type);
         return false;
     }

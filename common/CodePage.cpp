@@ -109,7 +109,8 @@ CodePages CodePagesForLocale(std::string_view localeName) {
 
 const CodePages& UserCodePages() {
 #ifdef _WIN32
-    static const CodePages pages{"CP" + std::to_string(GetOEMCP()), "CP" + std::to_string(GetACP())};
+    static const CodePages pages{"CP" + std::to_string(GetOEMCP()),
+                                 "CP" + std::to_string(GetACP())};
 #else
     static const CodePages pages = [] {
         for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
@@ -131,8 +132,8 @@ unsigned PageNumber(const std::string& page) {
 
 std::wstring Widen(std::string_view text, unsigned page) {
     if (text.empty()) return {};
-    const int size = MultiByteToWideChar(page, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+    const int size =
+        MultiByteToWideChar(page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
     if (size > 0) {
         MultiByteToWideChar(page, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
@@ -150,8 +151,8 @@ std::string Narrow(const std::wstring& wide, unsigned page) {
                                          nullptr, 0, defaultChar, nullptr);
     std::string narrow(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
     if (size > 0) {
-        WideCharToMultiByte(page, flags, wide.data(), static_cast<int>(wide.size()),
-                            narrow.data(), size, defaultChar, nullptr);
+        WideCharToMultiByte(page, flags, wide.data(), static_cast<int>(wide.size()), narrow.data(),
+                            size, defaultChar, nullptr);
     }
     return narrow;
 }

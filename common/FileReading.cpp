@@ -24,12 +24,18 @@ std::string CallFailed(const char* call, const std::filesystem::path& path, int 
 
 const char* KindOfNonRegular(std::filesystem::file_type type) {
     switch (type) {
-        case std::filesystem::file_type::directory: return "a folder";
-        case std::filesystem::file_type::fifo: return "a FIFO";
-        case std::filesystem::file_type::character: return "a character device";
-        case std::filesystem::file_type::block: return "a block device";
-        case std::filesystem::file_type::socket: return "a socket";
-        default: return "something else";
+        case std::filesystem::file_type::directory:
+            return "a folder";
+        case std::filesystem::file_type::fifo:
+            return "a FIFO";
+        case std::filesystem::file_type::character:
+            return "a character device";
+        case std::filesystem::file_type::block:
+            return "a block device";
+        case std::filesystem::file_type::socket:
+            return "a socket";
+        default:
+            return "something else";
     }
 }
 
@@ -53,8 +59,10 @@ std::FILE* OpenWithoutWaiting(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::string NotRegularFileDetail(const std::filesystem::path& path, std::filesystem::file_type type) {
-    return Format("'%s' is %s, not a regular file", Utf8OfPath(path).c_str(), KindOfNonRegular(type));
+std::string NotRegularFileDetail(const std::filesystem::path& path,
+                                 std::filesystem::file_type type) {
+    return Format("'%s' is %s, not a regular file", Utf8OfPath(path).c_str(),
+                  KindOfNonRegular(type));
 }
 
 std::uint8_t* FileText::Allocate(std::size_t size) {
@@ -70,7 +78,8 @@ std::uint8_t* FileText::Allocate(std::size_t size) {
             mapping_ = mapping;
             mappingSize_ = length + kHugePage;
             const std::uintptr_t start =
-                (reinterpret_cast<std::uintptr_t>(mapping) + kHugePage - 1) & ~std::uintptr_t{kHugePage - 1};
+                (reinterpret_cast<std::uintptr_t>(mapping) + kHugePage - 1) &
+                ~std::uintptr_t{kHugePage - 1};
             data_ = reinterpret_cast<std::uint8_t*>(start);
             madvise(data_, length, MADV_HUGEPAGE);  // only a hint: small pages work as well
             size_ = size;
@@ -156,9 +165,11 @@ FileReadStatus InputFile::ReadInto(std::uint8_t* buffer, std::string& detail) {
         done += got;
     }
     if (done == size) return FileReadStatus::Ok;
-    if (std::ferror(file_)) detail = CallFailed("read", path_, errno);
-    else detail = Format("read('%s'): the file ended after %zu of %zu bytes",
-                         Utf8OfPath(path_).c_str(), done, size);
+    if (std::ferror(file_))
+        detail = CallFailed("read", path_, errno);
+    else
+        detail = Format("read('%s'): the file ended after %zu of %zu bytes",
+                        Utf8OfPath(path_).c_str(), done, size);
     return FileReadStatus::ReadFailed;
 }
 

@@ -16,7 +16,8 @@
 enum class FileReadStatus { Ok, NotRegularFile, OpenFailed, TooLarge, ReadFailed };
 
 // Why a file of `type` is refused: "'PATH' is a FIFO, not a regular file".
-std::string NotRegularFileDetail(const std::filesystem::path& path, std::filesystem::file_type type);
+std::string NotRegularFileDetail(const std::filesystem::path& path,
+                                 std::filesystem::file_type type);
 
 // The whole contents of a file, in memory of their own size. Large texts go into huge
 // pages where the system offers them: a fresh buffer of some megabytes otherwise costs

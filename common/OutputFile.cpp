@@ -57,10 +57,10 @@ unsigned ProcessId() { return static_cast<unsigned>(::getpid()); }
 // temporary file says whose it is), this process and a counter.
 fs::path TemporaryBeside(const fs::path& target, unsigned attempt) {
     static std::atomic<unsigned> counter{0};
-    const auto clock = static_cast<std::uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    const std::uint64_t tag =
-        clock ^ (std::uint64_t{ProcessId()} << 32) ^ (std::uint64_t{++counter + attempt} * 0x9E3779B97F4A7C15u);
+    const auto clock =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const std::uint64_t tag = clock ^ (std::uint64_t{ProcessId()} << 32) ^
+                              (std::uint64_t{++counter + attempt} * 0x9E3779B97F4A7C15u);
     fs::path name = target.filename();
     name += Format(".%016llx.tmp", static_cast<unsigned long long>(tag));
     return target.parent_path() / name;

@@ -7,7 +7,8 @@
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
-inline std::string Format(const char* format, ...) {
+inline std::string
+Format(const char* format, ...) {
     va_list args;
     va_start(args, format);
     va_list copy;

@@ -31,11 +31,15 @@ std::vector<std::string_view> ExtensionList(std::string_view extensions) {
 
 LoadStatus LoadStatusOf(FileReadStatus status) {
     switch (status) {
-        case FileReadStatus::Ok: return LoadStatus::Loaded;
+        case FileReadStatus::Ok:
+            return LoadStatus::Loaded;
         case FileReadStatus::NotRegularFile:
-        case FileReadStatus::OpenFailed: return LoadStatus::OpenFailed;
-        case FileReadStatus::TooLarge: return LoadStatus::TooLarge;
-        case FileReadStatus::ReadFailed: break;
+        case FileReadStatus::OpenFailed:
+            return LoadStatus::OpenFailed;
+        case FileReadStatus::TooLarge:
+            return LoadStatus::TooLarge;
+        case FileReadStatus::ReadFailed:
+            break;
     }
     return LoadStatus::ReadFailed;
 }
@@ -119,17 +123,17 @@ LoadOutcome RawBinaryLoad(ImageWorkspace& workspace, const std::filesystem::path
         return RefusedLoad(std::move(outcome), LoadStatusOf(opened), kMsgLoadFailed);
     const std::uint64_t size = file.Size();
     if (size > kImageStorageSize) {
-        outcome.detail = Format("'%s' is %llu bytes; the image storage holds %u",
-                                Utf8OfPath(path).c_str(), static_cast<unsigned long long>(size),
-                                kImageStorageSize);
+        outcome.detail =
+            Format("'%s' is %llu bytes; the image storage holds %u", Utf8OfPath(path).c_str(),
+                   static_cast<unsigned long long>(size), kImageStorageSize);
         return RefusedLoad(std::move(outcome), LoadStatus::TooLarge, kMsgLoadFailed);
     }
     if (!EndsWithinAddressSpace(startAddress, size)) {
-        outcome.detail = Format("'%s' is %llu bytes; at 0x%08X it would end at 0x%llX, beyond "
-                                "the 32-bit address space",
-                                Utf8OfPath(path).c_str(), static_cast<unsigned long long>(size),
-                                startAddress,
-                                static_cast<unsigned long long>(PaddedImageEnd(startAddress, size)));
+        outcome.detail = Format(
+            "'%s' is %llu bytes; at 0x%08X it would end at 0x%llX, beyond "
+            "the 32-bit address space",
+            Utf8OfPath(path).c_str(), static_cast<unsigned long long>(size), startAddress,
+            static_cast<unsigned long long>(PaddedImageEnd(startAddress, size)));
         return RefusedLoad(std::move(outcome), LoadStatus::TooLarge, kMsgLoadFailed);
     }
     FirmwareImage& staging = workspace.Staging();

@@ -15,7 +15,8 @@
 // The system's texts of loading, shared by the dialogs, the command line and the tests.
 inline constexpr const char* kMsgLoadFailed = N_("加载文件失败");
 inline constexpr const char* kMsgFileDamaged = N_("文件已经损坏,不可以加载!");
-inline constexpr const char* kMsgUnsupportedType = N_("不支持此类型文件,文件类型必须为\".hex/.bin\"!");
+inline constexpr const char* kMsgUnsupportedType =
+    N_("不支持此类型文件,文件类型必须为\".hex/.bin\"!");
 inline constexpr const char* kMsgAddressRange = N_("地址范围 0x00000000-0xFFFFFFFF");
 // A load refused while a worker reads the image.
 inline constexpr const char* kMsgImageBusy = N_("正在使用当前文件,请稍候再加载!");

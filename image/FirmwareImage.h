@@ -64,7 +64,9 @@ public:
 
     class ImageUse {
     public:
-        explicit ImageUse(ImageWorkspace& workspace) : workspace_(&workspace) { ++workspace.users_; }
+        explicit ImageUse(ImageWorkspace& workspace) : workspace_(&workspace) {
+            ++workspace.users_;
+        }
         ~ImageUse() { --workspace_->users_; }
         ImageUse(const ImageUse&) = delete;
         ImageUse& operator=(const ImageUse&) = delete;

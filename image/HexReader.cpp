@@ -116,8 +116,10 @@ int ExactRecord(std::string_view line, ReadState& state, const char*& reason) {
                 return HexBadFormat;
             }
             value &= 0xFFFF;
-            if (type == 2) state.segmentBase = value << 4;
-            else state.linearBase = value << 16;
+            if (type == 2)
+                state.segmentBase = value << 4;
+            else
+                state.linearBase = value << 16;
             return kGoOn;
         }
         default:  // start addresses (3, 5) and unknown types change nothing
@@ -197,8 +199,10 @@ int PlainRecord(const std::uint8_t* p, std::size_t n, const std::uint16_t* pairs
             const std::uint32_t value = (std::uint32_t{kHexDigit[p[9]]} << 12) |
                                         (std::uint32_t{kHexDigit[p[10]]} << 8) |
                                         (std::uint32_t{kHexDigit[p[11]]} << 4) | kHexDigit[p[12]];
-            if (type == 2) state.segmentBase = value << 4;
-            else state.linearBase = value << 16;
+            if (type == 2)
+                state.segmentBase = value << 4;
+            else
+                state.linearBase = value << 16;
             return kGoOn;
         }
         default:
@@ -266,11 +270,16 @@ HexResult ReadLines(const std::uint8_t* text, std::size_t size, FirmwareImage& i
 
 const char* HexResultName(HexResult result) {
     switch (result) {
-        case HexOk: return "HexOk";
-        case HexTooLarge: return "HexTooLarge";
-        case HexBadFormat: return "HexBadFormat";
-        case HexBadChecksum: return "HexBadChecksum";
-        case HexOpenFailed: return "HexOpenFailed";
+        case HexOk:
+            return "HexOk";
+        case HexTooLarge:
+            return "HexTooLarge";
+        case HexBadFormat:
+            return "HexBadFormat";
+        case HexBadChecksum:
+            return "HexBadChecksum";
+        case HexOpenFailed:
+            return "HexOpenFailed";
     }
     return "HexUnknownResult";
 }
@@ -281,7 +290,8 @@ bool NextLine(const std::uint8_t* text, std::size_t size, LineCursor& cursor,
     const std::size_t start = cursor.lineStart;
     const void* feedFound = std::memchr(text + start, '\n', size - start);
     const std::size_t feed =
-        feedFound ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(feedFound) - text) : size;
+        feedFound ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(feedFound) - text)
+                  : size;
     // A carriage return ends the line too, unless a line feed follows it.
     const void* returnFound = std::memchr(text + start, '\r', feed - start);
     const std::size_t carriageReturn =

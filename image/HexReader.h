@@ -74,8 +74,8 @@ HexResult ReadHexTextExact(const std::uint8_t* text, std::size_t size, FirmwareI
 // (ReadHexText, ReadSrecText, the ELF reader); the results as for ReadHexFile, named after
 // `format` ("Hex", "Srec", "Elf") in `detail`, where a diagnosis's number counts `places`
 // ("line", "segment").
-using ImageReader = HexResult (*)(const std::uint8_t* bytes, std::size_t size,
-                                  FirmwareImage& image, HexDiagnosis& diagnosis);
+using ImageReader = HexResult (*)(const std::uint8_t* bytes, std::size_t size, FirmwareImage& image,
+                                  HexDiagnosis& diagnosis);
 HexResult ReadImageFile(const std::filesystem::path& path, FirmwareImage& image,
                         std::string& detail, ImageReader reader, const char* format,
                         const char* places);
@@ -92,5 +92,4 @@ std::string DiagnosisDetail(const std::string& pathText, const char* place,
 // cannot be opened or read whole or is not a regular file, HexTooLarge unread when it is
 // longer than kMaxHexTextSize (the bound of every file ReadImageFile reads). Never throws. `detail` says what failed and where.
 HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image);
-HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image,
-                      std::string& detail);
+HexResult ReadHexFile(const std::filesystem::path& path, FirmwareImage& image, std::string& detail);

@@ -59,11 +59,10 @@ std::string HexTextOf(const std::uint8_t* bytes, std::size_t length, std::uint32
         }
         // A record never reaches across a 64 KiB boundary: its address field would wrap.
         const std::uint64_t boundary = (address | 0xFFFF) + 1;
-        const auto count =
-            static_cast<std::size_t>(std::min<std::uint64_t>({kHexRecordBytes, end - address,
-                                                              boundary - address}));
+        const auto count = static_cast<std::size_t>(
+            std::min<std::uint64_t>({kHexRecordBytes, end - address, boundary - address}));
         AppendHexRecord(text, kDataRecord, static_cast<std::uint16_t>(address & 0xFFFF),
-                     bytes + (address - start), count);
+                        bytes + (address - start), count);
         address += count;
     }
     AppendHexRecord(text, kEndRecord, 0, nullptr, 0);

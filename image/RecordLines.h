@@ -15,9 +15,7 @@ inline constexpr int kRecordGoOn = 1;
 
 inline constexpr const char* kReasonEmptyText = "the file is empty";
 
-constexpr bool IsRecordBlank(std::uint8_t c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
+constexpr bool IsRecordBlank(std::uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // Reads `text` record by record into `image`: `readRecord(text, size, cursor, state,
 // reason)` takes the record at cursor.lineStart, moves the cursor past its line and

@@ -29,7 +29,9 @@ bool Step(IdentifyPort& port, ProgrammerLink::Session& session, HidReport& repor
 
 void ApplySeriesSelection(IdentifyPort& port, std::uint32_t programmerVersion,
                           std::uint8_t storedSeries) {
-    auto selectable = [](unsigned index) { return index < kSeriesCount ? static_cast<int>(index) : -1; };
+    auto selectable = [](unsigned index) {
+        return index < kSeriesCount ? static_cast<int>(index) : -1;
+    };
     if (!IsNewerKind(programmerVersion)) {
         port.SetSeriesList(false, selectable((programmerVersion >> 8) & 0x0F));
     } else {
@@ -47,8 +49,8 @@ WorkerOutcome IdentifyProgrammer(IdentifyPort& port) {
     ProgrammerLink::Session session = link.Acquire();
 
     report.SetRequest(Command::QueryVersion, 0, 0);
-    if (!Step(port, session, report, "QueryVersion", kVersionReadFailed01, 1,
-              kVersionReadFailed02, 2, outcome)) {
+    if (!Step(port, session, report, "QueryVersion", kVersionReadFailed01, 1, kVersionReadFailed02,
+              2, outcome)) {
         return outcome;
     }
     const std::uint32_t programmerVersion = report.AnswerWord();

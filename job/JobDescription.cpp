@@ -38,21 +38,22 @@ JobDescription DescribeJob(std::string_view jobName, const std::uint8_t* header,
     rows.push_back({Tr(kRowName), std::string(jobName)});
     rows.push_back({Tr(kRowSeries), SeriesText(job.series)});
     rows.push_back({Tr(kRowSettings), OptionsText(job.options)});
-    rows.push_back({Tr(kRowCountLimit), counted ? Format("%d", job.countLimit) : kRowNotApplicable});
+    rows.push_back(
+        {Tr(kRowCountLimit), counted ? Format("%d", job.countLimit) : kRowNotApplicable});
     rows.push_back(
         {Tr(kRowProgrammed), counted ? Format("%d", static_cast<std::int32_t>(job.programmedCount))
-                                 : kRowNotApplicable});
+                                     : kRowNotApplicable});
     rows.push_back({Tr(kRowAddress), Format("0x%08x", job.jobStart)});
     rows.push_back({Tr(kRowLength), Format("%d", static_cast<std::int32_t>(job.jobLength))});
-    rows.push_back(
-        {Tr(kRowTime), Format("20%02d/%02d/%02d %02d:%02d:%02d", t[0], t[1], t[2], t[3], t[4], t[5])});
+    rows.push_back({Tr(kRowTime),
+                    Format("20%02d/%02d/%02d %02d:%02d:%02d", t[0], t[1], t[2], t[3], t[4], t[5])});
     // Older programmers have no code shift, so the row would mean nothing there.
     if (IsNewerKind(programmerVersion)) {
-        rows.push_back(
-            {Tr(kRowCodeShift), (job.shiftEnabled & 1)
-                                ? Format(Tr("地址:0x%x 起始:%d 数值:%d 步进:%d"), job.shiftAddress,
-                                         job.shiftStart, job.shiftValue, job.shiftStep)
-                                : kRowNotApplicable});
+        rows.push_back({Tr(kRowCodeShift),
+                        (job.shiftEnabled & 1)
+                            ? Format(Tr("地址:0x%x 起始:%d 数值:%d 步进:%d"), job.shiftAddress,
+                                     job.shiftStart, job.shiftValue, job.shiftStep)
+                            : kRowNotApplicable});
     }
     return rows;
 }

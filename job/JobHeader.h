@@ -10,11 +10,11 @@
 #include "link/HidReport.h"
 
 // The programmer's job storage (kStorageSize bytes).
-inline constexpr std::uint32_t kJobAreaAddress = 0x1FE000;   // header here
-inline constexpr std::uint32_t kJobAreaSize = 0x2000;        // erased whole before every upload
-inline constexpr std::uint32_t kJobNameAddress = 0x1FE040;   // job name here
+inline constexpr std::uint32_t kJobAreaAddress = 0x1FE000;  // header here
+inline constexpr std::uint32_t kJobAreaSize = 0x2000;       // erased whole before every upload
+inline constexpr std::uint32_t kJobNameAddress = 0x1FE040;  // job name here
 inline constexpr std::uint32_t kJobFallbackAddress = 0x1FF000;
-inline constexpr std::uint32_t kJobNameOffset = 0x40;        // name after its header
+inline constexpr std::uint32_t kJobNameOffset = 0x40;  // name after its header
 // An image must end below the job area.
 inline constexpr std::uint32_t kMaxJobImageLength = kJobAreaAddress;
 
@@ -31,9 +31,9 @@ inline constexpr std::uint8_t OptCountLimit = 0x10;
 inline constexpr std::uint8_t OptLockChip = 0x20;
 
 inline constexpr int kSeriesCount = 8;
-inline constexpr const char* kSeriesNames[kSeriesCount] = {
-    "STM32F0XX", "STM32F1XX", "STM32F2XX", "STM32F3XX",
-    "STM32F4XX", "STM32L0XX", "STM32L1XX", "BLM32F1XX"};
+inline constexpr const char* kSeriesNames[kSeriesCount] = {"STM32F0XX", "STM32F1XX", "STM32F2XX",
+                                                           "STM32F3XX", "STM32F4XX", "STM32L0XX",
+                                                           "STM32L1XX", "BLM32F1XX"};
 
 // The five code-shift members, with their start-up values.
 struct CodeShift {
@@ -115,6 +115,6 @@ JobHeader BuildJobHeader(const JobSettings& settings, std::uint32_t imageStart,
 // The job name as the programmer stores it: OEM bytes with their NUL, at most 55.
 struct JobName {
     std::array<std::uint8_t, kMaxNameSize> bytes{};  // zero after the name
-    std::uint8_t nameSize = 1;                        // count including the NUL
+    std::uint8_t nameSize = 1;                       // count including the NUL
 };
 JobName MakeJobName(std::string_view fileNameUtf8);

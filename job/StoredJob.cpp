@@ -32,9 +32,12 @@ JobImageFacts JobImageOfRecord(const std::uint8_t* record) {
 
 std::string DifferencesText(const JobComparison& comparison) {
     switch (comparison.state) {
-        case StoredJobState::None: return "the programmer holds no job";
-        case StoredJobState::Damaged: return "the programmer's job header is damaged";
-        case StoredJobState::Stored: break;
+        case StoredJobState::None:
+            return "the programmer holds no job";
+        case StoredJobState::Damaged:
+            return "the programmer's job header is damaged";
+        case StoredJobState::Stored:
+            break;
     }
     const JobImageFacts& file = comparison.file;
     const JobImageFacts& stored = comparison.stored;
@@ -50,7 +53,8 @@ std::string DifferencesText(const JobComparison& comparison) {
         add(Format("length: the programmer's %u bytes, the file's %u", stored.length, file.length));
     }
     if (comparison.contentDiffers) {
-        add(Format("content: the programmer's checksum 0x%08X over %u bytes, the file's 0x%08X "
+        add(
+            Format("content: the programmer's checksum 0x%08X over %u bytes, the file's 0x%08X "
                    "over %u",
                    stored.crc, stored.length, file.crc, file.length));
     }
@@ -83,9 +87,11 @@ public:
         const std::string request =
             Format("%s 0x%06X+%u: ", name != nullptr ? name : "?", address, length);
         if (result == ExchangeResult::WriteFailed) {
-            Finish(OutcomeKind::WriteFailed, 1, kStoredJobReadFailed01, request + session_.LastError());
+            Finish(OutcomeKind::WriteFailed, 1, kStoredJobReadFailed01,
+                   request + session_.LastError());
         } else {
-            Finish(OutcomeKind::ReadFailed, 2, kStoredJobReadFailed02, request + session_.LastError());
+            Finish(OutcomeKind::ReadFailed, 2, kStoredJobReadFailed02,
+                   request + session_.LastError());
         }
         return false;
     }
@@ -113,9 +119,10 @@ public:
         // the address space.
         if (job.jobLength % 4 != 0 || job.jobLength > kMaxJobImageLength ||
             !EndsWithinAddressSpace(job.jobStart, job.jobLength)) {
-            why = Format("the header at 0x%06X places %u bytes at 0x%08X: not whole words below "
-                         "the job area at 0x%06X within the address space",
-                         jobAddress, job.jobLength, job.jobStart, kJobAreaAddress);
+            why = Format(
+                "the header at 0x%06X places %u bytes at 0x%08X: not whole words below "
+                "the job area at 0x%06X within the address space",
+                jobAddress, job.jobLength, job.jobStart, kJobAreaAddress);
             return StoredJobState::Damaged;
         }
         return StoredJobState::Stored;
@@ -246,7 +253,8 @@ WorkerOutcome ReadStoredJob(ReadBackPort& port) {
     staging.imageStart = start;
     workspace.CommitStaging({}, name);
 
-    port.ShowJobDescription(DescribeJob(name, reader.header.data(), port.Link().programmerVersion()));
+    port.ShowJobDescription(
+        DescribeJob(name, reader.header.data(), port.Link().programmerVersion()));
     return reader.Finish(OutcomeKind::Success, 0, kJobReadText,
                          Format("%u bytes at 0x%08X, checksum 0x%08X", length, start, stored));
 }

@@ -74,13 +74,13 @@ struct StepCodes {
 constexpr StepCodes kHeaderStep{7, 8, 9};
 
 class UploadSequence {
-  public:
+public:
     UploadSequence(UploadPort& port, ProgrammerLink::Session& session)
         : port_(port), session_(session) {}
 
     WorkerOutcome Run(const UploadInput& input, std::string_view fileName);
 
-  private:
+private:
     // Exchanges the report as it stands; on failure shows the step's message.
     bool Exchange(const StepCodes& codes);
     void Finish(OutcomeKind kind, int code, std::string_view message, std::string detail);

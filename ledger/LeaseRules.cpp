@@ -33,10 +33,11 @@ bool CheckProduct(const SerialProduct& product, std::string& error) {
                        product.shiftStep, product.name.c_str(), kHeaderMax);
     } else if (product.firstValue < 0 || product.firstValue > product.lastValue ||
                product.lastValue > WidthLastValue(product.shiftFormat)) {
-        error = Format("the values %" PRId64 " to %" PRId64 " of product '%s' must lie in 0 to %" PRId64
-                       " (the %d-byte width), the first not above the last",
-                       product.firstValue, product.lastValue, product.name.c_str(),
-                       WidthLastValue(product.shiftFormat), (product.shiftFormat & 0x03) + 1);
+        error =
+            Format("the values %" PRId64 " to %" PRId64 " of product '%s' must lie in 0 to %" PRId64
+                   " (the %d-byte width), the first not above the last",
+                   product.firstValue, product.lastValue, product.name.c_str(),
+                   WidthLastValue(product.shiftFormat), (product.shiftFormat & 0x03) + 1);
     } else {
         return true;
     }
@@ -78,7 +79,8 @@ std::int64_t BlockEnd(std::int64_t first, std::int64_t count, std::int64_t step)
 std::optional<LeasePlan> PlanLease(const SerialProduct& product, std::int64_t nextValue,
                                    std::int64_t count, std::string& error) {
     if (count <= 0 || count > kHeaderMax) {
-        error = Format("a block of %" PRId64 " values cannot be leased: the run limit takes 1 to %" PRId64,
+        error = Format("a block of %" PRId64
+                       " values cannot be leased: the run limit takes 1 to %" PRId64,
                        count, kHeaderMax);
         return std::nullopt;
     }
@@ -122,19 +124,20 @@ ReconcileDecision DecideReconciliation(const JobHeader& header, const SeenProgra
         if (product == nullptr || lease.firstValue != header.shiftStart) continue;
         result.product = product->name;
         if (header.shiftStep != product->shiftStep) {
-            result.detail = Format("the header counts with step %" PRId32 ", product '%s' with %" PRId64,
-                                   header.shiftStep, product->name.c_str(), product->shiftStep);
+            result.detail =
+                Format("the header counts with step %" PRId32 ", product '%s' with %" PRId64,
+                       header.shiftStep, product->name.c_str(), product->shiftStep);
             return decision;
         }
         const std::int64_t advanced =
             std::int64_t{header.shiftValue} - std::int64_t{header.shiftStart};
         if (advanced < 0 || advanced % product->shiftStep != 0 ||
             advanced / product->shiftStep > lease.count) {
-            result.detail = Format("the next value %" PRId32 " lies outside the block %" PRId64
-                                   " to %" PRId64 " of lease %" PRId64,
-                                   header.shiftValue, lease.firstValue,
-                                   BlockEnd(lease.firstValue, lease.count - 1, product->shiftStep),
-                                   lease.id);
+            result.detail =
+                Format("the next value %" PRId32 " lies outside the block %" PRId64 " to %" PRId64
+                       " of lease %" PRId64,
+                       header.shiftValue, lease.firstValue,
+                       BlockEnd(lease.firstValue, lease.count - 1, product->shiftStep), lease.id);
             return decision;
         }
         SerialLease seenLease = lease;
@@ -142,10 +145,10 @@ ReconcileDecision DecideReconciliation(const JobHeader& header, const SeenProgra
             lease.holder.usbSerial.empty() ? lease.seenUsbSerial : lease.holder.usbSerial;
         if (!known.empty() && !seen.usbSerial.empty() && known != seen.usbSerial) {
             result.outcome = ReconcileOutcome::TwoProgrammers;
-            result.detail = Format("lease %" PRId64 " (%" PRId64 " values from %" PRId64
-                                   ") belongs to the programmer with USB serial %s; %s shows it too",
-                                   lease.id, lease.count, lease.firstValue, known.c_str(),
-                                   seen.usbSerial.c_str());
+            result.detail = Format(
+                "lease %" PRId64 " (%" PRId64 " values from %" PRId64
+                ") belongs to the programmer with USB serial %s; %s shows it too",
+                lease.id, lease.count, lease.firstValue, known.c_str(), seen.usbSerial.c_str());
             result.lease = seenLease;
             return decision;
         }
@@ -161,8 +164,9 @@ ReconcileDecision DecideReconciliation(const JobHeader& header, const SeenProgra
         decision.recordUse = true;
         return decision;
     }
-    result.detail = Format("the start value %" PRId32 " at address %s is the first value of no lease",
-                           header.shiftStart, Hex(header.shiftAddress).c_str());
+    result.detail =
+        Format("the start value %" PRId32 " at address %s is the first value of no lease",
+               header.shiftStart, Hex(header.shiftAddress).c_str());
     return decision;
 }
 

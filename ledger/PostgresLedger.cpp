@@ -53,8 +53,8 @@ public:
     std::string Where() const override { return where_; }
 
     SqlStatus Begin(bool write, std::string& error) override {
-        return Run(write ? "BEGIN" : "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {},
-                   nullptr, error);
+        return Run(write ? "BEGIN" : "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {}, nullptr,
+                   error);
     }
     SqlStatus Commit(std::string& error) override { return Run("COMMIT", {}, nullptr, error); }
     void Rollback() override { PQclear(PQexec(connection_, "ROLLBACK")); }
@@ -79,8 +79,8 @@ public:
                         if (PQgetisnull(result, r, c)) {
                             row.emplace_back();
                         } else {
-                            row.emplace_back(std::string(PQgetvalue(result, r, c),
-                                                         PQgetlength(result, r, c)));
+                            row.emplace_back(
+                                std::string(PQgetvalue(result, r, c), PQgetlength(result, r, c)));
                         }
                     }
                     rows->push_back(std::move(row));
@@ -90,11 +90,11 @@ public:
             return SqlStatus::Ok;
         }
         const bool retried = IsRetried(PQresultErrorField(result, PG_DIAG_SQLSTATE));
-        error = Format("%s: %s (%s)", where_.c_str(),
-                       Trimmed(result != nullptr ? PQresultErrorMessage(result)
-                                                 : PQerrorMessage(connection_))
-                           .c_str(),
-                       sql.c_str());
+        error = Format(
+            "%s: %s (%s)", where_.c_str(),
+            Trimmed(result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(connection_))
+                .c_str(),
+            sql.c_str());
         PQclear(result);
         return retried ? SqlStatus::Busy : SqlStatus::Failed;
     }

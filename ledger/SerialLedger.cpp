@@ -10,25 +10,34 @@
 #endif
 
 bool IsConflict(ReconcileOutcome outcome) {
-    return outcome == ReconcileOutcome::OutsideLeases || outcome == ReconcileOutcome::TwoProgrammers;
+    return outcome == ReconcileOutcome::OutsideLeases ||
+           outcome == ReconcileOutcome::TwoProgrammers;
 }
 
 const char* NameOf(ReconcileOutcome outcome) {
     switch (outcome) {
-        case ReconcileOutcome::Matched: return "matched";
-        case ReconcileOutcome::NoCodeShift: return "no-code-shift";
-        case ReconcileOutcome::NoProduct: return "no-product";
-        case ReconcileOutcome::OutsideLeases: return "outside-leases";
-        case ReconcileOutcome::TwoProgrammers: return "two-programmers";
+        case ReconcileOutcome::Matched:
+            return "matched";
+        case ReconcileOutcome::NoCodeShift:
+            return "no-code-shift";
+        case ReconcileOutcome::NoProduct:
+            return "no-product";
+        case ReconcileOutcome::OutsideLeases:
+            return "outside-leases";
+        case ReconcileOutcome::TwoProgrammers:
+            return "two-programmers";
     }
     return "?";
 }
 
 const char* NameOf(LeaseState state) {
     switch (state) {
-        case LeaseState::Leased: return "leased";
-        case LeaseState::Stored: return "stored";
-        case LeaseState::Void: return "void";
+        case LeaseState::Leased:
+            return "leased";
+        case LeaseState::Stored:
+            return "stored";
+        case LeaseState::Void:
+            return "void";
     }
     return "?";
 }

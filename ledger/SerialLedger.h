@@ -76,9 +76,9 @@ const char* NameOf(LeaseState state);          // "leased", "stored", "void"
 
 struct Reconciliation {
     ReconcileOutcome outcome = ReconcileOutcome::NoProduct;
-    std::string product;                // empty with NoProduct and NoCodeShift
-    std::optional<SerialLease> lease;   // as recorded after this sighting (Matched, TwoProgrammers)
-    std::string detail;                 // what a conflict is, in words
+    std::string product;               // empty with NoProduct and NoCodeShift
+    std::optional<SerialLease> lease;  // as recorded after this sighting (Matched, TwoProgrammers)
+    std::string detail;                // what a conflict is, in words
 };
 
 // A conflict as the ledger keeps it, for the report.
@@ -121,8 +121,7 @@ public:
     // or not at all. A product whose values left cannot fill the block is refused with the
     // numbers left.
     virtual std::optional<SerialLease> TakeLease(const std::string& product, std::int64_t count,
-                                                 const LeaseHolder& holder,
-                                                 std::string& error) = 0;
+                                                 const LeaseHolder& holder, std::string& error) = 0;
 
     // Once the job holding the lease is stored; or, when storing it failed, void: its values
     // may have reached a part, so they are never handed out again.

@@ -92,8 +92,8 @@ template <class Body>
 bool SqlLedger::Transact(bool write, Body body, std::string& error) {
     std::lock_guard<std::mutex> hold(mutex_);
     const auto deadline = std::chrono::steady_clock::now() + kBusyPatience;
-    std::minstd_rand jitter(static_cast<unsigned>(
-        std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::minstd_rand jitter(
+        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
     for (int attempt = 0;; ++attempt) {
         error.clear();
         SqlStatus status = connection_->Begin(write, error);
@@ -148,9 +148,10 @@ SqlStatus SqlLedger::CreateSchema(std::string& error) {
             return SqlStatus::Failed;
         }
         if (version > kSchemaVersion) {
-            error = Format("%s was written by a newer tool (schema version %ld; this tool knows "
-                           "%d at most): use that tool or a newer one with it",
-                           Where().c_str(), version, kSchemaVersion);
+            error = Format(
+                "%s was written by a newer tool (schema version %ld; this tool knows "
+                "%d at most): use that tool or a newer one with it",
+                Where().c_str(), version, kSchemaVersion);
             return SqlStatus::Failed;
         }
         return SqlStatus::Ok;  // version 1 is the first: nothing to migrate yet
@@ -185,8 +186,7 @@ std::unique_ptr<SqlLedger> SqlLedger::Open(std::unique_ptr<SqlConnection> connec
                                            std::string& error) {
     std::unique_ptr<SqlLedger> ledger(new SqlLedger(std::move(connection)));
     if (!ledger->Transact(
-            true, [&ledger](std::string& failure) { return ledger->CreateSchema(failure); },
-            error))
+            true, [&ledger](std::string& failure) { return ledger->CreateSchema(failure); }, error))
         return nullptr;
     return ledger;
 }
@@ -260,10 +260,9 @@ std::optional<SerialLease> SqlLedger::TakeLease(const std::string& product, std:
                 "used, programmed_count, seen_at, seen_usb_serial) "
                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, 0, 0, '') RETURNING id",
                 {SqlText(product), SqlInt(lease.firstValue), SqlInt(count), SqlInt(lease.takenAt),
-                 SqlText(holder.station), SqlText(holder.programmerPath),
-                 SqlText(holder.usbSerial), SqlText(holder.remoteDeviceId),
-                 SqlText(holder.jobName), SqlInt(holder.imageChecksum),
-                 SqlText(NameOf(LeaseState::Leased))},
+                 SqlText(holder.station), SqlText(holder.programmerPath), SqlText(holder.usbSerial),
+                 SqlText(holder.remoteDeviceId), SqlText(holder.jobName),
+                 SqlInt(holder.imageChecksum), SqlText(NameOf(LeaseState::Leased))},
                 rows, failure);
             if (status == SqlStatus::Ok && !rows.empty()) lease.id = Int(rows[0][0]);
             return status;
@@ -288,8 +287,8 @@ SqlStatus SqlLedger::SetState(std::int64_t leaseId, LeaseState state, std::strin
         error = Format("lease %" PRId64 " in %s is void and stays so", leaseId, Where().c_str());
         return SqlStatus::Failed;
     }
-    return Exec("UPDATE leases SET state = ? WHERE id = ?", {SqlText(NameOf(state)), SqlInt(leaseId)},
-                error);
+    return Exec("UPDATE leases SET state = ? WHERE id = ?",
+                {SqlText(NameOf(state)), SqlInt(leaseId)}, error);
 }
 
 bool SqlLedger::MarkStored(std::int64_t leaseId, std::string& error) {
@@ -305,8 +304,7 @@ bool SqlLedger::MarkVoid(std::int64_t leaseId, std::string& error) {
 }
 
 std::optional<Reconciliation> SqlLedger::Reconcile(const JobHeader& header,
-                                                   const SeenProgrammer& seen,
-                                                   std::string& error) {
+                                                   const SeenProgrammer& seen, std::string& error) {
     Reconciliation result;
     if ((header.shiftEnabled & 1) == 0) {
         result.outcome = ReconcileOutcome::NoCodeShift;
@@ -316,10 +314,9 @@ std::optional<Reconciliation> SqlLedger::Reconcile(const JobHeader& header,
         true,
         [&](std::string& failure) {
             std::vector<SqlRow> rows;
-            SqlStatus status =
-                Query(std::string("SELECT ") + kProductColumns +
-                          " FROM products WHERE shift_address = ? ORDER BY name",
-                      {SqlInt(header.shiftAddress)}, rows, failure);
+            SqlStatus status = Query(std::string("SELECT ") + kProductColumns +
+                                         " FROM products WHERE shift_address = ? ORDER BY name",
+                                     {SqlInt(header.shiftAddress)}, rows, failure);
             if (status != SqlStatus::Ok) return status;
             std::vector<SerialProduct> products;
             for (const SqlRow& row : rows) products.push_back(ProductOf(row, nullptr));
@@ -350,11 +347,12 @@ std::optional<Reconciliation> SqlLedger::Reconcile(const JobHeader& header,
             if (IsConflict(result.outcome)) {
                 status = Exec(
                     "INSERT INTO conflicts (seen_at, kind, product, lease_id, programmer_path, "
-                    "usb_serial, shift_start, shift_value, detail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                    "usb_serial, shift_start, shift_value, detail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, "
+                    "?)",
                     {SqlInt(now), SqlText(NameOf(result.outcome)), SqlText(result.product),
                      SqlInt(result.lease ? result.lease->id : 0), SqlText(seen.path),
-                     SqlText(seen.usbSerial), SqlInt(header.shiftStart),
-                     SqlInt(header.shiftValue), SqlText(result.detail)},
+                     SqlText(seen.usbSerial), SqlInt(header.shiftStart), SqlInt(header.shiftValue),
+                     SqlText(result.detail)},
                     failure);
             }
             return status;
@@ -370,9 +368,9 @@ std::optional<std::vector<SerialProduct>> SqlLedger::ListProducts(std::string& e
         false,
         [&](std::string& failure) {
             std::vector<SqlRow> rows;
-            const SqlStatus status = Query(
-                std::string("SELECT ") + kProductColumns + " FROM products ORDER BY name", {}, rows,
-                failure);
+            const SqlStatus status =
+                Query(std::string("SELECT ") + kProductColumns + " FROM products ORDER BY name", {},
+                      rows, failure);
             products.clear();
             for (const SqlRow& row : rows) products.push_back(ProductOf(row, nullptr));
             return status;
@@ -418,10 +416,10 @@ std::optional<std::vector<LedgerConflict>> SqlLedger::ListConflicts(const std::s
                 "SELECT id, seen_at, kind, product, lease_id, programmer_path, usb_serial, "
                 "shift_start, shift_value, detail FROM conflicts" +
                 std::string(product.empty() ? "" : " WHERE product = ?") + " ORDER BY id";
-            const SqlStatus status =
-                Query(sql, product.empty() ? std::vector<SqlParam>{}
-                                           : std::vector<SqlParam>{SqlText(product)},
-                      rows, failure);
+            const SqlStatus status = Query(
+                sql,
+                product.empty() ? std::vector<SqlParam>{} : std::vector<SqlParam>{SqlText(product)},
+                rows, failure);
             conflicts.clear();
             for (const SqlRow& row : rows) {
                 LedgerConflict conflict;
@@ -452,13 +450,12 @@ std::optional<std::vector<ProductTotals>> SqlLedger::Totals(const std::string& p
         [&](std::string& failure) {
             totals.clear();
             std::vector<SqlRow> products;
-            SqlStatus status =
-                product.empty()
-                    ? Query(std::string("SELECT ") + kProductColumns + " FROM products ORDER BY name",
-                            {}, products, failure)
-                    : Query(std::string("SELECT ") + kProductColumns +
-                                " FROM products WHERE name = ?",
-                            {SqlText(product)}, products, failure);
+            SqlStatus status = product.empty() ? Query(std::string("SELECT ") + kProductColumns +
+                                                           " FROM products ORDER BY name",
+                                                       {}, products, failure)
+                                               : Query(std::string("SELECT ") + kProductColumns +
+                                                           " FROM products WHERE name = ?",
+                                                       {SqlText(product)}, products, failure);
             if (status != SqlStatus::Ok) return status;
             if (!product.empty() && products.empty()) {
                 failure = Format("%s has no product '%s'", Where().c_str(), product.c_str());

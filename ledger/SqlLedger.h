@@ -82,8 +82,7 @@ private:
     bool Transact(bool write, Body body, std::string& error);
     SqlStatus Query(const std::string& sql, const std::vector<SqlParam>& params,
                     std::vector<SqlRow>& rows, std::string& error);
-    SqlStatus Exec(const std::string& sql, const std::vector<SqlParam>& params,
-                   std::string& error);
+    SqlStatus Exec(const std::string& sql, const std::vector<SqlParam>& params, std::string& error);
     SqlStatus CreateSchema(std::string& error);
     SqlStatus ReadLeases(const std::string& product, std::vector<SerialLease>& leases,
                          std::string& error);

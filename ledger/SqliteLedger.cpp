@@ -32,21 +32,22 @@ public:
     }
     SqlStatus Commit(std::string& error) override { return Run("COMMIT", {}, nullptr, error); }
     void Rollback() override {
-        if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (sqlite3_get_autocommit(db_) == 0)
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     }
 
     SqlStatus Run(const std::string& sql, const std::vector<SqlParam>& params,
                   std::vector<SqlRow>* rows, std::string& error) override {
         sqlite3_stmt* statement = nullptr;
-        int code = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &statement,
-                                      nullptr);
+        int code =
+            sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr);
         if (code != SQLITE_OK) return Failure(code, sql, error);
         for (std::size_t i = 0; i < params.size() && code == SQLITE_OK; ++i) {
             const int index = static_cast<int>(i) + 1;
-            code = params[i].isText
-                       ? sqlite3_bind_text(statement, index, params[i].text.c_str(),
-                                           static_cast<int>(params[i].text.size()), SQLITE_TRANSIENT)
-                       : sqlite3_bind_int64(statement, index, params[i].number);
+            code = params[i].isText ? sqlite3_bind_text(statement, index, params[i].text.c_str(),
+                                                        static_cast<int>(params[i].text.size()),
+                                                        SQLITE_TRANSIENT)
+                                    : sqlite3_bind_int64(statement, index, params[i].number);
         }
         while (code == SQLITE_OK || code == SQLITE_ROW) {
             code = sqlite3_step(statement);
@@ -101,10 +102,9 @@ std::unique_ptr<SqlConnection> OpenSqliteConnection(const std::string& path, std
         }
     }
     sqlite3* db = nullptr;
-    const int code = sqlite3_open_v2(path.c_str(), &db,
-                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                                         SQLITE_OPEN_NOMUTEX,
-                                     nullptr);
+    const int code =
+        sqlite3_open_v2(path.c_str(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (code != SQLITE_OK) {
         error = Format("cannot open the ledger '%s': %s", path.c_str(),
                        db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code));

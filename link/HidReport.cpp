@@ -8,14 +8,10 @@ struct CommandEntry {
 };
 
 constexpr CommandEntry kCommands[] = {
-    {Command::EraseStorage, "EraseStorage"},
-    {Command::WriteStorage, "WriteStorage"},
-    {Command::ReadStorage, "ReadStorage"},
-    {Command::StorageCrc, "StorageCrc"},
-    {Command::QueryVersion, "QueryVersion"},
-    {Command::EraseFirmware, "EraseFirmware"},
-    {Command::WriteFirmware, "WriteFirmware"},
-    {Command::ReadProgrammerWord, "ReadProgrammerWord"},
+    {Command::EraseStorage, "EraseStorage"},   {Command::WriteStorage, "WriteStorage"},
+    {Command::ReadStorage, "ReadStorage"},     {Command::StorageCrc, "StorageCrc"},
+    {Command::QueryVersion, "QueryVersion"},   {Command::EraseFirmware, "EraseFirmware"},
+    {Command::WriteFirmware, "WriteFirmware"}, {Command::ReadProgrammerWord, "ReadProgrammerWord"},
     {Command::FirmwareCrc, "FirmwareCrc"},
 };
 

@@ -90,7 +90,8 @@ std::optional<HidOpenError> HoldNode(const std::string& path, int& held) {
     const int cause = errno;
     if (answered < 0) {
         ::close(fd);
-        return HidOpenError{"ioctl('" + path + "', HIDIOCGRDESCSIZE): " + std::strerror(cause), false};
+        return HidOpenError{"ioctl('" + path + "', HIDIOCGRDESCSIZE): " + std::strerror(cause),
+                            false};
     }
     held = fd;
 #else
@@ -218,8 +219,8 @@ std::unique_ptr<HidDevice> HidapiBackend::Open(const std::string& path, HidOpenE
     if (device == nullptr) {
         // Changed between the two openings, or refused by hidapi itself.
         LetGo(held);
-        error = HoldNode(path, held).value_or(
-            HidOpenError{"open('" + path + "'): " + HidError(nullptr), false});
+        error = HoldNode(path, held)
+                    .value_or(HidOpenError{"open('" + path + "'): " + HidError(nullptr), false});
         LetGo(held);
         return nullptr;
     }
@@ -245,7 +246,8 @@ std::unique_ptr<HidDevice> HidapiBackend::Open(const std::string& path, HidOpenE
         }
     }
     const std::size_t outputLength = OutputReportLengthFromFile(ReportDescriptorPath(path));
-    return std::make_unique<HidapiDevice>(device, held, path, vendorId, productId, idsKnown, outputLength);
+    return std::make_unique<HidapiDevice>(device, held, path, vendorId, productId, idsKnown,
+                                          outputLength);
 }
 
 std::optional<std::size_t> OutputReportLengthFromDescriptor(const std::uint8_t* data,
@@ -270,7 +272,8 @@ std::optional<std::size_t> OutputReportLengthFromDescriptor(const std::uint8_t* 
         const std::size_t dataSize = (prefix & 3) == 3 ? 4 : (prefix & 3);
         if (size - i - 1 < dataSize) return std::nullopt;
         std::uint32_t value = 0;
-        for (std::size_t k = 0; k < dataSize; ++k) value |= std::uint32_t{data[i + 1 + k]} << (8 * k);
+        for (std::size_t k = 0; k < dataSize; ++k)
+            value |= std::uint32_t{data[i + 1 + k]} << (8 * k);
         i += 1 + dataSize;
 
         const int type = (prefix >> 2) & 3;
@@ -279,16 +282,25 @@ std::optional<std::size_t> OutputReportLengthFromDescriptor(const std::uint8_t* 
             outputBits[globals.reportId] += std::uint64_t{globals.reportSize} * globals.reportCount;
         } else if (type == 1) {
             switch (tag) {
-                case 0x7: globals.reportSize = value; break;
-                case 0x8: globals.reportId = value; break;
-                case 0x9: globals.reportCount = value; break;
-                case 0xA: pushed.push_back(globals); break;
+                case 0x7:
+                    globals.reportSize = value;
+                    break;
+                case 0x8:
+                    globals.reportId = value;
+                    break;
+                case 0x9:
+                    globals.reportCount = value;
+                    break;
+                case 0xA:
+                    pushed.push_back(globals);
+                    break;
                 case 0xB:
                     if (pushed.empty()) return std::nullopt;
                     globals = pushed.back();
                     pushed.pop_back();
                     break;
-                default: break;
+                default:
+                    break;
             }
         }
     }

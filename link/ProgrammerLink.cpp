@@ -86,8 +86,7 @@ std::vector<HidDeviceInfo> AttachedProgrammers(HidBackend& backend) {
 namespace {
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -99,13 +98,19 @@ int AnswerTimeoutMs(const LinkTimeouts& timeouts, const HidReport& request) {
     int perKiB = 0;
     switch (static_cast<Command>(request.CommandCode())) {
         case Command::EraseStorage:
-        case Command::EraseFirmware: perKiB = timeouts.eraseMsPerKiB; break;
+        case Command::EraseFirmware:
+            perKiB = timeouts.eraseMsPerKiB;
+            break;
         case Command::StorageCrc:
-        case Command::FirmwareCrc: perKiB = timeouts.checksumMsPerKiB; break;
-        default: break;
+        case Command::FirmwareCrc:
+            perKiB = timeouts.checksumMsPerKiB;
+            break;
+        default:
+            break;
     }
     const auto nonNegative = [](int ms) { return static_cast<std::uint64_t>(std::max(ms, 0)); };
-    const std::uint64_t work = (std::uint64_t{request.Length()} * nonNegative(perKiB) + 1023) / 1024;
+    const std::uint64_t work =
+        (std::uint64_t{request.Length()} * nonNegative(perKiB) + 1023) / 1024;
     const std::uint64_t total = nonNegative(timeouts.answerMs) + work;
     return static_cast<int>(std::min<std::uint64_t>(total, std::numeric_limits<int>::max()));
 }
@@ -229,7 +234,10 @@ ProgrammerLink::Session ProgrammerLink::Acquire() {
 
 ProgrammerLink::Session::Session(ProgrammerLink& link, std::unique_lock<std::mutex> hold,
                                  std::uint64_t generation, bool reachesHardware)
-    : link_(&link), hold_(std::move(hold)), generation_(generation), reachesHardware_(reachesHardware) {}
+    : link_(&link),
+      hold_(std::move(hold)),
+      generation_(generation),
+      reachesHardware_(reachesHardware) {}
 
 ProgrammerLink::Session::Session(Session&& other) noexcept
     : link_(other.link_),

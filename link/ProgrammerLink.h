@@ -51,8 +51,8 @@ std::vector<HidDeviceInfo> AttachedProgrammers(HidBackend& backend);
 // at its slowest is never cut off and one that never answers still ends the worker soon.
 struct LinkTimeouts {
     int answerMs = 3000;
-    int eraseMsPerKiB = 40;     // EraseStorage, EraseFirmware: flash erased page by page
-    int checksumMsPerKiB = 4;   // StorageCrc, FirmwareCrc: the programmer reads it all
+    int eraseMsPerKiB = 40;    // EraseStorage, EraseFirmware: flash erased page by page
+    int checksumMsPerKiB = 4;  // StorageCrc, FirmwareCrc: the programmer reads it all
 };
 
 // The time-out of the answer to `request`: answerMs, plus for an erase or a checksum its
@@ -70,7 +70,8 @@ struct StoredJob {
 };
 
 // Observes every report written ('>') and read ('<'), in full.
-using ReportTrace = std::function<void(char direction, const std::uint8_t* bytes, std::size_t size)>;
+using ReportTrace =
+    std::function<void(char direction, const std::uint8_t* bytes, std::size_t size)>;
 
 // The open connection to the programmer and what identification learnt about it.
 // Opening, arrival and removal run on the owner's thread; exchanges on workers, at most
@@ -169,7 +170,8 @@ private:
     void Install(FindResult& found);
 
     HidBackend& backend_;
-    mutable std::mutex stateMutex_;  // guards device_, devicePath_, serialNumber_, storedJob_, generation_
+    mutable std::mutex
+        stateMutex_;  // guards device_, devicePath_, serialNumber_, storedJob_, generation_
     std::shared_ptr<HidDevice> device_;
     std::string devicePath_;
     std::string serialNumber_;

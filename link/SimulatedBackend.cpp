@@ -155,7 +155,8 @@ private:
 SimulatedBackend::SimulatedBackend() = default;
 SimulatedBackend::~SimulatedBackend() = default;
 
-std::shared_ptr<SimulatedBackend::Entry> SimulatedBackend::FindEntry(const std::string& path) const {
+std::shared_ptr<SimulatedBackend::Entry> SimulatedBackend::FindEntry(
+    const std::string& path) const {
     for (const auto& entry : entries_) {
         if (entry->path == path) return entry;
     }

@@ -7,12 +7,18 @@ namespace {
 
 const char* FaultKindName(FaultKind kind) {
     switch (kind) {
-        case FaultKind::Status: return "status";
-        case FaultKind::Write: return "write";
-        case FaultKind::Read: return "read";
-        case FaultKind::Crc: return "crc";
-        case FaultKind::Hang: return "hang";
-        case FaultKind::Unplug: return "unplug";
+        case FaultKind::Status:
+            return "status";
+        case FaultKind::Write:
+            return "write";
+        case FaultKind::Read:
+            return "read";
+        case FaultKind::Crc:
+            return "crc";
+        case FaultKind::Hang:
+            return "hang";
+        case FaultKind::Unplug:
+            return "unplug";
     }
     return "";
 }

@@ -50,7 +50,8 @@ SimulatedProgrammer::Response SimulatedProgrammer::Handle(const std::uint8_t* re
     const std::uint32_t address = ReadLe32(&frame[2]);
     const std::uint32_t count = ReadLe32(&frame[6]);
     const std::uint8_t* data = &frame[kReportDataOffset];
-    const std::size_t dataReceived = received > kReportDataOffset ? received - kReportDataOffset : 0;
+    const std::size_t dataReceived =
+        received > kReportDataOffset ? received - kReportDataOffset : 0;
 
     const int occurrence = ++commandCounts_[code];
     std::optional<FaultKind> fault;
@@ -137,7 +138,8 @@ SimulatedProgrammer::Response SimulatedProgrammer::Handle(const std::uint8_t* re
             const bool done = newer && address == kFirmwareAreaAddress && count % 4 == 0 &&
                               count <= kFirmwareAreaSize;
             if (done) {
-                std::fill_n(flash_.begin() + (kFirmwareAreaAddress - kSimFlashAddress), count, 0xFF);
+                std::fill_n(flash_.begin() + (kFirmwareAreaAddress - kSimFlashAddress), count,
+                            0xFF);
                 firmwareEraseLength_ = count;
             }
             status(done);
@@ -165,10 +167,15 @@ std::uint64_t SimulatedProgrammer::AnswerDelayUs(std::uint8_t code, std::uint32_
     std::uint64_t perKiB = 0;
     switch (static_cast<Command>(code)) {
         case Command::EraseStorage:
-        case Command::EraseFirmware: perKiB = config_.eraseUsPerKiB; break;
+        case Command::EraseFirmware:
+            perKiB = config_.eraseUsPerKiB;
+            break;
         case Command::StorageCrc:
-        case Command::FirmwareCrc: perKiB = config_.checksumUsPerKiB; break;
-        default: break;
+        case Command::FirmwareCrc:
+            perKiB = config_.checksumUsPerKiB;
+            break;
+        default:
+            break;
     }
     return config_.exchangeLatencyUs + std::uint64_t{count} * perKiB / 1024;
 }

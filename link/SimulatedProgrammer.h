@@ -15,7 +15,7 @@
 // of either kind of programmer. Checksums are computed over what is actually stored.
 
 inline constexpr std::uint32_t kSimFlashAddress = 0x08000000;  // programmer's own flash
-inline constexpr std::uint32_t kSimFlashSize = 0x40000;         // 256 KiB
+inline constexpr std::uint32_t kSimFlashSize = 0x40000;        // 256 KiB
 inline constexpr std::uint32_t kSimSramAddress = kProgrammerSramAddress;
 inline constexpr std::uint32_t kSimSramSize = kProgrammerSramSize;
 

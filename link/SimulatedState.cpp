@@ -54,14 +54,17 @@ bool SimulatedProgrammer::LoadState(const std::filesystem::path& file, std::stri
     if (!stateLock_.Held() || file != stateFile_) {
         std::string detail;
         switch (stateLock_.Take(file, detail)) {
-            case FileLock::Result::Taken: stateFile_ = file; break;
+            case FileLock::Result::Taken:
+                stateFile_ = file;
+                break;
             case FileLock::Result::InUse:
                 if (inUse != nullptr) *inUse = true;
                 error = detail;
                 return false;
             // Where no lock file can be made, no saved state can be either: nothing this
             // programmer does can be lost to another.
-            case FileLock::Result::Failed: break;
+            case FileLock::Result::Failed:
+                break;
         }
     }
     if (!std::filesystem::exists(file, ec)) return true;  // a first run

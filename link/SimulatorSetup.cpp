@@ -73,9 +73,10 @@ std::optional<SimulatedShelf> SetUpSimulator(const SimulatorRequest& request,
             // word); say so rather than let an option look applied.
             if (request.programmerVersion &&
                 programmer.ProgrammerVersion() != config.programmerVersion) {
-                shelf.notes.push_back(Format("--sim-state %s holds a programmer of version %04X; "
-                                             "--sim-version is not applied (use a new state file)",
-                                             shown.c_str(), programmer.ProgrammerVersion()));
+                shelf.notes.push_back(
+                    Format("--sim-state %s holds a programmer of version %04X; "
+                           "--sim-version is not applied (use a new state file)",
+                           shown.c_str(), programmer.ProgrammerVersion()));
             }
             if (request.firmwareVersion && programmer.FirmwareWord() != config.firmwareVersion) {
                 shelf.notes.push_back(

@@ -9,10 +9,10 @@
 // window. The window registers once it exists and unregisters when it closes; its native
 // event handler turns each message into a DeviceEvent for ProgrammerLink.
 
-inline constexpr unsigned kDeviceChangeMessage = 0x0219;  // WM_DEVICECHANGE
-inline constexpr std::uintptr_t kDeviceArrival = 0x8000;  // DBT_DEVICEARRIVAL
+inline constexpr unsigned kDeviceChangeMessage = 0x0219;         // WM_DEVICECHANGE
+inline constexpr std::uintptr_t kDeviceArrival = 0x8000;         // DBT_DEVICEARRIVAL
 inline constexpr std::uintptr_t kDeviceRemoveComplete = 0x8004;  // DBT_DEVICEREMOVECOMPLETE
-inline constexpr std::uint32_t kDeviceInterfaceRecord = 5;  // DBT_DEVTYP_DEVICEINTERFACE
+inline constexpr std::uint32_t kDeviceInterfaceRecord = 5;       // DBT_DEVTYP_DEVICEINTERFACE
 
 // Registers `window` (an HWND) for notifications of the HID interface class. Returns
 // false and sets `error` naming the failed call; arrival and removal then go unnoticed

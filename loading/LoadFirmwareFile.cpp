@@ -43,7 +43,8 @@ LoadOutcome RemoteJobLoad(ImageWorkspace& workspace, const std::filesystem::path
 // A text or ELF reader's result: its refusals take the HEX reader's path.
 LoadOutcome ReaderOutcome(LoadOutcome outcome, HexResult result) {
     outcome.hexResult = result;
-    if (result != HexOk) return RefusedLoad(std::move(outcome), LoadStatus::HexFailed, kMsgLoadFailed);
+    if (result != HexOk)
+        return RefusedLoad(std::move(outcome), LoadStatus::HexFailed, kMsgLoadFailed);
     outcome.status = LoadStatus::Loaded;
     return outcome;
 }

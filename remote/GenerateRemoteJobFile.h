@@ -16,8 +16,8 @@
 class RemoteGenerationPort : public virtual WorkerSinks, public JobSettingsSource {
 public:
     virtual ImageWorkspace& Workspace() = 0;
-    virtual std::uint32_t RemoteCode() = 0;          // the code the file is addressed to
-    virtual std::uint32_t ProgrammerVersion() = 0;   // decides the code-shift row
+    virtual std::uint32_t RemoteCode() = 0;         // the code the file is addressed to
+    virtual std::uint32_t ProgrammerVersion() = 0;  // decides the code-shift row
     // Where the file goes: the program's own directory; when that cannot be written,
     // the loaded file's directory.
     virtual std::vector<std::filesystem::path> OutputDirectories() = 0;
@@ -25,10 +25,13 @@ public:
 };
 
 // The system's texts of remote job file generation.
-inline constexpr const char* kMsgGenerateFailed01 = N_("生成文件失败 错误码:01");  // cannot create or write
-inline constexpr const char* kMsgGenerateFailed02 = N_("生成文件失败 错误码:02");  // cannot read back
-inline constexpr const char* kMsgGenerateFailed03 = N_("生成文件失败 错误码:03");  // read-back checksum
-inline constexpr const char* kMsgRemoteGenerated = N_("远程文件生成成功 %s");       // the full path
+inline constexpr const char* kMsgGenerateFailed01 =
+    N_("生成文件失败 错误码:01");  // cannot create or write
+inline constexpr const char* kMsgGenerateFailed02 =
+    N_("生成文件失败 错误码:02");  // cannot read back
+inline constexpr const char* kMsgGenerateFailed03 =
+    N_("生成文件失败 错误码:03");                                              // read-back checksum
+inline constexpr const char* kMsgRemoteGenerated = N_("远程文件生成成功 %s");  // the full path
 // A device ID that is not exactly eight characters.
 inline constexpr const char* kMsgBadDeviceId = N_("请输入正确的设备ID");
 // The image does not fit a remote job file or the programmer's job storage.

@@ -77,7 +77,8 @@ RemoteLoadResult LoadRemoteJobBytes(const std::uint8_t* data, std::size_t size,
     const std::uint8_t key = DescrambleByte(data[kRemoteTargetCodeOffset], 0, 0);
     const auto plainWord = [&](std::size_t offset) {
         std::uint8_t bytes[4];
-        for (std::size_t i = 0; i < 4; ++i) bytes[i] = DescrambleByte(data[offset + i], offset + i, key);
+        for (std::size_t i = 0; i < 4; ++i)
+            bytes[i] = DescrambleByte(data[offset + i], offset + i, key);
         return ReadLe32(bytes);
     };
     const std::uint32_t stated = plainWord(kRemoteLengthOffset);
@@ -93,9 +94,10 @@ RemoteLoadResult LoadRemoteJobBytes(const std::uint8_t* data, std::size_t size,
     }
     const std::uint32_t jobStart = plainWord(kRemoteJobStartOffset);
     if (!EndsWithinAddressSpace(jobStart, carried)) {
-        detail = Format("the record places its image of %zu bytes at 0x%08X, beyond the 32-bit "
-                        "address space",
-                        carried, jobStart);
+        detail = Format(
+            "the record places its image of %zu bytes at 0x%08X, beyond the 32-bit "
+            "address space",
+            carried, jobStart);
         return RemoteLoadResult::BadLength;
     }
     if (carried > kMaxRemoteImageLength) {

@@ -15,12 +15,12 @@
 //
 // Prefix: targetCode (0..3), JobHeader bytes 2..44 (4..46), zero (47..63).
 inline constexpr std::size_t kRemoteTargetCodeOffset = 0;
-inline constexpr std::size_t kRemoteHeaderOffset = 4;   // JobHeader byte 2 lies here
+inline constexpr std::size_t kRemoteHeaderOffset = 4;  // JobHeader byte 2 lies here
 inline constexpr std::size_t kRemoteHeaderFirstByte = 2;
 inline constexpr std::size_t kRemoteHeaderBytes = kJobHeaderSize - kRemoteHeaderFirstByte;  // 43
-inline constexpr std::size_t kRemoteJobStartOffset = 14;   // jobStart
-inline constexpr std::size_t kRemoteLengthOffset = 18;     // jobLength: the image's length
-inline constexpr std::size_t kRemotePrefixSize = 64;       // the image follows
+inline constexpr std::size_t kRemoteJobStartOffset = 14;  // jobStart
+inline constexpr std::size_t kRemoteLengthOffset = 18;    // jobLength: the image's length
+inline constexpr std::size_t kRemotePrefixSize = 64;      // the image follows
 inline constexpr std::size_t kRemoteChecksumSize = 4;
 inline constexpr std::size_t kRemoteFileOverhead = kRemotePrefixSize + kRemoteChecksumSize;
 inline constexpr std::size_t kMinRemoteFileSize = kRemoteFileOverhead;

@@ -23,8 +23,7 @@ void DescrambleRemoteRecord(std::uint8_t* record, std::size_t length);
 
 // The same from `scrambled` into `plain`; the two may be the same buffer, but must not
 // overlap otherwise.
-void DescrambleRemoteRecord(const std::uint8_t* scrambled, std::uint8_t* plain,
-                            std::size_t length);
+void DescrambleRemoteRecord(const std::uint8_t* scrambled, std::uint8_t* plain, std::size_t length);
 
 // One byte of a scrambled record, taken back to plain: `position` is its offset in the
 // record, `key` the low byte of the target code (0 for positions 0..3).

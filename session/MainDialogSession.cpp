@@ -164,8 +164,7 @@ void MainDialogSession::OpenFile(const ChosenFile& file) {
             return;
         case LoadStatus::Unsupported:
             // The system's text names only .hex and .bin: a second line names them all.
-            view_.ShowMessage(MessageIcon::Error,
-                              outcome.message + "\n" + AcceptedFormatsNote());
+            view_.ShowMessage(MessageIcon::Error, outcome.message + "\n" + AcceptedFormatsNote());
             return;
         default:
             view_.ShowMessage(MessageIcon::Error, outcome.message);

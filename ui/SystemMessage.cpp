@@ -42,7 +42,8 @@ void ShowSystemMessage(QWidget* owner, MessageIcon icon, const QString& text) {
 bool AskSystemQuestion(QWidget* owner, const QString& caption, const QString& text,
                        QMessageBox::StandardButton defaultButton) {
     if (Hook()) {
-        return Hook()(SystemMessage{owner, QMessageBox::Question, caption, text, true, defaultButton});
+        return Hook()(
+            SystemMessage{owner, QMessageBox::Question, caption, text, true, defaultButton});
     }
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
                     owner);

@@ -26,10 +26,10 @@ FirmwareCheck OfFile(const std::filesystem::path& path, FirmwareCheck check) {
 FirmwareCheck CheckFirmwareSize(std::uint64_t size) {
     if (size == 0) return Fault(FirmwareFault::Empty, "the image is empty");
     if (size > kFirmwareAreaSize) {
-        return Fault(FirmwareFault::TooLarge,
-                     Format("%llu bytes, more than the %u (0x%X) of the programmer's firmware area",
-                            static_cast<unsigned long long>(size), kFirmwareAreaSize,
-                            kFirmwareAreaSize));
+        return Fault(
+            FirmwareFault::TooLarge,
+            Format("%llu bytes, more than the %u (0x%X) of the programmer's firmware area",
+                   static_cast<unsigned long long>(size), kFirmwareAreaSize, kFirmwareAreaSize));
     }
     if (size % 4 != 0) {
         return Fault(FirmwareFault::NotWholeWords,
@@ -53,23 +53,24 @@ FirmwareCheck CheckFirmwareForm(std::span<const std::uint8_t> image) {
     // lie in SRAM.
     const std::uint32_t stack = ReadLe32(image.data());
     if (stack <= kProgrammerSramAddress || stack > kProgrammerSramAddress + kProgrammerSramSize) {
-        return Fault(FirmwareFault::StackOutsideSram,
-                     Format("initial stack pointer 0x%08X lies outside the programmer's SRAM "
-                            "0x%08X..0x%08X: not an image for this programmer",
-                            stack, kProgrammerSramAddress,
-                            kProgrammerSramAddress + kProgrammerSramSize));
+        return Fault(
+            FirmwareFault::StackOutsideSram,
+            Format("initial stack pointer 0x%08X lies outside the programmer's SRAM "
+                   "0x%08X..0x%08X: not an image for this programmer",
+                   stack, kProgrammerSramAddress, kProgrammerSramAddress + kProgrammerSramSize));
     }
     const std::uint32_t reset = ReadLe32(image.data() + 4);
     const std::uint32_t entry = reset & ~1u;
     if ((reset & 1u) == 0 || entry < kFirmwareAreaAddress + kCodeOffset || entry >= end) {
-        return Fault(FirmwareFault::ResetOutsideImage,
-                     Format("reset vector 0x%08X is not a Thumb address (odd) in the image's code "
-                            "0x%08X..0x%08X: not an image linked for 0x%08X",
-                            reset, kFirmwareAreaAddress + kCodeOffset, end - 1,
-                            kFirmwareAreaAddress));
+        return Fault(
+            FirmwareFault::ResetOutsideImage,
+            Format("reset vector 0x%08X is not a Thumb address (odd) in the image's code "
+                   "0x%08X..0x%08X: not an image linked for 0x%08X",
+                   reset, kFirmwareAreaAddress + kCodeOffset, end - 1, kFirmwareAreaAddress));
     }
     const std::uint32_t version = ReadLe32(image.data() + kVersionWordOffset);
-    const bool vector = version >= kFirmwareAreaAddress && version < kFirmwareAreaAddress + kFirmwareAreaSize;
+    const bool vector =
+        version >= kFirmwareAreaAddress && version < kFirmwareAreaAddress + kFirmwareAreaSize;
     if (version == 0 || version == 0xFFFFFFFF || vector) {
         return Fault(FirmwareFault::BadVersionWord,
                      Format("the word at 0x%X is 0x%08X, %s", kVersionWordOffset, version,
@@ -86,14 +87,19 @@ FirmwareCheck ReadProgrammerFirmwareFile(const std::filesystem::path& path,
     InputFile file;
     std::string detail;
     switch (file.Open(path, detail)) {
-        case FileReadStatus::Ok: break;
-        case FileReadStatus::NotRegularFile: return Fault(FirmwareFault::NotRegularFile, detail);
+        case FileReadStatus::Ok:
+            break;
+        case FileReadStatus::NotRegularFile:
+            return Fault(FirmwareFault::NotRegularFile, detail);
         case FileReadStatus::OpenFailed:
-        case FileReadStatus::TooLarge: return Fault(FirmwareFault::OpenFailed, detail);
-        case FileReadStatus::ReadFailed: return Fault(FirmwareFault::ReadFailed, detail);
+        case FileReadStatus::TooLarge:
+            return Fault(FirmwareFault::OpenFailed, detail);
+        case FileReadStatus::ReadFailed:
+            return Fault(FirmwareFault::ReadFailed, detail);
     }
     // Judged by its size first: a file far too large is never read.
-    if (FirmwareCheck bounds = CheckFirmwareSize(file.Size()); !bounds.ok()) return OfFile(path, bounds);
+    if (FirmwareCheck bounds = CheckFirmwareSize(file.Size()); !bounds.ok())
+        return OfFile(path, bounds);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.Size()));
     if (file.ReadInto(bytes.data(), detail) != FileReadStatus::Ok) {
         return Fault(FirmwareFault::ReadFailed, detail);

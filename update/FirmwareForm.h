@@ -13,9 +13,9 @@
 
 enum class FirmwareFault {
     None,
-    NotRegularFile,     // a FIFO, a device, a folder: never opened
+    NotRegularFile,  // a FIFO, a device, a folder: never opened
     OpenFailed,
-    ReadFailed,         // the file could not be read whole, or changed while being read
+    ReadFailed,  // the file could not be read whole, or changed while being read
     Empty,
     TooLarge,           // more than the programmer's firmware area holds
     NotWholeWords,      // the update and its checksum go by 32-bit words

@@ -39,7 +39,8 @@ WorkerOutcome Refuse(FirmwareUpdatePort& port, std::string message, std::string 
 
 }  // namespace
 
-WorkerOutcome UpdateProgrammerFirmware(FirmwareUpdatePort& port, const ProgrammerFirmware& firmware) {
+WorkerOutcome UpdateProgrammerFirmware(FirmwareUpdatePort& port,
+                                       const ProgrammerFirmware& firmware) {
     const std::span<const std::uint8_t> image = firmware.image;
     const auto size = static_cast<std::uint32_t>(image.size());
     const std::uint32_t version = firmware.VersionWord();
@@ -103,9 +104,9 @@ WorkerOutcome UpdateProgrammerFirmware(FirmwareUpdatePort& port, const Programme
     const std::uint32_t expected = WordCrc32(image.data(), size / 4);
     const std::uint32_t answered = report.AnswerWord();
     if (answered != expected) {
-        return Fail(port, OutcomeKind::VerifyMismatch, CrcStep + 2,
-                    Format("the programmer answered 0x%08x, the image gives 0x%08x", answered,
-                           expected));
+        return Fail(
+            port, OutcomeKind::VerifyMismatch, CrcStep + 2,
+            Format("the programmer answered 0x%08x, the image gives 0x%08x", answered, expected));
     }
 
     link.SetFirmwareVersion(version);

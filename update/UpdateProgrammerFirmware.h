@@ -35,12 +35,12 @@ inline constexpr const char* kMsgFirmwareUpdateFailed[] = {
 };
 
 // Refusals before anything is sent.
-inline constexpr const char* kMsgPlaceholderFirmware = N_(
-    "This build carries only a placeholder of the programmer firmware: on a real programmer "
-    "it would leave the programmer unusable until it is flashed again over SWD. Nothing was "
-    "sent. Give the real firmware image: build with -DMARRO_PROGRAMMER_FIRMWARE=FILE, or "
-    "choose the file (marrowdyne-cli update-firmware --file FILE, or the \"Файл...\" button "
-    "of the firmware dialog).");
+inline constexpr const char* kMsgPlaceholderFirmware =
+    N_("This build carries only a placeholder of the programmer firmware: on a real programmer "
+       "it would leave the programmer unusable until it is flashed again over SWD. Nothing was "
+       "sent. Give the real firmware image: build with -DMARRO_PROGRAMMER_FIRMWARE=FILE, or "
+       "choose the file (marrowdyne-cli update-firmware --file FILE, or the \"Файл...\" button "
+       "of the firmware dialog).");
 inline constexpr const char* kMsgFirmwareFormRefused =
     "This programmer firmware cannot be installed; nothing was sent: ";  // + the problem
 
@@ -55,4 +55,5 @@ inline constexpr std::uint32_t kFirmwareQuestionLimit = 0x1000;
 // programmer's checksum with the image's. The update button is disabled for the run and
 // enabled at every end. Holds the link for the whole sequence, the question included, so
 // the programmer judged is the one written. Never throws.
-WorkerOutcome UpdateProgrammerFirmware(FirmwareUpdatePort& port, const ProgrammerFirmware& firmware);
+WorkerOutcome UpdateProgrammerFirmware(FirmwareUpdatePort& port,
+                                       const ProgrammerFirmware& firmware);

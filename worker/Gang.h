@@ -19,7 +19,7 @@ void RunGang(std::size_t members, const std::function<void(std::size_t)>& work,
 
 // The same over a list of sessions (anything indexable), each handed to the work whole.
 template <class Sessions, class Work, class Finished>
-    requires requires(Sessions& sessions) { sessions[sessions.size() - 1]; }
+requires requires(Sessions& sessions) { sessions[sessions.size() - 1]; }
 void RunGang(Sessions& sessions, Work work, Finished finished) {
     RunGang(
         sessions.size(), [&](std::size_t i) { work(sessions[i]); },

@@ -19,4 +19,3 @@ public:
     // One of the system's fixed texts, in a message box captioned with two EN QUADs.
     virtual void ShowMessage(MessageIcon icon, std::string_view text) = 0;
 };
-

@@ -105,7 +105,8 @@ COptionsDlg::COptionsDlg(CodeShift& shift, QWidget* parent, SerialSource* serial
         auto* serialsGroup = new QGroupBox(Tr(kOptionsSerialsGroup), this);
         serialsGroup->setObjectName(QStringLiteral("serialsGroup"));
         PlaceInUnits(serialsGroup, du, 7, 117, 186, kSerialsGroupHeight);
-        const auto addSerialRow = [&](int row, const QString& text, const char* name, QLineEdit* edit) {
+        const auto addSerialRow = [&](int row, const QString& text, const char* name,
+                                      QLineEdit* edit) {
             const int y = 129 + row * kRowPitch;
             auto* label = new QLabel(text, this);
             label->setObjectName(QLatin1String(name));
@@ -164,7 +165,8 @@ void COptionsDlg::accept() {
     const QString addressText = addressEdit_->text();
     const std::uint32_t address = ParseHexNumber(addressText.toStdString());
     switch (CheckShiftAddress(static_cast<std::size_t>(addressText.size()), address)) {
-        case ShiftAddressCheck::Taken: break;
+        case ShiftAddressCheck::Taken:
+            break;
         case ShiftAddressCheck::OutOfRange:
             ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kShiftAddressRangeMessage));
             return;

@@ -50,7 +50,8 @@ namespace {
 const std::string kSample = std::string(MARRO_SOURCE_DIR) + "/samples/blink-f103.hex";
 
 // One Intel HEX record with its checksum.
-std::string Record(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
+std::string Record(std::uint8_t type, std::uint16_t address,
+                   const std::vector<std::uint8_t>& data) {
     std::vector<std::uint8_t> body = {static_cast<std::uint8_t>(data.size()),
                                       static_cast<std::uint8_t>(address >> 8),
                                       static_cast<std::uint8_t>(address), type};
@@ -287,13 +288,14 @@ TEST_F(CliTest, BundledSampleIsAnImageForTheF103AtFlashStart) {
     const auto word = [&](std::size_t i) { return ReadLe32(image.data() + 4 * i); };
     EXPECT_EQ(word(0) & 0xFFF00000u, 0x20000000u);  // the stack in SRAM
     const std::uint32_t reset = word(1);
-    EXPECT_EQ(reset & 1, 1u);                       // Thumb
-    EXPECT_GE(reset, 0x08000130u);                  // after the table, inside the image
+    EXPECT_EQ(reset & 1, 1u);       // Thumb
+    EXPECT_GE(reset, 0x08000130u);  // after the table, inside the image
     EXPECT_LT(reset, 0x08000000u + image.size());
 }
 
 TEST_F(CliTest, ProgramStoresTheJobAndInfoReadsItBackInTheNextRun) {
-    Ran run = Cli(Sim({"program", kSample, "--series", "STM32F1XX", "--full-erase", "--count-limit", "5"}));
+    Ran run = Cli(
+        Sim({"program", kSample, "--series", "STM32F1XX", "--full-erase", "--count-limit", "5"}));
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_TRUE(Contains(run.out, std::string(kUploadDoneText) + "\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "名称\tblink-f103.hex\n")) << run.out;
@@ -339,17 +341,27 @@ TEST_F(CliTest, ProgrammerFailuresEndWithTheStepMessageAndTheirExitCode) {
         {{"--sim-fault", "WriteStorage:status@14"}, "Ошибка    :09", ExitCode::CommandRefused},
         {{"--sim-fault", "WriteStorage:status@3"}, "Ошибка    :15", ExitCode::CommandRefused},
         {{"--sim-fault", "WriteStorage:write@13"}, "Ошибка    :10", ExitCode::LinkFailed},
-        {{"--sim-fault", "StorageCrc:crc"}, std::string(kVerifyMismatchText), ExitCode::VerifyMismatch},
-        {{"--sim-fault", "StorageCrc:hang", "--sim-timeout-ms", "200"}, "Ошибка    :17", ExitCode::LinkFailed},
+        {{"--sim-fault", "StorageCrc:crc"},
+         std::string(kVerifyMismatchText),
+         ExitCode::VerifyMismatch},
+        {{"--sim-fault", "StorageCrc:hang", "--sim-timeout-ms", "200"},
+         "Ошибка    :17",
+         ExitCode::LinkFailed},
         // Empty memory: identification reads both header places and the name first.
         {{"--sim-fault", "ReadStorage:read@4"}, "数据上传失败 错误码:19", ExitCode::ReadBackFailed},
         {{"--sim-fault", "QueryVersion:read"}, "版本信息读取失败 错误码:02", ExitCode::LinkFailed},
         // English from the catalogue, asked for or named by the locale; --lang wins.
-        {{"--lang", "en", "--sim-fault", "WriteStorage:status@14"}, "Error    :09", ExitCode::CommandRefused},
-        {{"--sim-fault", "QueryVersion:read"}, "Version read failed, error code:02", ExitCode::LinkFailed,
+        {{"--lang", "en", "--sim-fault", "WriteStorage:status@14"},
+         "Error    :09",
+         ExitCode::CommandRefused},
+        {{"--sim-fault", "QueryVersion:read"},
+         "Version read failed, error code:02",
+         ExitCode::LinkFailed,
          "en_US.UTF-8"},
-        {{"--lang", "original", "--sim-fault", "WriteStorage:status@3"}, "Ошибка    :15",
-         ExitCode::CommandRefused, "en_US.UTF-8"},
+        {{"--lang", "original", "--sim-fault", "WriteStorage:status@3"},
+         "Ошибка    :15",
+         ExitCode::CommandRefused,
+         "en_US.UTF-8"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--simulate"};
@@ -451,9 +463,11 @@ TEST_F(CliTest, GangStoresTheJobEverywhereWhileFaultsEndOnlyTheirOwnProgrammer) 
     const std::vector<std::uint8_t> image = ReadBytes(Path("image.bin"));
     // programmer-1's checksum is off (exit 8), programmer-2 refuses its third image block
     // (exit 7): the exit code is that of the first in path order, not the smaller.
-    const std::vector<std::string> gang = {
-        "--simulate", "4", "--sim-state", Path("shelf").string(), "--log", Path("log.jsonl").string(),
-        "--sim-fault", "1:StorageCrc:crc", "--sim-fault", "2:WriteStorage:status@5"};
+    const std::vector<std::string> gang = {"--simulate",  "4",
+                                           "--sim-state", Path("shelf").string(),
+                                           "--log",       Path("log.jsonl").string(),
+                                           "--sim-fault", "1:StorageCrc:crc",
+                                           "--sim-fault", "2:WriteStorage:status@5"};
     std::vector<std::string> args = gang;
     args.insert(args.end(), {"program", kSample, "--all", "--series", "STM32F1XX"});
     Ran run = Cli(args);
@@ -472,8 +486,9 @@ TEST_F(CliTest, GangStoresTheJobEverywhereWhileFaultsEndOnlyTheirOwnProgrammer) 
     };
     const std::vector<std::string> lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 4u + 1u) << run.out;
-    EXPECT_EQ(lines[4], "4 programmers: 2 succeeded, 2 failed (first in path order: "
-                        "sim:programmer-1, exit code 8)");
+    EXPECT_EQ(lines[4],
+              "4 programmers: 2 succeeded, 2 failed (first in path order: "
+              "sim:programmer-1, exit code 8)");
     const std::vector<json> logged = LogLines(ReadText(Path("log.jsonl")));
     ASSERT_EQ(logged.size(), 4u);
     for (std::size_t k = 0; k < 4; ++k) {
@@ -484,8 +499,9 @@ TEST_F(CliTest, GangStoresTheJobEverywhereWhileFaultsEndOnlyTheirOwnProgrammer) 
             return l.rfind(path + '\t', 0) == 0;
         });
         ASSERT_NE(line, lines.end() - 1) << path << "\n" << run.out;
-        EXPECT_TRUE(std::regex_match(*line, std::regex(path + Format("\tSIM%04zu\tSN:[0-9A-F]{8}\t", k) +
-                                                       e.result + "\t" + e.message + "(\t.+)?")))
+        EXPECT_TRUE(
+            std::regex_match(*line, std::regex(path + Format("\tSIM%04zu\tSN:[0-9A-F]{8}\t", k) +
+                                               e.result + "\t" + e.message + "(\t.+)?")))
             << *line;
         const auto entry = std::find_if(logged.begin(), logged.end(),
                                         [&](const json& l) { return l["path"] == path; });
@@ -503,7 +519,8 @@ TEST_F(CliTest, GangStoresTheJobEverywhereWhileFaultsEndOnlyTheirOwnProgrammer) 
 
         // What each programmer holds is its own doing: the others' faults changed nothing,
         // and a failed one holds no job rather than a header over an image it never checked.
-        const KeptJob kept = ReadKeptJob(Path("shelf") / Format("programmer-%zu.bin", k), image.size());
+        const KeptJob kept =
+            ReadKeptJob(Path("shelf") / Format("programmer-%zu.bin", k), image.size());
         if (e.code != ExitCode::Success) {
             EXPECT_EQ(kept.header.marker, 0xFF) << path;
         } else {
@@ -531,14 +548,15 @@ TEST_F(CliTest, GangStoresTheJobEverywhereWhileFaultsEndOnlyTheirOwnProgrammer) 
         EXPECT_EQ(one["path"], Format("sim:programmer-%zu", k));
         EXPECT_EQ(one["exitCode"], Code(expected[k].code));
         EXPECT_EQ(one["message"], expected[k].message);
-        EXPECT_TRUE(std::regex_match(one["deviceId"].get<std::string>(), std::regex("[0-9A-F]{8}")));
+        EXPECT_TRUE(
+            std::regex_match(one["deviceId"].get<std::string>(), std::regex("[0-9A-F]{8}")));
     }
     EXPECT_EQ(doc["programmers"][2]["outcome"]["code"], 15);
 
     // Without the faults, verify asks each one and writes nothing: the two that failed
     // hold no job.
-    run = Cli({"--simulate", "4", "--sim-state", Path("shelf").string(), "--json", "verify", kSample,
-               "--all"});
+    run = Cli({"--simulate", "4", "--sim-state", Path("shelf").string(), "--json", "verify",
+               kSample, "--all"});
     EXPECT_EQ(run.code, Code(ExitCode::VerifyMismatch)) << run.err;
     const json verified = json::parse(run.out);
     ASSERT_EQ(verified["programmers"].size(), 4u) << run.out;
@@ -552,9 +570,9 @@ TEST_F(CliTest, GangStoresTheJobEverywhereWhileFaultsEndOnlyTheirOwnProgrammer) 
 TEST_F(CliTest, LogLinesStayWholeUnderConcurrentGangsAndWhenKilled) {
     const std::string log = Path("log.jsonl").string();
     // Two gangs of eight at once: sixteen threads in two processes append to one log.
-    const std::vector<std::string> gang = {"--simulate", "8", "--sim-latency-us", "200",
-                                           "--log", log, "program", kSample, "--all",
-                                           "--series", "STM32F1XX"};
+    const std::vector<std::string> gang = {"--simulate", "8",        "--sim-latency-us", "200",
+                                           "--log",      log,        "program",          kSample,
+                                           "--all",      "--series", "STM32F1XX"};
     const pid_t first = Start(gang);
     const pid_t second = Start(gang);
     EXPECT_EQ(Reap(first), 0);
@@ -563,17 +581,19 @@ TEST_F(CliTest, LogLinesStayWholeUnderConcurrentGangsAndWhenKilled) {
     ASSERT_EQ(logged.size(), 16u);
     for (std::size_t k = 0; k < 8; ++k) {
         const std::string path = Format("sim:programmer-%zu", k);
-        EXPECT_EQ(std::count_if(logged.begin(), logged.end(), [&](const json& l) {
-                      return l["path"] == path && l["result"] == "Success";
-                  }), 2) << path;
+        EXPECT_EQ(std::count_if(
+                      logged.begin(), logged.end(),
+                      [&](const json& l) { return l["path"] == path && l["result"] == "Success"; }),
+                  2)
+            << path;
     }
 
     // A gang whose last programmer never answers, killed once the others are logged:
     // their lines are on disk whole, and nothing is half written.
     fs::remove(Path("log.jsonl"));
-    const pid_t hung = Start({"--simulate", "4", "--sim-fault", "3:WriteStorage:hang@3",
-                              "--sim-timeout-ms", "60000", "--log", log, "program", kSample,
-                              "--all", "--series", "STM32F1XX"});
+    const pid_t hung =
+        Start({"--simulate", "4", "--sim-fault", "3:WriteStorage:hang@3", "--sim-timeout-ms",
+               "60000", "--log", log, "program", kSample, "--all", "--series", "STM32F1XX"});
     for (int i = 0; i < 2000 && Lines(ReadText(Path("log.jsonl"))).size() < 3; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -615,16 +635,18 @@ TEST_F(CliTest, SignalStopsEveryProgrammerBetweenExchangesLoggedAndSaved) {
         for (std::size_t k = 0; k < 3; ++k) {
             const std::string path = Format("sim:programmer-%zu", k);
             EXPECT_EQ(std::count_if(logged.begin(), logged.end(),
-                                    [&](const json& l) { return l["path"] == path; }), 1) << path;
+                                    [&](const json& l) { return l["path"] == path; }),
+                      1)
+                << path;
         }
         for (const json& line : logged) {
             EXPECT_EQ(line["result"], "Interrupted") << line;
             EXPECT_EQ(line["exitCode"], Code(code)) << line;
             // What each one holds agrees: stopped before its image was whole, none holds
             // the job.
-            const Ran verified = Cli({"--simulate", "3", "--sim-state", shelf.string(), "--device",
-                                      line["path"].get<std::string>(), "verify",
-                                      Path("big.bin").string()});
+            const Ran verified =
+                Cli({"--simulate", "3", "--sim-state", shelf.string(), "--device",
+                     line["path"].get<std::string>(), "verify", Path("big.bin").string()});
             EXPECT_EQ(verified.code, Code(ExitCode::VerifyMismatch)) << line << verified.err;
         }
     }
@@ -649,9 +671,11 @@ TEST_F(CliTest, LogOnAFullDiskKeepsOnlyWholeLinesAndEndsAnUnterminatedOne) {
     while (earlier.size() < 8100) earlier += "{\"earlier\":\"" + std::string(85, 'x') + "\"}\n";
     WriteBytes(log, earlier);
     const Launch fullDisk = tmpfs.done ? Launch{} : FilesUpTo(8192);
-    Ran run = Cli({"--simulate", "2", "--log", log.string(), "program", kSample, "--all", "--series",
-                   "STM32F1XX"}, fullDisk);
-    EXPECT_EQ(run.code, Code(ExitCode::OutputLost)) << (tmpfs.done ? "tmpfs: " : "limit: ") << run.err;
+    Ran run = Cli({"--simulate", "2", "--log", log.string(), "program", kSample, "--all",
+                   "--series", "STM32F1XX"},
+                  fullDisk);
+    EXPECT_EQ(run.code, Code(ExitCode::OutputLost))
+        << (tmpfs.done ? "tmpfs: " : "limit: ") << run.err;
     EXPECT_TRUE(Contains(run.err, "--log " + log.string())) << run.err;
     EXPECT_TRUE(ReadText(log) == earlier) << "a partial line stayed in the log";
 
@@ -689,7 +713,8 @@ TEST_F(CliTest, CommandsForOneProgrammerNeverGuessOnAShelf) {
     }
     const Ran run = Cli({"--simulate", "3", "info"});
     for (int k = 0; k < 3; ++k) {
-        EXPECT_TRUE(Contains(run.err, Format("sim:programmer-%d\tserial SIM%04d\n", k, k))) << run.err;
+        EXPECT_TRUE(Contains(run.err, Format("sim:programmer-%d\tserial SIM%04d\n", k, k)))
+            << run.err;
     }
 
     // Named, one programmer of the shelf is talked to, and its result says which.
@@ -705,7 +730,8 @@ TEST_F(CliTest, ProgramKeepsTheStoredSeriesAndAsksForOneWhenThereIsNone) {
     EXPECT_EQ(run.code, Code(ExitCode::Usage));
     EXPECT_TRUE(Contains(run.err, "give --series")) << run.err;
     for (int command : TracedCommands(Path("trace.txt"))) {
-        EXPECT_TRUE(command == 0x20 || command == 0x33 || command == 0x13) << "sent command " << command;
+        EXPECT_TRUE(command == 0x20 || command == 0x33 || command == 0x13)
+            << "sent command " << command;
     }
 
     ASSERT_EQ(Cli(Sim({"program", kSample, "--series", "STM32F4XX"})).code, 0);
@@ -728,8 +754,9 @@ TEST_F(CliTest, ProgramKeepsTheStoredSeriesAndAsksForOneWhenThereIsNone) {
 
 TEST_F(CliTest, RemoteJobFileIsMadeWithoutProgrammerAndUploadedWithOne) {
     fs::create_directory(Path("out"));
-    Ran run = Cli({"make-remote", kSample, "--code", "1234abcd", "--output-dir", Path("out").string(),
-                   "--shift", "--shift-address", "08004004", "--shift-start", "7"});
+    Ran run =
+        Cli({"make-remote", kSample, "--code", "1234abcd", "--output-dir", Path("out").string(),
+             "--shift", "--shift-address", "08004004", "--shift-start", "7"});
     ASSERT_EQ(run.code, 0) << run.err;
     const fs::path file = Path("out") / "blink-f103.qvz";
     EXPECT_TRUE(Contains(run.out, Format(kMsgRemoteGenerated, file.c_str()) + "\n")) << run.out;
@@ -777,10 +804,12 @@ TEST_F(CliTest, RemoteFileArgumentsAreCheckedBeforeAnythingIsMade) {
     Ran run = Cli({"make-remote", kSample, "--code", "00000000", "--output-dir", out});
     EXPECT_EQ(run.code, Code(ExitCode::NothingMade));
 
-    run = Cli({"make-remote", kSample, "--code", "1234ABCD", "--output-dir", out, "--shift-address", "08004002"});
+    run = Cli({"make-remote", kSample, "--code", "1234ABCD", "--output-dir", out, "--shift-address",
+               "08004002"});
     EXPECT_EQ(run.code, Code(ExitCode::Usage));
     EXPECT_TRUE(Contains(run.err, kMsgShiftAddressAlign)) << run.err;
-    run = Cli({"make-remote", kSample, "--code", "1234ABCD", "--output-dir", out, "--shift-address", "123456789"});
+    run = Cli({"make-remote", kSample, "--code", "1234ABCD", "--output-dir", out, "--shift-address",
+               "123456789"});
     EXPECT_EQ(run.code, Code(ExitCode::Usage));
     EXPECT_TRUE(Contains(run.err, kMsgShiftAddressRange)) << run.err;
     EXPECT_TRUE(fs::is_empty(Path("out")));
@@ -790,7 +819,8 @@ TEST_F(CliTest, RemoteFileArgumentsAreCheckedBeforeAnythingIsMade) {
     EXPECT_EQ(run.code, Code(ExitCode::FileRefused));
     EXPECT_TRUE(fs::is_empty(Path("out")));
 
-    run = Cli({"make-remote", kSample, "--code", "1234ABCD", "--output-dir", Path("missing").string()});
+    run = Cli(
+        {"make-remote", kSample, "--code", "1234ABCD", "--output-dir", Path("missing").string()});
     EXPECT_EQ(run.code, Code(ExitCode::RemoteFileFailed));
     EXPECT_TRUE(Contains(run.err, kMsgGenerateFailed01)) << run.err;
 }
@@ -809,8 +839,8 @@ TEST_F(CliTest, RefusedSimStateOrLogIsNeitherBlockedOnNorWrittenOver) {
         {"--log", Path("pipe"), "is a FIFO, not a regular file"},  // ... for a reader
     };
     for (const Case& c : cases) {
-        const Ran run = Cli({"--simulate", c.option, c.file.string(), "program", kSample},
-                            KilledAfter(10));
+        const Ran run =
+            Cli({"--simulate", c.option, c.file.string(), "program", kSample}, KilledAfter(10));
         EXPECT_EQ(run.code, Code(ExitCode::Usage)) << c.option << ' ' << c.file;
         EXPECT_TRUE(Contains(run.err, c.reason)) << c.file << ": " << run.err;
     }
@@ -823,7 +853,7 @@ TEST_F(CliTest, SimStateThatCannotBeSavedIsAFailureOfItsOwn) {
     // A folder that is a file: no temporary file can be made there, even by root.
     WriteBytes(Path("folder"), "a file");
     const Ran run = Cli({"--simulate", "--sim-state", (Path("folder") / "memory.bin").string(),
-                        "program", kSample, "--series", "STM32F1XX"});
+                         "program", kSample, "--series", "STM32F1XX"});
     EXPECT_EQ(run.code, Code(ExitCode::SimStateNotSaved)) << run.err;
     EXPECT_TRUE(Contains(run.out, std::string(kUploadDoneText) + "\n")) << run.out;
     EXPECT_TRUE(Contains(run.err, "memory was not saved")) << run.err;
@@ -841,7 +871,8 @@ TEST_F(CliTest, ASimStateServesOneRunAtATimeAndKeepsTheFirstRunsJobWhole) {
     const Case cases[] = {
         {{"--simulate", "--sim-state", Path("memory.bin").string()}, Path("memory.bin.lock"), {}},
         {{"--simulate", "2", "--sim-state", Path("shelf").string()},
-         Path("shelf") / "programmer-1.bin.lock", {"--all"}},
+         Path("shelf") / "programmer-1.bin.lock",
+         {"--all"}},
     };
     for (const Case& c : cases) {
         const auto run = [&c](std::vector<std::string> args) {
@@ -850,8 +881,10 @@ TEST_F(CliTest, ASimStateServesOneRunAtATimeAndKeepsTheFirstRunsJobWhole) {
             all.insert(all.end(), c.which.begin(), c.which.end());
             return all;
         };
-        const pid_t first = Start(run({"--sim-latency-us", "20000", "program", kSample, "--series", "STM32F1XX"}));
-        for (int i = 0; i < 1000 && !fs::exists(c.heldLast); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const pid_t first =
+            Start(run({"--sim-latency-us", "20000", "program", kSample, "--series", "STM32F1XX"}));
+        for (int i = 0; i < 1000 && !fs::exists(c.heldLast); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         const Ran second = Cli(run({"program", Path("fw.hex").string(), "--series", "STM32F1XX"}));
         EXPECT_EQ(second.code, Code(ExitCode::InUse)) << c.heldLast << ": " << second.err;
         EXPECT_TRUE(Contains(second.err, kProgrammerInUseText)) << second.err;
@@ -873,22 +906,39 @@ TEST_F(CliTest, LostOutputIsAFailure) {
         std::string says;
     };
     const Case cases[] = {
-        {"standard output full", {"inspect", kSample}, StdoutTo("/dev/full"),
-         ExitCode::OutputLost, "Standard output could not be written"},
-        {"standard output closed", {"inspect", kSample}, StdoutClosed(),
-         ExitCode::OutputLost, "Standard output could not be written"},
-        {"JSON to a full output", {"--json", "inspect", kSample}, StdoutTo("/dev/full"),
-         ExitCode::OutputLost, "Standard output could not be written"},
+        {"standard output full",
+         {"inspect", kSample},
+         StdoutTo("/dev/full"),
+         ExitCode::OutputLost,
+         "Standard output could not be written"},
+        {"standard output closed",
+         {"inspect", kSample},
+         StdoutClosed(),
+         ExitCode::OutputLost,
+         "Standard output could not be written"},
+        {"JSON to a full output",
+         {"--json", "inspect", kSample},
+         StdoutTo("/dev/full"),
+         ExitCode::OutputLost,
+         "Standard output could not be written"},
         // The first programmer's line meets the closed pipe; the others are mid-upload.
         {"gang into a closed pipe",
          {"--simulate", "4", "--sim-latency-us", "1000", "--sim-state", Path("shelf").string(),
           "program", kSample, "--all", "--series", "STM32F1XX"},
-         StdoutPipeClosed(), ExitCode::OutputLost, "Standard output could not be written"},
-        {"trace to a full device", {"--simulate", "--trace", "/dev/full", "info"}, {},
-         ExitCode::OutputLost, "--trace /dev/full"},
+         StdoutPipeClosed(),
+         ExitCode::OutputLost,
+         "Standard output could not be written"},
+        {"trace to a full device",
+         {"--simulate", "--trace", "/dev/full", "info"},
+         {},
+         ExitCode::OutputLost,
+         "--trace /dev/full"},
         // A device is written into, never replaced by a file.
-        {"dump to a full device", {"inspect", kSample, "--dump", "/dev/full"}, {},
-         ExitCode::FileRefused, "Cannot write the image to /dev/full"},
+        {"dump to a full device",
+         {"inspect", kSample, "--dump", "/dev/full"},
+         {},
+         ExitCode::FileRefused,
+         "Cannot write the image to /dev/full"},
     };
     for (const Case& c : cases) {
         const Ran run = Cli(c.args, c.launch);
@@ -899,8 +949,8 @@ TEST_F(CliTest, LostOutputIsAFailure) {
     ASSERT_EQ(stat("/dev/full", &full), 0);
     EXPECT_TRUE(S_ISCHR(full.st_mode));
     // A lost console left no programmer with half a job.
-    const Ran verified = Cli({"--simulate", "4", "--sim-state", Path("shelf").string(), "verify",
-                              kSample, "--all"});
+    const Ran verified =
+        Cli({"--simulate", "4", "--sim-state", Path("shelf").string(), "verify", kSample, "--all"});
     EXPECT_EQ(verified.code, 0) << verified.out;
 }
 
@@ -910,7 +960,9 @@ TEST_F(CliTest, OutputFileThatCannotBeWrittenWholeLeavesTheEarlierOne) {
     fs::create_directory(Path("out"));
     WriteBytes(Path("fw.bin"), "\x01\x02\x03\x04");
     ASSERT_EQ(Cli({"make-remote", Path("fw.bin").string(), "--code", "1234ABCD", "--output-dir",
-                   Path("out").string()}).code, 0);
+                   Path("out").string()})
+                  .code,
+              0);
     const std::string earlierRemote = ReadText(Path("out") / "fw.qvz");
     WriteBytes(Path("fw.bin"), bigImage);
     WriteBytes(Path("dump.bin"), "earlier dump");
@@ -923,11 +975,16 @@ TEST_F(CliTest, OutputFileThatCannotBeWrittenWholeLeavesTheEarlierOne) {
     };
     const Case cases[] = {
         {{"inspect", Path("fw.bin").string(), "--dump", Path("dump.bin").string()},
-         ExitCode::FileRefused, "Cannot write the image to"},
-        {{"make-remote", Path("fw.bin").string(), "--code", "1234ABCD", "--output-dir", Path("out").string()},
-         ExitCode::RemoteFileFailed, kMsgGenerateFailed01},
-        {{"--simulate", "--trace", Path("trace.txt").string(), "program", kSample, "--series", "STM32F1XX"},
-         ExitCode::OutputLost, "the trace is lost"},
+         ExitCode::FileRefused,
+         "Cannot write the image to"},
+        {{"make-remote", Path("fw.bin").string(), "--code", "1234ABCD", "--output-dir",
+          Path("out").string()},
+         ExitCode::RemoteFileFailed,
+         kMsgGenerateFailed01},
+        {{"--simulate", "--trace", Path("trace.txt").string(), "program", kSample, "--series",
+          "STM32F1XX"},
+         ExitCode::OutputLost,
+         "the trace is lost"},
     };
     for (const Case& c : cases) {
         const Ran run = Cli(c.args, fullDisk);
@@ -1014,8 +1071,8 @@ TEST_F(CliTest, MissingOrInaccessibleProgrammerIsSaidPlainly) {
     run = Cli({"--simulate", "--device", "SIM:PROGRAMMER-0", "info"});
     EXPECT_EQ(run.code, 0) << run.err;
 
-    run = Cli({"--simulate", "--sim-deny-open", "Permission denied", "--log", Path("log.jsonl").string(),
-               "program", kSample});
+    run = Cli({"--simulate", "--sim-deny-open", "Permission denied", "--log",
+               Path("log.jsonl").string(), "program", kSample});
     EXPECT_EQ(run.code, Code(ExitCode::NotAccessible));
     EXPECT_TRUE(Contains(run.err, "sim:programmer-0")) << run.err;
     EXPECT_TRUE(Contains(run.err, "Permission denied")) << run.err;
@@ -1046,10 +1103,11 @@ TEST_F(CliTest, BadUsageHasItsOwnExitCode) {
         {"--simulate", "program", kSample, "--series", "STM32F9XX"},
         {"--simulate", "program", kSample, "--shift-width", "5"},
         {"--simulate", "read-job", "job.txt"},
-        {"--simulate", "read-job", "job.qvz"},                          // for which programmer?
+        {"--simulate", "read-job", "job.qvz"},  // for which programmer?
         {"--simulate", "read-job", "job.qvz", "--code", "1234ABC"},
-        {"--simulate", "read-job", "job.hex", "--code", "1234ABCD"},    // a HEX file is for none
-        {"--simulate", "--device", "sim:programmer-0", "clone", "--from", "sim:programmer-0", "--to", "sim:b"},
+        {"--simulate", "read-job", "job.hex", "--code", "1234ABCD"},  // a HEX file is for none
+        {"--simulate", "--device", "sim:programmer-0", "clone", "--from", "sim:programmer-0",
+         "--to", "sim:b"},
     };
     for (const std::vector<std::string>& args : cases) {
         const Ran run = Cli(args);
@@ -1072,7 +1130,9 @@ TEST_F(CliTest, VerifySaysWhetherTheProgrammerHoldsTheFileAndWhatDiffers) {
     ASSERT_EQ(Cli(Sim({"program", Path("fw.hex").string(), "--series", "STM32F1XX"})).code, 0);
     fs::create_directory(Path("out"));
     ASSERT_EQ(Cli({"make-remote", Path("fw.hex").string(), "--code", "1234ABCD", "--output-dir",
-                   Path("out").string()}).code, 0);
+                   Path("out").string()})
+                  .code,
+              0);
     WriteBytes(Path("same.bin"), AsText(kImage));
     std::vector<std::uint8_t> changed = kImage;
     changed[5] ^= 0x10;
@@ -1099,7 +1159,8 @@ TEST_F(CliTest, VerifySaysWhetherTheProgrammerHoldsTheFileAndWhatDiffers) {
         run = Cli(Sim(args));
         const std::string what = c.file.back();
         const json doc = json::parse(run.out);
-        EXPECT_EQ(run.code, Code(c.differs.empty() ? ExitCode::Success : ExitCode::VerifyMismatch)) << what;
+        EXPECT_EQ(run.code, Code(c.differs.empty() ? ExitCode::Success : ExitCode::VerifyMismatch))
+            << what;
         EXPECT_EQ(doc["differs"], json(c.differs)) << what;
         EXPECT_EQ(doc["held"], c.differs.empty()) << what;
         EXPECT_EQ(doc["programmer"]["start"], 0x08000000) << what;
@@ -1115,7 +1176,8 @@ TEST_F(CliTest, VerifySaysWhetherTheProgrammerHoldsTheFileAndWhatDiffers) {
     run = Cli(Sim({"verify", Path("same.bin").string(), "--address", "08004000"}));
     EXPECT_EQ(run.code, Code(ExitCode::VerifyMismatch));
     EXPECT_TRUE(Contains(run.err, std::string(kVerifyMismatchText) + "\n")) << run.err;
-    EXPECT_TRUE(Contains(run.err, "start: the programmer's 0x08000000, the file's 0x08004000")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "start: the programmer's 0x08000000, the file's 0x08004000"))
+        << run.err;
     run = Cli(Sim({"verify", Path("fw.hex").string()}));
     EXPECT_TRUE(Contains(run.out, std::string(kJobHeldText) + "\n")) << run.out;
 }
@@ -1123,7 +1185,9 @@ TEST_F(CliTest, VerifySaysWhetherTheProgrammerHoldsTheFileAndWhatDiffers) {
 TEST_F(CliTest, ReadJobBacksUpTheJobForAnotherProgrammer) {
     WriteBytes(Path("fw.hex"), ImageHex());
     ASSERT_EQ(Cli(Sim({"program", Path("fw.hex").string(), "--series", "STM32F4XX", "--count-limit",
-                       "5"})).code, 0);
+                       "5"}))
+                  .code,
+              0);
     std::vector<std::uint8_t> stored = kImage;
     stored.push_back(0xFF);  // as the upload padded it
 
@@ -1133,7 +1197,8 @@ TEST_F(CliTest, ReadJobBacksUpTheJobForAnotherProgrammer) {
 #endif
     for (const std::string& extension : extensions) {
         const fs::path backup = Path("backup." + extension);
-        std::vector<std::string> args = {"--log", Path("log.jsonl").string(), "read-job", backup.string()};
+        std::vector<std::string> args = {"--log", Path("log.jsonl").string(), "read-job",
+                                         backup.string()};
         if (extension == "qvz") args.insert(args.end(), {"--code", "1234ABCD"});
         Ran run = Cli(Sim(args));
         ASSERT_EQ(run.code, 0) << extension << ": " << run.err;
@@ -1182,9 +1247,11 @@ TEST_F(CliTest, ReadJobWritesNoFileWithoutAVerifiedJob) {
     // A whole job, then an upload over it cut in its image blocks: the job before is gone
     // and no header claims the half image, so nothing takes it for a job.
     const std::string cut = Path("cut.bin").string();
-    ASSERT_EQ(Cli({"--simulate", "--sim-state", cut, "program", kSample, "--series", "STM32F1XX"}).code, 0);
-    Ran cutRun = Cli({"--simulate", "--sim-state", cut, "--sim-fault", "WriteStorage:write@5", "program",
-                      kSample, "--series", "STM32F1XX"});
+    ASSERT_EQ(
+        Cli({"--simulate", "--sim-state", cut, "program", kSample, "--series", "STM32F1XX"}).code,
+        0);
+    Ran cutRun = Cli({"--simulate", "--sim-state", cut, "--sim-fault", "WriteStorage:write@5",
+                      "program", kSample, "--series", "STM32F1XX"});
     ASSERT_EQ(cutRun.code, Code(ExitCode::LinkFailed)) << cutRun.err;
     EXPECT_TRUE(Contains(cutRun.err, "Ошибка    :13\n" + std::string(kNoStoredJobText) + "\n"))
         << cutRun.err;
@@ -1200,16 +1267,24 @@ TEST_F(CliTest, ReadJobWritesNoFileWithoutAVerifiedJob) {
     // Identification reads the header and the name (ReadStorage 1 and 2), read-job the
     // header, the name and then the image (3, 4, 5...).
     const Case cases[] = {
-        {{"--sim-state", Path("erased.bin").string()}, ExitCode::NoStoredJob, std::string(kNoStoredJobText)},
+        {{"--sim-state", Path("erased.bin").string()},
+         ExitCode::NoStoredJob,
+         std::string(kNoStoredJobText)},
         {{"--sim-state", cut}, ExitCode::NoStoredJob, std::string(kNoStoredJobText)},
-        {{"--sim-fault", "ReadStorage:status@5"}, ExitCode::VerifyMismatch, std::string(kVerifyMismatchText)},
-        {{"--sim-fault", "StorageCrc:crc"}, ExitCode::VerifyMismatch, std::string(kVerifyMismatchText)},
-        {{"--sim-fault", "ReadStorage:hang@6", "--sim-timeout-ms", "200"}, ExitCode::LinkFailed,
+        {{"--sim-fault", "ReadStorage:status@5"},
+         ExitCode::VerifyMismatch,
+         std::string(kVerifyMismatchText)},
+        {{"--sim-fault", "StorageCrc:crc"},
+         ExitCode::VerifyMismatch,
+         std::string(kVerifyMismatchText)},
+        {{"--sim-fault", "ReadStorage:hang@6", "--sim-timeout-ms", "200"},
+         ExitCode::LinkFailed,
          std::string(kStoredJobReadFailed02)},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--simulate"};
-        if (c.options[0] != "--sim-state") args.insert(args.end(), {"--sim-state", Path("memory.bin").string()});
+        if (c.options[0] != "--sim-state")
+            args.insert(args.end(), {"--sim-state", Path("memory.bin").string()});
         args.insert(args.end(), c.options.begin(), c.options.end());
         args.insert(args.end(), {"read-job", Path("backup.hex").string()});
         const Ran run = Cli(args);
@@ -1267,7 +1342,8 @@ TEST_F(CliTest, CloneStoresTheJobWithItsNameInEveryTargetThatTakesIt) {
 // The programmers' kept memories, to show that a refused run changed none of them.
 std::vector<std::string> ShelfMemories(const fs::path& shelf, int count) {
     std::vector<std::string> memories;
-    for (int k = 0; k < count; ++k) memories.push_back(ReadText(shelf / Format("programmer-%d.bin", k)));
+    for (int k = 0; k < count; ++k)
+        memories.push_back(ReadText(shelf / Format("programmer-%d.bin", k)));
     return memories;
 }
 
@@ -1281,9 +1357,13 @@ TEST_F(CliTest, SameSerialsInSeveralProgrammersAreRefusedUnlessAskedFor) {
     ASSERT_EQ(Cli(on({"program", kSample, "--all", "--series", "STM32F1XX"})).code, 0);
     // programmer-0 alone counts serials from 1000; its backup carries its counters.
     ASSERT_EQ(Cli(on({"--device", "sim:programmer-0", "program", kSample, "--shift",
-                      "--shift-start", "1000"})).code, 0);
+                      "--shift-start", "1000"}))
+                  .code,
+              0);
     ASSERT_EQ(Cli(on({"--device", "sim:programmer-0", "read-job", Path("backup.qvz").string(),
-                      "--code", "1A2B3C4D"})).code, 0);
+                      "--code", "1A2B3C4D"}))
+                  .code,
+              0);
     const std::vector<std::string> before = ShelfMemories(shelf, 4);
 
     struct Case {
@@ -1291,7 +1371,8 @@ TEST_F(CliTest, SameSerialsInSeveralProgrammersAreRefusedUnlessAskedFor) {
         std::string says;
     };
     const Case cases[] = {
-        {{"program", kSample, "--all", "--shift", "--shift-start", "1000"}, "--product NAME --serials N"},
+        {{"program", kSample, "--all", "--shift", "--shift-start", "1000"},
+         "--product NAME --serials N"},
         {{"--device", "sim:programmer-1", "--device", "sim:programmer-2", "program", kSample,
           "--shift"},
          "--product NAME --serials N"},
@@ -1307,12 +1388,14 @@ TEST_F(CliTest, SameSerialsInSeveralProgrammersAreRefusedUnlessAskedFor) {
     }
 
     // One programmer takes the backup back, and a replacement takes its counters on purpose.
-    EXPECT_EQ(Cli(on({"--device", "sim:programmer-3", "program", Path("backup.qvz").string()})).code, 0);
-    const Ran run = Cli(on({"clone", "--from", "sim:programmer-0", "--to", "sim:programmer-1",
-                            "--same-serials"}));
+    EXPECT_EQ(
+        Cli(on({"--device", "sim:programmer-3", "program", Path("backup.qvz").string()})).code, 0);
+    const Ran run = Cli(
+        on({"clone", "--from", "sim:programmer-0", "--to", "sim:programmer-1", "--same-serials"}));
     ASSERT_EQ(run.code, 0) << run.err;
     for (int k : {1, 3}) {
-        const JobHeader header = ReadKeptJob(Path("shelf") / Format("programmer-%d.bin", k), 0).header;
+        const JobHeader header =
+            ReadKeptJob(Path("shelf") / Format("programmer-%d.bin", k), 0).header;
         EXPECT_EQ(header.shiftEnabled, 1) << k;
         EXPECT_EQ(header.shiftStart, 1000) << k;
         EXPECT_EQ(header.shiftValue, 1000) << k;
@@ -1325,14 +1408,20 @@ TEST_F(CliTest, SameSerialsInSeveralProgrammersAreRefusedUnlessAskedFor) {
         args.insert(args.end(), lease.begin(), lease.end());
         return on(args);
     };
-    EXPECT_EQ(Cli(leased({"program", Path("backup.qvz").string(), "--all"})).code, Code(ExitCode::LedgerFailed));
+    EXPECT_EQ(Cli(leased({"program", Path("backup.qvz").string(), "--all"})).code,
+              Code(ExitCode::LedgerFailed));
     EXPECT_EQ(ShelfMemories(shelf, 4)[2], before[2]);
-    ASSERT_EQ(Cli(leased({"--device", "sim:programmer-2", "program", kSample, "--shift-start", "5000"})).code, 0);
+    ASSERT_EQ(
+        Cli(leased({"--device", "sim:programmer-2", "program", kSample, "--shift-start", "5000"}))
+            .code,
+        0);
     ASSERT_EQ(Cli(leased({"program", Path("backup.qvz").string(), "--all"})).code, 0);
-    ASSERT_EQ(Cli(leased({"clone", "--from", "sim:programmer-0", "--to", "sim:programmer-1"})).code, 0);
+    ASSERT_EQ(Cli(leased({"clone", "--from", "sim:programmer-0", "--to", "sim:programmer-1"})).code,
+              0);
     std::vector<std::int32_t> starts;
     for (int k = 0; k < 4; ++k) {
-        const JobHeader header = ReadKeptJob(Path("shelf") / Format("programmer-%d.bin", k), 0).header;
+        const JobHeader header =
+            ReadKeptJob(Path("shelf") / Format("programmer-%d.bin", k), 0).header;
         EXPECT_EQ(header.shiftValue, header.shiftStart) << k;
         EXPECT_EQ(header.countLimit, 10) << k;
         starts.push_back(header.shiftStart);
@@ -1342,7 +1431,8 @@ TEST_F(CliTest, SameSerialsInSeveralProgrammersAreRefusedUnlessAskedFor) {
     EXPECT_EQ(starts[1], 5050);
     std::sort(starts.begin(), starts.end());
     EXPECT_EQ(std::adjacent_find(starts.begin(), starts.end()), starts.end()) << "blocks overlap";
-    for (std::int32_t start : starts) EXPECT_TRUE(start >= 5010 && start <= 5050 && start % 10 == 0) << start;
+    for (std::int32_t start : starts)
+        EXPECT_TRUE(start >= 5010 && start <= 5050 && start % 10 == 0) << start;
 }
 
 // Rewrites the counters of a kept programmer's stored header, as its own programming of
@@ -1365,8 +1455,8 @@ TEST_F(CliTest, LeasedBlocksGiveEveryProgrammerSerialsOfItsOwnAndTheReportAgrees
     const fs::path shelf = Path("shelf");
     const std::string ledger = (Path("data") / "marrowdyne" / "serials.sqlite").string();
     const auto on = [&](std::vector<std::string> args) {
-        const std::vector<std::string> four = {"--simulate", "4", "--sim-state", shelf.string(),
-                                               "--log", Path("log.jsonl").string()};
+        const std::vector<std::string> four = {"--simulate",   "4",     "--sim-state",
+                                               shelf.string(), "--log", Path("log.jsonl").string()};
         args.insert(args.begin(), four.begin(), four.end());
         return args;
     };
@@ -1386,14 +1476,15 @@ TEST_F(CliTest, LeasedBlocksGiveEveryProgrammerSerialsOfItsOwnAndTheReportAgrees
         return found;
     };
     // The first use makes the product from the code-shift options, in the default ledger.
-    Ran run = Cli(on({"program", kSample, "--all", "--series", "STM32F1XX", "--shift", "--shift-start",
-                      "1000", "--shift-address", "0800FFF0", "--shift-width", "2", "--shift-order",
-                      "high", "--product", "P", "--serials", "100"}));
+    Ran run = Cli(on({"program", kSample, "--all", "--series", "STM32F1XX", "--shift",
+                      "--shift-start", "1000", "--shift-address", "0800FFF0", "--shift-width", "2",
+                      "--shift-order", "high", "--product", "P", "--serials", "100"}));
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(Lines(run.out)[0], "ledger\t" + ledger);
     EXPECT_EQ(starts(), (std::vector<std::int32_t>{1000, 1100, 1200, 1300}));
     // Later runs keep the product's settings and go on after its blocks.
-    run = Cli(on({"--ledger", ledger, "program", kSample, "--all", "--product", "P", "--serials", "100"}));
+    run = Cli(on(
+        {"--ledger", ledger, "program", kSample, "--all", "--product", "P", "--serials", "100"}));
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(starts(), (std::vector<std::int32_t>{1400, 1500, 1600, 1700}));
     // Each log line names its programmer's block.
@@ -1438,8 +1529,8 @@ TEST_F(CliTest, LeasedBlocksGiveEveryProgrammerSerialsOfItsOwnAndTheReportAgrees
     EXPECT_FALSE(LogLines(ReadText(Path("log.jsonl"))).back()["serialConflict"].is_null());
 
     // A failed upload voids its block; the totals agree with what the headers show.
-    run = Cli(on({"--sim-fault", "3:WriteStorage:status@5", "--device", "sim:programmer-3", "program",
-                  kSample, "--product", "P", "--serials", "100"}));
+    run = Cli(on({"--sim-fault", "3:WriteStorage:status@5", "--device", "sim:programmer-3",
+                  "program", kSample, "--product", "P", "--serials", "100"}));
     EXPECT_EQ(run.code, Code(ExitCode::CommandRefused)) << run.err;
     run = Cli({"--json", "serials", "report", "--product", "P"});
     ASSERT_EQ(run.code, 0) << run.err;
@@ -1460,7 +1551,9 @@ TEST_F(CliTest, LeasedBlocksGiveEveryProgrammerSerialsOfItsOwnAndTheReportAgrees
     run = Cli({"serials", "report", "--csv"});
     EXPECT_EQ(Lines(run.out).size(), 1u + 9u) << run.out;
     run = Cli({"serials", "products"});
-    EXPECT_EQ(run.out, "ledger\t" + ledger + "\nproduct\tP\taddress 0x0800FFF0\twidth 2\torder high\tstep 1\tvalues 1000 to 65535\n");
+    EXPECT_EQ(run.out, "ledger\t" + ledger +
+                           "\nproduct\tP\taddress 0x0800FFF0\twidth 2\torder high\tstep 1\tvalues "
+                           "1000 to 65535\n");
 }
 
 }  // namespace

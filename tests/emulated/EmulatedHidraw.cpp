@@ -161,8 +161,7 @@ void EmulatedHidraw::Node::Connected() {
     if (openNow++ > 0) return;
     queue.clear();
     char drained[64];
-    while (::read(readable, drained, sizeof drained) > 0) {
-    }
+    while (::read(readable, drained, sizeof drained) > 0) {}
 }
 
 void EmulatedHidraw::Node::Vanished() {
@@ -180,9 +179,12 @@ void EmulatedHidraw::Node::Ioctl(UMockdevIoctlClient* client) {
     }
     // The argument is a pointer into the caller's memory; resolving fetches it, and what
     // is changed goes back with the completion.
-    auto resolve = [&](std::size_t size) { return umockdev_ioctl_data_resolve(arg, 0, size, nullptr); };
+    auto resolve = [&](std::size_t size) {
+        return umockdev_ioctl_data_resolve(arg, 0, size, nullptr);
+    };
     auto answer = [&](UMockdevIoctlData* data, glong result) {
-        umockdev_ioctl_client_complete(client, data != nullptr ? result : -1, data != nullptr ? 0 : EFAULT);
+        umockdev_ioctl_client_complete(client, data != nullptr ? result : -1,
+                                       data != nullptr ? 0 : EFAULT);
         if (data != nullptr) g_object_unref(data);
     };
 
@@ -192,7 +194,8 @@ void EmulatedHidraw::Node::Ioctl(UMockdevIoctlClient* client) {
             return;
         }
         UMockdevIoctlData* data = resolve(sizeof(int));
-        if (data != nullptr) *reinterpret_cast<int*>(data->data) = static_cast<int>(descriptor.size());
+        if (data != nullptr)
+            *reinterpret_cast<int*>(data->data) = static_cast<int>(descriptor.size());
         answer(data, 0);
     } else if (request == HIDIOCGRDESC) {
         UMockdevIoctlData* data = resolve(sizeof(hidraw_report_descriptor));
@@ -261,7 +264,8 @@ void EmulatedHidraw::Node::Write(UMockdevIoctlClient* client) {
     }
     if (response.hang) {
         if (owner->lateAnswer_.count() >= 0) {
-            QueueAfter({false, std::vector<std::uint8_t>(traits.inputBytes, 0)}, owner->lateAnswer_);
+            QueueAfter({false, std::vector<std::uint8_t>(traits.inputBytes, 0)},
+                       owner->lateAnswer_);
         }
     } else {
         Input input{true, {}};
@@ -349,29 +353,28 @@ std::string EmulatedHidraw::Plug(const HidrawDeviceTraits& traits, SimulatedProg
     // Each device on a port of its own, so that sysfs paths stay apart.
     const std::string port = Format("1-%d", number + 1);
     gchar* usb = umockdev_testbed_add_device(
-        testbed_, "usb", ("usb1/" + port).c_str(), nullptr,
-        "idVendor", Hex4(traits.vendorId).c_str(), "idProduct", Hex4(traits.productId).c_str(),
-        "manufacturer", traits.manufacturer.c_str(), "product", traits.product.c_str(),
-        "serial", traits.serial.c_str(), "bcdDevice", "0100", nullptr,
-        "DEVTYPE", "usb_device", nullptr);
+        testbed_, "usb", ("usb1/" + port).c_str(), nullptr, "idVendor",
+        Hex4(traits.vendorId).c_str(), "idProduct", Hex4(traits.productId).c_str(), "manufacturer",
+        traits.manufacturer.c_str(), "product", traits.product.c_str(), "serial",
+        traits.serial.c_str(), "bcdDevice", "0100", nullptr, "DEVTYPE", "usb_device", nullptr);
     gchar* interface = umockdev_testbed_add_device(
-        testbed_, "usb", (port + ":1.0").c_str(), usb,
-        "bInterfaceNumber", "00", "bInterfaceClass", "03", nullptr,
-        "DEVTYPE", "usb_interface", nullptr);
+        testbed_, "usb", (port + ":1.0").c_str(), usb, "bInterfaceNumber", "00", "bInterfaceClass",
+        "03", nullptr, "DEVTYPE", "usb_interface", nullptr);
     const std::string name = traits.manufacturer + " " + traits.product;
     gchar* hid = umockdev_testbed_add_device(
         testbed_, "hid",
         Format("0003:%04X:%04X.%04X", traits.vendorId, traits.productId, number + 1).c_str(),
-        interface, nullptr,
-        "HID_ID", Format("0003:%08X:%08X", traits.vendorId, traits.productId).c_str(),
-        "HID_NAME", name.c_str(), "HID_UNIQ", traits.serial.c_str(), nullptr);
+        interface, nullptr, "HID_ID",
+        Format("0003:%08X:%08X", traits.vendorId, traits.productId).c_str(), "HID_NAME",
+        name.c_str(), "HID_UNIQ", traits.serial.c_str(), nullptr);
     umockdev_testbed_set_attribute_binary(testbed_, hid, "report_descriptor",
                                           node->descriptor.data(),
                                           static_cast<gint>(node->descriptor.size()));
 
     // The node is there and answers before the hidraw device's "add" uevent says so.
     if (::mkfifo(node->file.c_str(), 0600) != 0) {
-        throw std::runtime_error("emulated hidraw: mkfifo " + node->file + ": " + std::strerror(errno));
+        throw std::runtime_error("emulated hidraw: mkfifo " + node->file + ": " +
+                                 std::strerror(errno));
     }
     node->readable = ::open(node->file.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     node->handler = umockdev_ioctl_base_new();
@@ -386,10 +389,10 @@ std::string EmulatedHidraw::Plug(const HidrawDeviceTraits& traits, SimulatedProg
         g_error_free(error);
         throw std::runtime_error("emulated hidraw: attach " + node->devnode + ": " + reason);
     }
-    gchar* hidraw = umockdev_testbed_add_device(
-        testbed_, "hidraw", Format("hidraw%d", number).c_str(), hid,
-        "dev", Format("%d:%d", kHidrawMajor, number).c_str(), nullptr,
-        "DEVNAME", node->devnode.c_str(), nullptr);
+    gchar* hidraw =
+        umockdev_testbed_add_device(testbed_, "hidraw", Format("hidraw%d", number).c_str(), hid,
+                                    "dev", Format("%d:%d", kHidrawMajor, number).c_str(), nullptr,
+                                    "DEVNAME", node->devnode.c_str(), nullptr);
     // sysfs links each hidraw node to its HID device, where report_descriptor lies.
     std::filesystem::create_symlink("..", root_ + hidraw + "/device");
 

@@ -67,7 +67,7 @@ public:
 
 private:
     Node* Find(const std::string& node) const;  // mutex_ held
-    void UnplugHeld(Node& node);                 // mutex_ held
+    void UnplugHeld(Node& node);                // mutex_ held
 
     _UMockdevTestbed* testbed_ = nullptr;
     std::string root_;

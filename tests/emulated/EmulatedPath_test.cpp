@@ -64,7 +64,9 @@ std::vector<std::vector<std::string>> TraceWithoutJobTime(const fs::path& path) 
             continue;
         }
         // bytes[0] is the direction; report byte k is bytes[k + 1].
-        auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(std::stoi(bytes[k + 1], nullptr, 16)); };
+        auto byte = [&](std::size_t k) {
+            return static_cast<std::uint8_t>(std::stoi(bytes[k + 1], nullptr, 16));
+        };
         std::size_t blankFrom = 0;
         if (bytes[0] == ">") {
             const std::uint8_t address[4] = {byte(2), byte(3), byte(4), byte(5)};
@@ -91,7 +93,8 @@ std::string FirstDifference(const std::vector<std::vector<std::string>>& a,
                             const std::vector<std::vector<std::string>>& b) {
     auto text = [](const std::vector<std::vector<std::string>>& lines, std::size_t i) {
         std::string line = i < lines.size() ? "" : "(none)";
-        for (std::size_t k = 0; i < lines.size() && k < lines[i].size(); ++k) line += lines[i][k] + ' ';
+        for (std::size_t k = 0; i < lines.size() && k < lines[i].size(); ++k)
+            line += lines[i][k] + ' ';
         return line;
     };
     for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
@@ -156,10 +159,13 @@ protected:
 TEST_F(EmulatedPath, AProgrammerAmongOtherDevicesIsListedIdentifiedAndProgrammed) {
     EmulatedHidraw system;
     SimulatedProgrammer programmer;
-    const std::string keyboard = system.Plug(
-        {.vendorId = 0x046D, .productId = 0xC31C, .manufacturer = "Logitech",
-         .product = "USB Keyboard", .inputBytes = 8, .outputBytes = 1},
-        nullptr);
+    const std::string keyboard = system.Plug({.vendorId = 0x046D,
+                                              .productId = 0xC31C,
+                                              .manufacturer = "Logitech",
+                                              .product = "USB Keyboard",
+                                              .inputBytes = 8,
+                                              .outputBytes = 1},
+                                             nullptr);
     const std::string node = system.Plug({}, &programmer);
 
     Ran run = Cli({"list"});
@@ -169,12 +175,14 @@ TEST_F(EmulatedPath, AProgrammerAmongOtherDevicesIsListedIdentifiedAndProgrammed
 
     run = Cli({"info"});
     ASSERT_EQ(run.code, 0) << run.err;
-    EXPECT_TRUE(Contains(run.out, "path\t" + node + "\nserial\t0001\nVersion:10.02\nFrimware:2.10\nSN:"))
+    EXPECT_TRUE(
+        Contains(run.out, "path\t" + node + "\nserial\t0001\nVersion:10.02\nFrimware:2.10\nSN:"))
         << run.out;
 
     // The same job through the simulated backend and through hidraw: the same reports
     // both ways, answers included, apart from the clock in the header.
-    run = Cli({"--trace", Path("hidraw.trace").string(), "program", kSample, "--series", "STM32F1XX"});
+    run = Cli(
+        {"--trace", Path("hidraw.trace").string(), "program", kSample, "--series", "STM32F1XX"});
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_TRUE(Contains(run.out, "Успешно\u2000")) << run.out;
     const Ran simulated = Cli({"--simulate", "--trace", Path("simulated.trace").string(), "program",
@@ -199,14 +207,24 @@ TEST_F(EmulatedPath, AProgrammerThatCannotBeUsedIsRefusedWithItsCause) {
         bool udevAdvice;
     };
     const Case cases[] = {
-        {"access rights", {}, [](EmulatedHidraw& s, const std::string& n) { s.DenyAccess(n); },
-         ExitCode::NotAccessible, "open('/dev/hidraw0'): Permission denied", true},
-        {"gone while being opened", {},
+        {"access rights",
+         {},
+         [](EmulatedHidraw& s, const std::string& n) { s.DenyAccess(n); },
+         ExitCode::NotAccessible,
+         "open('/dev/hidraw0'): Permission denied",
+         true},
+        {"gone while being opened",
+         {},
          [](EmulatedHidraw& s, const std::string& n) { s.FailOpeningQuery(n, ENODEV); },
-         ExitCode::NotAccessible, "ioctl('/dev/hidraw0', HIDIOCGRDESCSIZE): No such device", false},
-        {"output report too long", {.outputBytes = 65}, [](EmulatedHidraw&, const std::string&) {},
+         ExitCode::NotAccessible,
+         "ioctl('/dev/hidraw0', HIDIOCGRDESCSIZE): No such device",
+         false},
+        {"output report too long",
+         {.outputBytes = 65},
+         [](EmulatedHidraw&, const std::string&) {},
          ExitCode::Unsuitable,
-         "/dev/hidraw0 is not a programmer this tool can talk to: output report of 66 bytes", false},
+         "/dev/hidraw0 is not a programmer this tool can talk to: output report of 66 bytes",
+         false},
     };
     for (const Case& c : cases) {
         EmulatedHidraw system;
@@ -229,8 +247,8 @@ TEST_F(EmulatedPath, AProgrammerInUseIsRefusedToASecondProgramBeforeItSendsAnyth
     const std::string other = Path("other.hex").string();
     fs::copy_file(kSample, other);
 
-    const Running first = Start({"--trace", Path("first.trace").string(), "program", kSample,
-                                 "--series", "STM32F1XX"});
+    const Running first = Start(
+        {"--trace", Path("first.trace").string(), "program", kSample, "--series", "STM32F1XX"});
     // The first holds the node from its first opening, before hidapi's own.
     for (int i = 0; i < 400 && system.Openings(node) < 2; ++i) std::this_thread::sleep_for(10ms);
     ASSERT_GE(system.Openings(node), 2);
@@ -249,7 +267,8 @@ TEST_F(EmulatedPath, AProgrammerInUseIsRefusedToASecondProgramBeforeItSendsAnyth
         if (line.empty() || line[0] != '>') continue;
         std::vector<std::uint8_t> bytes;
         std::istringstream words(line.substr(1));
-        for (std::string word; words >> word;) bytes.push_back(static_cast<std::uint8_t>(std::stoi(word, nullptr, 16)));
+        for (std::string word; words >> word;)
+            bytes.push_back(static_cast<std::uint8_t>(std::stoi(word, nullptr, 16)));
         written.push_back(bytes);
     }
     EXPECT_EQ(programmer.Requests().size(), written.size());
@@ -321,7 +340,8 @@ TEST_F(EmulatedPath, AnAnswerTooLateTimesOutAndIsNotTakenForTheNextOne) {
     EXPECT_EQ(session.Exchange(report), ExchangeResult::ReadFailed);
     EXPECT_EQ(session.LastError(), "read: no answer within 200 ms");
 
-    for (int i = 0; i < 200 && system.ReportsWaiting(node) == 0; ++i) std::this_thread::sleep_for(50ms);
+    for (int i = 0; i < 200 && system.ReportsWaiting(node) == 0; ++i)
+        std::this_thread::sleep_for(50ms);
     ASSERT_EQ(system.ReportsWaiting(node), 1u);
     report.SetRequest(Command::QueryVersion, 0, 0);
     ASSERT_EQ(session.Exchange(report), ExchangeResult::Ok) << session.LastError();

@@ -55,7 +55,8 @@ int WaitFor(pid_t child, bool replug, EmulatedHidraw& system, SimulatedProgramme
         }
         if (system.IsPlugged(node)) {
             system.Unplug(node);
-            std::fprintf(stderr, "programmer unplugged from %s; Enter plugs it in again\n", node.c_str());
+            std::fprintf(stderr, "programmer unplugged from %s; Enter plugs it in again\n",
+                         node.c_str());
         } else {
             node = system.Plug({}, &programmer);
             std::fprintf(stderr, "programmer plugged in at %s; Enter unplugs it\n", node.c_str());
@@ -98,7 +99,8 @@ int main(int argc, char** argv) {
         EmulatedHidraw system;
         SimulatedProgrammer programmer;
         std::string error;
-        if (!stateFile.empty() && !programmer.LoadState(stateFile, error)) return Usage(error.c_str());
+        if (!stateFile.empty() && !programmer.LoadState(stateFile, error))
+            return Usage(error.c_str());
         for (const Fault& fault : faults) programmer.AddFault(fault);
         std::string node = system.Plug({}, &programmer);
         std::fprintf(stderr, "emulated programmer at %s%s\n", node.c_str(),

@@ -142,7 +142,7 @@ void SetTz(const char* value) {
 
 // Local time depends on the zone; these tests pin it to UTC and put it back after.
 class LocalTimeInUtc : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         const char* tz = std::getenv("TZ");
         hadTz_ = tz != nullptr;
@@ -151,7 +151,7 @@ class LocalTimeInUtc : public ::testing::Test {
     }
     void TearDown() override { SetTz(hadTz_ ? savedTz_.c_str() : nullptr); }
 
-  private:
+private:
     bool hadTz_ = false;
     std::string savedTz_;
 };

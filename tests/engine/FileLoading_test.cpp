@@ -72,7 +72,8 @@ void ExpectUnchanged(const WorkspaceState& before, const ImageWorkspace& workspa
     EXPECT_EQ(workspace.image.imageLength, before.length);
     EXPECT_EQ(workspace.filePath, before.path);
     EXPECT_EQ(workspace.fileName, before.name);
-    EXPECT_TRUE(std::memcmp(workspace.image.imageBuffer, before.bytes.data(), kImageStorageSize) == 0)
+    EXPECT_TRUE(std::memcmp(workspace.image.imageBuffer, before.bytes.data(), kImageStorageSize) ==
+                0)
         << "image bytes changed";
 }
 
@@ -142,9 +143,10 @@ TEST(FileNames, KindIsDecidedByExactLowerCaseExtension) {
     std::string filter;
     for (const OpenFileFilter& entry : OpenFileFilters())
         filter += (filter.empty() ? "" : ";;") + entry.name + "(" + entry.patterns + ")";
-    EXPECT_EQ(filter,
-              "All\u2000(*.*);;hex\u2000\u2000(*.hex);;bin\u2000\u2000(*.bin);;qvz\u2000\u2000(*.qvz);;"
-              "elf\u2000\u2000(*.elf *.axf *.out);;srec\u2000(*.srec *.s19 *.s28 *.s37 *.mot)");
+    EXPECT_EQ(
+        filter,
+        "All\u2000(*.*);;hex\u2000\u2000(*.hex);;bin\u2000\u2000(*.bin);;qvz\u2000\u2000(*.qvz);;"
+        "elf\u2000\u2000(*.elf *.axf *.out);;srec\u2000(*.srec *.s19 *.s28 *.s37 *.mot)");
     EXPECT_EQ(AcceptedFormatsNote(),
               "accepted: .hex, .bin, .qvz, .elf .axf .out, .srec .s19 .s28 .s37 .mot");
 }
@@ -169,9 +171,9 @@ TEST_F(FileLoadingTest, FailedHexLoadsLeaveThePreviousLoadAlone) {
     const WorkspaceState before(workspace_);
 
     // Fails on its third record, after its first two were stored.
-    const LoadOutcome bad = Load(Write("bad.hex", std::string(kGoodHex).substr(0, 60) +
-                                                      ":10001000101112131415161718191A1B1C1D1E1F69\n" +
-                                                      ":00000001FF\n"));
+    const LoadOutcome bad = Load(
+        Write("bad.hex", std::string(kGoodHex).substr(0, 60) +
+                             ":10001000101112131415161718191A1B1C1D1E1F69\n" + ":00000001FF\n"));
     EXPECT_EQ(bad.status, LoadStatus::HexFailed);
     EXPECT_EQ(bad.hexResult, HexBadChecksum);
     EXPECT_EQ(bad.message, kMsgLoadFailed);
@@ -188,12 +190,14 @@ TEST_F(FileLoadingTest, FailedHexLoadsLeaveThePreviousLoadAlone) {
     fs::create_directories(dir_ / "folder.hex");
     EXPECT_EQ(Load(dir_ / "folder.hex").hexResult, HexOpenFailed);
     EXPECT_EQ(Load(Write("empty.hex", "")).hexResult, HexBadFormat);
-    EXPECT_EQ(Load(Write("noend.hex", std::string(kGoodHex).substr(0, 60))).hexResult, HexBadFormat);
+    EXPECT_EQ(Load(Write("noend.hex", std::string(kGoodHex).substr(0, 60))).hexResult,
+              HexBadFormat);
     ExpectUnchanged(before, workspace_);
 
     // A span beyond the capacity names its addresses.
-    const LoadOutcome wide = Load(Write("wide.hex", ":020000040800F2\n:0100000011EE\n"
-                                                    ":020000040810E2\n:0100000022DD\n:00000001FF\n"));
+    const LoadOutcome wide = Load(Write("wide.hex",
+                                        ":020000040800F2\n:0100000011EE\n"
+                                        ":020000040810E2\n:0100000022DD\n:00000001FF\n"));
     EXPECT_EQ(wide.hexResult, HexTooLarge);
     EXPECT_NE(wide.detail.find("line 4"), std::string::npos) << wide.detail;
     EXPECT_NE(wide.detail.find("0x08000000-0x08100000"), std::string::npos) << wide.detail;
@@ -203,7 +207,8 @@ TEST_F(FileLoadingTest, FailedHexLoadsLeaveThePreviousLoadAlone) {
     fs::resize_file(huge, kMaxHexTextSize + 1);
     const LoadOutcome tooLong = Load(huge);
     EXPECT_EQ(tooLong.hexResult, HexTooLarge);
-    EXPECT_NE(tooLong.detail.find(std::to_string(kMaxHexTextSize + 1) + " bytes"), std::string::npos)
+    EXPECT_NE(tooLong.detail.find(std::to_string(kMaxHexTextSize + 1) + " bytes"),
+              std::string::npos)
         << tooLong.detail;
     ExpectUnchanged(before, workspace_);
 }
@@ -274,8 +279,8 @@ TEST_F(FileLoadingTest, RawBinaryMustFitTheStorageAndTheAddressSpace) {
 
     // An image must end within the 32-bit address space, also once the upload has padded
     // it to whole words.
-    for (const auto& [size, start] : {std::pair<std::size_t, std::uint32_t>{32, 0xFFFFFFF0},
-                                      {14, 0xFFFFFFF2}}) {
+    for (const auto& [size, start] :
+         {std::pair<std::size_t, std::uint32_t>{32, 0xFFFFFFF0}, {14, 0xFFFFFFF2}}) {
         const LoadOutcome outcome = Load(Write("top.bin", Counting(size)), start);
         EXPECT_EQ(outcome.status, LoadStatus::TooLarge) << start;
         EXPECT_EQ(outcome.message, kMsgLoadFailed);
@@ -380,11 +385,11 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
         const char* image;  // objcopy's binary
         std::uint32_t start;
     };
-    std::vector<Built> built = {{firmware / "blink.srec", "blink.bin", 0x08000000},
-                                {Write("counted.srec", text(counted)), "blink.bin", 0x08000000},
-                                {firmware / "offset.srec", "offset.bin", 0x08004200},
-                                {Write("trailing.srec", text(srec + "\r\n\nnot read\n")),
-                                 "blink.bin", 0x08000000}};
+    std::vector<Built> built = {
+        {firmware / "blink.srec", "blink.bin", 0x08000000},
+        {Write("counted.srec", text(counted)), "blink.bin", 0x08000000},
+        {firmware / "offset.srec", "offset.bin", 0x08004200},
+        {Write("trailing.srec", text(srec + "\r\n\nnot read\n")), "blink.bin", 0x08000000}};
 #ifdef MARRO_READ_ELF
     built.push_back({firmware / "blink.elf", "blink.bin", 0x08000000});
     built.push_back({Write("blink.axf", elf), "blink.bin", 0x08000000});
@@ -577,7 +582,8 @@ TEST_F(FileLoadingTest, FileReadingRefusesBeforeWriting) {
     EXPECT_EQ(size, 12345u);
     EXPECT_NE(detail.find("65 bytes"), std::string::npos) << detail;
 
-    EXPECT_EQ(ReadFileInto(dir_ / "none", buffer.data(), 64, size, detail), FileReadStatus::OpenFailed);
+    EXPECT_EQ(ReadFileInto(dir_ / "none", buffer.data(), 64, size, detail),
+              FileReadStatus::OpenFailed);
     EXPECT_EQ(detail.find("stat('"), 0u) << detail;
 
     const fs::path exact = Write("exact.bin", Counting(64));

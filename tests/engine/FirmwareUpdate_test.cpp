@@ -64,8 +64,7 @@ private:
 
 class FirmwareUpdateTest : public ::testing::Test {
 protected:
-    FirmwareUpdateTest()
-        : programmer_(backend_.AddProgrammer()), link_(backend_), port_(link_) {}
+    FirmwareUpdateTest() : programmer_(backend_.AddProgrammer()), link_(backend_), port_(link_) {}
 
     void SetUp() override {
         ASSERT_TRUE(link_.Open());
@@ -188,19 +187,23 @@ TEST(ProgrammerFirmwareFile, RefusesWhatTheUpdateCannotInstall) {
         {"not whole words", write("odd.bin", odd), FirmwareFault::NotWholeWords},
         {"ends before the version word", write("short.bin", std::vector<std::uint8_t>(0xEC, 0x20)),
          FirmwareFault::TooShort},
-        {"stack in flash", write("flash-stack.bin", with(0, 0x08010000)), FirmwareFault::StackOutsideSram},
+        {"stack in flash", write("flash-stack.bin", with(0, 0x08010000)),
+         FirmwareFault::StackOutsideSram},
         {"stack at the bottom of SRAM", write("bottom.bin", with(0, 0x20000000)),
          FirmwareFault::StackOutsideSram},
-        {"stack above SRAM", write("above.bin", with(0, 0x20010004)), FirmwareFault::StackOutsideSram},
+        {"stack above SRAM", write("above.bin", with(0, 0x20010004)),
+         FirmwareFault::StackOutsideSram},
         {"reset without the Thumb bit", write("arm.bin", with(4, 0x08004100)),
          FirmwareFault::ResetOutsideImage},
-        {"reset past the image", write("past.bin", with(4, 0x08004401)), FirmwareFault::ResetOutsideImage},
+        {"reset past the image", write("past.bin", with(4, 0x08004401)),
+         FirmwareFault::ResetOutsideImage},
         {"reset into the vector table", write("table.bin", with(4, 0x08004011)),
          FirmwareFault::ResetOutsideImage},
         {"reset linked for 0x08000000", write("base.bin", with(4, 0x08000101)),
          FirmwareFault::ResetOutsideImage},
         {"version word 0", write("v0.bin", with(0xEC, 0)), FirmwareFault::BadVersionWord},
-        {"version word erased", write("vff.bin", with(0xEC, 0xFFFFFFFF)), FirmwareFault::BadVersionWord},
+        {"version word erased", write("vff.bin", with(0xEC, 0xFFFFFFFF)),
+         FirmwareFault::BadVersionWord},
         {"an interrupt vector at 0xEC", write("vector.bin", with(0xEC, 0x08004101)),
          FirmwareFault::BadVersionWord},
         {"a folder", dir / "folder.bin", FirmwareFault::NotRegularFile},
@@ -434,7 +437,8 @@ TEST_F(FirmwareUpdateTest, RefusesBeforeAnythingIsSent) {
 
 TEST_F(FirmwareUpdateTest, ProgrammerRefusesAnImageThatCannotStart) {
     // A test image whose reset vector lacks the Thumb bit, sent by hand.
-    std::vector<std::uint8_t> image(ProgrammerFirmwareImage().begin(), ProgrammerFirmwareImage().end());
+    std::vector<std::uint8_t> image(ProgrammerFirmwareImage().begin(),
+                                    ProgrammerFirmwareImage().end());
     WriteLe32(&image[4], ReadLe32(&image[4]) & ~1u);
 
     ProgrammerLink::Session session = link_.Acquire();

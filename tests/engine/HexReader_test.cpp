@@ -20,7 +20,8 @@ namespace {
 constexpr std::uint8_t kUntouched = 0xAA;
 
 // One record as a toolchain writes it: upper-case digits and a correct checksum.
-std::string Record(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
+std::string Record(std::uint8_t type, std::uint16_t address,
+                   const std::vector<std::uint8_t>& data) {
     std::vector<std::uint8_t> bytes = {static_cast<std::uint8_t>(data.size()),
                                        static_cast<std::uint8_t>(address >> 8),
                                        static_cast<std::uint8_t>(address), type};
@@ -63,7 +64,9 @@ std::string Lines(const std::vector<std::string>& lines, const char* ending = "\
 // A 2 MiB storage like the workspace's, marked so that writes beyond the capacity show.
 class HexReaderTest : public ::testing::Test {
 protected:
-    HexReaderTest() : storage_(kImageStorageSize, kUntouched) { image_.imageBuffer = storage_.data(); }
+    HexReaderTest() : storage_(kImageStorageSize, kUntouched) {
+        image_.imageBuffer = storage_.data();
+    }
 
     // The text in a buffer of exactly its size, so that the sanitizer build sees any read
     // past its end.
@@ -89,8 +92,8 @@ TEST_F(HexReaderTest, EndRecordAloneGivesEmptyImageAndErasedCapacity) {
 }
 
 TEST_F(HexReaderTest, StartIsTheFirstDataRecordAndGapsStayErased) {
-    ASSERT_EQ(Read(Lines({Linear(0x0800), Data(0x0000, Bytes(0x10, 16)), Data(0x0020, Bytes(0x40, 16)),
-                          kEnd})),
+    ASSERT_EQ(Read(Lines({Linear(0x0800), Data(0x0000, Bytes(0x10, 16)),
+                          Data(0x0020, Bytes(0x40, 16)), kEnd})),
               HexOk);
     EXPECT_EQ(image_.imageStart, 0x08000000u);
     EXPECT_EQ(image_.imageLength, 0x30u);
@@ -102,8 +105,8 @@ TEST_F(HexReaderTest, StartIsTheFirstDataRecordAndGapsStayErased) {
 TEST_F(HexReaderTest, ImageSpansTheLowestToTheHighestRecordInAnyOrder) {
     // The same three records in every order give the same image: a record below the first
     // one read, and a last one that is not the highest, neither cut nor refused.
-    const std::vector<std::string> records = {Data(0x1000, Bytes(0, 16)), Data(0x1020, Bytes(0x20, 16)),
-                                              Data(0x1080, Bytes(0x80, 16))};
+    const std::vector<std::string> records = {
+        Data(0x1000, Bytes(0, 16)), Data(0x1020, Bytes(0x20, 16)), Data(0x1080, Bytes(0x80, 16))};
     std::vector<std::size_t> order = {0, 1, 2};
     do {
         std::vector<std::string> lines = {Linear(0x0800)};
@@ -126,17 +129,19 @@ TEST_F(HexReaderTest, ImageSpansTheLowestToTheHighestRecordInAnyOrder) {
                           Data(0x0104, {0xEE}), kEnd})),
               HexOk);
     EXPECT_EQ(image_.imageStart, 0x100u);
-    EXPECT_EQ(ImageBytes(0, 16), (std::vector<std::uint8_t>{0x20, 0x21, 0x22, 0x23, 0xEE, 0x25, 0x26,
-                                                            0x27, 0x28, 0x29, 0x2A, 0x2B, 0x14, 0x15,
-                                                            0x16, 0x17}));
+    EXPECT_EQ(ImageBytes(0, 16),
+              (std::vector<std::uint8_t>{0x20, 0x21, 0x22, 0x23, 0xEE, 0x25, 0x26, 0x27, 0x28, 0x29,
+                                         0x2A, 0x2B, 0x14, 0x15, 0x16, 0x17}));
 
     // Records in another memory region make the span too large in either order; so does
     // RAM at 0x20000000, a whole multiple of 128 MiB above flash.
     for (std::uint16_t region : {0x0900, 0x2000, 0x0000}) {
         EXPECT_EQ(Read(Lines({Linear(0x0800), Data(0, {1}), Linear(region), Data(0, {2}), kEnd})),
-                  HexTooLarge) << region;
+                  HexTooLarge)
+            << region;
         EXPECT_EQ(Read(Lines({Linear(region), Data(0, {2}), Linear(0x0800), Data(0, {1}), kEnd})),
-                  HexTooLarge) << region;
+                  HexTooLarge)
+            << region;
     }
 }
 
@@ -196,15 +201,16 @@ TEST_F(HexReaderTest, SegmentAndLinearBasesBothApply) {
 TEST_F(HexReaderTest, LowerCaseCrLfBlanksAndBlankLinesAreAccepted) {
     std::string lower = Data(0x0000, Bytes(0xA0, 16));
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const std::string text = "\r\n  " + Linear(0x0800) + " \t\r\n\r\n" + lower + "\r\n   \r\n" +
-                             kEnd + "  \r\n";
+    const std::string text =
+        "\r\n  " + Linear(0x0800) + " \t\r\n\r\n" + lower + "\r\n   \r\n" + kEnd + "  \r\n";
     ASSERT_EQ(Read(text), HexOk);
     EXPECT_EQ(image_.imageStart, 0x08000000u);
     EXPECT_EQ(image_.imageLength, 16u);
     EXPECT_EQ(ImageBytes(0, 16), Bytes(0xA0, 16));
 
     // Lines that end in a carriage return alone, with and without a last line end.
-    const std::string lines = Lines({Linear(0x0800), Data(0, Bytes(0xA0, 16)), Data(0x10, {7})}, "\r");
+    const std::string lines =
+        Lines({Linear(0x0800), Data(0, Bytes(0xA0, 16)), Data(0x10, {7})}, "\r");
     std::vector<std::uint8_t> expected = Bytes(0xA0, 16);
     expected.push_back(7);
     for (const std::string& crOnly : {lines + kEnd + "\r", lines + kEnd, lines + " \r\r" + kEnd}) {
@@ -215,9 +221,10 @@ TEST_F(HexReaderTest, LowerCaseCrLfBlanksAndBlankLinesAreAccepted) {
 
 TEST_F(HexReaderTest, StartRecordsAndUnknownTypesChangeNothing) {
     const std::string plain = Lines({Data(0x0200, Bytes(1, 8)), kEnd});
-    const std::string mixed = Lines({Record(3, 0, {0x12, 0x34, 0x56, 0x78}), Data(0x0200, Bytes(1, 8)),
-                                     Record(5, 0, {0x08, 0x00, 0x01, 0x01}), Record(0x06, 0x10, {1}),
-                                     Record(0xFF, 0, {}), kEnd});
+    const std::string mixed =
+        Lines({Record(3, 0, {0x12, 0x34, 0x56, 0x78}), Data(0x0200, Bytes(1, 8)),
+               Record(5, 0, {0x08, 0x00, 0x01, 0x01}), Record(0x06, 0x10, {1}), Record(0xFF, 0, {}),
+               kEnd});
     ASSERT_EQ(Read(plain), HexOk);
     const auto expected = storage_;
     const FirmwareImage expectedImage = image_;
@@ -245,8 +252,8 @@ TEST_F(HexReaderTest, ChecksumUsesTheLowEightBitsOfItsField) {
 
 TEST_F(HexReaderTest, MalformedRecordsAreBadFormat) {
     EXPECT_EQ(Read(""), HexBadFormat);
-    EXPECT_EQ(Read(":00000001F\n"), HexBadFormat);                   // 10 characters
-    EXPECT_EQ(Read("00000001FF\n" + kEnd), HexBadFormat);            // no colon
+    EXPECT_EQ(Read(":00000001F\n"), HexBadFormat);         // 10 characters
+    EXPECT_EQ(Read("00000001FF\n" + kEnd), HexBadFormat);  // no colon
     EXPECT_EQ(Read(";00000001FF\n"), HexBadFormat);
     EXPECT_EQ(Read(Lines({Record(4, 0, {0x08, 0x00, 0x00}), kEnd})), HexBadFormat);  // count 3
     EXPECT_EQ(Read(Lines({Record(2, 0, {0x10}), kEnd})), HexBadFormat);              // count 1
@@ -262,11 +269,23 @@ TEST_F(HexReaderTest, TextWithoutEndRecordIsBadFormat) {
 
 TEST_F(HexReaderTest, FieldsBeyondTheEndOfTheLineAreBadFormat) {
     // Byte count 0x10 with 2 data bytes and a matching checksum: 10+00+00+00+01+02 = 0x13.
-    EXPECT_EQ(Read(":10000000" "0102" "ED\n" + kEnd), HexBadFormat);
+    EXPECT_EQ(Read(":10000000"
+                   "0102"
+                   "ED\n" +
+                   kEnd),
+              HexBadFormat);
     // Extended linear address with byte count 2 in an 11-character line: 02+00+00+04 = 06.
-    EXPECT_EQ(Read(":020000" "04" "FA\n" + kEnd), HexBadFormat);
+    EXPECT_EQ(Read(":020000"
+                   "04"
+                   "FA\n" +
+                   kEnd),
+              HexBadFormat);
     // Promising 255 bytes in a 13-character line.
-    EXPECT_EQ(Read(":FF000000" "01" "00\n" + kEnd), HexBadFormat);
+    EXPECT_EQ(Read(":FF000000"
+                   "01"
+                   "00\n" +
+                   kEnd),
+              HexBadFormat);
     // One byte too many: 3 bytes where the line holds 2 with the checksum as the second.
     EXPECT_EQ(Read(":03000000AB52\n" + kEnd), HexBadFormat);
     // The same as the text's last line, with nothing after it to read.
@@ -311,24 +330,26 @@ TEST_F(HexReaderTest, NulEndsTheLine) {
     // The line is taken up to its first NUL, so what follows it is never seen.
     const std::string withNul = std::string(":00000001FF") + '\0' + "junk\n";
     EXPECT_EQ(Read(withNul), HexOk);
-    const std::string cut = Data(0, Bytes(0, 16)).substr(0, 20) + '\0' + Data(0, Bytes(0, 16)).substr(20);
+    const std::string cut =
+        Data(0, Bytes(0, 16)).substr(0, 20) + '\0' + Data(0, Bytes(0, 16)).substr(20);
     EXPECT_EQ(Read(cut + "\n" + kEnd), HexBadChecksum);
     // A line that is empty up to its NUL is a blank line.
     EXPECT_EQ(Read(std::string(1, '\0') + "xyz\n" + kEnd), HexOk);
 }
 
 TEST_F(HexReaderTest, NonAsciiBytesAreNeitherDigitsNorBlanks) {
-    EXPECT_EQ(Read("\xA0" + kEnd + "\n"), HexBadFormat);   // not trimmed as a blank
-    std::string record = Data(0, {0xAB});                  // ":01000000ABxx"
-    record[9] = static_cast<char>(0xC1);                    // no digit: the byte reads as 0
+    EXPECT_EQ(Read("\xA0" + kEnd + "\n"), HexBadFormat);  // not trimmed as a blank
+    std::string record = Data(0, {0xAB});                 // ":01000000ABxx"
+    record[9] = static_cast<char>(0xC1);                  // no digit: the byte reads as 0
     EXPECT_EQ(Read(record + "\n" + kEnd), HexBadChecksum);
 }
 
 TEST_F(HexReaderTest, ZeroLengthRecordAtOffsetZeroKeepsStoredBytesInPlace) {
     // Once data is stored, a record bringing the write position back to 0 must not make
     // the next record the image start again (that would move the stored bytes).
-    ASSERT_EQ(Read(Lines({Data(0x0100, Bytes(1, 4)), Data(0x0100, {}), Data(0x0104, Bytes(5, 4)), kEnd})),
-              HexOk);
+    ASSERT_EQ(
+        Read(Lines({Data(0x0100, Bytes(1, 4)), Data(0x0100, {}), Data(0x0104, Bytes(5, 4)), kEnd})),
+        HexOk);
     EXPECT_EQ(image_.imageStart, 0x100u);
     EXPECT_EQ(image_.imageLength, 8u);
     EXPECT_EQ(ImageBytes(0, 8), Bytes(1, 8));
@@ -359,7 +380,8 @@ TEST_F(HexReaderTest, DiagnosisNamesTheLine) {
     EXPECT_STREQ(diagnosis.reason, "the text ends without an end-of-file record");
     EXPECT_STREQ(HexResultName(HexTooLarge), "HexTooLarge");
     // A span too large names the addresses it would have taken.
-    const std::string wide = Lines({Linear(0x0810), Data(0, {1}), Linear(0x0800), Data(0, {2}), kEnd});
+    const std::string wide =
+        Lines({Linear(0x0810), Data(0, {1}), Linear(0x0800), Data(0, {2}), kEnd});
     EXPECT_EQ(ReadHexText(reinterpret_cast<const std::uint8_t*>(wide.data()), wide.size(), image_,
                           diagnosis),
               HexTooLarge);
@@ -393,7 +415,8 @@ TEST_F(HexReaderTest, FastPathAgreesWithExactConversion) {
         for (int r = 0; r < records; ++r) {
             const auto kind = random() % 10;
             // Mostly close together, in any order; now and then far enough to pass the capacity.
-            const auto address = static_cast<std::uint16_t>(random() % (random() % 8 ? 0x80 : 0x1400));
+            const auto address =
+                static_cast<std::uint16_t>(random() % (random() % 8 ? 0x80 : 0x1400));
             if (kind == 0) {
                 segment = static_cast<std::uint32_t>(random() % 4);
                 lines.push_back(Segment(static_cast<std::uint16_t>(segment)));
@@ -403,7 +426,8 @@ TEST_F(HexReaderTest, FastPathAgreesWithExactConversion) {
                 const auto bytes = Bytes(static_cast<std::uint8_t>(random()), random() % 20);
                 lines.push_back(Data(address, bytes));
                 for (std::size_t k = 0; k < bytes.size(); ++k)
-                    model[(linear << 16) + (segment << 4) + address + static_cast<std::uint32_t>(k)] = bytes[k];
+                    model[(linear << 16) + (segment << 4) + address +
+                          static_cast<std::uint32_t>(k)] = bytes[k];
             }
         }
         lines.push_back(kEnd);
@@ -413,9 +437,15 @@ TEST_F(HexReaderTest, FastPathAgreesWithExactConversion) {
             const std::size_t at = random() % text.size();
             const char c = alphabet[random() % alphabet.size()];
             switch (random() % 3) {
-                case 0: text[at] = c; break;
-                case 1: text.insert(text.begin() + static_cast<std::ptrdiff_t>(at), c); break;
-                default: text.erase(at, 1); break;
+                case 0:
+                    text[at] = c;
+                    break;
+                case 1:
+                    text.insert(text.begin() + static_cast<std::ptrdiff_t>(at), c);
+                    break;
+                default:
+                    text.erase(at, 1);
+                    break;
             }
         }
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
@@ -436,7 +466,8 @@ TEST_F(HexReaderTest, FastPathAgreesWithExactConversion) {
                 ASSERT_EQ(fast.imageLength, end - lowest) << text;
                 std::vector<std::uint8_t> expected(kCapacity, 0xFF);
                 for (const auto& [address, value] : model) expected[address - lowest] = value;
-                ASSERT_TRUE(std::equal(expected.begin(), expected.end(), fastStorage.begin())) << text;
+                ASSERT_TRUE(std::equal(expected.begin(), expected.end(), fastStorage.begin()))
+                    << text;
             }
         }
         if (fastResult != HexOk) continue;
@@ -464,7 +495,8 @@ TEST_F(HexReaderTest, WrittenTextReadsBackToTheSameImage) {
     };
     for (const Case& c : cases) {
         std::vector<std::uint8_t> bytes(c.length);
-        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
         if (!bytes.empty()) bytes.front() = bytes.back() = 0xFF;
         const std::string text = HexTextOf(bytes.data(), bytes.size(), c.start);
 
@@ -501,7 +533,8 @@ TEST(NextLine, SplitsAtLineFeedsAndLoneCarriageReturns) {
     const std::string returns = "a\rb\r\r\nc\r";
     cursor = LineCursor{};
     lines.clear();
-    while (NextLine(reinterpret_cast<const std::uint8_t*>(returns.data()), returns.size(), cursor, line))
+    while (NextLine(reinterpret_cast<const std::uint8_t*>(returns.data()), returns.size(), cursor,
+                    line))
         lines.emplace_back(line);
     EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "\r", "c"}));
 }

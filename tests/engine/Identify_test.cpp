@@ -127,7 +127,8 @@ TEST_F(Identify, VersionBoundaryBetweenTheKinds) {
     }
     backend_.Unplug("sim:p");
     ASSERT_TRUE(link_.OnRemoval("sim:p"));
-    backend_.AddProgrammer({.programmerVersion = 0x1000, .firmwareVersion = 0x0215, .path = "sim:q"});
+    backend_.AddProgrammer(
+        {.programmerVersion = 0x1000, .firmwareVersion = 0x0215, .path = "sim:q"});
     ASSERT_TRUE(link_.OnArrival());
     RecordingPort port(link_);
     EXPECT_TRUE(IdentifyProgrammer(port).ok());
@@ -210,8 +211,8 @@ TEST_F(Identify, StoredJobPlaceAndNameLength) {
         RecordingPort port(link);
         EXPECT_TRUE(IdentifyProgrammer(port).ok());
 
-        std::vector<Sent> expected = {{kQuery, 0, 0}, {kWord, kFirmwareVersionAddress, 4},
-                                      {kRead, kJobAreaAddress, 45}};
+        std::vector<Sent> expected = {
+            {kQuery, 0, 0}, {kWord, kFirmwareVersionAddress, 4}, {kRead, kJobAreaAddress, 45}};
         if (!c.atFirstPlace) expected.push_back({kRead, kJobFallbackAddress, 45});
         expected.push_back({kRead, c.nameAddress, c.nameLength});
         ExpectSent(sim, expected);
@@ -248,7 +249,8 @@ TEST_F(Identify, EachFailedStepShowsItsCodeAndKeepsWhatWasSet) {
         bool lockHidden;
     };
     const Case cases[] = {
-        {"QueryVersion:write", kVersionReadFailed01, OutcomeKind::WriteFailed, 1, 1, 0, 0x77, false},
+        {"QueryVersion:write", kVersionReadFailed01, OutcomeKind::WriteFailed, 1, 1, 0, 0x77,
+         false},
         {"QueryVersion:read", kVersionReadFailed02, OutcomeKind::ReadFailed, 2, 1, 0, 0x77, false},
         {"QueryVersion:hang", kVersionReadFailed02, OutcomeKind::ReadFailed, 2, 1, 0, 0x77, false},
         {"ReadProgrammerWord:write", kVersionReadFailed03, OutcomeKind::WriteFailed, 3, 2, 0x1002,
@@ -257,14 +259,14 @@ TEST_F(Identify, EachFailedStepShowsItsCodeAndKeepsWhatWasSet) {
          0x77, false},
         {"ReadStorage:write", kStoredJobReadFailed01, OutcomeKind::WriteFailed, 1, 3, 0x1002,
          0x0210, true},
-        {"ReadStorage:read", kStoredJobReadFailed02, OutcomeKind::ReadFailed, 2, 3, 0x1002,
-         0x0210, true},
+        {"ReadStorage:read", kStoredJobReadFailed02, OutcomeKind::ReadFailed, 2, 3, 0x1002, 0x0210,
+         true},
         {"ReadStorage:write@2", kStoredJobReadFailed01, OutcomeKind::WriteFailed, 1, 4, 0x1002,
          0x0210, true},  // the second header read
         {"ReadStorage:read@3", kStoredJobReadFailed02, OutcomeKind::ReadFailed, 2, 5, 0x1002,
          0x0210, true},  // the name read
-        {"ReadStorage:unplug@3", kStoredJobReadFailed01, OutcomeKind::WriteFailed, 1, 5, 0,
-         0x0210, true},  // removal: the link forgets the version
+        {"ReadStorage:unplug@3", kStoredJobReadFailed01, OutcomeKind::WriteFailed, 1, 5, 0, 0x0210,
+         true},  // removal: the link forgets the version
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -336,10 +338,10 @@ TEST(SeriesSelection, ByKindAndIndex) {
         std::uint8_t stored;
         std::pair<bool, int> expected;
     };
-    for (const Case& c : {Case{0x0000, 6, {false, 0}}, Case{0x0702, 0, {false, 7}},
-                          Case{0x0802, 0, {false, -1}}, Case{0x1702, 0, {true, 0}},
-                          Case{0x1000, 7, {true, 7}}, Case{0x1000, 8, {true, -1}},
-                          Case{0xFFFFFFFF, 255, {true, -1}}}) {
+    for (const Case& c :
+         {Case{0x0000, 6, {false, 0}}, Case{0x0702, 0, {false, 7}}, Case{0x0802, 0, {false, -1}},
+          Case{0x1702, 0, {true, 0}}, Case{0x1000, 7, {true, 7}}, Case{0x1000, 8, {true, -1}},
+          Case{0xFFFFFFFF, 255, {true, -1}}}) {
         ApplySeriesSelection(port, c.version, c.stored);
         EXPECT_EQ(Series(port), c.expected) << std::hex << c.version << " " << int{c.stored};
     }

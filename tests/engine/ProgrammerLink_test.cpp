@@ -173,7 +173,7 @@ TEST(ProgrammerLinkEvents, ArrivalAndRemovalOfOtherDevices) {
     backend.AddProgrammer({.path = "\\\\?\\hid#vid_0484&pid_1001#7&1a2b"});
     ASSERT_TRUE(link.OnArrival());
     EXPECT_EQ(link.connectionCode(), 1u);
-    EXPECT_FALSE(link.OnArrival());  // already open
+    EXPECT_FALSE(link.OnArrival());                   // already open
     EXPECT_EQ(backend.OpenCount("sim:keyboard"), 2);  // only the opening search ran
     EXPECT_EQ(link.connectionCode(), 1u);
 
@@ -311,7 +311,8 @@ TEST(ProgrammerLinkSession, AnOldSessionNeverReachesTheNextProgrammer) {
     advance(2);
     worker.join();
 
-    EXPECT_EQ(results, (std::vector<ExchangeResult>{ExchangeResult::Ok, ExchangeResult::WriteFailed}));
+    EXPECT_EQ(results,
+              (std::vector<ExchangeResult>{ExchangeResult::Ok, ExchangeResult::WriteFailed}));
     EXPECT_EQ(first.Requests().size(), 1u);
     EXPECT_TRUE(second.Requests().empty());
     EXPECT_EQ(backend.OpenHandles("sim:first"), 0);
@@ -335,14 +336,18 @@ TEST(ProgrammerLinkSession, TimeoutsGrowWithTheLengthOfErasesAndChecksums) {
         {"hung read", Command::ReadStorage, 4, true, "read: no answer within 40 ms"},
         {"hung small erase", Command::EraseStorage, 4, true, "read: no answer within 41 ms"},
         {"slow large erase", Command::EraseStorage, 128 * 1024, false, ""},
-        {"hung large erase", Command::EraseStorage, 128 * 1024, true, "read: no answer within 296 ms"},
+        {"hung large erase", Command::EraseStorage, 128 * 1024, true,
+         "read: no answer within 296 ms"},
         {"slow large checksum", Command::StorageCrc, 256 * 1024, false, ""},
-        {"hung large checksum", Command::StorageCrc, 256 * 1024, true, "read: no answer within 296 ms"},
+        {"hung large checksum", Command::StorageCrc, 256 * 1024, true,
+         "read: no answer within 296 ms"},
     };
     for (const Case& c : cases) {
         SimulatedBackend backend;
-        SimulatedProgrammer& sim = backend.AddProgrammer(
-            {.path = "sim:p", .exchangeLatencyUs = 5000, .eraseUsPerKiB = 1000, .checksumUsPerKiB = 500});
+        SimulatedProgrammer& sim = backend.AddProgrammer({.path = "sim:p",
+                                                          .exchangeLatencyUs = 5000,
+                                                          .eraseUsPerKiB = 1000,
+                                                          .checksumUsPerKiB = 500});
         if (c.hangs) sim.AddFault({c.command, FaultKind::Hang, 1});
         ProgrammerLink link(backend);
         link.SetTimeouts({.answerMs = 40, .eraseMsPerKiB = 2, .checksumMsPerKiB = 1});

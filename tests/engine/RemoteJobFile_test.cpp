@@ -165,7 +165,9 @@ protected:
         port_.onSettings = [this] { imageInUseWhileAsked_ = port_.Workspace().InUse(); };
     }
 
-    WorkerOutcome Generate() { return GenerateRemoteJobFile(port_, [this] { return clock_; }); }
+    WorkerOutcome Generate() {
+        return GenerateRemoteJobFile(port_, [this] { return clock_; });
+    }
 
     const TempFolder folder_{"marro-remote"};
     const fs::path dir_ = folder_.Path();
@@ -214,11 +216,10 @@ TEST_F(RemoteJobFileTest, PadsTheImageAndRoundTripsTheRecord) {
 
     const std::uint8_t* record = staging.imageBuffer;
     EXPECT_EQ(ReadLe32(record), 0x1A2B3C4Du);
-    const auto expected =
-        BuildJobHeader(port_.settings, 0x08004000, 1004, 0, kClock).Encode();
+    const auto expected = BuildJobHeader(port_.settings, 0x08004000, 1004, 0, kClock).Encode();
     EXPECT_TRUE(std::equal(expected.begin() + 2, expected.end(), record + 4));
-    EXPECT_EQ(record[4], 4);            // series
-    EXPECT_EQ(record[5], 0x13);         // read protect, verify, count limit
+    EXPECT_EQ(record[4], 4);     // series
+    EXPECT_EQ(record[5], 0x13);  // read protect, verify, count limit
     EXPECT_EQ(static_cast<std::int32_t>(ReadLe32(record + 6)), -12);
     EXPECT_EQ(ReadLe32(record + 14), 0x08004000u);
     EXPECT_EQ(ReadLe32(record + 18), 1004u);
@@ -261,7 +262,8 @@ TEST_F(RemoteJobFileTest, LoadedFileUploadsTheJobItCarries) {
     EXPECT_EQ(header[0], 0xAA);
     EXPECT_EQ(header[1], 13);  // "firmware.qvz" and its NUL
     EXPECT_TRUE(std::equal(expected.begin() + 2, expected.end(), header + 2));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(storage + kJobNameAddress)), "firmware.qvz");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(storage + kJobNameAddress)),
+              "firmware.qvz");
 }
 
 TEST_F(RemoteJobFileTest, AlignedImageIsUnchangedAndTheFileIs68BytesLonger) {
@@ -281,7 +283,8 @@ TEST_F(RemoteJobFileTest, ShowsTheDescriptionOfTheRecordReadBack) {
     ASSERT_EQ(port_.descriptions.size(), 2u);
     EXPECT_TRUE(port_.descriptions[0].empty());
     auto header = BuildJobHeader(port_.settings, 0x08000000, 64, 0, kClock).Encode();
-    EXPECT_EQ(Rows(port_.descriptions[1]), Rows(DescribeJob("board.v2.qvz", header.data(), 0x0F00)));
+    EXPECT_EQ(Rows(port_.descriptions[1]),
+              Rows(DescribeJob("board.v2.qvz", header.data(), 0x0F00)));
     EXPECT_EQ(port_.descriptions[1].size(), 8u);  // no code-shift row below 0x1000
 }
 

@@ -28,8 +28,10 @@ inline void CompressBlock(std::array<std::uint32_t, 8>& h, const std::uint8_t* b
                (std::uint32_t{block[4 * t + 2]} << 8) | block[4 * t + 3];
     }
     for (int t = 16; t < 64; ++t) {
-        const std::uint32_t s0 = RotateRight(w[t - 15], 7) ^ RotateRight(w[t - 15], 18) ^ (w[t - 15] >> 3);
-        const std::uint32_t s1 = RotateRight(w[t - 2], 17) ^ RotateRight(w[t - 2], 19) ^ (w[t - 2] >> 10);
+        const std::uint32_t s0 =
+            RotateRight(w[t - 15], 7) ^ RotateRight(w[t - 15], 18) ^ (w[t - 15] >> 3);
+        const std::uint32_t s1 =
+            RotateRight(w[t - 2], 17) ^ RotateRight(w[t - 2], 19) ^ (w[t - 2] >> 10);
         w[t] = w[t - 16] + s0 + w[t - 7] + s1;
     }
     std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
@@ -49,8 +51,14 @@ inline void CompressBlock(std::array<std::uint32_t, 8>& h, const std::uint8_t* b
         b = a;
         a = t1 + t2;
     }
-    h[0] += a; h[1] += b; h[2] += c; h[3] += d;
-    h[4] += e; h[5] += f; h[6] += g; h[7] += hh;
+    h[0] += a;
+    h[1] += b;
+    h[2] += c;
+    h[3] += d;
+    h[4] += e;
+    h[5] += f;
+    h[6] += g;
+    h[7] += hh;
 }
 
 // The digest of `size` bytes as 64 lower-case hexadecimal digits.

@@ -23,8 +23,8 @@ std::vector<std::uint8_t> Request(Command command, std::uint32_t address, std::u
     return {report.bytes.begin(), report.bytes.end()};
 }
 
-SimulatedProgrammer::Response Send(SimulatedProgrammer& sim, Command command,
-                                   std::uint32_t address, std::uint32_t length,
+SimulatedProgrammer::Response Send(SimulatedProgrammer& sim, Command command, std::uint32_t address,
+                                   std::uint32_t length,
                                    const std::vector<std::uint8_t>& data = {}) {
     const auto request = Request(command, address, length, data);
     return sim.Handle(request.data(), request.size());
@@ -79,7 +79,8 @@ TEST(SimulatorStorage, BehavesAsFlash) {
 
     // The whole 55-byte payload, up to the last storage byte.
     std::vector<std::uint8_t> full(kMaxWriteData, 0x11);
-    EXPECT_EQ(StatusOf(sim, Command::WriteStorage, kStorageSize - kMaxWriteData, kMaxWriteData, full), 0);
+    EXPECT_EQ(
+        StatusOf(sim, Command::WriteStorage, kStorageSize - kMaxWriteData, kMaxWriteData, full), 0);
     EXPECT_EQ(sim.Storage()[kStorageSize - 1], 0x11);
     EXPECT_EQ(StatusOf(sim, Command::EraseStorage, 0, kStorageSize), 0);
     EXPECT_EQ(sim.Storage()[kStorageSize - 1], 0xFF);
@@ -101,7 +102,7 @@ TEST(SimulatorStorage, RefusesWhatDoesNotFitAndChangesNothing) {
     EXPECT_EQ(sim.Storage()[0], 0x00);  // the refused erases left the written bytes
 
     EXPECT_EQ(StatusOf(sim, Command::EraseStorage, kStorageSize, 0), 0);  // empty range
-    EXPECT_EQ(StatusOf(sim, static_cast<Command>(0x7E), 0, 0), 1);         // unknown command
+    EXPECT_EQ(StatusOf(sim, static_cast<Command>(0x7E), 0, 0), 1);        // unknown command
 }
 
 TEST(SimulatorStorage, ReadsAtMost64BytesAndZerosBeyondTheStorage) {
@@ -177,13 +178,15 @@ TEST(SimulatorFirmware, UpdateWritesTheErasedRangeAndChecksumsIt) {
     std::copy(first.begin(), first.end(), image.begin());
     for (std::uint32_t offset = 0; offset < n; offset += 32) {
         const std::vector<std::uint8_t> block(image.begin() + offset, image.begin() + offset + 32);
-        ASSERT_EQ(StatusOf(sim, Command::WriteFirmware, kFirmwareAreaAddress + offset, 32, block), 0)
+        ASSERT_EQ(StatusOf(sim, Command::WriteFirmware, kFirmwareAreaAddress + offset, 32, block),
+                  0)
             << offset;
     }
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + n, FirmwareArea(sim)));
     // The last block's bytes past the erased range were not written.
     EXPECT_EQ(FirmwareArea(sim)[n], 0xFF);
-    EXPECT_EQ(WordOf(sim, Command::FirmwareCrc, kFirmwareAreaAddress, n), WordCrc32(image.data(), n / 4));
+    EXPECT_EQ(WordOf(sim, Command::FirmwareCrc, kFirmwareAreaAddress, n),
+              WordCrc32(image.data(), n / 4));
 
     // A block wholly past the erased range has nothing to write.
     const std::vector<std::uint8_t> zeros(32, 0);
@@ -306,10 +309,11 @@ TEST(SimulatorFaults, ParsesTheirTextForm) {
         const char* text;
         const char* mentions;
     };
-    for (const Bad& bad : {Bad{"WriteStorage", "COMMAND:KIND"}, Bad{"Flash:status", "'Flash'"},
-                           Bad{"ReadStorage:slow", "'slow'"}, Bad{"ReadStorage:read@0", "'@'"},
-                           Bad{"ReadStorage:read@", "'@'"}, Bad{"ReadStorage:read@2x", "'@'"},
-                           Bad{"ReadStorage:read@-1", "'@'"}, Bad{"readstorage:read", "unknown command"}}) {
+    for (const Bad& bad :
+         {Bad{"WriteStorage", "COMMAND:KIND"}, Bad{"Flash:status", "'Flash'"},
+          Bad{"ReadStorage:slow", "'slow'"}, Bad{"ReadStorage:read@0", "'@'"},
+          Bad{"ReadStorage:read@", "'@'"}, Bad{"ReadStorage:read@2x", "'@'"},
+          Bad{"ReadStorage:read@-1", "'@'"}, Bad{"readstorage:read", "unknown command"}}) {
         error.clear();
         EXPECT_FALSE(ParseFault(bad.text, error)) << bad.text;
         EXPECT_NE(error.find(bad.mentions), std::string::npos) << bad.text << ": " << error;
@@ -388,7 +392,8 @@ TEST_F(SimulatorStateFile, MalformedFilesAreRefusedAndChangeNothing) {
         ASSERT_TRUE(source.SaveState(good, error)) << error;
     }
     std::vector<char> bytes(std::filesystem::file_size(good));
-    std::ifstream(good, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ifstream(good, std::ios::binary)
+        .read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 
     struct Case {
         const char* what;

@@ -31,8 +31,8 @@ struct Rig {
     }
 
     // A job as an upload leaves it, with its header at `jobAddress`.
-    void Store(std::uint32_t jobAddress, const JobHeader& header, const std::vector<std::uint8_t>& image,
-               const char* name) {
+    void Store(std::uint32_t jobAddress, const JobHeader& header,
+               const std::vector<std::uint8_t>& image, const char* name) {
         std::memcpy(sim.Storage(), image.data(), image.size());
         const auto bytes = header.Encode();
         std::memcpy(sim.Storage() + jobAddress, bytes.data(), bytes.size());
@@ -42,7 +42,8 @@ struct Rig {
     // The requests sent, as command, address and length.
     std::vector<std::vector<std::uint32_t>> Requests() const {
         std::vector<std::vector<std::uint32_t>> requests;
-        for (const auto& r : sim.Requests()) requests.push_back({r[1], ReadLe32(&r[2]), ReadLe32(&r[6])});
+        for (const auto& r : sim.Requests())
+            requests.push_back({r[1], ReadLe32(&r[2]), ReadLe32(&r[6])});
         return requests;
     }
 };
@@ -80,7 +81,8 @@ TEST(ReadStoredJob, ReadsTheImageInWholeAnswersAndKeepsItAsARecord) {
         std::vector<std::vector<std::uint32_t>> expected = {{kRead, kJobAreaAddress, 45}};
         if (jobAddress != kJobAreaAddress) expected.push_back({kRead, jobAddress, 45});
         expected.push_back({kRead, jobAddress + kJobNameOffset, 64});
-        for (std::uint32_t offset = 0; offset < 960; offset += 64) expected.push_back({kRead, offset, 64});
+        for (std::uint32_t offset = 0; offset < 960; offset += 64)
+            expected.push_back({kRead, offset, 64});
         expected.push_back({kRead, 960, 40});
         expected.push_back({kCrc, 0, 1000});
         EXPECT_EQ(rig.Requests(), expected) << std::hex << jobAddress;
@@ -120,18 +122,49 @@ TEST(ReadStoredJob, WithoutAVerifiedJobTheLoadedImageStays) {
     };
     const Case cases[] = {
         {"erased", 0x08000000, 64, 0xFF, {}, OutcomeKind::NoStoredJob, kNoStoredJobText},
-        {"not whole words", 0x08000000, 62, kJobMarker, {}, OutcomeKind::NoStoredJob, kStoredJobDamagedText},
-        {"into the job area", 0x08000000, kJobAreaAddress + 4, kJobMarker, {}, OutcomeKind::NoStoredJob,
+        {"not whole words",
+         0x08000000,
+         62,
+         kJobMarker,
+         {},
+         OutcomeKind::NoStoredJob,
          kStoredJobDamagedText},
-        {"beyond the address space", 0xFFFFFFF0, 64, kJobMarker, {}, OutcomeKind::NoStoredJob,
+        {"into the job area",
+         0x08000000,
+         kJobAreaAddress + 4,
+         kJobMarker,
+         {},
+         OutcomeKind::NoStoredJob,
+         kStoredJobDamagedText},
+        {"beyond the address space",
+         0xFFFFFFF0,
+         64,
+         kJobMarker,
+         {},
+         OutcomeKind::NoStoredJob,
          kStoredJobDamagedText},
         // The image's answer comes back changed (status byte in its first data byte).
-        {"a corrupted answer", 0x08000000, 64, kJobMarker, {{Command::ReadStorage, FaultKind::Status, 3}},
-         OutcomeKind::VerifyMismatch, kVerifyMismatchText},
-        {"a wrong checksum", 0x08000000, 64, kJobMarker, {{Command::StorageCrc, FaultKind::Crc, 1}},
-         OutcomeKind::VerifyMismatch, kVerifyMismatchText},
-        {"a lost answer", 0x08000000, 64, kJobMarker, {{Command::ReadStorage, FaultKind::Read, 3}},
-         OutcomeKind::ReadFailed, "数据上传失败 错误码:02"},
+        {"a corrupted answer",
+         0x08000000,
+         64,
+         kJobMarker,
+         {{Command::ReadStorage, FaultKind::Status, 3}},
+         OutcomeKind::VerifyMismatch,
+         kVerifyMismatchText},
+        {"a wrong checksum",
+         0x08000000,
+         64,
+         kJobMarker,
+         {{Command::StorageCrc, FaultKind::Crc, 1}},
+         OutcomeKind::VerifyMismatch,
+         kVerifyMismatchText},
+        {"a lost answer",
+         0x08000000,
+         64,
+         kJobMarker,
+         {{Command::ReadStorage, FaultKind::Read, 3}},
+         OutcomeKind::ReadFailed,
+         "数据上传失败 错误码:02"},
     };
     for (const Case& c : cases) {
         Rig rig;

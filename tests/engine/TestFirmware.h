@@ -10,8 +10,8 @@
 inline std::vector<std::uint8_t> MakeFirmwareImage(std::size_t size, std::uint32_t version) {
     std::vector<std::uint8_t> image(size);
     for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    WriteLe32(&image[0], 0x20008000);    // initial stack pointer, in SRAM
-    WriteLe32(&image[4], 0x08004101);    // reset handler at 0x100, Thumb
+    WriteLe32(&image[0], 0x20008000);  // initial stack pointer, in SRAM
+    WriteLe32(&image[4], 0x08004101);  // reset handler at 0x100, Thumb
     WriteLe32(&image[0xEC], version);
     return image;
 }

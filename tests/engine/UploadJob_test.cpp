@@ -60,9 +60,7 @@ void LoadImage(ImageWorkspace& workspace, std::uint32_t length, const std::strin
     workspace.fileName = name;
 }
 
-std::uint32_t Le32(const std::vector<std::uint8_t>& r, std::size_t at) {
-    return ReadLe32(&r[at]);
-}
+std::uint32_t Le32(const std::vector<std::uint8_t>& r, std::size_t at) { return ReadLe32(&r[at]); }
 
 void ExpectRequest(const std::vector<std::uint8_t>& r, std::uint8_t command, std::uint32_t address,
                    std::uint32_t length, const std::string& what) {

@@ -38,8 +38,10 @@ public:
         }
         const std::string bin = MARRO_POSTGRES_BIN;
         const std::string log = folder_ + "/setup.log";
-        if (!Run(bin + "/initdb -D " + folder_ + "/data -U marrowdyne --auth=trust -E UTF8 "
-                 "--no-sync", log))
+        if (!Run(bin + "/initdb -D " + folder_ +
+                     "/data -U marrowdyne --auth=trust -E UTF8 "
+                     "--no-sync",
+                 log))
             return Fail("initdb failed: " + ReadText(log), why);
         if (!Run(bin + "/pg_ctl -D " + folder_ + "/data -w -t 60 -l " + folder_ +
                      "/server.log -o \"-k " + folder_ + " -c listen_addresses= -F\" start",
@@ -90,8 +92,8 @@ bool RunPostgres(const std::string& uri, const std::string& sql, std::string& wh
     bool done = PQstatus(connection) == CONNECTION_OK;
     if (done) {
         PGresult* result = PQexec(connection, sql.c_str());
-        done = PQresultStatus(result) == PGRES_COMMAND_OK ||
-               PQresultStatus(result) == PGRES_TUPLES_OK;
+        done =
+            PQresultStatus(result) == PGRES_COMMAND_OK || PQresultStatus(result) == PGRES_TUPLES_OK;
         PQclear(result);
     }
     if (!done) why = PQerrorMessage(connection);

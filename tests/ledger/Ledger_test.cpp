@@ -44,8 +44,9 @@ JobHeader HeaderShowing(std::int32_t start, std::int32_t value, std::uint32_t pr
 
 // The blocks are disjoint and follow each other from `first` without a gap.
 void ExpectConsecutive(std::vector<SerialLease> leases, std::int64_t first, std::int64_t step) {
-    std::sort(leases.begin(), leases.end(),
-              [](const SerialLease& a, const SerialLease& b) { return a.firstValue < b.firstValue; });
+    std::sort(leases.begin(), leases.end(), [](const SerialLease& a, const SerialLease& b) {
+        return a.firstValue < b.firstValue;
+    });
     std::int64_t next = first;
     for (const SerialLease& lease : leases) {
         EXPECT_EQ(lease.firstValue, next) << "lease " << lease.id;
@@ -135,7 +136,8 @@ TEST_P(Ledger, a_product_with_other_settings_is_refused_naming_the_difference) {
         void (*apply)(SerialProduct&);
         const char* named;
     } cases[] = {
-        {"address", [](SerialProduct& p) { p.shiftAddress = 0x08008000; }, "address 0x08008000, not 0x08004000"},
+        {"address", [](SerialProduct& p) { p.shiftAddress = 0x08008000; },
+         "address 0x08008000, not 0x08004000"},
         {"width", [](SerialProduct& p) { p.shiftFormat = 2; }, "width 3 bytes, not 4"},
         {"byte order", [](SerialProduct& p) { p.shiftFormat = 7; }, "format 0x07, not 0x03"},
         {"step", [](SerialProduct& p) { p.shiftStep = 2; }, "step 2, not 1"},
@@ -195,18 +197,36 @@ TEST_P(Ledger, reconciles_what_each_programmer_shows) {
         ReconcileOutcome outcome;
         std::int64_t used;  // recorded on the lease afterwards
     } cases[] = {
-        {"37 of 100 used", HeaderShowing(1000, 1037, 37), {"/dev/hidraw3", "SN-A"},
-         ReconcileOutcome::Matched, 37},
-        {"a clone that ran past its block", HeaderShowing(1000, 1101, 101), {"/dev/hidraw4", "SN-A"},
-         ReconcileOutcome::OutsideLeases, 37},
-        {"a start that begins no lease", HeaderShowing(1050, 1060, 10), {"/dev/hidraw4", "SN-C"},
-         ReconcileOutcome::OutsideLeases, 37},
-        {"another step", HeaderShowing(1000, 1040, 20, 2), {"/dev/hidraw3", "SN-A"},
-         ReconcileOutcome::OutsideLeases, 37},
-        {"the same block in a second programmer", HeaderShowing(1000, 1040, 40),
-         {"/dev/hidraw5", "SN-Z"}, ReconcileOutcome::TwoProgrammers, 37},
-        {"a programmer without a USB serial", HeaderShowing(1000, 1040, 40), {"/dev/hidraw6", ""},
-         ReconcileOutcome::Matched, 40},
+        {"37 of 100 used",
+         HeaderShowing(1000, 1037, 37),
+         {"/dev/hidraw3", "SN-A"},
+         ReconcileOutcome::Matched,
+         37},
+        {"a clone that ran past its block",
+         HeaderShowing(1000, 1101, 101),
+         {"/dev/hidraw4", "SN-A"},
+         ReconcileOutcome::OutsideLeases,
+         37},
+        {"a start that begins no lease",
+         HeaderShowing(1050, 1060, 10),
+         {"/dev/hidraw4", "SN-C"},
+         ReconcileOutcome::OutsideLeases,
+         37},
+        {"another step",
+         HeaderShowing(1000, 1040, 20, 2),
+         {"/dev/hidraw3", "SN-A"},
+         ReconcileOutcome::OutsideLeases,
+         37},
+        {"the same block in a second programmer",
+         HeaderShowing(1000, 1040, 40),
+         {"/dev/hidraw5", "SN-Z"},
+         ReconcileOutcome::TwoProgrammers,
+         37},
+        {"a programmer without a USB serial",
+         HeaderShowing(1000, 1040, 40),
+         {"/dev/hidraw6", ""},
+         ReconcileOutcome::Matched,
+         40},
     };
     for (const Case& c : cases) {
         const auto result = ledger_->Reconcile(c.header, c.seen, error);

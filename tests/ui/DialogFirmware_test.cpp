@@ -20,9 +20,7 @@ namespace {
 
 constexpr int kWaitMs = 20000;
 
-std::uint32_t CarriedSize() {
-    return static_cast<std::uint32_t>(ProgrammerFirmwareImage().size());
-}
+std::uint32_t CarriedSize() { return static_cast<std::uint32_t>(ProgrammerFirmwareImage().size()); }
 
 // A simulated programmer with the given installed firmware, opened on a link.
 struct Bench {

@@ -29,9 +29,7 @@ T* Child(QWidget& dialog, const char* name) {
     return child;
 }
 
-void Click(QWidget& dialog, const char* name) {
-    Child<QPushButton>(dialog, name)->click();
-}
+void Click(QWidget& dialog, const char* name) { Child<QPushButton>(dialog, name)->click(); }
 
 void Retype(QLineEdit* edit, const QString& text) {
     edit->clear();

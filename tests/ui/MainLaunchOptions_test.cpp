@@ -27,11 +27,10 @@ private slots:
 
     void simulatorOptions() {
         QString error;
-        const auto options =
-            Parse({"--simulate", "--sim-version", "0102", "--sim-firmware-version", "0x220",
-                   "--sim-state", "/tmp/state.bin", "--sim-fault", "WriteStorage:status@100",
-                   "--sim-fault", "StorageCrc:crc"},
-                  error);
+        const auto options = Parse({"--simulate", "--sim-version", "0102", "--sim-firmware-version",
+                                    "0x220", "--sim-state", "/tmp/state.bin", "--sim-fault",
+                                    "WriteStorage:status@100", "--sim-fault", "StorageCrc:crc"},
+                                   error);
         QVERIFY2(options, qPrintable(error));
         QVERIFY(options->simulate);
         QCOMPARE(options->simulator.programmerVersion, 0x0102u);
@@ -66,13 +65,19 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("reasonPart");
         QTest::newRow("sim option alone") << QStringList{"--sim-version", "1002"} << "--simulate";
-        QTest::newRow("version not hex") << QStringList{"--simulate", "--sim-version", "12zz"} << "--sim-version";
-        QTest::newRow("version too long") << QStringList{"--simulate", "--sim-version", "123456789"} << "--sim-version";
-        QTest::newRow("version empty") << QStringList{"--simulate", "--sim-version", ""} << "--sim-version";
+        QTest::newRow("version not hex")
+            << QStringList{"--simulate", "--sim-version", "12zz"} << "--sim-version";
+        QTest::newRow("version too long")
+            << QStringList{"--simulate", "--sim-version", "123456789"} << "--sim-version";
+        QTest::newRow("version empty")
+            << QStringList{"--simulate", "--sim-version", ""} << "--sim-version";
         QTest::newRow("firmware not hex")
-            << QStringList{"--simulate", "--sim-firmware-version", "-1"} << "--sim-firmware-version";
-        QTest::newRow("bad fault") << QStringList{"--simulate", "--sim-fault", "Nonsense:status"} << "Nonsense";
-        QTest::newRow("bad fault kind") << QStringList{"--simulate", "--sim-fault", "WriteStorage:melt"} << "WriteStorage";
+            << QStringList{"--simulate", "--sim-firmware-version", "-1"}
+            << "--sim-firmware-version";
+        QTest::newRow("bad fault")
+            << QStringList{"--simulate", "--sim-fault", "Nonsense:status"} << "Nonsense";
+        QTest::newRow("bad fault kind")
+            << QStringList{"--simulate", "--sim-fault", "WriteStorage:melt"} << "WriteStorage";
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "frobnicate";
         QTest::newRow("missing value") << QStringList{"--simulate", "--sim-state"} << "sim-state";
         QTest::newRow("positional") << QStringList{"firmware.hex"} << "firmware.hex";
