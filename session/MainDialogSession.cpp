@@ -27,29 +27,9 @@ constexpr DialogControl kSettingControls[] = {
 
 }  // namespace
 
-template <typename F>
-auto MainDialogSession::OnUiThread(F&& f) -> std::invoke_result_t<F&> {
-    using Result = std::invoke_result_t<F&>;
-    if (dispatcher_.OnUiThread()) return f();
-    // Checked before blocking, so no worker waits on a dialog that is going away; a
-    // worker already waiting is served by FinishWorkers, which then skips the call.
-    if (closed_.load()) return Result{};
-    if constexpr (std::is_void_v<Result>) {
-        dispatcher_.RunBlocking([&] {
-            if (!closed_.load()) f();
-        });
-    } else {
-        Result result{};
-        dispatcher_.RunBlocking([&] {
-            if (!closed_.load()) result = f();
-        });
-        return result;
-    }
-}
-
 MainDialogSession::MainDialogSession(HidBackend& backend, MainDialogView& view,
                                      UiDispatcher& dispatcher)
-    : backend_(backend), view_(view), dispatcher_(dispatcher), link_(backend) {}
+    : backend_(backend), view_(view), link_(backend), workers_(dispatcher) {}
 
 MainDialogSession::~MainDialogSession() {
     Shutdown();
@@ -57,7 +37,7 @@ MainDialogSession::~MainDialogSession() {
 }
 
 void MainDialogSession::Start() {
-    if (closed_.load()) return;
+    if (workers_.Closed()) return;
     if (OpenProgrammer()) ProgrammerOpened();
 }
 
@@ -78,7 +58,7 @@ void MainDialogSession::ProgrammerOpened() {
     ListProgrammers();
     activeLease_.reset();
     const bool reconcile = !serials.product.empty();
-    StartWorker([this, reconcile] {
+    workers_.Start([this, reconcile] {
         IdentifyPort& port = *this;
         if (IdentifyProgrammer(port).ok() && reconcile) ReconcileStoredJob();
     });
@@ -249,12 +229,12 @@ void MainDialogSession::Program() {
     uploadCutShort_.store(false);
     uploadRunning_.store(true);
     auto use = std::make_shared<ImageWorkspace::ImageUse>(workspace_);
-    StartWorker([this, kind, use, order] {
+    workers_.Start([this, kind, use, order] {
         UploadPort& port = *this;
         std::unique_ptr<SerialLedger> ledger;
         std::optional<SerialLease> lease;
         const auto offerProgram = [this] {
-            OnUiThread(
+            workers_.OnUiThread(
                 [this] { view_.SetControlEnabled(DialogControl::Program, !choicePending_); });
         };
         if (order && !TakeLease(*order, ledger, lease)) {
@@ -298,7 +278,9 @@ bool MainDialogSession::TakeLease(const LeaseOrder& order, std::unique_ptr<Seria
         Say(MessageIcon::Error, SessionText{kMsgSerialsNotLeased, {}, error});
         return false;
     }
-    OnUiThread([this, product, taken = *lease] { activeLease_ = ShownLease{product, taken}; });
+    workers_.OnUiThread([this, product, taken = *lease] {
+        activeLease_ = ShownLease{product, taken};
+    });
     return true;
 }
 
@@ -333,7 +315,7 @@ void MainDialogSession::ReconcileStoredJob() {
     if (seen->outcome != ReconcileOutcome::Matched || !seen->lease) return;
     SerialProduct product;
     product.shiftStep = header.shiftStep;
-    OnUiThread([this, product, lease = *seen->lease] {
+    workers_.OnUiThread([this, product, lease = *seen->lease] {
         activeLease_ = ShownLease{product, lease};
     });
     ShowJobDescription(DescribeJob(stored.name, stored.header.data(), link_.programmerVersion()));
@@ -346,7 +328,7 @@ void MainDialogSession::MakeRemoteFile() {
     if (code == 0) return;
     remoteCode_.store(code);
     auto use = std::make_shared<ImageWorkspace::ImageUse>(workspace_);
-    StartWorker([this, use] {
+    workers_.Start([this, use] {
         // Generations share the scramble buffer: one after the other.
         std::lock_guard<std::mutex> one(generationMutex_);
         RemoteGenerationPort& port = *this;
@@ -355,7 +337,7 @@ void MainDialogSession::MakeRemoteFile() {
 }
 
 void MainDialogSession::DeviceChanged(const DeviceEvent& event) {
-    if (closed_.load()) return;
+    if (workers_.Closed()) return;
     if (event.kind == DeviceEvent::Kind::Arrival) {
         // While the operator is to choose, an arrival is one more to choose from.
         if (!choicePending_ && OpenProgrammer()) {
@@ -388,7 +370,7 @@ void MainDialogSession::UpdateProgramButton() {
 }
 
 void MainDialogSession::ChooseProgrammer(const std::string& path) {
-    if (closed_.load() || (!link_.IsOpen() && !choicePending_)) return;
+    if (workers_.Closed() || (!link_.IsOpen() && !choicePending_)) return;
     if (path.empty() || (link_.IsOpen() && path == link_.DevicePath())) return;
     // The job being written stays with its programmer; so does the dialog.
     if (uploadRunning_.load()) {
@@ -415,13 +397,13 @@ void MainDialogSession::ChooseProgrammer(const std::string& path) {
 }
 
 void MainDialogSession::Say(MessageIcon icon, SessionText text) {
-    OnUiThread([this, icon, &text] {
-        if (!closed_.load()) view_.ShowText(icon, text);
+    workers_.OnUiThread([this, icon, &text] {
+        if (!workers_.Closed()) view_.ShowText(icon, text);
     });
 }
 
 void MainDialogSession::SetProgressRange(std::uint32_t maximum) {
-    OnUiThread([this, maximum] {
+    workers_.OnUiThread([this, maximum] {
         view_.SetProgressRange(maximum);
         view_.SetProgressPosition(0);
     });
@@ -430,29 +412,29 @@ void MainDialogSession::SetProgressRange(std::uint32_t maximum) {
 void MainDialogSession::SetProgressPosition(std::uint32_t position) {
     // Once a block: not waited for, and only the newest position is shown.
     progressPosition_.store(position);
-    if (dispatcher_.OnUiThread()) {
+    if (workers_.Dispatcher().OnUiThread()) {
         view_.SetProgressPosition(position);
         return;
     }
-    if (closed_.load() || progressPosted_.exchange(true)) return;
-    dispatcher_.Post([this] {
+    if (workers_.Closed() || progressPosted_.exchange(true)) return;
+    workers_.Dispatcher().Post([this] {
         progressPosted_.store(false);
-        if (!closed_.load()) view_.SetProgressPosition(progressPosition_.load());
+        if (!workers_.Closed()) view_.SetProgressPosition(progressPosition_.load());
     });
 }
 
 void MainDialogSession::ShowMessage(MessageIcon icon, std::string_view text) {
-    OnUiThread([this, icon, text] {
-        if (!closed_.load()) view_.ShowMessage(icon, text);
+    workers_.OnUiThread([this, icon, text] {
+        if (!workers_.Closed()) view_.ShowMessage(icon, text);
     });
 }
 
 void MainDialogSession::HideLockChip() {
-    OnUiThread([this] { view_.HideLockChip(); });
+    workers_.OnUiThread([this] { view_.HideLockChip(); });
 }
 
 void MainDialogSession::SetSeriesList(bool enabled, int selectedIndex) {
-    OnUiThread([this, enabled, selectedIndex] {
+    workers_.OnUiThread([this, enabled, selectedIndex] {
         // A loaded remote job file's series stays shown; identification's choice is the
         // user's own, back with the next file.
         if (userSettings_) {
@@ -467,7 +449,7 @@ void MainDialogSession::SetSeriesList(bool enabled, int selectedIndex) {
 }
 
 void MainDialogSession::ShowJobDescription(const JobDescription& shownRows) {
-    OnUiThread([this, &shownRows] {
+    workers_.OnUiThread([this, &shownRows] {
         // The options row of a job with a leased block names the block and its use.
         JobDescription rows = shownRows;
         if (activeLease_ && rows.size() > kCodeShiftRow &&
@@ -481,13 +463,13 @@ void MainDialogSession::ShowJobDescription(const JobDescription& shownRows) {
 
 void MainDialogSession::SetProgramEnabled(bool enabled) {
     uploadTouchedProgram_.store(true);
-    OnUiThread([this, enabled] {
+    workers_.OnUiThread([this, enabled] {
         view_.SetControlEnabled(DialogControl::Program, enabled && !choicePending_);
     });
 }
 
 JobSettings MainDialogSession::CurrentJobSettings() {
-    return OnUiThread([this] {
+    return workers_.OnUiThread([this] {
         JobSettings settings = SettingsOfControls();
         if (activeLease_ && uploadRunning_.load()) {
             ApplyLease(settings, activeLease_->product, activeLease_->lease);
@@ -512,56 +494,16 @@ std::vector<std::filesystem::path> MainDialogSession::OutputDirectories() {
     return directories;
 }
 
-void MainDialogSession::StartWorker(std::function<void()> body) {
-    ReapWorkers();
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([body = std::move(body), done] {
-        struct MarkDone {
-            std::atomic<bool>& flag;
-            ~MarkDone() { flag.store(true); }
-        } mark{*done};
-        body();
-    });
-    workers_.push_back(Worker{std::move(thread), std::move(done)});
-}
+bool MainDialogSession::WorkersRunning() { return workers_.Running(); }
 
-void MainDialogSession::ReapWorkers() {
-    for (auto it = workers_.begin(); it != workers_.end();) {
-        if (it->done->load()) {
-            it->thread.join();
-            it = workers_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
-bool MainDialogSession::WorkersRunning() {
-    ReapWorkers();
-    return !workers_.empty();
-}
-
-bool MainDialogSession::FinishWorkers(int timeoutMs) {
-    const auto start = std::chrono::steady_clock::now();
-    for (;;) {
-        ReapWorkers();
-        if (workers_.empty()) return true;
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count();
-        if (timeoutMs >= 0 && elapsed >= timeoutMs) return false;
-        // Serves the calls the workers wait on; the user's input waits.
-        dispatcher_.ServePending(10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-}
+bool MainDialogSession::FinishWorkers(int timeoutMs) { return workers_.Finish(timeoutMs); }
 
 // Closing: no port call blocks or shows anything any more, the link is closed so the next
 // exchange fails at once, and the workers get a little time to end.
 void MainDialogSession::Shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
-    closed_.store(true);
+    workers_.Close();
     link_.Close();
     FinishWorkers(kCloseWaitMs);
 }

@@ -7,8 +7,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
-#include <type_traits>
 #include <vector>
 
 #include "common/Translation.h"
@@ -19,6 +17,7 @@
 #include "link/DeviceEvents.h"
 #include "link/ProgrammerLink.h"
 #include "session/MainDialogView.h"
+#include "worker/SessionWorkers.h"
 #include "job/IdentifyProgrammer.h"
 #include "job/UploadJob.h"
 #include "remote/GenerateRemoteJobFile.h"
@@ -93,7 +92,7 @@ public:
     void Close();
     // The same without the notes, when the dialog goes without being closed.
     void Shutdown();
-    bool Closed() const { return closed_.load(); }
+    bool Closed() const { return workers_.Closed(); }
 
     // Waits for the workers to end while serving their calls; -1 waits without limit.
     // Returns true when none runs any more.
@@ -152,28 +151,12 @@ private:
     void SettleLease(SerialLedger& ledger, const SerialLease& lease, bool stored);
     void ReconcileStoredJob();
 
-    void StartWorker(std::function<void()> body);
-    void ReapWorkers();
-
-    // Runs `f` on the UI thread and returns its result; directly when already there. Once
-    // the dialog is closing nothing runs and a worker gets the default value at once.
-    template <typename F>
-    auto OnUiThread(F&& f) -> std::invoke_result_t<F&>;
-
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-
     HidBackend& backend_;
     MainDialogView& view_;
-    UiDispatcher& dispatcher_;
     ProgrammerLink link_;
     ImageWorkspace workspace_;
     std::atomic<std::uint32_t> remoteCode_{0};
-    std::atomic<bool> closed_{false};
     bool shutDown_ = false;
-    std::vector<Worker> workers_;
     std::mutex generationMutex_;  // one remote file generation at a time
     std::atomic<bool> uploadTouchedProgram_{false};
     std::atomic<bool> uploadRunning_{false};
@@ -200,4 +183,6 @@ private:
     std::optional<ShownLease> activeLease_;
     std::atomic<std::uint32_t> progressPosition_{0};
     std::atomic<bool> progressPosted_{false};
+    // Last, so its workers are gone before anything they use.
+    SessionWorkers workers_;
 };
