@@ -4,64 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "job/UploadJob.h"
 #include "link/SimulatedBackend.h"
 #include "session/MainDialogSession.h"
+#include "tests/support/QueueDispatcher.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
-
-// The UI thread is the one that made it; other threads' calls wait in a queue until
-// ServePending runs them there.
-class QueueDispatcher : public UiDispatcher {
-public:
-    bool OnUiThread() const override { return std::this_thread::get_id() == ui_; }
-    void RunBlocking(const std::function<void()>& f) override {
-        bool done = false;
-        Post([&] {
-            f();
-            std::lock_guard<std::mutex> lock(mutex_);
-            done = true;
-            ran_.notify_all();
-        });
-        std::unique_lock<std::mutex> lock(mutex_);
-        ran_.wait(lock, [&] { return done; });
-    }
-    void Post(std::function<void()> f) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queue_.push_back(std::move(f));
-        queued_.notify_all();
-    }
-    void ServePending(int ms) override {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
-            std::function<void()> next;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                if (!queued_.wait_until(lock, until, [&] { return !queue_.empty(); })) return;
-                next = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            next();
-        }
-    }
-
-private:
-    const std::thread::id ui_ = std::this_thread::get_id();
-    std::mutex mutex_;
-    std::condition_variable queued_;
-    std::condition_variable ran_;
-    std::deque<std::function<void()>> queue_;
-};
 
 struct Said {
     MessageIcon icon = MessageIcon::Error;
@@ -154,18 +109,7 @@ std::string Text(std::string_view text) { return std::string(text); }
 
 class SessionTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ =
-            std::filesystem::temp_directory_path() /
-            ("marro-session-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override {
-        session_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
+    void TearDown() override { session_.reset(); }
     SimulatedProgrammer& AddProgrammer(const std::string& path) {
         SimulatorConfig config;
         config.path = path;
@@ -188,7 +132,7 @@ protected:
         session_->OpenFile(ChosenFile{path, path.string(), name, false});
     }
 
-    std::filesystem::path folder_;
+    TempFolder folder_{"marro-session"};
     SimulatedBackend backend_;
     QueueDispatcher dispatcher_;
     RecordingView view_;
@@ -265,6 +209,7 @@ TEST_F(SessionTest, ProgramRefusesBeforeAnythingIsSent) {
     EXPECT_EQ(view_.Texts(), std::vector<std::string>(3, kMsgSerialCountNeeded));
     EXPECT_TRUE(programmer.Requests().empty());
     EXPECT_TRUE(view_.enabled[DialogControl::Program]);
+
 }
 
 TEST_F(SessionTest, UploadReportsThroughTheView) {
