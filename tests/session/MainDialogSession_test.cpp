@@ -270,6 +270,22 @@ TEST_F(SessionTest, EachStoreTakesABlockOfItsOwnFromTheSerialLedger) {
         EXPECT_TRUE(shownBlock(block)) << block;
     }
 
+    // Both blocks recorded as stored, for the programmer that took them.
+    {
+        std::string error;
+        const auto ledger = OpenSerialLedger(session_->serials.ledger, error);
+        ASSERT_TRUE(ledger) << error;
+        const auto leases = ledger->ListLeases("", error);
+        ASSERT_TRUE(leases) << error;
+        ASSERT_EQ(leases->size(), 2u);
+        for (std::size_t i = 0; i < leases->size(); ++i) {
+            EXPECT_EQ((*leases)[i].firstValue, 1000 + 100 * static_cast<std::int64_t>(i));
+            EXPECT_EQ((*leases)[i].count, 100);
+            EXPECT_EQ((*leases)[i].state, LeaseState::Stored);
+            EXPECT_EQ((*leases)[i].holder.programmerPath, "sim:a");
+        }
+    }
+
     // Without a product the dialog's own code shift is stored, never the last block.
     session_->serials.product.clear();
     session_->Program();
