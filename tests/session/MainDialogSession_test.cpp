@@ -4,64 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "job/JobHeader.h"
 #include "job/UploadJob.h"
 #include "link/SimulatedBackend.h"
 #include "session/MainDialogSession.h"
+#include "tests/support/QueueDispatcher.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
-
-// The UI thread is the one that made it; other threads' calls wait in a queue until
-// ServePending runs them there.
-class QueueDispatcher : public UiDispatcher {
-public:
-    bool OnUiThread() const override { return std::this_thread::get_id() == ui_; }
-    void RunBlocking(const std::function<void()>& f) override {
-        bool done = false;
-        Post([&] {
-            f();
-            std::lock_guard<std::mutex> lock(mutex_);
-            done = true;
-            ran_.notify_all();
-        });
-        std::unique_lock<std::mutex> lock(mutex_);
-        ran_.wait(lock, [&] { return done; });
-    }
-    void Post(std::function<void()> f) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queue_.push_back(std::move(f));
-        queued_.notify_all();
-    }
-    void ServePending(int ms) override {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
-            std::function<void()> next;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                if (!queued_.wait_until(lock, until, [&] { return !queue_.empty(); })) return;
-                next = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            next();
-        }
-    }
-
-private:
-    const std::thread::id ui_ = std::this_thread::get_id();
-    std::mutex mutex_;
-    std::condition_variable queued_;
-    std::condition_variable ran_;
-    std::deque<std::function<void()>> queue_;
-};
 
 struct Said {
     MessageIcon icon = MessageIcon::Error;
@@ -154,18 +111,7 @@ std::string Text(std::string_view text) { return std::string(text); }
 
 class SessionTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ =
-            std::filesystem::temp_directory_path() /
-            ("marro-session-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override {
-        session_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
+    void TearDown() override { session_.reset(); }
     SimulatedProgrammer& AddProgrammer(const std::string& path) {
         SimulatorConfig config;
         config.path = path;
@@ -188,7 +134,7 @@ protected:
         session_->OpenFile(ChosenFile{path, path.string(), name, false});
     }
 
-    std::filesystem::path folder_;
+    TempFolder folder_{"marro-session"};
     SimulatedBackend backend_;
     QueueDispatcher dispatcher_;
     RecordingView view_;
@@ -265,6 +211,128 @@ TEST_F(SessionTest, ProgramRefusesBeforeAnythingIsSent) {
     EXPECT_EQ(view_.Texts(), std::vector<std::string>(3, kMsgSerialCountNeeded));
     EXPECT_TRUE(programmer.Requests().empty());
     EXPECT_TRUE(view_.enabled[DialogControl::Program]);
+
+    // A ledger that cannot be had (a folder; any ledger on a build without the stores)
+    // leases nothing, and nothing is sent.
+    view_.said.clear();
+    view_.countText = "5";
+    session_->serials.ledger = folder_.Path().string();
+    session_->Program();
+    Settle();
+    ASSERT_EQ(view_.said.size(), 1u);
+    EXPECT_EQ(view_.said[0].text.rfind(std::string(kMsgSerialsNotLeased) + "\n", 0), 0u)
+        << view_.said[0].text;
+    EXPECT_EQ(view_.said[0].icon, MessageIcon::Error);
+    EXPECT_TRUE(programmer.Requests().empty());
+    EXPECT_TRUE(view_.enabled[DialogControl::Program]);
+}
+
+TEST_F(SessionTest, EachStoreTakesABlockOfItsOwnFromTheSerialLedger) {
+#if !MARRO_SERIAL_LEDGER
+    GTEST_SKIP() << "this build has no serial ledger stores";
+#endif
+    SimulatedProgrammer& programmer = AddProgrammer("sim:a");
+    Start();
+    session_->shift.shiftEnabled = 1;
+    session_->shift.shiftStart = 1000;
+    session_->serials.product = "board-a";
+    session_->serials.ledger = (folder_ / "serials.sqlite").string();
+    LoadBinary("leased.bin", 256);
+    view_.series = 1;
+    view_.countText = "100";
+    const auto storedHeader = [&] {
+        return JobHeader::Decode(programmer.Storage() + kJobAreaAddress);
+    };
+    // The job list's options row ends with the block and what of it is used.
+    const auto shownBlock = [&](const std::string& block) {
+        for (const JobDescriptionRow& row : view_.job) {
+            if (row.value.size() >= block.size() &&
+                row.value.compare(row.value.size() - block.size(), block.size(), block) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (const std::int32_t first : {1000, 1100}) {
+        view_.said.clear();
+        session_->Program();
+        Settle();
+        EXPECT_EQ(view_.Texts(), std::vector<std::string>{Text(kUploadDoneText)});
+        // Each store its own block, and the programmer stops at its end by itself.
+        const JobHeader header = storedHeader();
+        EXPECT_EQ(header.shiftEnabled, 1);
+        EXPECT_EQ(header.shiftStart, first);
+        EXPECT_EQ(header.shiftValue, first);
+        EXPECT_EQ(header.countLimit, 100);
+        EXPECT_TRUE(header.options & OptCountLimit);
+        const std::string block =
+            "(" + std::to_string(first) + "–" + std::to_string(first + 99) + ", 已用0)";
+        EXPECT_TRUE(shownBlock(block)) << block;
+    }
+
+    // Both blocks recorded as stored, for the programmer that took them.
+    {
+        std::string error;
+        const auto ledger = OpenSerialLedger(session_->serials.ledger, error);
+        ASSERT_TRUE(ledger) << error;
+        const auto leases = ledger->ListLeases("", error);
+        ASSERT_TRUE(leases) << error;
+        ASSERT_EQ(leases->size(), 2u);
+        for (std::size_t i = 0; i < leases->size(); ++i) {
+            EXPECT_EQ((*leases)[i].firstValue, 1000 + 100 * static_cast<std::int64_t>(i));
+            EXPECT_EQ((*leases)[i].count, 100);
+            EXPECT_EQ((*leases)[i].state, LeaseState::Stored);
+            EXPECT_EQ((*leases)[i].holder.programmerPath, "sim:a");
+        }
+    }
+
+    // Without a product the dialog's own code shift is stored, never the last block.
+    session_->serials.product.clear();
+    session_->Program();
+    Settle();
+    EXPECT_EQ(storedHeader().shiftStart, 1000);
+    EXPECT_FALSE(shownBlock("已用0)"));
+    session_->serials.product = "board-a";
+    session_->Program();
+    Settle();
+    EXPECT_EQ(storedHeader().shiftStart, 1200);
+
+    // At its next connection the programmer's use of its block is recorded and shown; a
+    // block the ledger never handed out is a conflict, said at the connection.
+    const struct {
+        std::int32_t start;
+        std::int32_t value;
+        const char* block;  // shown, or none
+        bool conflict;
+    } connections[] = {
+        {1200, 1237, "(1200–1299, 已用37)", false},
+        {5000, 5000, nullptr, true},
+    };
+    for (const auto& c : connections) {
+        JobHeader used = storedHeader();
+        used.shiftStart = c.start;
+        used.shiftValue = c.value;
+        const auto bytes = used.Encode();
+        std::memcpy(programmer.Storage() + kJobAreaAddress, bytes.data(), bytes.size());
+        view_.said.clear();
+        view_.job.clear();
+        backend_.Unplug("sim:a");
+        session_->DeviceChanged(DeviceEvent{DeviceEvent::Kind::Removal, "sim:a"});
+        ASSERT_FALSE(session_->Link().IsOpen());
+        backend_.Plug("sim:a");
+        session_->DeviceChanged(DeviceEvent{DeviceEvent::Kind::Arrival, "sim:a"});
+        Settle();
+        if (c.block) {
+            EXPECT_TRUE(shownBlock(c.block)) << c.block;
+        }
+        if (c.conflict) {
+            ASSERT_EQ(view_.said.size(), 1u);
+            EXPECT_EQ(view_.said[0].text.rfind(std::string(kMsgSerialConflict) + "\n", 0), 0u)
+                << view_.said[0].text;
+        } else {
+            EXPECT_TRUE(view_.said.empty()) << view_.said[0].text;
+        }
+    }
 }
 
 TEST_F(SessionTest, UploadReportsThroughTheView) {
