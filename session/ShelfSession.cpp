@@ -144,7 +144,7 @@ ShelfSession::~ShelfSession() {
 }
 
 void ShelfSession::Start() {
-    if (AttachedProgrammers(backend_).size() > 1) {
+    if (opensForSeveral_ && AttachedProgrammers(backend_).size() > 1) {
         Show();
     } else {
         main_.Start();
@@ -257,7 +257,10 @@ void ShelfSession::DeviceChanged(const DeviceEvent& event) {
         main_.DeviceChanged(event);
         const std::size_t attached = AttachedProgrammers(backend_).size();
         if (attached <= 1) left_ = false;
-        if (event.kind == DeviceEvent::Kind::Arrival && attached > 1 && !left_) Show();
+        if (event.kind == DeviceEvent::Kind::Arrival && attached > 1 && !left_ &&
+            opensForSeveral_) {
+            Show();
+        }
         return;
     }
     const auto known = std::find_if(members_.begin(), members_.end(), [&](const auto& member) {

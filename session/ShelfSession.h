@@ -47,6 +47,9 @@ public:
     bool Show();
     bool Leave();
     bool Shown() const { return shown_; }
+    // Whether several programmers open the shelf by themselves (the default), or only the
+    // menu item does and the single window lists them to choose from.
+    void SetOpensForSeveral(bool opens) { opensForSeveral_ = opens; }
     // Arrival and removal, for the shelf or the dialog, whichever has the programmers. A
     // second programmer arriving opens the shelf, unless the operator left it.
     void DeviceChanged(const DeviceEvent& event);
@@ -104,7 +107,8 @@ private:
     std::vector<ShelfTile> tiles_;                  // UI thread only
     ShelfCounters counters_;                        // UI thread only
     bool shown_ = false;
-    bool left_ = false;  // the operator left the shelf while several were attached
+    bool left_ = false;
+    bool opensForSeveral_ = true;  // the operator left the shelf while several were attached
     std::atomic<bool> running_{false};
     std::atomic<Action> action_{Action::None};
     std::atomic<bool> closed_{false};
