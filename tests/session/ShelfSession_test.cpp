@@ -174,6 +174,17 @@ TEST_F(ShelfTest, StoreIntoAllFailsTheAimedProgrammerAloneThenVerifyAll) {
         EXPECT_NE(line.record.find("\"time\":\"" + line.time + "\""), std::string::npos);
     }
     EXPECT_EQ(FileLines(log), pane);
+    // A store's record names the job as the command line's does: its name, start, length
+    // and checksum, and the programmer by its path, serial and device ID.
+    const std::string& first = pane.front();
+    EXPECT_NE(first.find("\"operation\":\"program\""), std::string::npos) << first;
+    EXPECT_NE(first.find("\"jobName\":\"blink.bin\",\"start\":134217728,\"length\":4096,"
+                         "\"wordCrc32\":" +
+                         std::to_string(crc)),
+              std::string::npos)
+        << first;
+    EXPECT_EQ(first.find("\"deviceId\":null"), std::string::npos) << first;
+    EXPECT_NE(first.find("\"programmerVersion\":4098"), std::string::npos) << first;
     EXPECT_NE(pane.back().find("\"operation\":\"read-job\""), std::string::npos);
     EXPECT_NE(pane.back().find("\"path\":\"sim:programmer-1\""), std::string::npos);
     EXPECT_TRUE(view_.said.empty());
