@@ -75,6 +75,17 @@ QByteArray SampleHexText(std::uint32_t address, std::uint32_t size) {
 
 namespace {
 
+// The sample job loaded from `folder`, with the series a user picks for this board.
+void LoadSample(CMarrowdyneDlg& main, const QTemporaryDir& folder) {
+    const QString hex = folder.filePath(QStringLiteral("blink-stm32f103.hex"));
+    QFile file(hex);
+    if (file.open(QIODevice::WriteOnly)) file.write(SampleHexText(0x08000000, 6144));
+    file.close();
+    main.OpenChosenFile(hex);
+    if (auto* series = main.findChild<QComboBox*>(QStringLiteral("id1001")))
+        series->setCurrentIndex(1);
+}
+
 // The shelf of four simulated programmers, one of them refusing its third image block:
 // the job stored into all, then verified, with the log pane of both.
 bool ShotShelf(const QString& directory) {
@@ -96,13 +107,7 @@ bool ShotShelf(const QString& directory) {
     Settle();
     main.FinishWorkers(10000);
     QTemporaryDir folder;
-    const QString hex = folder.filePath(QStringLiteral("blink-stm32f103.hex"));
-    QFile file(hex);
-    if (file.open(QIODevice::WriteOnly)) file.write(SampleHexText(0x08000000, 6144));
-    file.close();
-    main.OpenChosenFile(hex);
-    if (auto* series = main.findChild<QComboBox*>(QStringLiteral("id1001")))
-        series->setCurrentIndex(1);
+    LoadSample(main, folder);
     main.shelf().StoreIntoAll();
     main.FinishWorkers(20000);
     Settle();
@@ -135,14 +140,7 @@ int RenderScreenshots(SimulatedBackend& simulator, const std::string& programmer
         main.FinishWorkers(10000);
 
         QTemporaryDir folder;
-        const QString hex = folder.filePath(QStringLiteral("blink-stm32f103.hex"));
-        QFile file(hex);
-        if (file.open(QIODevice::WriteOnly)) file.write(SampleHexText(0x08000000, 6144));
-        file.close();
-        main.OpenChosenFile(hex);
-        // The settings a user picks for this board.
-        if (auto* series = main.findChild<QComboBox*>(QStringLiteral("id1001")))
-            series->setCurrentIndex(1);
+        LoadSample(main, folder);
         if (auto* runAfter = main.findChild<QCheckBox*>(QStringLiteral("id1004")))
             runAfter->setChecked(true);
         main.OnProgram();

@@ -517,48 +517,12 @@ std::vector<std::filesystem::path> MainDialogSession::OutputDirectories() {
     return directories;
 }
 
-void MainDialogSession::StartWorker(std::function<void()> body) {
-    ReapWorkers();
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([body = std::move(body), done] {
-        struct MarkDone {
-            std::atomic<bool>& flag;
-            ~MarkDone() { flag.store(true); }
-        } mark{*done};
-        body();
-    });
-    workers_.push_back(Worker{std::move(thread), std::move(done)});
-}
+void MainDialogSession::StartWorker(std::function<void()> body) { workers_.Start(std::move(body)); }
 
-void MainDialogSession::ReapWorkers() {
-    for (auto it = workers_.begin(); it != workers_.end();) {
-        if (it->done->load()) {
-            it->thread.join();
-            it = workers_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
-bool MainDialogSession::WorkersRunning() {
-    ReapWorkers();
-    return !workers_.empty();
-}
+bool MainDialogSession::WorkersRunning() { return workers_.Running(); }
 
 bool MainDialogSession::FinishWorkers(int timeoutMs) {
-    const auto start = std::chrono::steady_clock::now();
-    for (;;) {
-        ReapWorkers();
-        if (workers_.empty()) return true;
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count();
-        if (timeoutMs >= 0 && elapsed >= timeoutMs) return false;
-        // Serves the calls the workers wait on; the user's input waits.
-        dispatcher_.ServePending(10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    return workers_.Finish(dispatcher_, timeoutMs);
 }
 
 // Closing: no port call blocks or shows anything any more, the link is closed so the next

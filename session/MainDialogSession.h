@@ -20,6 +20,7 @@
 #include "link/ProgrammerLink.h"
 #include "session/JobLease.h"
 #include "session/MainDialogView.h"
+#include "session/WorkerThreads.h"
 #include "job/IdentifyProgrammer.h"
 #include "job/UploadJob.h"
 #include "remote/GenerateRemoteJobFile.h"
@@ -173,17 +174,11 @@ private:
     void ReconcileStoredJob();
 
     void StartWorker(std::function<void()> body);
-    void ReapWorkers();
 
     // Runs `f` on the UI thread and returns its result; directly when already there. Once
     // the dialog is closing nothing runs and a worker gets the default value at once.
     template <typename F>
     auto OnUiThread(F&& f) -> std::invoke_result_t<F&>;
-
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
 
     HidBackend& backend_;
     MainDialogView& view_;
@@ -195,7 +190,7 @@ private:
     bool shutDown_ = false;
     bool lent_ = false;  // the shelf has the programmers (UI thread only)
     ShelfControl* shelf_ = nullptr;
-    std::vector<Worker> workers_;
+    WorkerThreads workers_;
     std::mutex generationMutex_;  // one remote file generation at a time
     std::atomic<bool> uploadTouchedProgram_{false};
     std::atomic<bool> uploadRunning_{false};

@@ -567,39 +567,11 @@ void ShelfSession::Shutdown() {
     FinishWorkers(kCloseWaitMs);
 }
 
-void ShelfSession::StartWorker(std::function<void()> body) {
-    ReapWorkers();
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([body = std::move(body), done] {
-        body();
-        done->store(true);
-    });
-    workers_.push_back(Worker{std::move(thread), std::move(done)});
-}
-
-void ShelfSession::ReapWorkers() {
-    for (auto it = workers_.begin(); it != workers_.end();) {
-        if (it->done->load()) {
-            it->thread.join();
-            it = workers_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
+void ShelfSession::StartWorker(std::function<void()> body) { workers_.Start(std::move(body)); }
 
 bool ShelfSession::FinishWorkers(int timeoutMs) {
-    const auto start = std::chrono::steady_clock::now();
-    for (;;) {
-        ReapWorkers();
-        if (workers_.empty()) {
-            dispatcher_.ServePending(0);
-            return true;
-        }
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count();
-        if (timeoutMs >= 0 && elapsed >= timeoutMs) return false;
-        dispatcher_.ServePending(10);
-    }
+    const bool done = workers_.Finish(dispatcher_, timeoutMs);
+    // What the last of them posted is shown before the caller looks.
+    if (done) dispatcher_.ServePending(0);
+    return done;
 }

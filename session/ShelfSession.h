@@ -13,6 +13,7 @@
 #include "job/ProductionLog.h"
 #include "session/MainDialogSession.h"
 #include "session/ShelfView.h"
+#include "session/WorkerThreads.h"
 
 // The shelf's own texts. Code shift into several programmers without the serial ledger
 // would give each the same serial numbers; a back-up or the log file that cannot be
@@ -97,7 +98,6 @@ private:
     void ShowAll();
     void PostToUi(std::function<void()> f);
     void StartWorker(std::function<void()> body);
-    void ReapWorkers();
 
     HidBackend& backend_;
     MainDialogSession& main_;
@@ -114,11 +114,7 @@ private:
     std::atomic<bool> closed_{false};
     std::unique_ptr<ImageWorkspace::ImageUse> imageHeld_;  // the loaded file, during a run
     std::unique_ptr<ProductionLogFile> logFile_;
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-    std::vector<Worker> workers_;
+    WorkerThreads workers_;
     // Posted calls check it: none runs once the session is gone.
     std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
 };
