@@ -175,7 +175,8 @@ void MainDialogSession::OpenFile(const ChosenFile& file) {
     view_.SetControlEnabled(DialogControl::RemoteFile, remoteFileOffered_);
     view_.ShowPath(file.shownPath);
     ShowSettingsOfLoadedFile(outcome.kind == FileKind::RemoteJob);
-    view_.SetControlEnabled(DialogControl::Program, !choicePending_);
+    // While the shelf has the programmers it stores the file, not Program.
+    view_.SetControlEnabled(DialogControl::Program, !choicePending_ && !lent_);
 }
 
 // A remote job file carries its own settings and is stored with them: while one is
@@ -530,9 +531,10 @@ bool MainDialogSession::FinishWorkers(int timeoutMs) {
 void MainDialogSession::Shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
-    if (shelf_) shelf_->Shutdown();
     closed_.store(true);
     link_.Close();
+    // The shelf's links too, before anything waits: no worker finishes behind the close.
+    if (shelf_) shelf_->Shutdown();
     FinishWorkers(kCloseWaitMs);
 }
 

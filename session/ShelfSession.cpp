@@ -465,6 +465,8 @@ bool ShelfSession::ChooseLogFile(const std::filesystem::path& file, const std::s
 void ShelfSession::RunAction(Action action, std::vector<Member*> chosen,
                              std::function<Ending(Member&)> work) {
     if (chosen.empty()) return;
+    // An identification still running ends first: its programmer's facts are the action's.
+    FinishWorkers(-1);
     running_.store(true);
     action_.store(action);
     // The loaded file stays as it is until every programmer has its copy back.
@@ -572,6 +574,6 @@ void ShelfSession::StartWorker(std::function<void()> body) { workers_.Start(std:
 bool ShelfSession::FinishWorkers(int timeoutMs) {
     const bool done = workers_.Finish(dispatcher_, timeoutMs);
     // What the last of them posted is shown before the caller looks.
-    if (done) dispatcher_.ServePending(0);
+    if (done && !closed_.load()) dispatcher_.ServePending(0);
     return done;
 }

@@ -274,6 +274,9 @@ TEST_F(ShelfTest, OpensForASecondProgrammerAndGivesThemBack) {
     EXPECT_FALSE(main_->Link().IsOpen());
     ASSERT_EQ(view_.tiles.size(), 2u);
     EXPECT_EQ(States(), (std::vector<TileState>{TileState::Idle, TileState::Idle}));
+    // The shelf stores a file loaded now; the dialog's Program is not offered.
+    LoadBinary("image.bin", 64);
+    EXPECT_FALSE(mainView_.enabled[DialogControl::Program]);
 }
 
 }  // namespace
