@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/QtDispatcher.h"
+#include "ui/QtDispatcher.h"
 #include "common/Translation.h"
 #include "image/FirmwareImage.h"
 #include "job/JobHeader.h"

@@ -27,29 +27,9 @@ constexpr DialogControl kSettingControls[] = {
 
 }  // namespace
 
-template <typename F>
-auto MainDialogSession::OnUiThread(F&& f) -> std::invoke_result_t<F&> {
-    using Result = std::invoke_result_t<F&>;
-    if (dispatcher_.OnUiThread()) return f();
-    // Checked before blocking, so no worker waits on a dialog that is going away; a
-    // worker already waiting is served by FinishWorkers, which then skips the call.
-    if (closed_.load()) return Result{};
-    if constexpr (std::is_void_v<Result>) {
-        dispatcher_.RunBlocking([&] {
-            if (!closed_.load()) f();
-        });
-    } else {
-        Result result{};
-        dispatcher_.RunBlocking([&] {
-            if (!closed_.load()) result = f();
-        });
-        return result;
-    }
-}
-
 MainDialogSession::MainDialogSession(HidBackend& backend, MainDialogView& view,
                                      UiDispatcher& dispatcher)
-    : backend_(backend), view_(view), dispatcher_(dispatcher), link_(backend) {}
+    : backend_(backend), view_(view), link_(backend), workers_(dispatcher) {}
 
 MainDialogSession::~MainDialogSession() {
     Shutdown();
@@ -57,7 +37,7 @@ MainDialogSession::~MainDialogSession() {
 }
 
 void MainDialogSession::Start() {
-    if (closed_.load() || lent_) return;
+    if (workers_.Closed() || lent_) return;
     if (OpenProgrammer()) ProgrammerOpened();
 }
 
@@ -78,7 +58,7 @@ void MainDialogSession::ProgrammerOpened() {
     ListProgrammers();
     activeLease_.reset();
     const bool reconcile = !serials.product.empty();
-    StartWorker([this, reconcile] {
+    workers_.Start([this, reconcile] {
         IdentifyPort& port = *this;
         if (IdentifyProgrammer(port).ok() && reconcile) ReconcileStoredJob();
     });
@@ -251,11 +231,11 @@ void MainDialogSession::Program() {
     uploadCutShort_.store(false);
     uploadRunning_.store(true);
     auto use = std::make_shared<ImageWorkspace::ImageUse>(workspace_);
-    StartWorker([this, kind, use, order] {
+    workers_.Start([this, kind, use, order] {
         UploadPort& port = *this;
         std::optional<JobLease> lease;
         const auto offerProgram = [this] {
-            OnUiThread(
+            workers_.OnUiThread(
                 [this] { view_.SetControlEnabled(DialogControl::Program, !choicePending_); });
         };
         if (order && !TakeLease(*order, lease)) {
@@ -285,7 +265,7 @@ bool MainDialogSession::TakeLease(const LeaseOrder& order, std::optional<JobLeas
         Say(MessageIcon::Error, SessionText{kMsgSerialsNotLeased, {}, error});
         return false;
     }
-    OnUiThread([this, product = taken->product, lease = taken->lease] {
+    workers_.OnUiThread([this, product = taken->product, lease = taken->lease] {
         activeLease_ = ShownLease{product, lease};
     });
     return true;
@@ -321,7 +301,7 @@ void MainDialogSession::ReconcileStoredJob() {
     if (seen->outcome != ReconcileOutcome::Matched || !seen->lease) return;
     SerialProduct product;
     product.shiftStep = header.shiftStep;
-    OnUiThread([this, product, lease = *seen->lease] {
+    workers_.OnUiThread([this, product, lease = *seen->lease] {
         activeLease_ = ShownLease{product, lease};
     });
     ShowJobDescription(DescribeJob(stored.name, stored.header.data(), link_.programmerVersion()));
@@ -334,7 +314,7 @@ void MainDialogSession::MakeRemoteFile() {
     if (code == 0) return;
     remoteCode_.store(code);
     auto use = std::make_shared<ImageWorkspace::ImageUse>(workspace_);
-    StartWorker([this, use] {
+    workers_.Start([this, use] {
         // Generations share the scramble buffer: one after the other.
         std::lock_guard<std::mutex> one(generationMutex_);
         RemoteGenerationPort& port = *this;
@@ -343,7 +323,7 @@ void MainDialogSession::MakeRemoteFile() {
 }
 
 void MainDialogSession::DeviceChanged(const DeviceEvent& event) {
-    if (closed_.load() || lent_) return;
+    if (workers_.Closed() || lent_) return;
     if (event.kind == DeviceEvent::Kind::Arrival) {
         // While the operator is to choose, an arrival is one more to choose from.
         if (!choicePending_ && OpenProgrammer()) {
@@ -376,7 +356,7 @@ void MainDialogSession::UpdateProgramButton() {
 }
 
 void MainDialogSession::ChooseProgrammer(const std::string& path) {
-    if (closed_.load() || lent_ || (!link_.IsOpen() && !choicePending_)) return;
+    if (workers_.Closed() || lent_ || (!link_.IsOpen() && !choicePending_)) return;
     if (path.empty() || (link_.IsOpen() && path == link_.DevicePath())) return;
     // The job being written stays with its programmer; so does the dialog.
     if (uploadRunning_.load()) {
@@ -403,7 +383,7 @@ void MainDialogSession::ChooseProgrammer(const std::string& path) {
 }
 
 void MainDialogSession::LendProgrammers() {
-    if (lent_ || closed_.load()) return;
+    if (lent_ || workers_.Closed()) return;
     // The identification of the one in use ends first, so nothing it says follows.
     FinishWorkers(kCloseWaitMs);
     lent_ = true;
@@ -414,20 +394,20 @@ void MainDialogSession::LendProgrammers() {
 }
 
 void MainDialogSession::TakeProgrammersBack() {
-    if (!lent_ || closed_.load()) return;
+    if (!lent_ || workers_.Closed()) return;
     lent_ = false;
     UpdateProgramButton();
     Start();
 }
 
 void MainDialogSession::Say(MessageIcon icon, SessionText text) {
-    OnUiThread([this, icon, &text] {
-        if (!closed_.load()) view_.ShowText(icon, text);
+    workers_.OnUiThread([this, icon, &text] {
+        if (!workers_.Closed()) view_.ShowText(icon, text);
     });
 }
 
 void MainDialogSession::SetProgressRange(std::uint32_t maximum) {
-    OnUiThread([this, maximum] {
+    workers_.OnUiThread([this, maximum] {
         view_.SetProgressRange(maximum);
         view_.SetProgressPosition(0);
     });
@@ -436,29 +416,29 @@ void MainDialogSession::SetProgressRange(std::uint32_t maximum) {
 void MainDialogSession::SetProgressPosition(std::uint32_t position) {
     // Once a block: not waited for, and only the newest position is shown.
     progressPosition_.store(position);
-    if (dispatcher_.OnUiThread()) {
+    if (workers_.Dispatcher().OnUiThread()) {
         view_.SetProgressPosition(position);
         return;
     }
-    if (closed_.load() || progressPosted_.exchange(true)) return;
-    dispatcher_.Post([this] {
+    if (workers_.Closed() || progressPosted_.exchange(true)) return;
+    workers_.Dispatcher().Post([this] {
         progressPosted_.store(false);
-        if (!closed_.load()) view_.SetProgressPosition(progressPosition_.load());
+        if (!workers_.Closed()) view_.SetProgressPosition(progressPosition_.load());
     });
 }
 
 void MainDialogSession::ShowMessage(MessageIcon icon, std::string_view text) {
-    OnUiThread([this, icon, text] {
-        if (!closed_.load()) view_.ShowMessage(icon, text);
+    workers_.OnUiThread([this, icon, text] {
+        if (!workers_.Closed()) view_.ShowMessage(icon, text);
     });
 }
 
 void MainDialogSession::HideLockChip() {
-    OnUiThread([this] { view_.HideLockChip(); });
+    workers_.OnUiThread([this] { view_.HideLockChip(); });
 }
 
 void MainDialogSession::SetSeriesList(bool enabled, int selectedIndex) {
-    OnUiThread([this, enabled, selectedIndex] {
+    workers_.OnUiThread([this, enabled, selectedIndex] {
         // A loaded remote job file's series stays shown; identification's choice is the
         // user's own, back with the next file.
         if (userSettings_) {
@@ -473,7 +453,7 @@ void MainDialogSession::SetSeriesList(bool enabled, int selectedIndex) {
 }
 
 void MainDialogSession::ShowJobDescription(const JobDescription& shownRows) {
-    OnUiThread([this, &shownRows] {
+    workers_.OnUiThread([this, &shownRows] {
         // The options row of a job with a leased block names the block and its use.
         JobDescription rows = shownRows;
         if (activeLease_ && rows.size() > kCodeShiftRow &&
@@ -487,13 +467,13 @@ void MainDialogSession::ShowJobDescription(const JobDescription& shownRows) {
 
 void MainDialogSession::SetProgramEnabled(bool enabled) {
     uploadTouchedProgram_.store(true);
-    OnUiThread([this, enabled] {
+    workers_.OnUiThread([this, enabled] {
         view_.SetControlEnabled(DialogControl::Program, enabled && !choicePending_);
     });
 }
 
 JobSettings MainDialogSession::CurrentJobSettings() {
-    return OnUiThread([this] {
+    return workers_.OnUiThread([this] {
         JobSettings settings = SettingsOfControls();
         if (activeLease_ && uploadRunning_.load()) {
             ApplyLease(settings, activeLease_->product, activeLease_->lease);
@@ -518,20 +498,16 @@ std::vector<std::filesystem::path> MainDialogSession::OutputDirectories() {
     return directories;
 }
 
-void MainDialogSession::StartWorker(std::function<void()> body) { workers_.Start(std::move(body)); }
-
 bool MainDialogSession::WorkersRunning() { return workers_.Running(); }
 
-bool MainDialogSession::FinishWorkers(int timeoutMs) {
-    return workers_.Finish(dispatcher_, timeoutMs);
-}
+bool MainDialogSession::FinishWorkers(int timeoutMs) { return workers_.Finish(timeoutMs); }
 
 // Closing: no port call blocks or shows anything any more, the link is closed so the next
 // exchange fails at once, and the workers get a little time to end.
 void MainDialogSession::Shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
-    closed_.store(true);
+    workers_.Close();
     link_.Close();
     // The shelf's links too, before anything waits: no worker finishes behind the close.
     if (shelf_) shelf_->Shutdown();

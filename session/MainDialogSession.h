@@ -7,8 +7,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
-#include <type_traits>
 #include <vector>
 
 #include "common/Translation.h"
@@ -20,7 +18,7 @@
 #include "link/ProgrammerLink.h"
 #include "session/JobLease.h"
 #include "session/MainDialogView.h"
-#include "session/WorkerThreads.h"
+#include "worker/SessionWorkers.h"
 #include "job/IdentifyProgrammer.h"
 #include "job/UploadJob.h"
 #include "remote/GenerateRemoteJobFile.h"
@@ -105,7 +103,7 @@ public:
     void Close();
     // The same without the notes, when the dialog goes without being closed.
     void Shutdown();
-    bool Closed() const { return closed_.load(); }
+    bool Closed() const { return workers_.Closed(); }
 
     // Waits for the workers to end while serving their calls; -1 waits without limit.
     // Returns true when none runs any more.
@@ -173,24 +171,14 @@ private:
     void SettleLease(JobLease& taken, bool stored);
     void ReconcileStoredJob();
 
-    void StartWorker(std::function<void()> body);
-
-    // Runs `f` on the UI thread and returns its result; directly when already there. Once
-    // the dialog is closing nothing runs and a worker gets the default value at once.
-    template <typename F>
-    auto OnUiThread(F&& f) -> std::invoke_result_t<F&>;
-
     HidBackend& backend_;
     MainDialogView& view_;
-    UiDispatcher& dispatcher_;
     ProgrammerLink link_;
     ImageWorkspace workspace_;
     std::atomic<std::uint32_t> remoteCode_{0};
-    std::atomic<bool> closed_{false};
     bool shutDown_ = false;
     bool lent_ = false;  // the shelf has the programmers (UI thread only)
     ShelfControl* shelf_ = nullptr;
-    WorkerThreads workers_;
     std::mutex generationMutex_;  // one remote file generation at a time
     std::atomic<bool> uploadTouchedProgram_{false};
     std::atomic<bool> uploadRunning_{false};
@@ -217,4 +205,6 @@ private:
     std::optional<ShownLease> activeLease_;
     std::atomic<std::uint32_t> progressPosition_{0};
     std::atomic<bool> progressPosted_{false};
+    // Last, so its workers are gone before anything they use.
+    SessionWorkers workers_;
 };

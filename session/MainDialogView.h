@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,6 +7,7 @@
 
 #include "job/JobDescription.h"
 #include "job/JobHeader.h"
+#include "worker/UiDispatcher.h"
 #include "worker/WorkerPort.h"
 
 // What the main dialog's session needs of a window, whatever draws it: the face fills
@@ -79,18 +79,4 @@ public:
     virtual std::uint32_t AskRemoteCode() = 0;
     // Whether the programmer's firmware is being written (by the face's update dialog).
     virtual bool FirmwareBeingStored() = 0;
-};
-
-// How the session reaches the UI thread: the face's event loop runs what it is given.
-class UiDispatcher {
-public:
-    virtual ~UiDispatcher() = default;
-    virtual bool OnUiThread() const = 0;
-    // From another thread: runs `f` on the UI thread and returns once it has run.
-    virtual void RunBlocking(const std::function<void()>& f) = 0;
-    // Runs `f` on the UI thread later, in order; not waited for.
-    virtual void Post(std::function<void()> f) = 0;
-    // On the UI thread, while it waits for workers: runs what waits for it, leaving the
-    // user's input for later, for at most `ms` milliseconds.
-    virtual void ServePending(int ms) = 0;
 };

@@ -132,7 +132,7 @@ void TakeDescription(ShelfTile& tile, const JobDescription& rows) {
 
 ShelfSession::ShelfSession(HidBackend& backend, MainDialogSession& main, ShelfView& view,
                            UiDispatcher& dispatcher)
-    : backend_(backend), main_(main), view_(view), dispatcher_(dispatcher) {
+    : backend_(backend), main_(main), view_(view), dispatcher_(dispatcher), workers_(dispatcher) {
     main_.AttachShelf(this);
 }
 
@@ -572,7 +572,7 @@ void ShelfSession::Shutdown() {
 void ShelfSession::StartWorker(std::function<void()> body) { workers_.Start(std::move(body)); }
 
 bool ShelfSession::FinishWorkers(int timeoutMs) {
-    const bool done = workers_.Finish(dispatcher_, timeoutMs);
+    const bool done = workers_.Finish(timeoutMs);
     // What the last of them posted is shown before the caller looks.
     if (done && !closed_.load()) dispatcher_.ServePending(0);
     return done;

@@ -13,7 +13,7 @@
 #include "job/ProductionLog.h"
 #include "session/MainDialogSession.h"
 #include "session/ShelfView.h"
-#include "session/WorkerThreads.h"
+#include "worker/SessionWorkers.h"
 
 // The shelf's own texts. Code shift into several programmers without the serial ledger
 // would give each the same serial numbers; a back-up or the log file that cannot be
@@ -114,7 +114,8 @@ private:
     std::atomic<bool> closed_{false};
     std::unique_ptr<ImageWorkspace::ImageUse> imageHeld_;  // the loaded file, during a run
     std::unique_ptr<ProductionLogFile> logFile_;
-    WorkerThreads workers_;
     // Posted calls check it: none runs once the session is gone.
     std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
+    // Last, so its workers are gone before anything they use.
+    SessionWorkers workers_;
 };

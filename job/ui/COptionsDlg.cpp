@@ -134,20 +134,20 @@ COptionsDlg::COptionsDlg(CodeShift& shift, QWidget* parent, SerialSource* serial
     PlaceInUnits(cancel, du, 143, 119 + extra, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &COptionsDlg::reject);
 
-    for (const QString& entry : kShiftWidthEntries) widthList_->addItem(entry);
-    for (const QString& entry : kShiftTypeEntries) typeList_->addItem(entry);
+    for (const char* entry : kShiftWidthTexts) widthList_->addItem(QString::fromUtf8(entry));
+    for (const char* entry : kShiftTypeTexts) typeList_->addItem(QString::fromUtf8(entry));
     ShowValues();
 }
 
 void COptionsDlg::ShowValues() {
-    addressEdit_->setText(QString::fromStdString(Format("%08x", shift_.shiftAddress)));
-    startEdit_->setText(QString::number(shift_.shiftStart));
-    stepEdit_->setText(QString::number(shift_.shiftStep));
-    widthList_->setCurrentIndex(shift_.shiftFormat & 0x03);
-    typeList_->setCurrentIndex((shift_.shiftFormat >> 2) & 0x01);
-    const bool enabled = (shift_.shiftEnabled & 0x01) != 0;
-    enableBox_->setChecked(enabled);
-    EnableValueControls(enabled);
+    const CodeShiftFields fields = FieldsOfCodeShift(shift_);
+    addressEdit_->setText(QString::fromStdString(fields.address));
+    startEdit_->setText(QString::fromStdString(fields.start));
+    stepEdit_->setText(QString::fromStdString(fields.step));
+    widthList_->setCurrentIndex(fields.widthIndex);
+    typeList_->setCurrentIndex(fields.typeIndex);
+    enableBox_->setChecked(fields.enabled);
+    EnableValueControls(fields.enabled);
 }
 
 void COptionsDlg::EnableValueControls(bool enabled) {
@@ -159,28 +159,17 @@ void COptionsDlg::EnableValueControls(bool enabled) {
 }
 
 void COptionsDlg::accept() {
-    // Taken before the checks, so a refused OK followed by Cancel keeps it.
-    shift_.shiftEnabled = enableBox_->isChecked() ? 1 : 0;
-
-    const QString addressText = addressEdit_->text();
-    const std::uint32_t address = ParseHexNumber(addressText.toStdString());
-    switch (CheckShiftAddress(static_cast<std::size_t>(addressText.size()), address)) {
-        case ShiftAddressCheck::Taken:
-            break;
-        case ShiftAddressCheck::OutOfRange:
-            ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kShiftAddressRangeMessage));
-            return;
-        case ShiftAddressCheck::Unaligned:
-            ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kShiftAddressAlignMessage));
-            return;
+    CodeShiftFields fields;
+    fields.enabled = enableBox_->isChecked();
+    fields.address = addressEdit_->text().toStdString();
+    fields.start = startEdit_->text().toStdString();
+    fields.step = stepEdit_->text().toStdString();
+    fields.widthIndex = widthList_->currentIndex();
+    fields.typeIndex = typeList_->currentIndex();
+    if (const char* refusal = ApplyCodeShiftFields(fields, shift_)) {
+        ShowSystemMessage(this, MessageIcon::Exclamation, Tr(QString::fromUtf8(refusal)));
+        return;
     }
-    shift_.shiftAddress = address;
-    // Read also while code shift is off, so OK always applies what is shown.
-    shift_.shiftStart = ParseSignedDecimal(startEdit_->text().toStdString());
-    shift_.shiftStep = ParseSignedDecimal(stepEdit_->text().toStdString());
-    const int width = std::max(widthList_->currentIndex(), 0);
-    const int type = std::max(typeList_->currentIndex(), 0);
-    shift_.shiftFormat = static_cast<std::uint8_t>(width + 4 * type);
     if (serials_ != nullptr) {
         serials_->product = productEdit_->text().trimmed().toStdString();
         serials_->ledger = ledgerEdit_->text().trimmed().toStdString();

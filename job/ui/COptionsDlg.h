@@ -1,10 +1,10 @@
 #pragma once
 #include <QDialog>
 #include <QString>
-#include <array>
 #include <string>
 
 #include "common/Translation.h"
+#include "job/CodeShiftForm.h"
 #include "job/JobHeader.h"
 #include "ledger/LeasedJob.h"
 
@@ -13,27 +13,19 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 
-inline const QString kOptionsCaption = QStringLiteral(N_("Опции"));
-inline const QString kOptionsGroup = QStringLiteral(N_("Прошивка со сдвигом кода"));
-inline const QString kOptionsEnable = QStringLiteral(N_("Включить"));
-inline const QString kOptionsAddressLabel = QStringLiteral(N_("Адресс:"));
-inline const QString kOptionsStartLabel = QStringLiteral(N_("Начальный адресс:"));
-inline const QString kOptionsStepLabel = QStringLiteral(N_("Шаг:"));
-inline const QString kOptionsWidthLabel = QStringLiteral(N_("Ширина:"));
-inline const QString kOptionsTypeLabel = QStringLiteral(N_("Тип:"));
-inline const QString kOptionsOk = QStringLiteral(N_("Применить"));
-inline const QString kOptionsCancel = QStringLiteral(N_("Отмена"));
-inline const std::array<QString, 4> kShiftWidthEntries = {
-    QStringLiteral("1 Byte"), QStringLiteral("2 Byte"), QStringLiteral("3 Byte"),
-    QStringLiteral("4 Byte")};
-// The first type entry ends in one EN QUAD.
-inline const std::array<QString, 2> kShiftTypeEntries = {QStringLiteral("Low\u2000"),
-                                                         QStringLiteral("High")};
-inline const QString kOptionsSerialsGroup = QStringLiteral(N_("Серийные номера из журнала"));
-inline const QString kOptionsProductLabel = QStringLiteral(N_("Изделие:"));
-inline const QString kOptionsLedgerLabel = QStringLiteral(N_("Журнал:"));
-inline const QString kShiftAddressRangeMessage = QString::fromUtf8(kMsgShiftAddressRange);
-inline const QString kShiftAddressAlignMessage = QString::fromUtf8(kMsgShiftAddressAlign);
+inline const QString kOptionsCaption = QString::fromUtf8(kOptionsCaptionText);
+inline const QString kOptionsGroup = QString::fromUtf8(kOptionsGroupText);
+inline const QString kOptionsEnable = QString::fromUtf8(kOptionsEnableText);
+inline const QString kOptionsAddressLabel = QString::fromUtf8(kOptionsAddressText);
+inline const QString kOptionsStartLabel = QString::fromUtf8(kOptionsStartText);
+inline const QString kOptionsStepLabel = QString::fromUtf8(kOptionsStepText);
+inline const QString kOptionsWidthLabel = QString::fromUtf8(kOptionsWidthText);
+inline const QString kOptionsTypeLabel = QString::fromUtf8(kOptionsTypeText);
+inline const QString kOptionsOk = QString::fromUtf8(kOptionsOkText);
+inline const QString kOptionsCancel = QString::fromUtf8(kOptionsCancelText);
+inline const QString kOptionsSerialsGroup = QString::fromUtf8(kOptionsSerialsText);
+inline const QString kOptionsProductLabel = QString::fromUtf8(kOptionsProductText);
+inline const QString kOptionsLedgerLabel = QString::fromUtf8(kOptionsLedgerText);
 
 // Edits the five code-shift members of the main dialog. They change only on OK, except
 // shiftEnabled, which OK takes from the check box before it checks the address. Given a

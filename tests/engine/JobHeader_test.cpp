@@ -1,5 +1,7 @@
 #include "job/JobHeader.h"
 
+#include "job/CodeShiftForm.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -153,3 +155,57 @@ TEST(JobName, LongNamesAreCutTo54BytesAndANul) {
 }
 
 }  // namespace
+
+TEST(CodeShiftForm, ShowsTheMembersAsTheDialogsEditsHoldThem) {
+    const CodeShiftFields shown = FieldsOfCodeShift(CodeShift{1, 0xFFFFFFFC, -7, 3, 6});
+    EXPECT_TRUE(shown.enabled);
+    EXPECT_EQ(shown.address, "fffffffc");
+    EXPECT_EQ(shown.start, "-7");
+    EXPECT_EQ(shown.step, "3");
+    EXPECT_EQ(shown.widthIndex, 2);
+    EXPECT_EQ(shown.typeIndex, 1);
+    EXPECT_EQ(FieldsOfCodeShift(CodeShift{}).address, "08004000");
+}
+
+// OK's reading of the fields: the address rule, the numbers as the C conversion reads
+// them, the format from the two lists; a refusal takes only the check box.
+TEST(CodeShiftForm, OkTakesTheFieldsOrRefusesTheAddress) {
+    struct Case {
+        const char* name;
+        CodeShiftFields fields;
+        const char* refusal;
+        CodeShift expected;
+    };
+    const CodeShift defaults;
+    const Case cases[] = {
+        {"aligned", {true, "8004004", "5", "2", 3, 0}, nullptr, {1, 0x08004004, 5, 2, 3}},
+        {"empty is zero", {true, "", "0", "1", 3, 0}, nullptr, {1, 0, 0, 1, 3}},
+        {"highest", {false, "FFFFFFFC", "0", "1", 3, 0}, nullptr, {0, 0xFFFFFFFC, 0, 1, 3}},
+        {"letters and saturation",
+         {false, "0", "abc", " 2147483648", 0, 0},
+         nullptr,
+         {0, 0, 0, 2147483647, 0}},
+        {"3 Byte High", {true, "0", "-1", "1", 2, 1}, nullptr, {1, 0, -1, 1, 6}},
+        {"no list entry", {true, "0", "0", "1", -1, -1}, nullptr, {1, 0, 0, 1, 0}},
+        {"unaligned",
+         {true, "8004002", "99", "1", 0, 1},
+         kMsgShiftAddressAlign,
+         {1, defaults.shiftAddress, defaults.shiftStart, defaults.shiftStep, defaults.shiftFormat}},
+        {"nine digits",
+         {true, "123456789", "99", "1", 0, 1},
+         kMsgShiftAddressRange,
+         {1, defaults.shiftAddress, defaults.shiftStart, defaults.shiftStep, defaults.shiftFormat}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CodeShift shift;
+        const char* refusal = ApplyCodeShiftFields(c.fields, shift);
+        EXPECT_EQ(refusal == nullptr ? std::string() : std::string(refusal),
+                  c.refusal == nullptr ? std::string() : std::string(c.refusal));
+        EXPECT_EQ(shift.shiftEnabled, c.expected.shiftEnabled);
+        EXPECT_EQ(shift.shiftAddress, c.expected.shiftAddress);
+        EXPECT_EQ(shift.shiftStart, c.expected.shiftStart);
+        EXPECT_EQ(shift.shiftStep, c.expected.shiftStep);
+        EXPECT_EQ(shift.shiftFormat, c.expected.shiftFormat);
+    }
+}

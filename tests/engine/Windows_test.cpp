@@ -123,14 +123,20 @@ std::FILE* StreamOver(HANDLE handle) {
 const std::string kConsoleSample = "名称 Программатор\n";
 
 TEST(WindowsStreamText, AConsoleGetsTheCharactersAsUtf16) {
-    // Tests run with pipes for their output: the console is one of their own. A Wine
-    // without a display may have none to give (then only the pipe case below is checked).
+    // Tests run with pipes for their output: the console is one of their own. Wine draws
+    // a console only on a display; the run that has one (MARRO_WINE_CONSOLE) requires it.
+    FreeConsole();
     AllocConsole();
     const HANDLE buffer =
         CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
-    if (buffer == INVALID_HANDLE_VALUE) {
-        GTEST_SKIP() << "no console for this process (error " << GetLastError() << ")";
+    DWORD mode = 0;
+    if (buffer == INVALID_HANDLE_VALUE || !GetConsoleMode(buffer, &mode)) {
+        const DWORD error = GetLastError();
+        if (std::getenv("MARRO_WINE_CONSOLE") != nullptr) {
+            FAIL() << "no console on the display (error " << error << ")";
+        }
+        GTEST_SKIP() << "no console for this process (error " << error << ")";
     }
     std::FILE* stream = StreamOver(buffer);
     ASSERT_NE(stream, nullptr);
@@ -152,6 +158,64 @@ TEST(WindowsStreamText, AConsoleGetsTheCharactersAsUtf16) {
     ASSERT_TRUE(GetConsoleScreenBufferInfo(buffer, &info));
     EXPECT_EQ(info.dwCursorPosition.Y, 1);  // the line end moved on to the next line
     std::fclose(stream);
+}
+
+// A Unix path of the build as Wine's Z: drive shows it.
+std::wstring WinePath(const std::string& unixPath) {
+    std::wstring path = L"Z:" + WideFromUtf8(unixPath);
+    for (wchar_t& c : path) {
+        if (c == L'/') c = L'\\';
+    }
+    return path;
+}
+
+// The tool as a user starts it in a console window: its output is that console, and
+// what the console shows is read back from its screen buffer.
+TEST(WindowsConsoleTool, ProgramShowsChineseAndRussianInTheConsole) {
+    FreeConsole();
+    if (!AllocConsole() && std::getenv("MARRO_WINE_CONSOLE") == nullptr) {
+        GTEST_SKIP() << "no console for this process";
+    }
+    SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const HANDLE console =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherited, OPEN_EXISTING, 0, nullptr);
+    DWORD mode = 0;
+    if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) {
+        if (std::getenv("MARRO_WINE_CONSOLE") != nullptr) FAIL() << "no console on the display";
+        GTEST_SKIP() << "no console for this process";
+    }
+    std::wstring command = L"\"" + WinePath(MARRO_CLI_PROGRAM) +
+                           L"\" --simulate program samples\\blink-f103.hex --series STM32F1XX";
+    const std::wstring folder = WinePath(MARRO_SOURCE_DIR);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = console;
+    startup.hStdError = console;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                               folder.c_str(), &startup, &process))
+        << GetLastError();
+    ASSERT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(exitCode, 0u);
+
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(console, &info));
+    const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+    std::wstring shown(cells, L' ');
+    DWORD read = 0;
+    ASSERT_TRUE(ReadConsoleOutputCharacterW(console, shown.data(), cells, COORD{0, 0}, &read));
+    shown.resize(read);
+    EXPECT_NE(shown.find(L"名称"), std::wstring::npos);
+    EXPECT_NE(shown.find(L"blink-f103.hex"), std::wstring::npos);
+    EXPECT_NE(shown.find(L"Успешно"), std::wstring::npos);
+    CloseHandle(console);
 }
 
 TEST(WindowsStreamText, APipeGetsTheUtf8Bytes) {

@@ -2,14 +2,10 @@
 
 #include <QFileDialog>
 #include <QLabel>
-#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
 #include <algorithm>
-#include <condition_variable>
 #include <limits>
-#include <mutex>
 #include <string>
 
 #include "ui/DialogUnits.h"
@@ -18,16 +14,6 @@
 #include "ui/SystemMessage.h"
 #include "common/TextFormat.h"
 #include "link/VersionText.h"
-#include "update/FirmwareForm.h"
-#include "update/UpdateProgrammerFirmware.h"
-
-// What the worker and the UI thread share: whether the dialog is going away, and the
-// signal that a marshalled call has run.
-struct CFirmwareDlg::Gate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool closed = false;
-};
 
 namespace {
 
@@ -42,7 +28,7 @@ QString FirmwareVersionLine(std::uint32_t firmwareVersion) {
 }
 
 CFirmwareDlg::CFirmwareDlg(ProgrammerLink& link, QWidget* parent)
-    : QDialog(parent), link_(link), gate_(std::make_shared<Gate>()) {
+    : QDialog(parent), dispatcher_(this) {
     setObjectName(QStringLiteral("CFirmwareDlg"));
     setWindowTitle(Tr(kFirmwareDlgCaption));
     setFont(TemplateFont());
@@ -64,7 +50,7 @@ CFirmwareDlg::CFirmwareDlg(ProgrammerLink& link, QWidget* parent)
     updateButton_->setObjectName(QStringLiteral("id3"));
     updateButton_->setDefault(true);
     PlaceInUnits(updateButton_, du, 53, 40, 86, 14);
-    connect(updateButton_, &QPushButton::clicked, this, &CFirmwareDlg::OnFirmwareUpdate);
+    connect(updateButton_, &QPushButton::clicked, this, [this] { session_->Update(); });
 
     fileButton_ = new QPushButton(Tr(kFirmwareFileButton), this);
     fileButton_->setObjectName(QStringLiteral("chooseFile"));
@@ -76,21 +62,16 @@ CFirmwareDlg::CFirmwareDlg(ProgrammerLink& link, QWidget* parent)
     PlaceInUnits(cancel, du, 143, 40, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &CFirmwareDlg::reject);
 
-    versionLine_->setText(FirmwareVersionLine(link_.firmwareVersion()));
+    session_ = std::make_unique<FirmwareDialogSession>(
+        link, static_cast<FirmwareDialogView&>(*this), dispatcher_);
+    session_->Start();
 }
 
-CFirmwareDlg::~CFirmwareDlg() {
-    {
-        std::lock_guard lock(gate_->mutex);
-        gate_->closed = true;
-    }
-    gate_->changed.notify_all();
-    // Calls the worker posts from now on are dropped with this object's event queue.
-    if (worker_.joinable()) worker_.join();
-}
+// The session goes first: it waits for its worker, whose calls then do nothing.
+CFirmwareDlg::~CFirmwareDlg() { session_.reset(); }
 
 void CFirmwareDlg::reject() {
-    if (updating_) return;
+    if (!session_->MayClose()) return;
     QDialog::reject();
 }
 
@@ -99,95 +80,43 @@ QString CFirmwareDlg::ChooseFirmwareFile() {
 }
 
 void CFirmwareDlg::OnChooseFile() {
-    if (updating_) return;  // the worker reads the chosen image until it ends
+    if (session_->Updating()) return;
     const QString path = ChooseFirmwareFile();
     if (path.isEmpty()) return;
-    std::vector<std::uint8_t> image;
-    const FirmwareCheck check = ReadProgrammerFirmwareFile(ToFsPath(path), image);
-    if (!check.ok()) {
-        ShowSystemMessage(this, MessageIcon::Error, QString::fromStdString(check.problem));
-        return;
-    }
-    chosenImage_ = std::move(image);
-    const std::uint32_t version = ProgrammerFirmware{chosenImage_, false}.VersionWord();
-    updateButton_->setToolTip(path + QStringLiteral(" — ") + FirmwareVersionLine(version));
+    session_->ChooseFile(ToFsPath(path), path.toStdString());
 }
 
-void CFirmwareDlg::OnFirmwareUpdate() {
-    // The worker disables the button only once it runs; a second click before that
-    // must not start a second update.
-    if (updating_) return;
-    updating_ = true;
-    fileButton_->setEnabled(false);
-    const ProgrammerFirmware firmware = chosenImage_.empty()
-                                            ? CarriedProgrammerFirmware()
-                                            : ProgrammerFirmware{chosenImage_, false};
-    worker_ = std::thread([this, firmware] {
-        const bool succeeded = UpdateProgrammerFirmware(*this, firmware).ok();
-        QMetaObject::invokeMethod(
-            this, [this, succeeded] { OnWorkerEnded(succeeded); }, Qt::QueuedConnection);
-    });
+void CFirmwareDlg::ShowVersionLine(const std::string& line) {
+    versionLine_->setText(QString::fromStdString(line));
 }
 
-void CFirmwareDlg::OnWorkerEnded(bool succeeded) {
-    if (worker_.joinable()) worker_.join();
-    updating_ = false;
-    fileButton_->setEnabled(true);
-    emit updateFinished(succeeded);
-}
+void CFirmwareDlg::SetUpdateEnabled(bool enabled) { updateButton_->setEnabled(enabled); }
 
-void CFirmwareDlg::RunOnUiThread(const std::function<void()>& call) {
-    if (QThread::currentThread() == thread()) {
-        call();
-        return;
-    }
-    {
-        std::lock_guard lock(gate_->mutex);
-        if (gate_->closed) return;
-    }
-    auto done = std::make_shared<bool>(false);  // guarded by the gate's mutex
-    std::shared_ptr<Gate> gate = gate_;
-    QMetaObject::invokeMethod(
-        this,
-        [call, done, gate] {
-            call();
-            {
-                std::lock_guard lock(gate->mutex);
-                *done = true;
-            }
-            gate->changed.notify_all();
-        },
-        Qt::QueuedConnection);
-    std::unique_lock lock(gate->mutex);
-    gate->changed.wait(lock, [&] { return *done || gate->closed; });
-}
+void CFirmwareDlg::SetFileChoiceEnabled(bool enabled) { fileButton_->setEnabled(enabled); }
 
-bool CFirmwareDlg::AskYesNo(std::string_view caption, std::string_view text) {
-    bool yes = false;
-    const QString captionText = QString::fromUtf8(caption.data(), caption.size());
-    const QString questionText = QString::fromUtf8(text.data(), text.size());
-    RunOnUiThread([&] { yes = AskSystemQuestion(this, captionText, questionText); });
-    return yes;
-}
-
-void CFirmwareDlg::SetUpdateEnabled(bool enabled) {
-    RunOnUiThread([this, enabled] { updateButton_->setEnabled(enabled); });
-}
-
-void CFirmwareDlg::ShowFirmwareVersion(std::uint32_t firmwareVersion) {
-    RunOnUiThread(
-        [this, firmwareVersion] { versionLine_->setText(FirmwareVersionLine(firmwareVersion)); });
+void CFirmwareDlg::ShowChosenFirmware(const std::string& shownPath,
+                                      const std::string& versionLine) {
+    updateButton_->setToolTip(QString::fromStdString(shownPath) + QStringLiteral(" — ") +
+                              QString::fromStdString(versionLine));
 }
 
 void CFirmwareDlg::SetProgressRange(std::uint32_t maximum) {
-    RunOnUiThread([this, maximum] { progress_->setRange(0, ProgressValue(maximum)); });
+    progress_->setRange(0, ProgressValue(maximum));
 }
 
 void CFirmwareDlg::SetProgressPosition(std::uint32_t position) {
-    RunOnUiThread([this, position] { progress_->setValue(ProgressValue(position)); });
+    progress_->setValue(ProgressValue(position));
 }
 
 void CFirmwareDlg::ShowMessage(MessageIcon icon, std::string_view text) {
-    const QString message = QString::fromUtf8(text.data(), text.size());
-    RunOnUiThread([this, icon, message] { ShowSystemMessage(this, icon, message); });
+    ShowSystemMessage(this, icon,
+                      QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
+
+bool CFirmwareDlg::AskYesNo(std::string_view caption, std::string_view text) {
+    return AskSystemQuestion(
+        this, QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())),
+        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void CFirmwareDlg::UpdateFinished(bool succeeded) { emit updateFinished(succeeded); }

@@ -2,7 +2,7 @@
 #include <QObject>
 #include <functional>
 
-#include "session/MainDialogView.h"
+#include "worker/UiDispatcher.h"
 
 // The UI thread of a Qt window: calls are queued to the event loop of `context`'s thread,
 // and are dropped with `context`.

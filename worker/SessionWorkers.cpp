@@ -1,8 +1,13 @@
-#include "session/WorkerThreads.h"
+#include "worker/SessionWorkers.h"
 
 #include <chrono>
 
-void WorkerThreads::Start(std::function<void()> body) {
+SessionWorkers::~SessionWorkers() {
+    Close();
+    Finish(-1);
+}
+
+void SessionWorkers::Start(std::function<void()> body) {
     Reap();
     auto done = std::make_shared<std::atomic<bool>>(false);
     std::thread thread([body = std::move(body), done] {
@@ -15,7 +20,7 @@ void WorkerThreads::Start(std::function<void()> body) {
     workers_.push_back(Worker{std::move(thread), std::move(done)});
 }
 
-void WorkerThreads::Reap() {
+void SessionWorkers::Reap() {
     for (auto it = workers_.begin(); it != workers_.end();) {
         if (it->done->load()) {
             it->thread.join();
@@ -26,12 +31,12 @@ void WorkerThreads::Reap() {
     }
 }
 
-bool WorkerThreads::Running() {
+bool SessionWorkers::Running() {
     Reap();
     return !workers_.empty();
 }
 
-bool WorkerThreads::Finish(UiDispatcher& dispatcher, int timeoutMs) {
+bool SessionWorkers::Finish(int timeoutMs) {
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
         Reap();
@@ -40,7 +45,8 @@ bool WorkerThreads::Finish(UiDispatcher& dispatcher, int timeoutMs) {
                                  std::chrono::steady_clock::now() - start)
                                  .count();
         if (timeoutMs >= 0 && elapsed >= timeoutMs) return false;
-        dispatcher.ServePending(10);
+        // Serves the calls the workers wait on; the user's input waits.
+        dispatcher_.ServePending(10);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }

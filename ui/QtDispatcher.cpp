@@ -1,4 +1,4 @@
-#include "app/QtDispatcher.h"
+#include "ui/QtDispatcher.h"
 
 #include <QCoreApplication>
 #include <QThread>
