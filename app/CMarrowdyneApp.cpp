@@ -82,6 +82,10 @@ int CMarrowdyneApp::InitInstance(const LaunchOptions& launch) {
     dialogOptions.watchDevices = !launch.simulate;
     dialogOptions.simulator = simulator;
     dialogOptions.demoProgrammerPath = demoPath;
+    if (simulated) {
+        for (const SimulatedProgrammer* programmer : simulated->programmers)
+            dialogOptions.demoShelfPaths.push_back(programmer->config().path);
+    }
     auto dialog = std::make_unique<CMarrowdyneDlg>(*backend, dialogOptions);
     dialog->exec();
     if (!dialog->FinishWorkers(0)) {

@@ -26,6 +26,8 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTableWidget>
+#include <QGridLayout>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
 
@@ -100,6 +102,7 @@ CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& opt
                                QWidget* parent)
     : QDialog(parent),
       session_(std::make_unique<MainDialogSession>(backend, *this, dispatcher_)),
+      shelf_(std::make_unique<ShelfSession>(backend, *session_, *this, dispatcher_)),
       shift(session_->shift),
       serials(session_->serials),
       options_(options) {
@@ -114,6 +117,7 @@ CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& opt
 
     CreateMenus(options_.simulator != nullptr && !options_.demoProgrammerPath.empty());
     CreateControls();
+    CreateShelfPanel();
     const DialogUnits du(font());
     const int clientHeight = remoteButton_->geometry().bottom() + 1 + du.Y(kBottomMargin);
     client_->resize(du.X(kTemplateWidth), clientHeight);
@@ -125,6 +129,7 @@ CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& opt
     FitIntoScreen(screen()->availableGeometry());
 
     SetInitialControlState();
+    shelf_->SetOpensForSeveral(options_.shelfForSeveral);
 
     if (options_.simulator) {
         options_.simulator->SetEventSink(
@@ -157,7 +162,7 @@ CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& opt
     // The search and the identification start once the event loop runs, after every
     // control has its initial state, so that what the identification finds wins.
     QMetaObject::invokeMethod(
-        this, [this] { session_->Start(); }, Qt::QueuedConnection);
+        this, [this] { shelf_->Start(); }, Qt::QueuedConnection);
 }
 
 CMarrowdyneDlg::~CMarrowdyneDlg() {
@@ -176,6 +181,7 @@ void CMarrowdyneDlg::CreateMenus(bool demo) {
     file->setObjectName(QStringLiteral("menuFile"));
     QAction* open = file->addAction(Tr(kOpenText), this, &CMarrowdyneDlg::OnOpenFile);
     open->setObjectName(QStringLiteral("actionOpen"));
+    openAction_ = open;
     QAction* remote =
         file->addAction(Tr(kMenuMakeRemoteFile), this, &CMarrowdyneDlg::OnMakeRemoteFile);
     remote->setObjectName(QStringLiteral("actionMakeRemoteFile"));
@@ -189,6 +195,14 @@ void CMarrowdyneDlg::CreateMenus(bool demo) {
         tools->addAction(Tr(kMenuFirmwareUpdate), this, &CMarrowdyneDlg::OnFirmwareUpdate);
     update->setObjectName(IdName(kCmdFirmwareUpdate));
     enableUpdates_[update] = [this] { return OnUpdateFirmwareUpdate(); };
+    shelfAction_ = tools->addAction(Tr(kMenuShelf));
+    shelfAction_->setObjectName(QStringLiteral("actionShelf"));
+    shelfAction_->setCheckable(true);
+    connect(shelfAction_, &QAction::triggered, this, &CMarrowdyneDlg::OnShelf);
+    logFileAction_ = tools->addAction(Tr(kMenuLogFile), this, &CMarrowdyneDlg::OnLogFile);
+    logFileAction_->setObjectName(QStringLiteral("actionLogFile"));
+    enableUpdates_[shelfAction_] = [this] { return !shelfRunning_; };
+    enableUpdates_[logFileAction_] = [this] { return !shelfRunning_; };
 
     QMenu* help = menuBar_->addMenu(Tr(kHelpMenu));
     help->setObjectName(QStringLiteral("menuHelp"));
@@ -210,6 +224,26 @@ void CMarrowdyneDlg::CreateMenus(bool demo) {
             menu->addAction(Tr(kMenuUnplugProgrammer), this, [sim, path] { sim->Unplug(path); });
         unplug->setObjectName(QStringLiteral("actionUnplugProgrammer"));
         enableUpdates_[unplug] = [sim, path] { return sim->IsPlugged(path); };
+        // Each programmer of a simulated shelf in or out, ticked while plugged in.
+        if (options_.demoShelfPaths.size() > 1) menu->addSeparator();
+        for (std::size_t i = 0;
+             options_.demoShelfPaths.size() > 1 && i < options_.demoShelfPaths.size(); ++i) {
+            const std::string each = options_.demoShelfPaths[i];
+            QAction* item = menu->addAction(QString::fromStdString(each));
+            item->setObjectName(QStringLiteral("actionDemoProgrammer%1").arg(i));
+            item->setCheckable(true);
+            connect(item, &QAction::triggered, this, [sim, each](bool plugged) {
+                if (plugged) {
+                    sim->Plug(each);
+                } else {
+                    sim->Unplug(each);
+                }
+            });
+            enableUpdates_[item] = [sim, each, item] {
+                item->setChecked(sim->IsPlugged(each));
+                return true;
+            };
+        }
     }
     for (QMenu* menu : menuBar_->findChildren<QMenu*>()) {
         connect(menu, &QMenu::aboutToShow, this, [this, menu] { OnInitMenuPopup(menu); });
@@ -342,10 +376,13 @@ void CMarrowdyneDlg::FitIntoScreen(const QRect& available) {
     const int height =
         std::max(menuHeight + 1, std::min(naturalHeight, available.height() - decoration));
     const bool scrolls = height < naturalHeight;
-    const int width =
+    const int controlsWidth =
         client_->width() + (scrolls ? clientScroll_->verticalScrollBar()->sizeHint().width() : 0);
+    // The shelf's panel lies beside the controls, as tall as they are.
+    const int width = controlsWidth + (shelfPanel_->isVisibleTo(this) ? shelfPanel_->width() : 0);
     menuBar_->setGeometry(0, 0, width, menuHeight);
-    clientScroll_->setGeometry(0, menuHeight, width, height - menuHeight);
+    clientScroll_->setGeometry(0, menuHeight, controlsWidth, height - menuHeight);
+    shelfPanel_->setGeometry(controlsWidth, menuHeight, shelfPanel_->width(), height - menuHeight);
     setFixedSize(width, height);
 }
 
@@ -514,7 +551,7 @@ void CMarrowdyneDlg::PostDeviceEvent(const DeviceEvent& event) {
         this, [this, event] { OnDeviceChange(event); }, Qt::QueuedConnection);
 }
 
-void CMarrowdyneDlg::OnDeviceChange(const DeviceEvent& event) { session_->DeviceChanged(event); }
+void CMarrowdyneDlg::OnDeviceChange(const DeviceEvent& event) { shelf_->DeviceChanged(event); }
 
 void CMarrowdyneDlg::OnDeviceChosen(int index) {
     session_->ChooseProgrammer(deviceList_->itemData(index, kPathRole).toString().toStdString());
@@ -663,4 +700,211 @@ void CMarrowdyneDlg::done(int result) {
     watcher_.reset();
     session_->Close();
     QDialog::done(result);
+}
+
+namespace {
+
+// The shelf panel, in dialog units: two columns of tiles above the buttons and the log.
+constexpr int kShelfWidth = 360;
+constexpr int kTileHeight = 56;
+
+QString TileJobText(const ShelfTile& tile) {
+    QString text = tile.path.empty() ? QString() : QString::fromStdString(tile.path);
+    if (!tile.jobName.empty()) {
+        text += QStringLiteral("\n") + QString::fromUtf8(tile.jobName.c_str()) +
+                QStringLiteral("  ") + QString::fromUtf8(tile.series.c_str());
+        if (tile.imageCrc) {
+            text += QStringLiteral("  CRC %1").arg(*tile.imageCrc, 8, 16, QLatin1Char('0'));
+        }
+    }
+    if (!tile.codeShift.empty()) text += QStringLiteral("\n") + QString::fromUtf8(tile.codeShift);
+    return text;
+}
+
+}  // namespace
+
+void CMarrowdyneDlg::CreateShelfPanel() {
+    const DialogUnits du(font());
+    shelfPanel_ = new QWidget(this);
+    shelfPanel_->setObjectName(QStringLiteral("shelfPanel"));
+    shelfPanel_->resize(du.X(kShelfWidth), 0);
+    auto* layout = new QVBoxLayout(shelfPanel_);
+    auto* group = new QGroupBox(Tr(kShelfGroup), shelfPanel_);
+    auto* groupLayout = new QVBoxLayout(group);
+    auto* scroll = new QScrollArea(group);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* tiles = new QWidget(scroll);
+    tileColumn_ = new QGridLayout(tiles);
+    tileColumn_->setAlignment(Qt::AlignTop);
+    scroll->setWidget(tiles);
+    groupLayout->addWidget(scroll);
+    layout->addWidget(group, 3);
+
+    auto* buttons = new QHBoxLayout();
+    storeAllButton_ = new QPushButton(Tr(kStoreAllText), shelfPanel_);
+    storeAllButton_->setObjectName(QStringLiteral("shelfStoreAll"));
+    verifyAllButton_ = new QPushButton(Tr(kVerifyAllText), shelfPanel_);
+    verifyAllButton_->setObjectName(QStringLiteral("shelfVerifyAll"));
+    counters_ = new QLabel(shelfPanel_);
+    counters_->setObjectName(QStringLiteral("shelfCounters"));
+    buttons->addWidget(storeAllButton_);
+    buttons->addWidget(verifyAllButton_);
+    buttons->addStretch();
+    buttons->addWidget(counters_);
+    layout->addLayout(buttons);
+
+    auto* logGroup = new QGroupBox(Tr(kLogGroup), shelfPanel_);
+    auto* logLayout = new QVBoxLayout(logGroup);
+    logPane_ = new QTableWidget(0, 4, logGroup);
+    logPane_->setObjectName(QStringLiteral("shelfLog"));
+    logPane_->setHorizontalHeaderLabels(
+        {Tr(kLogColumnTime), Tr(kLogColumnSerial), Tr(kLogColumnResult), Tr(kLogColumnMessage)});
+    logPane_->verticalHeader()->setVisible(false);
+    logPane_->verticalHeader()->setDefaultSectionSize(logPane_->fontMetrics().height() + 4);
+    logPane_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    logPane_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    logPane_->horizontalHeader()->setStretchLastSection(true);
+    logLayout->addWidget(logPane_);
+    layout->addWidget(logGroup, 2);
+
+    connect(storeAllButton_, &QPushButton::clicked, this, [this] { shelf_->StoreIntoAll(); });
+    connect(verifyAllButton_, &QPushButton::clicked, this, [this] { shelf_->VerifyAll(); });
+    ShowCounters({});
+    shelfPanel_->setVisible(false);
+}
+
+void CMarrowdyneDlg::OnShelf(bool shown) {
+    if (shown) {
+        shelf_->Show();
+    } else {
+        shelf_->Leave();
+    }
+    shelfAction_->setChecked(shelf_->Shown());
+}
+
+QString CMarrowdyneDlg::ChooseBackupFile() {
+    return QFileDialog::getSaveFileName(this, Tr(kBackUpText), QString(),
+                                        QStringLiteral("*.hex *.srec *.bin *.elf *.qvz"));
+}
+
+QString CMarrowdyneDlg::ChooseLogFile() {
+    return QFileDialog::getSaveFileName(this, Tr(kMenuLogFile), QString(), QString(), nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
+void CMarrowdyneDlg::OnLogFile() {
+    const QString path = ChooseLogFile();
+    if (!path.isEmpty()) shelf_->ChooseLogFile(ToFsPath(path), path.toStdString());
+}
+
+void CMarrowdyneDlg::OnBackUp(std::size_t tile) {
+    const QString path = ChooseBackupFile();
+    if (!path.isEmpty()) shelf_->BackUp(tile, ToFsPath(path), path.toStdString());
+}
+
+void CMarrowdyneDlg::ShowShelf(bool shown) {
+    shelfPanel_->setVisible(shown);
+    shelfAction_->setChecked(shown);
+    FitIntoScreen(screen()->availableGeometry());
+}
+
+void CMarrowdyneDlg::ShowTiles(const std::vector<ShelfTile>& tiles) {
+    const DialogUnits du(font());
+    while (tiles_.size() < tiles.size()) {
+        const std::size_t index = tiles_.size();
+        TileWidgets w;
+        w.frame = new QGroupBox(shelfPanel_);
+        w.frame->setObjectName(QStringLiteral("shelfTile%1").arg(index));
+        w.frame->setMinimumHeight(du.Y(kTileHeight));
+        w.frame->setMaximumHeight(du.Y(kTileHeight) * 3 / 2);
+        auto* grid = new QGridLayout(w.frame);
+        w.tick = new QCheckBox(w.frame);
+        w.tick->setObjectName(QStringLiteral("tileTick"));
+        w.state = new QLabel(w.frame);
+        w.state->setObjectName(QStringLiteral("tileState"));
+        w.state->setWordWrap(true);
+        w.job = new QLabel(w.frame);
+        w.job->setObjectName(QStringLiteral("tileJob"));
+        w.progress = new QProgressBar(w.frame);
+        w.progress->setTextVisible(false);
+        w.backUp = new QPushButton(Tr(kBackUpText), w.frame);
+        w.backUp->setObjectName(QStringLiteral("tileBackUp"));
+        grid->setContentsMargins(4, 2, 4, 2);
+        grid->setVerticalSpacing(1);
+        grid->addWidget(w.tick, 0, 0);
+        grid->addWidget(w.state, 1, 0, 1, 2);
+        grid->addWidget(w.job, 2, 0, 1, 2);
+        grid->addWidget(w.progress, 3, 0);
+        grid->addWidget(w.backUp, 3, 1, Qt::AlignRight);
+        grid->setColumnStretch(0, 1);
+        connect(w.tick, &QCheckBox::clicked, this,
+                [this, index](bool ticked) { shelf_->SetTicked(index, ticked); });
+        connect(w.backUp, &QPushButton::clicked, this, [this, index] { OnBackUp(index); });
+        tileColumn_->addWidget(w.frame, static_cast<int>(index / 2), static_cast<int>(index % 2));
+        tiles_.push_back(w);
+    }
+    for (std::size_t i = 0; i < tiles.size(); ++i) ShowTile(i, tiles[i]);
+}
+
+void CMarrowdyneDlg::ShowTile(std::size_t index, const ShelfTile& tile) {
+    if (index >= tiles_.size()) return;
+    TileWidgets& w = tiles_[index];
+    w.tick->setText(tile.serial.empty() ? QString::fromStdString(tile.path)
+                                        : QString::fromStdString(tile.serial));
+    w.tick->setChecked(tile.ticked);
+    QString state = QString::fromUtf8(Tr(TileStateText(tile.state)));
+    if (!tile.message.empty()) state += QStringLiteral(": ") + FromUtf8(tile.message);
+    w.state->setText(state);
+    w.job->setText(TileJobText(tile));
+    w.progress->setRange(0, std::max(1, ClampToInt(tile.progressMaximum)));
+    w.progress->setValue(tile.progressMaximum == 0 && (tile.state == TileState::HoldsJob ||
+                                                       tile.state == TileState::Differs)
+                             ? 1
+                             : ClampToInt(tile.progress));
+    w.backUp->setEnabled(!shelfRunning_ && tile.state != TileState::Removed);
+}
+
+void CMarrowdyneDlg::ShowCounters(const ShelfCounters& counters) {
+    counters_->setText(
+        Tr(kCountersFormat).arg(counters.stored).arg(counters.failed).arg(counters.verified));
+}
+
+void CMarrowdyneDlg::AddLogLine(const ShelfLogLine& line) {
+    const int row = logPane_->rowCount();
+    logPane_->insertRow(row);
+    const QString texts[] = {FromUtf8(line.time), FromUtf8(line.serial), FromUtf8(line.result),
+                             FromUtf8(line.message)};
+    for (int column = 0; column < 4; ++column) {
+        auto* item = new QTableWidgetItem(texts[column]);
+        // The record whole, as the log file holds it.
+        item->setToolTip(FromUtf8(line.record));
+        logPane_->setItem(row, column, item);
+    }
+    logPane_->scrollToBottom();
+}
+
+// While the shelf writes, the file and the settings under it stay as they are; then
+// each control is as it was.
+void CMarrowdyneDlg::SetShelfRunning(bool running) {
+    if (running == shelfRunning_) return;
+    shelfRunning_ = running;
+    if (running) {
+        heldControls_.clear();
+        for (QWidget* control : std::initializer_list<QWidget*>{
+                 openButton_, seriesList_, readProtect_, verify_, runAfter_, fullErase_,
+                 sectorErase_, countLimit_, countEdit_, storeAllButton_, verifyAllButton_}) {
+            heldControls_.emplace_back(control, control->isEnabled());
+            control->setEnabled(false);
+        }
+    } else {
+        for (const auto& [control, enabled] : heldControls_) control->setEnabled(enabled);
+        heldControls_.clear();
+    }
+    openAction_->setEnabled(!running);
+    setAcceptDrops(!running);
+    for (TileWidgets& w : tiles_) {
+        w.tick->setEnabled(!running);
+        w.backUp->setEnabled(!running);
+    }
 }

@@ -21,6 +21,8 @@
 #include "link/ProgrammerLink.h"
 #include "session/MainDialogSession.h"
 #include "session/MainDialogView.h"
+#include "session/ShelfSession.h"
+#include "session/ShelfView.h"
 
 class QAction;
 class CFirmwareDlg;
@@ -35,6 +37,9 @@ class QRadioButton;
 class QRect;
 class QScrollArea;
 class QTableWidget;
+class QLabel;
+class QGroupBox;
+class QGridLayout;
 class DeviceWatcher;
 class SimulatedBackend;
 
@@ -64,6 +69,20 @@ inline const QString kMenuFirmwareUpdate = QStringLiteral(N_("Обновлени
 inline const QString kMenuDemo = QStringLiteral(N_("Демо"));
 inline const QString kMenuPlugProgrammer = QStringLiteral(N_("Подключить программатор"));
 inline const QString kMenuUnplugProgrammer = QStringLiteral(N_("Отключить программатор"));
+// The shelf of programmers: its menu items, buttons, counters and log pane.
+inline const QString kMenuShelf = QStringLiteral(N_("Полка программаторов"));
+inline const QString kMenuLogFile = QStringLiteral(N_("Журнал в файл..."));
+inline const QString kShelfGroup = QStringLiteral(N_("Программаторы"));
+inline const QString kStoreAllText = QStringLiteral(N_("Записать во все"));
+inline const QString kVerifyAllText = QStringLiteral(N_("Проверить все"));
+inline const QString kBackUpText = QStringLiteral(N_("Сохранить задание"));
+inline const QString kCountersFormat =
+    QStringLiteral(N_("Записано: %1   Ошибок: %2   Проверено: %3"));
+inline const QString kLogGroup = QStringLiteral(N_("Журнал работы"));
+inline const QString kLogColumnTime = QStringLiteral(N_("Время"));
+inline const QString kLogColumnSerial = QStringLiteral(N_("Серийный номер"));
+inline const QString kLogColumnResult = QStringLiteral(N_("Результат"));
+inline const QString kLogColumnMessage = QStringLiteral(N_("Сообщение"));
 
 // Command ids of the menu and the system menu.
 inline constexpr int kCmdOpenFile = 3;
@@ -85,12 +104,16 @@ struct MainDialogOptions {
     SimulatedBackend* simulator = nullptr;
     // With a simulator: the "Демо" menu that plugs and unplugs this programmer.
     std::string demoProgrammerPath;
+    // And, for a shelf of several, an item for each of these that plugs it in or out.
+    std::vector<std::string> demoShelfPaths;
+    // Several programmers attached open the shelf; else only its menu item does.
+    bool shelfForSeveral = true;
 };
 
 // The main window: the controls of template 102 and their menus, drawn for the main
 // dialog's session. It forwards its commands to the session and shows what the session
 // decides; the session's workers reach it on the UI thread through the Qt dispatcher.
-class CMarrowdyneDlg : public QDialog, public MainDialogView {
+class CMarrowdyneDlg : public QDialog, public MainDialogView, public ShelfView {
     Q_OBJECT
 
 public:
@@ -99,6 +122,7 @@ public:
     ~CMarrowdyneDlg() override;
 
     MainDialogSession& session() { return *session_; }
+    ShelfSession& shelf() { return *shelf_; }
     ProgrammerLink& Link() { return session_->Link(); }
     ImageWorkspace& workspace() { return session_->Workspace(); }
     CodeShift& codeShift() { return session_->shift; }
@@ -136,8 +160,16 @@ public:
 
     // Waits for the workers to end while serving their calls; -1 waits without limit.
     // Returns true when none runs any more.
-    bool FinishWorkers(int timeoutMs) { return session_->FinishWorkers(timeoutMs); }
-    bool WorkersRunning() { return session_->WorkersRunning(); }
+    bool FinishWorkers(int timeoutMs) {
+        const bool shelfDone = shelf_->FinishWorkers(timeoutMs);
+        return session_->FinishWorkers(timeoutMs) && shelfDone;
+    }
+    bool WorkersRunning() { return session_->WorkersRunning() || shelf_->Running(); }
+
+    // The shelf's commands.
+    void OnShelf(bool shown);
+    void OnLogFile();
+    void OnBackUp(std::size_t tile);
 
     // MainDialogView (UI thread).
     void ShowProgrammers(const std::vector<ProgrammerEntry>& entries, int chosen,
@@ -157,9 +189,18 @@ public:
     bool AskQuestion(QuestionCaption caption, const char* msgid, bool defaultNo) override;
     bool FirmwareBeingStored() override;
 
+    // ShelfView (UI thread).
+    void ShowShelf(bool shown) override;
+    void ShowTiles(const std::vector<ShelfTile>& tiles) override;
+    void ShowTile(std::size_t index, const ShelfTile& tile) override;
+    void ShowCounters(const ShelfCounters& counters) override;
+    void AddLogLine(const ShelfLogLine& line) override;
+    void SetShelfRunning(bool running) override;
+
 private:
     QtDispatcher dispatcher_{this};
     std::unique_ptr<MainDialogSession> session_;
+    std::unique_ptr<ShelfSession> shelf_;
 
 public:
     // The session's code-shift members, edited by the options dialog, and where Program
@@ -177,6 +218,9 @@ public slots:
 protected:
     // The user's answers; tests answer them without windows.
     virtual QString ChooseFirmwareFile();
+    // Where a programmer's job is backed up, and the log file; empty when cancelled.
+    virtual QString ChooseBackupFile();
+    virtual QString ChooseLogFile();
     std::optional<std::uint32_t> AskStartAddress() override;
     std::uint32_t AskRemoteCode() override;
 
@@ -190,6 +234,7 @@ protected:
 
 private:
     void CreateControls();
+    void CreateShelfPanel();
     void CreateMenus(bool demo);
     void SetInitialControlState();
     QString OpenProgrammerIdentity() const;
@@ -222,6 +267,26 @@ private:
     QPushButton* programButton_ = nullptr;  // 4
     QPushButton* clearButton_ = nullptr;    // 5
     QPushButton* remoteButton_ = nullptr;   // 6
+    QWidget* shelfPanel_ = nullptr;         // beside the controls while the shelf is shown
+    QGridLayout* tileColumn_ = nullptr;
+    struct TileWidgets {
+        QGroupBox* frame = nullptr;
+        QCheckBox* tick = nullptr;
+        QLabel* job = nullptr;
+        QLabel* state = nullptr;
+        QProgressBar* progress = nullptr;
+        QPushButton* backUp = nullptr;
+    };
+    std::vector<TileWidgets> tiles_;
+    QPushButton* storeAllButton_ = nullptr;
+    QPushButton* verifyAllButton_ = nullptr;
+    QLabel* counters_ = nullptr;
+    QTableWidget* logPane_ = nullptr;
+    QAction* openAction_ = nullptr;
+    QAction* shelfAction_ = nullptr;
+    QAction* logFileAction_ = nullptr;
+    bool shelfRunning_ = false;
+    std::vector<std::pair<QWidget*, bool>> heldControls_;  // enabled before a shelf action
     // Command-enable updates of menu items, run when their menu opens.
     std::map<QAction*, std::function<bool()>> enableUpdates_;
 };

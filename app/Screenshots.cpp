@@ -17,6 +17,7 @@
 #include "image/ui/CAddressDlg.h"
 #include "job/ui/COptionsDlg.h"
 #include "link/SimulatedBackend.h"
+#include "link/SimulatorSetup.h"
 #include "remote/ui/CSerNumDlg.h"
 #include "update/ui/CFirmwareDlg.h"
 
@@ -72,6 +73,54 @@ QByteArray SampleHexText(std::uint32_t address, std::uint32_t size) {
     return QByteArray::fromStdString(text);
 }
 
+namespace {
+
+// The sample job loaded from `folder`, with the series a user picks for this board.
+void LoadSample(CMarrowdyneDlg& main, const QTemporaryDir& folder) {
+    const QString hex = folder.filePath(QStringLiteral("blink-stm32f103.hex"));
+    QFile file(hex);
+    if (file.open(QIODevice::WriteOnly)) file.write(SampleHexText(0x08000000, 6144));
+    file.close();
+    main.OpenChosenFile(hex);
+    if (auto* series = main.findChild<QComboBox*>(QStringLiteral("id1001")))
+        series->setCurrentIndex(1);
+}
+
+// The shelf of four simulated programmers, one of them refusing its third image block:
+// the job stored into all, then verified, with the log pane of both.
+bool ShotShelf(const QString& directory) {
+    SimulatorRequest request;
+    request.count = 4;
+    std::string error;
+    if (std::optional<AimedFault> fault = ParseAimedFault("2:WriteStorage:status@5", 4, error))
+        request.faults.push_back(*fault);
+    SimulatorSetupError refused;
+    std::optional<SimulatedShelf> simulated = SetUpSimulator(request, refused);
+    if (!simulated) {
+        std::fprintf(stderr, "cannot simulate the shelf: %s\n", refused.message.c_str());
+        return false;
+    }
+    MainDialogOptions options;
+    options.watchDevices = false;
+    CMarrowdyneDlg main(*simulated->backend, options);
+    main.show();
+    Settle();
+    main.FinishWorkers(10000);
+    QTemporaryDir folder;
+    LoadSample(main, folder);
+    main.shelf().StoreIntoAll();
+    main.FinishWorkers(20000);
+    Settle();
+    main.shelf().VerifyAll();
+    main.FinishWorkers(20000);
+    Settle();
+    const bool saved = Shot(main, directory, QStringLiteral("shelf.png"));
+    main.close();
+    return saved;
+}
+
+}  // namespace
+
 int RenderScreenshots(SimulatedBackend& simulator, const std::string& programmerPath,
                       const QString& directory) {
     if (!QDir().mkpath(directory)) {
@@ -91,14 +140,7 @@ int RenderScreenshots(SimulatedBackend& simulator, const std::string& programmer
         main.FinishWorkers(10000);
 
         QTemporaryDir folder;
-        const QString hex = folder.filePath(QStringLiteral("blink-stm32f103.hex"));
-        QFile file(hex);
-        if (file.open(QIODevice::WriteOnly)) file.write(SampleHexText(0x08000000, 6144));
-        file.close();
-        main.OpenChosenFile(hex);
-        // The settings a user picks for this board.
-        if (auto* series = main.findChild<QComboBox*>(QStringLiteral("id1001")))
-            series->setCurrentIndex(1);
+        LoadSample(main, folder);
         if (auto* runAfter = main.findChild<QCheckBox*>(QStringLiteral("id1004")))
             runAfter->setChecked(true);
         main.OnProgram();
@@ -133,6 +175,7 @@ int RenderScreenshots(SimulatedBackend& simulator, const std::string& programmer
         }
         main.close();
     }
+    ok &= ShotShelf(directory);
     SetSystemMessageHook(nullptr);
     return ok ? 0 : 1;
 }

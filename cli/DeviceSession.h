@@ -5,7 +5,7 @@
 
 #include "cli/ConsolePort.h"
 #include "cli/Environment.h"
-#include "cli/ProductionLog.h"
+#include "job/ProductionLog.h"
 #include "link/ProgrammerLink.h"
 
 // One opened programmer for the length of a command, or of one member of a gang; the

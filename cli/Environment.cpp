@@ -202,7 +202,7 @@ void Environment::ConfigureLink(ProgrammerLink& link) {
 
 void Environment::OpenLog() {
     if (options_.log.empty() || log_) return;
-    auto log = std::make_unique<AppendFile>();
+    auto log = std::make_unique<ProductionLogFile>();
     std::string error;
     if (!log->Open(PathFromArgument(options_.log), error)) {
         throw CliFailure(ExitCode::Usage, "--log " + options_.log + ": " + error);
@@ -275,10 +275,7 @@ void Environment::WriteTrace(const std::string& path, char direction, const std:
 void Environment::Log(const OperationRecord& record, ExitCode code, std::string_view message,
                       std::string_view detail) {
     if (!log_ || record.path.empty()) return;
-    std::string error;
-    if (log_->Append(ProductionLogLine(record, code, message, detail), error)) return;
-    std::lock_guard lock(logMutex_);
-    if (logError_.empty()) logError_ = "the line of " + record.path + " is lost: " + error;
+    log_->Append(ProductionLogLine(record, code, message, detail), record.path);
 }
 
 bool Environment::FinishTrace(std::string& error) {
@@ -290,8 +287,9 @@ bool Environment::FinishTrace(std::string& error) {
 }
 
 bool Environment::FinishLog(std::string& error) {
-    if (logError_.empty()) return true;
-    error = "--log " + options_.log + ": " + logError_;
+    const std::string lost = log_ ? log_->Lost() : std::string();
+    if (lost.empty()) return true;
+    error = "--log " + options_.log + ": " + lost;
     return false;
 }
 

@@ -10,8 +10,7 @@
 
 #include "cli/ConsoleOutput.h"
 #include "cli/ExitCodes.h"
-#include "cli/ProductionLog.h"
-#include "common/AppendFile.h"
+#include "job/ProductionLog.h"
 #include "common/OutputFile.h"
 #include "link/HidBackend.h"
 #include "link/ProgrammerLink.h"
@@ -116,9 +115,7 @@ private:
     std::unique_ptr<OutputFile> trace_;
     std::string traceError_;  // why the trace is lost; empty while it is whole
     bool tracePaths_ = false;
-    std::unique_ptr<AppendFile> log_;
-    std::mutex logMutex_;
-    std::string logError_;  // the first line that could not be appended, and why
+    std::unique_ptr<ProductionLogFile> log_;
     std::unique_ptr<SerialLedger> ledger_;
     bool ledgerTried_ = false;  // opened, or found missing or refused: not tried again
     std::recursive_mutex ledgerMutex_;

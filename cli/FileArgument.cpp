@@ -7,9 +7,6 @@
 
 #include "cli/ExitCodes.h"
 #include "cli/Terminal.h"
-#include "common/LittleEndian.h"
-#include "common/WordCrc32.h"
-#include "remote/RemoteJobFile.h"
 
 namespace {
 
@@ -84,25 +81,6 @@ FileKind LoadFileArgument(ConsoleOutput& output, ImageWorkspace& workspace, cons
     output.JsonField("detail", outcome.detail);
     const std::string detail = outcome.detail.empty() ? result : result + ": " + outcome.detail;
     throw CliFailure(ExitCode::FileRefused, outcome.message, detail, true);
-}
-
-JobFacts LoadedJobFacts(const ImageWorkspace& workspace, FileKind kind) {
-    const FirmwareImage& image = workspace.image;
-    JobFacts job;
-    job.name = workspace.fileName;
-    const std::uint8_t* bytes = image.imageBuffer;
-    std::uint32_t length = image.imageLength;
-    job.start = image.imageStart;
-    if (kind == FileKind::RemoteJob) {
-        // A remote job file holds a record: the job's start and length are its own, and
-        // the image follows the 64-byte prefix (the loader checked the length).
-        job.start = ReadLe32(bytes + kRemoteJobStartOffset);
-        length = ReadLe32(bytes + kRemoteLengthOffset);
-        bytes += kRemotePrefixSize;
-    }
-    job.wordCrc32 = WordCrc32Padded(bytes, length);
-    job.length = (length + 3) & ~3u;
-    return job;
 }
 
 void FileOperand::Register(CLI::App& command, const char* what) {

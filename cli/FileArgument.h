@@ -6,7 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/ConsoleOutput.h"
-#include "cli/ProductionLog.h"
+#include "job/ProductionLog.h"
 #include "loading/LoadFirmwareFile.h"
 
 // The name of a load's result for scripts: the HEX reader's result names for ".hex"
@@ -29,11 +29,6 @@ FileKind LoadFileArgument(ConsoleOutput& output, ImageWorkspace& workspace, cons
 #endif
 
 inline constexpr std::uint32_t kDefaultRawStartAddress = 0x08000000;
-
-// The job that a loaded file makes: its name, the start address, the image length padded
-// to whole words and that image's WordCrc32, as an upload stores and checks them. For a
-// remote job file, those of the job inside its record.
-JobFacts LoadedJobFacts(const ImageWorkspace& workspace, FileKind kind);
 
 // The firmware file a command takes, with --address for the start of a raw .bin.
 class FileOperand {

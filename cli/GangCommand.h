@@ -9,7 +9,7 @@
 #include "cli/ConsolePort.h"
 #include "cli/DeviceSession.h"
 #include "cli/Environment.h"
-#include "cli/ProductionLog.h"
+#include "job/ProductionLog.h"
 #include "image/FirmwareImage.h"
 
 // One programmer of a gang on the console: its own output, port, image and session.

@@ -8,7 +8,7 @@
 #include "cli/ConsoleOutput.h"
 #include "cli/Environment.h"
 #include "cli/JobOptions.h"
-#include "cli/ProductionLog.h"
+#include "job/ProductionLog.h"
 #include "image/FirmwareImage.h"
 #include "job/JobHeader.h"
 #include "ledger/LeasedJob.h"

@@ -37,7 +37,7 @@ MainDialogSession::~MainDialogSession() {
 }
 
 void MainDialogSession::Start() {
-    if (workers_.Closed()) return;
+    if (workers_.Closed() || lent_) return;
     if (OpenProgrammer()) ProgrammerOpened();
 }
 
@@ -155,7 +155,8 @@ void MainDialogSession::OpenFile(const ChosenFile& file) {
     view_.SetControlEnabled(DialogControl::RemoteFile, remoteFileOffered_);
     view_.ShowPath(file.shownPath);
     ShowSettingsOfLoadedFile(outcome.kind == FileKind::RemoteJob);
-    view_.SetControlEnabled(DialogControl::Program, !choicePending_);
+    // While the shelf has the programmers it stores the file, not Program.
+    view_.SetControlEnabled(DialogControl::Program, !choicePending_ && !lent_);
 }
 
 // A remote job file carries its own settings and is stored with them: while one is
@@ -201,6 +202,7 @@ void MainDialogSession::ShowSettingsOfLoadedFile(bool remoteJob) {
 }
 
 void MainDialogSession::Program() {
+    if (lent_) return;
     const UploadKind kind = UploadKindOf(workspace_.fileName);
     if (kind == UploadKind::None) return;
     // The job's series comes from the list, which selects none on an erased programmer.
@@ -231,20 +233,19 @@ void MainDialogSession::Program() {
     auto use = std::make_shared<ImageWorkspace::ImageUse>(workspace_);
     workers_.Start([this, kind, use, order] {
         UploadPort& port = *this;
-        std::unique_ptr<SerialLedger> ledger;
-        std::optional<SerialLease> lease;
+        std::optional<JobLease> lease;
         const auto offerProgram = [this] {
             workers_.OnUiThread(
                 [this] { view_.SetControlEnabled(DialogControl::Program, !choicePending_); });
         };
-        if (order && !TakeLease(*order, ledger, lease)) {
+        if (order && !TakeLease(*order, lease)) {
             offerProgram();
             uploadRunning_.store(false);
             return;
         }
         const WorkerOutcome outcome =
             kind == UploadKind::Job ? UploadJob(port) : UploadRemoteJob(port);
-        if (lease) SettleLease(*ledger, *lease, outcome.ok());
+        if (lease) SettleLease(*lease, outcome.ok());
         // A verified job, or one refused before anything was sent, is not cut short.
         uploadCutShort_.store(!outcome.ok() && outcome.kind != OutcomeKind::ReadBackFailed &&
                               outcome.kind != OutcomeKind::InputRefused);
@@ -254,41 +255,26 @@ void MainDialogSession::Program() {
     });
 }
 
-// On the upload's worker: the product as the ledger holds it, and a lease of the order's
-// size for the open programmer, recorded before anything is written; the settings the
-// upload reads then carry its block. Says why when there is none.
-bool MainDialogSession::TakeLease(const LeaseOrder& order, std::unique_ptr<SerialLedger>& ledger,
-                                  std::optional<SerialLease>& lease) {
+// On the upload's worker: a lease of the order's size for the open programmer, recorded
+// before anything is written; the settings the upload reads then carry its block. Says
+// why when there is none.
+bool MainDialogSession::TakeLease(const LeaseOrder& order, std::optional<JobLease>& taken) {
     std::string error;
-    const std::string where =
-        order.source.ledger.empty() ? DefaultLedgerPath() : order.source.ledger;
-    ledger = OpenSerialLedger(where, error);
-    SerialProduct product;
-    if (ledger &&
-        ledger->EnsureProduct(ProductOfShift(order.source.product, order.shift), product, error)) {
-        LeaseHolder holder;
-        holder.station = StationName();
-        holder.programmerPath = link_.DevicePath();
-        holder.usbSerial = link_.SerialNumber();
-        holder.jobName = workspace_.fileName;
-        holder.imageChecksum = JobImageOfImage(workspace_.image).crc;
-        lease = ledger->TakeLease(product.name, order.count, holder, error);
-    }
-    if (!lease) {
+    taken = LeaseJob(order.source, order.shift, order.count, link_, workspace_, error);
+    if (!taken) {
         Say(MessageIcon::Error, SessionText{kMsgSerialsNotLeased, {}, error});
         return false;
     }
-    workers_.OnUiThread([this, product, taken = *lease] {
-        activeLease_ = ShownLease{product, taken};
+    workers_.OnUiThread([this, product = taken->product, lease = taken->lease] {
+        activeLease_ = ShownLease{product, lease};
     });
     return true;
 }
 
-// After the upload: stored, or void when it failed, since its values may have reached a
-// part and are never handed out again.
-void MainDialogSession::SettleLease(SerialLedger& ledger, const SerialLease& lease, bool stored) {
+// After the upload: a ledger that cannot record how it ended is said.
+void MainDialogSession::SettleLease(JobLease& taken, bool stored) {
     std::string error;
-    if (!(stored ? ledger.MarkStored(lease.id, error) : ledger.MarkVoid(lease.id, error))) {
+    if (!SettleJobLease(taken, stored, error)) {
         Say(MessageIcon::Error, SessionText{kMsgSerialsNotLeased, {}, error});
     }
 }
@@ -337,7 +323,7 @@ void MainDialogSession::MakeRemoteFile() {
 }
 
 void MainDialogSession::DeviceChanged(const DeviceEvent& event) {
-    if (workers_.Closed()) return;
+    if (workers_.Closed() || lent_) return;
     if (event.kind == DeviceEvent::Kind::Arrival) {
         // While the operator is to choose, an arrival is one more to choose from.
         if (!choicePending_ && OpenProgrammer()) {
@@ -370,7 +356,7 @@ void MainDialogSession::UpdateProgramButton() {
 }
 
 void MainDialogSession::ChooseProgrammer(const std::string& path) {
-    if (workers_.Closed() || (!link_.IsOpen() && !choicePending_)) return;
+    if (workers_.Closed() || lent_ || (!link_.IsOpen() && !choicePending_)) return;
     if (path.empty() || (link_.IsOpen() && path == link_.DevicePath())) return;
     // The job being written stays with its programmer; so does the dialog.
     if (uploadRunning_.load()) {
@@ -394,6 +380,24 @@ void MainDialogSession::ChooseProgrammer(const std::string& path) {
     choicePending_ = false;
     UpdateProgramButton();
     ProgrammerOpened();
+}
+
+void MainDialogSession::LendProgrammers() {
+    if (lent_ || workers_.Closed()) return;
+    // The identification of the one in use ends first, so nothing it says follows.
+    FinishWorkers(kCloseWaitMs);
+    lent_ = true;
+    choicePending_ = false;
+    link_.Close();
+    ShowNoProgrammer();
+    view_.SetControlEnabled(DialogControl::Program, false);
+}
+
+void MainDialogSession::TakeProgrammersBack() {
+    if (!lent_ || workers_.Closed()) return;
+    lent_ = false;
+    UpdateProgramButton();
+    Start();
 }
 
 void MainDialogSession::Say(MessageIcon icon, SessionText text) {
@@ -505,11 +509,13 @@ void MainDialogSession::Shutdown() {
     shutDown_ = true;
     workers_.Close();
     link_.Close();
+    // The shelf's links too, before anything waits: no worker finishes behind the close.
+    if (shelf_) shelf_->Shutdown();
     FinishWorkers(kCloseWaitMs);
 }
 
 MainDialogSession::StoringWork MainDialogSession::Storing() const {
-    if (uploadRunning_.load()) return StoringWork::Job;
+    if (uploadRunning_.load() || (shelf_ && shelf_->Storing())) return StoringWork::Job;
     if (view_.FirmwareBeingStored()) return StoringWork::Firmware;
     return StoringWork::None;
 }
@@ -525,9 +531,11 @@ bool MainDialogSession::MayClose() {
 
 void MainDialogSession::Close() {
     const StoringWork cut = Storing();
+    const bool shelfStoring = shelf_ && shelf_->Storing();
     Shutdown();
     // Said once the link is closed, so the worker can no longer finish behind the note.
-    if (cut == StoringWork::Job && (uploadRunning_.load() || uploadCutShort_.load())) {
+    if (cut == StoringWork::Job &&
+        (uploadRunning_.load() || uploadCutShort_.load() || shelfStoring)) {
         view_.ShowText(MessageIcon::Exclamation, SessionText{kMsgJobIncomplete, {}, {}});
     } else if (cut == StoringWork::Firmware) {
         view_.ShowText(MessageIcon::Exclamation, SessionText{kMsgFirmwareIncomplete, {}, {}});

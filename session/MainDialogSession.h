@@ -16,6 +16,7 @@
 #include "ledger/SerialLedger.h"
 #include "link/DeviceEvents.h"
 #include "link/ProgrammerLink.h"
+#include "session/JobLease.h"
 #include "session/MainDialogView.h"
 #include "worker/SessionWorkers.h"
 #include "job/IdentifyProgrammer.h"
@@ -59,6 +60,16 @@ struct ChosenFile {
     bool dropped = false;        // a drop reads the extension another way
 };
 
+// A shelf of programmers beside the main dialog: closing asks while it writes them, and
+// closes them with the dialog.
+class ShelfControl {
+public:
+    virtual ~ShelfControl() = default;
+    virtual bool Storing() const = 0;
+    // The dialog closes: the shelf's links are closed and its workers get a little time.
+    virtual void Shutdown() = 0;
+};
+
 // What the main dialog owns and decides, whatever window shows it: the programmer link,
 // the loaded file, the code shift, the serial ledger's leases and the workers. Commands
 // come from the face on the UI thread; the workers report through the ports it
@@ -99,6 +110,17 @@ public:
     bool FinishWorkers(int timeoutMs);
     bool WorkersRunning();
 
+    // The shelf takes every programmer over: the dialog lets its own go (once its workers
+    // have ended) and opens none until it gets them back, then searches as at start.
+    void LendProgrammers();
+    void TakeProgrammersBack();
+    bool ProgrammersLent() const { return lent_; }
+    void AttachShelf(ShelfControl* shelf) { shelf_ = shelf; }
+    // The settings as the controls show them, with the session's code shift.
+    JobSettings SettingsOfControls() const;
+    // An upload of the dialog's own is running.
+    bool UploadRunning() const { return uploadRunning_.load(); }
+
     bool FirmwareUpdateOffered() const;
     bool RemoteFileOffered() const { return remoteFileOffered_; }
     // How many entries list 1000 shows.
@@ -136,7 +158,6 @@ private:
     void ShowNoProgrammer();
     void UpdateProgramButton();
     void ShowSettingsOfLoadedFile(bool remoteJob);
-    JobSettings SettingsOfControls() const;
     // Text from the UI thread or a worker's, shown on the UI thread.
     void Say(MessageIcon icon, SessionText text);
 
@@ -146,9 +167,8 @@ private:
         CodeShift shift;
         std::int32_t count = 0;
     };
-    bool TakeLease(const LeaseOrder& order, std::unique_ptr<SerialLedger>& ledger,
-                   std::optional<SerialLease>& lease);
-    void SettleLease(SerialLedger& ledger, const SerialLease& lease, bool stored);
+    bool TakeLease(const LeaseOrder& order, std::optional<JobLease>& taken);
+    void SettleLease(JobLease& taken, bool stored);
     void ReconcileStoredJob();
 
     HidBackend& backend_;
@@ -157,6 +177,8 @@ private:
     ImageWorkspace workspace_;
     std::atomic<std::uint32_t> remoteCode_{0};
     bool shutDown_ = false;
+    bool lent_ = false;  // the shelf has the programmers (UI thread only)
+    ShelfControl* shelf_ = nullptr;
     std::mutex generationMutex_;  // one remote file generation at a time
     std::atomic<bool> uploadTouchedProgram_{false};
     std::atomic<bool> uploadRunning_{false};

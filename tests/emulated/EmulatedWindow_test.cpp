@@ -86,7 +86,10 @@ private slots:
             StoreJobNamed(*programmers.back(), place.job);
         }
         HidapiBackend backend;
-        CMarrowdyneDlg dialog(backend, MainDialogOptions{});  // the platform's watcher
+        // The platform's watcher; the single window's own choice among several.
+        MainDialogOptions options;
+        options.shelfForSeveral = false;
+        CMarrowdyneDlg dialog(backend, options);
         dialog.show();
         QTest::qWait(50);
         QVERIFY(dialog.FinishWorkers(20000));

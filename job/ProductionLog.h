@@ -1,11 +1,19 @@
 #pragma once
 #include <cstdint>
+#include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "cli/ExitCodes.h"
+#include "common/AppendFile.h"
+#include "image/FileLoading.h"
+#include "image/FirmwareImage.h"
 #include "link/ProgrammerLink.h"
+#include "worker/ExitCodes.h"
+
+// The production log: one JSON line per programmer per operation, the same records from
+// the command line's --log and from the window's shelf.
 
 // A job as the log names it: its name, where its image goes, how long it is and, where
 // known, the image's WordCrc32 (padded to whole words, as the programmer checks it).
@@ -46,7 +54,40 @@ struct OperationRecord {
 // The job that identification found stored, when the programmer holds one.
 std::optional<JobFacts> StoredJobFacts(const ProgrammerLink& link);
 
+// The job that a loaded file makes: its name, the start address, the image length padded
+// to whole words and that image's WordCrc32, as an upload stores and checks them. For a
+// remote job file, those of the job inside its record.
+JobFacts LoadedJobFacts(const ImageWorkspace& workspace, FileKind kind);
+
 // One line of the production log: a JSON object with the record, the UTC time of the
 // end, and how the operation ended (exit code, its name, the message and the detail).
 std::string ProductionLogLine(const OperationRecord& record, ExitCode code,
                               std::string_view message, std::string_view detail);
+// The same at a given time, for a face that shows the line's time beside it.
+std::string ProductionLogLine(const OperationRecord& record, ExitCode code,
+                              std::string_view message, std::string_view detail,
+                              std::string_view utcTime);
+// The time as a line names it now: "2026-05-01T10:21:34.517Z".
+std::string ProductionLogTime();
+
+// The log file the records of a run go to, from any thread: each line appended whole and
+// synced (AppendFile) before the operation is reported done. A line that could not be
+// written does not stop the run; the first such loss is kept and said at its end.
+class ProductionLogFile {
+public:
+    // Opens `path` for appending, creating it; false with the reason when it cannot be
+    // opened or is not a regular file.
+    bool Open(const std::filesystem::path& path, std::string& error);
+    bool IsOpen() const { return open_; }
+    // Appends one line of ProductionLogLine for the programmer at `path`; false when it
+    // was lost.
+    bool Append(std::string_view line, std::string_view path);
+    // The first line lost and why; empty when every line was written.
+    std::string Lost() const;
+
+private:
+    AppendFile file_;
+    bool open_ = false;
+    mutable std::mutex mutex_;
+    std::string lost_;
+};

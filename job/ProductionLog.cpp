@@ -1,17 +1,17 @@
-#include "cli/ProductionLog.h"
+#include "job/ProductionLog.h"
 
 #include <chrono>
 #include <ctime>
 
 #include <nlohmann/json.hpp>
 
+#include "common/LittleEndian.h"
 #include "common/TextFormat.h"
+#include "common/WordCrc32.h"
 #include "job/JobHeader.h"
+#include "job/UploadJob.h"
 
-namespace {
-
-// "2026-05-01T10:21:34.517Z".
-std::string UtcNow() {
+std::string ProductionLogTime() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis =
@@ -27,6 +27,8 @@ std::string UtcNow() {
                   parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
                   static_cast<int>(millis));
 }
+
+namespace {
 
 template <class T>
 nlohmann::ordered_json OrNull(const std::optional<T>& value) {
@@ -52,10 +54,35 @@ std::optional<JobFacts> StoredJobFacts(const ProgrammerLink& link) {
     return JobFacts{stored.name, header.jobStart, header.jobLength, std::nullopt};
 }
 
+JobFacts LoadedJobFacts(const ImageWorkspace& workspace, FileKind kind) {
+    const FirmwareImage& image = workspace.image;
+    JobFacts job;
+    job.name = workspace.fileName;
+    const std::uint8_t* bytes = image.imageBuffer;
+    std::uint32_t length = image.imageLength;
+    job.start = image.imageStart;
+    if (kind == FileKind::RemoteJob) {
+        // A remote job file holds a record: the job's start and length are its own, and
+        // the image follows the 64-byte prefix (the loader checked the length).
+        job.start = ReadLe32(bytes + kRecordStartOffset);
+        length = ReadLe32(bytes + kRecordLengthOffset);
+        bytes += kRecordImageOffset;
+    }
+    job.wordCrc32 = WordCrc32Padded(bytes, length);
+    job.length = (length + 3) & ~3u;
+    return job;
+}
+
 std::string ProductionLogLine(const OperationRecord& record, ExitCode code,
                               std::string_view message, std::string_view detail) {
+    return ProductionLogLine(record, code, message, detail, ProductionLogTime());
+}
+
+std::string ProductionLogLine(const OperationRecord& record, ExitCode code,
+                              std::string_view message, std::string_view detail,
+                              std::string_view utcTime) {
     nlohmann::ordered_json line = nlohmann::ordered_json::object();
-    line["time"] = UtcNow();
+    line["time"] = std::string(utcTime);
     line["operation"] = record.operation;
     line["path"] = record.path;
     line["serial"] = record.serial.empty() ? nlohmann::ordered_json(nullptr)
@@ -89,4 +116,23 @@ std::string ProductionLogLine(const OperationRecord& record, ExitCode code,
     line["exitCode"] = ToInt(code);
     // Names and answers need not be valid UTF-8; the line must still be whole.
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+bool ProductionLogFile::Open(const std::filesystem::path& path, std::string& error) {
+    open_ = file_.Open(path, error);
+    return open_;
+}
+
+bool ProductionLogFile::Append(std::string_view line, std::string_view path) {
+    if (!open_) return false;
+    std::string error;
+    if (file_.Append(line, error)) return true;
+    std::lock_guard lock(mutex_);
+    if (lost_.empty()) lost_ = "the line of " + std::string(path) + " is lost: " + error;
+    return false;
+}
+
+std::string ProductionLogFile::Lost() const {
+    std::lock_guard lock(mutex_);
+    return lost_;
 }
