@@ -126,7 +126,7 @@ function(marro_add_windows_cli_tests)
   # The test firmware's ELF file, which the host's ARM toolchain made, stored as on Linux.
   add_test(NAME windows_cli.program_elf
            COMMAND marrowdyne-cli --simulate --json program blink.elf --series STM32F1XX
-           WORKING_DIRECTORY "${MARRO_TEST_FIRMWARE_DIR}")
+           WORKING_DIRECTORY "${CMAKE_BINARY_DIR}/tests/firmware")
   set_tests_properties(windows_cli.program_elf PROPERTIES
                        PASS_REGULAR_EXPRESSION [["exitCode":0,.*"kind":"Success"]])
   add_test(NAME windows_cli.list_native COMMAND marrowdyne-cli --json list)
