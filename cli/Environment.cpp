@@ -84,15 +84,11 @@ void RegisterGlobalOptions(CLI::App& app, GlobalOptions& options) {
                        LedgerPathText())
         ->type_name("FILE|URI");
     app.add_flag("--json", options.json, "Print one JSON object on standard output");
-    CLI::Option* lang =
-        app.add_option("--lang", options.lang,
-                       "Language of the messages: en (English) or original (Russian and Chinese); "
-                       "default: English when the locale (LC_ALL, LC_MESSAGES, LANG) is English")
-            ->check(CLI::IsMember({"en", "original"}))
-            ->type_name("LANG");
-    // A build without English takes the option, as scripts for every build pass it, but
-    // does not offer it.
-    if (!BuildHasEnglish()) lang->group("");
+    app.add_option("--lang", options.lang,
+                   "Language of the messages: en (English) or original (Russian and Chinese); "
+                   "default: English when the locale (LC_ALL, LC_MESSAGES, LANG) is English")
+        ->check(CLI::IsMember({"en", "original"}))
+        ->type_name("LANG");
 }
 
 Environment::Environment(const GlobalOptions& options) : options_(options), output_(options.json) {}

@@ -20,14 +20,6 @@ std::string LoadResultName(const LoadOutcome& outcome);
 FileKind LoadFileArgument(ConsoleOutput& output, ImageWorkspace& workspace, const std::string& file,
                           std::uint32_t startAddress);
 
-// Text that names ELF files, in help and messages of the builds that read them; nothing in
-// the others, which refuse them.
-#ifdef MARRO_READ_ELF
-#define MARRO_IF_ELF(text) text
-#else
-#define MARRO_IF_ELF(text) ""
-#endif
-
 inline constexpr std::uint32_t kDefaultRawStartAddress = 0x08000000;
 
 // The firmware file a command takes, with --address for the start of a raw .bin.

@@ -20,7 +20,7 @@ public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
             "inspect",
-            "Load a firmware file (.hex, .srec, " MARRO_IF_ELF(".elf, ") ".bin, .qvz) as Program would, and show the "
+            "Load a firmware file (.hex, .srec, .elf, .bin, .qvz) as Program would, and show the "
             "image: start address, length and checksum");
         file_.Register(*command);
         command->add_option("--dump", dump_, "Write the image bytes to OUT")->type_name("OUT");

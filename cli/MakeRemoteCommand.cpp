@@ -22,10 +22,9 @@ public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
             "make-remote",
-            "Pack the image of FILE (.hex, .srec" MARRO_IF_ELF(", .elf") " or .bin) and the job settings into a "
+            "Pack the image of FILE (.hex, .srec, .elf or .bin) and the job settings into a "
             "remote job file (.qvz) for the programmer with device ID --code");
-        file_.Register(*command,
-                       "The firmware file (.hex, .srec" MARRO_IF_ELF(", .elf") " or .bin)");
+        file_.Register(*command, "The firmware file (.hex, .srec, .elf or .bin)");
         command
             ->add_option("--code", code_,
                          "Device ID of the target programmer: eight hexadecimal digits, as "
@@ -57,7 +56,7 @@ public:
             FileKind::RemoteJob) {
             throw CliFailure(ExitCode::FileRefused,
                              "A remote job file cannot be made from a remote job file: give the "
-                             ".hex, .srec" MARRO_IF_ELF(", .elf") " or .bin file it came from.");
+                             ".hex, .srec, .elf or .bin file it came from.");
         }
 
         leases_.CheckAgainst(job_);

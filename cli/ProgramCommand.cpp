@@ -22,7 +22,7 @@ public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
             "program",
-            "Store a job in the programmer: the image of FILE (.hex, .srec, " MARRO_IF_ELF(".elf, ") ".bin, or a "
+            "Store a job in the programmer: the image of FILE (.hex, .srec, .elf, .bin, or a "
             "remote job file .qvz) with the job settings, verified by checksum");
         file_.Register(*command);
         job_.Register(*command);

@@ -8,7 +8,6 @@
 #include "cli/Terminal.h"
 #include "common/OutputFile.h"
 #include "common/TextFormat.h"
-#include "image/ElfWriter.h"
 #include "job/StoredJob.h"
 #include "remote/JobFileWriter.h"
 
@@ -23,15 +22,13 @@ public:
         CLI::App* command = app.add_subcommand(
             "read-job",
             Format("Read the job stored in the programmer back into OUT: Intel HEX at the "
-                   "stored start address (%s), Motorola S3 records there (%s), %sthe raw "
-                   "image (%s), or a remote job file with the stored settings for the "
-                   "programmer with device ID --code (%s)",
-                   Extensions(FileKind::Hex), Extensions(FileKind::Srec),
-                   MARRO_IF_ELF("an ELF file with the image as its one segment (.elf .axf .out), "),
+                   "stored start address (%s), Motorola S3 records there (%s), an ELF file "
+                   "with the image as its one segment (%s), the raw image (%s), or a remote "
+                   "job file with the stored settings for the programmer with device ID "
+                   "--code (%s)",
+                   Extensions(FileKind::Hex), Extensions(FileKind::Srec), Extensions(FileKind::Elf),
                    Extensions(FileKind::RawBinary), Extensions(FileKind::RemoteJob)));
-        command
-            ->add_option("OUT", out_,
-                         "The file to write (.hex, .srec, " MARRO_IF_ELF(".elf, ") ".bin or .qvz)")
+        command->add_option("OUT", out_, "The file to write (.hex, .srec, .elf, .bin or .qvz)")
             ->required();
         command
             ->add_option("--code", code_,
@@ -45,11 +42,6 @@ public:
         ConsoleOutput& output = environment.Output();
         // Everything about OUT is settled before the programmer is opened.
         const FileKind kind = FileKindOf(ExtensionOfChosenFile(FileNameOfPath(out_)));
-#ifndef MARRO_READ_ELF
-        if (kind == FileKind::Elf) {
-            throw CliFailure(ExitCode::Usage, std::string(kNoElfWriting) + ": " + out_);
-        }
-#endif
         if (kind == FileKind::Unsupported) {
             // Every format that is read is also written.
             throw CliFailure(ExitCode::Usage,

@@ -14,7 +14,7 @@ public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* command = app.add_subcommand(
             "verify",
-            "Say whether the programmer holds the job of FILE (.hex, .srec, " MARRO_IF_ELF(".elf, ") ".bin, .qvz), "
+            "Say whether the programmer holds the job of FILE (.hex, .srec, .elf, .bin, .qvz), "
             "writing nothing: the stored start address, length and checksum");
         file_.Register(*command);
         RegisterAll(*command, all_);

@@ -121,6 +121,20 @@ function(marro_add_windows_cli_tests)
   add_test(NAME windows_cli.resources
            COMMAND sh "${CMAKE_SOURCE_DIR}/packaging/windows/check-resources"
                    $<TARGET_FILE:marrowdyne-cli> "${PROJECT_VERSION}")
+  # English from the catalogue beside the build's bin folders, and the help that offers it.
+  add_test(NAME windows_cli.english
+           COMMAND marrowdyne-cli --lang en --simulate --sim-fault QueryVersion:read info)
+  set_tests_properties(windows_cli.english PROPERTIES
+                       PASS_REGULAR_EXPRESSION "Version read failed, error code:02")
+  add_test(NAME windows_cli.help_offers_english COMMAND marrowdyne-cli --help)
+  set_tests_properties(windows_cli.help_offers_english PROPERTIES
+                       PASS_REGULAR_EXPRESSION [[en \(English\) or original]])
+  # The test firmware's ELF file, which the host's ARM toolchain made, stored as on Linux.
+  add_test(NAME windows_cli.program_elf
+           COMMAND marrowdyne-cli --simulate --json program blink.elf --series STM32F1XX
+           WORKING_DIRECTORY "${CMAKE_BINARY_DIR}/tests/firmware")
+  set_tests_properties(windows_cli.program_elf PROPERTIES
+                       PASS_REGULAR_EXPRESSION [["exitCode":0,.*"kind":"Success"]])
   add_test(NAME windows_cli.list_native COMMAND marrowdyne-cli --json list)
   set_tests_properties(windows_cli.list_native PROPERTIES
                        PASS_REGULAR_EXPRESSION [[^{"exitCode":4,.*"programmers":\[\]}]])

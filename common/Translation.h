@@ -4,7 +4,7 @@
 #include <string_view>
 
 // The language of the system's texts. They are written in Russian and Chinese; one
-// gettext catalogue (text domain "marrowdyne") gives them in English. Every face chooses
+// catalogue (text domain "marrowdyne", compiled by msgfmt) gives them in English. Every face chooses
 // the language once at start, before it shows any text, and shows each text through Tr.
 
 enum class TextLanguage { Original, English };
@@ -19,15 +19,12 @@ TextLanguage LanguageOfEnvironment();
 // The value of a --lang option: "en" or "original"; nullopt for anything else.
 std::optional<TextLanguage> ParseTextLanguage(std::string_view value);
 
-// Makes Tr answer in `language`. English needs the catalogue: installed, it lies in
-// share/locale beside the program's bin folder; in the build tree, in the build's
-// share/locale. Returns false with `problem` set when English cannot be had (no
-// catalogue, or a build without gettext); the texts then stay the original ones.
+// Makes Tr answer in `language`. English needs the catalogue, read the first time English
+// is chosen: installed, it lies in share/locale/en/LC_MESSAGES beside the program's bin
+// folder; in the build tree, in the build's share/locale. Returns false with `problem` set
+// when English cannot be had (no catalogue, or one that cannot be read: a truncated or
+// damaged file is refused whole); the texts then stay the original ones.
 bool ChooseLanguage(TextLanguage language, std::string& problem);
-
-// Whether this build can give the texts in English at all (it has gettext); the
-// catalogue may still be missing.
-bool BuildHasEnglish();
 
 TextLanguage ChosenLanguage();
 

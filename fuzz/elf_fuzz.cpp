@@ -1,7 +1,7 @@
-// Any bytes as an ELF file, read through libelf. A malformed file must be refused, never
-// crash or read beyond its bytes; a file that loads must give an image within the
-// capacity and the address space, with the capacity beyond it erased, and nothing may
-// touch anything beyond the image storage.
+// Any bytes as an ELF file. A malformed file must be refused, never crash or read beyond
+// its bytes; a file that loads must give an image within the capacity and the address
+// space, with the capacity beyond it erased, and nothing may touch anything beyond the
+// image storage.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -11,8 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static GuardedImage storage;
-    // libelf may work in the bytes: a copy of exactly their size, so that ASan sees any
-    // read beyond them.
+    // A copy of exactly their size, so that ASan sees any read beyond them.
     std::vector<std::uint8_t> bytes(data, data + size);
     HexDiagnosis diagnosis;
     const HexResult result = ReadElfBytes(bytes.data(), bytes.size(), storage.image, diagnosis);

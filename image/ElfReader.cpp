@@ -1,11 +1,8 @@
 #include "image/ElfReader.h"
 
-#include <gelf.h>
-#include <libelf.h>
-
 #include <cstring>
-#include <mutex>
 
+#include "image/ElfFormat.h"
 #include "image/ImageSpan.h"
 
 namespace {
@@ -16,6 +13,7 @@ constexpr const char* kReasonNot32Bit = "the ELF class is not 32-bit";
 constexpr const char* kReasonBigEndian =
     "a big-endian ELF file; firmware images are little-endian ELF files";
 constexpr const char* kReasonNotLittleEndian = "the ELF byte order is not little-endian";
+constexpr const char* kReasonNotCurrentVersion = "the ELF version is not 1 (EV_CURRENT)";
 constexpr const char* kReasonNoHeader = "the ELF header cannot be read";
 constexpr const char* kReasonNoSegmentTable =
     "the segment table cannot be read: it lies beyond the end of the file or has no entries";
@@ -32,11 +30,6 @@ constexpr const char* kReasonNoSectionContents =
 
 constexpr const char* kPlaceSegment = "segment";
 constexpr const char* kPlaceSection = "section";
-
-struct ElfCloser {
-    Elf* elf;
-    ~ElfCloser() { elf_end(elf); }
-};
 
 // A refusal of the file as a whole.
 HexResult Fail(HexDiagnosis& diagnosis, const char* reason, HexResult result = HexBadFormat) {
@@ -62,6 +55,53 @@ HexResult RefuseSpan(HexDiagnosis& diagnosis, const ImageSpan& span, const char*
     return FailAt(diagnosis, place, number, refusal, HexTooLarge);
 }
 
+// Whether `count` bytes from `offset` lie within a file of `size` bytes. The sum is taken
+// in 64 bits, where 32-bit fields cannot wrap it.
+bool WithinFile(std::uint64_t offset, std::uint64_t count, std::size_t size) {
+    return offset <= size && count <= size - offset;
+}
+
+// A table of equal entries in the file, checked to lie within it.
+struct ElfTable {
+    const std::uint8_t* first = nullptr;
+    std::uint64_t count = 0;
+};
+
+// The section table, or nullptr as the reason it cannot be read. None when e_shoff is 0.
+// A file of 0xFF00 sections or more has e_shnum 0 and their number in sh_size of entry 0,
+// which is reserved otherwise (as is its sh_info, for the segment count).
+const char* FindSectionTable(const std::uint8_t* bytes, std::size_t size,
+                             const ElfFileHeader& header, ElfTable& table) {
+    table = {};
+    if (header.sectionTableOffset == 0) return nullptr;
+    // objcopy refuses other entry sizes too; entry 0 is needed for the count.
+    if (header.sectionEntrySize != kElfSectionEntrySize ||
+        !WithinFile(header.sectionTableOffset, kElfSectionEntrySize, size))
+        return kReasonNoSectionTable;
+    const std::uint8_t* const first = bytes + header.sectionTableOffset;
+    const std::uint64_t count =
+        header.sectionCount != 0 ? header.sectionCount : ReadElfSection(first).size;
+    if (!WithinFile(header.sectionTableOffset, count * kElfSectionEntrySize, size))
+        return kReasonNoSectionTable;
+    table = {first, count};
+    return nullptr;
+}
+
+const char* FindSegmentTable(const std::uint8_t* bytes, std::size_t size,
+                             const ElfFileHeader& header, const ElfTable& sections,
+                             ElfTable& table) {
+    std::uint64_t count = header.segmentCount;
+    if (count == kElfManySegments) {
+        if (sections.count == 0) return kReasonNoSegmentTable;
+        count = ReadElfSection(sections.first).info;
+    }
+    if (count == 0 || header.segmentEntrySize != kElfSegmentEntrySize ||
+        !WithinFile(header.segmentTableOffset, count * kElfSegmentEntrySize, size))
+        return kReasonNoSegmentTable;
+    table = {bytes + header.segmentTableOffset, count};
+    return nullptr;
+}
+
 // Places `count` bytes of the file from `offset` at `address`, or says why not.
 const char* Store(ImageSpan& span, const std::uint8_t* bytes, std::uint64_t offset,
                   std::uint64_t address, std::uint32_t count) {
@@ -70,48 +110,50 @@ const char* Store(ImageSpan& span, const std::uint8_t* bytes, std::uint64_t offs
     return nullptr;
 }
 
-bool IsLoadWithContents(const GElf_Phdr& segment) {
-    return segment.p_type == PT_LOAD && segment.p_filesz > 0;
+bool IsLoadWithContents(const ElfSegment& segment) {
+    return segment.type == kElfSegmentLoad && segment.fileSize > 0;
 }
 
-// The PT_LOAD segment whose stored bytes hold the section's, at the addresses of its
-// memory, as the linker's section-to-segment mapping puts it.
-bool Holds(const GElf_Phdr& segment, const GElf_Shdr& section) {
-    return IsLoadWithContents(segment) && segment.p_offset <= section.sh_offset &&
-           section.sh_offset + section.sh_size <= segment.p_offset + segment.p_filesz &&
-           segment.p_vaddr <= section.sh_addr &&
-           section.sh_addr + section.sh_size <= segment.p_vaddr + segment.p_memsz;
+ElfSegment SegmentAt(const ElfTable& segments, std::size_t index) {
+    return ReadElfSegment(segments.first + index * kElfSegmentEntrySize);
+}
+
+// Whether the segment's stored bytes hold the section's, at the addresses of its memory,
+// as the linker's section-to-segment mapping puts it.
+bool Holds(const ElfSegment& segment, const ElfSection& section) {
+    return std::uint64_t{segment.fileOffset} <= section.fileOffset &&
+           std::uint64_t{section.fileOffset} + section.size <=
+               std::uint64_t{segment.fileOffset} + segment.fileSize &&
+           segment.virtualAddress <= section.address &&
+           std::uint64_t{section.address} + section.size <=
+               std::uint64_t{segment.virtualAddress} + segment.memorySize;
 }
 
 // The image as objcopy -O binary makes it: the bytes of every allocated section with
 // contents at its load address, its address moved by the load offset (p_paddr - p_vaddr)
-// of the segment that holds it, or its own address when none does (as objcopy takes it).
-// What a segment holds besides, the ELF and segment headers the linker may put in the
+// of the first segment that holds it, or its own address when none does (as objcopy takes
+// it). What a segment holds besides, the ELF and segment headers the linker may put in the
 // first one and the padding between sections, stays out, and is 0xFF in the image.
-HexResult PlaceSections(Elf* elf, const std::uint8_t* bytes, std::size_t size, std::size_t sections,
-                        std::size_t segments, ImageSpan& span, HexDiagnosis& diagnosis) {
-    for (std::size_t i = 1; i < sections; ++i) {  // entry 0 is reserved
-        GElf_Shdr section;
-        Elf_Scn* const entry = elf_getscn(elf, i);
-        if (entry == nullptr || gelf_getshdr(entry, &section) == nullptr)
-            return FailAt(diagnosis, kPlaceSection, i, kReasonNoSectionTable);
-        if ((section.sh_flags & SHF_ALLOC) == 0 || section.sh_type == SHT_NOBITS ||
-            section.sh_size == 0)
+HexResult PlaceSections(const std::uint8_t* bytes, std::size_t size, const ElfTable& sections,
+                        const ElfTable& segments, ImageSpan& span, HexDiagnosis& diagnosis) {
+    for (std::size_t i = 1; i < sections.count; ++i) {  // entry 0 is reserved
+        const ElfSection section = ReadElfSection(sections.first + i * kElfSectionEntrySize);
+        if ((section.flags & kElfSectionAllocated) == 0 || section.type == kElfSectionNoData ||
+            section.size == 0)
             continue;
-        if (std::uint64_t{section.sh_offset} + section.sh_size > size)
+        if (!WithinFile(section.fileOffset, section.size, size))
             return FailAt(diagnosis, kPlaceSection, i, kReasonSectionBeyondFile);
-        std::uint64_t address = section.sh_addr;
-        for (std::size_t k = 0; k < segments; ++k) {
-            GElf_Phdr segment;
-            if (gelf_getphdr(elf, static_cast<int>(k), &segment) != nullptr &&
-                Holds(segment, section)) {
-                // Addresses of a 32-bit file: the sum may pass 2^32, which PlaceSpan refuses.
-                address = (section.sh_addr - segment.p_vaddr) + segment.p_paddr;
+        std::uint64_t address = section.address;
+        for (std::size_t k = 0; k < segments.count; ++k) {
+            const ElfSegment segment = SegmentAt(segments, k);
+            if (IsLoadWithContents(segment) && Holds(segment, section)) {
+                // The sum may pass 2^32, which PlaceSpan refuses.
+                address = std::uint64_t{section.address - segment.virtualAddress} +
+                          segment.physicalAddress;
                 break;
             }
         }
-        if (const char* refusal = Store(span, bytes, section.sh_offset, address,
-                                        static_cast<std::uint32_t>(section.sh_size)))
+        if (const char* refusal = Store(span, bytes, section.fileOffset, address, section.size))
             return RefuseSpan(diagnosis, span, kPlaceSection, i, refusal);
     }
     if (!span.stored) return Fail(diagnosis, kReasonNoSectionContents);
@@ -120,71 +162,60 @@ HexResult PlaceSections(Elf* elf, const std::uint8_t* bytes, std::size_t size, s
 
 }  // namespace
 
-HexResult ReadElfBytes(std::uint8_t* bytes, std::size_t size, FirmwareImage& image,
+HexResult ReadElfBytes(const std::uint8_t* bytes, std::size_t size, FirmwareImage& image,
                        HexDiagnosis& diagnosis) {
     image.imageStart = 0;
     image.imageLength = 0;
     diagnosis = HexDiagnosis{};
-    static std::once_flag versionSet;
-    std::call_once(versionSet, [] { elf_version(EV_CURRENT); });
 
-    if (size < EI_NIDENT) return Fail(diagnosis, kReasonNotElf);
-    Elf* const elf = elf_memory(reinterpret_cast<char*>(bytes), size);
-    if (elf == nullptr) return Fail(diagnosis, elf_errmsg(-1));
-    const ElfCloser closer{elf};
-    if (elf_kind(elf) != ELF_K_ELF) return Fail(diagnosis, kReasonNotElf);
-    std::size_t identSize = 0;
-    const char* const ident = elf_getident(elf, &identSize);
-    if (ident == nullptr || identSize < EI_NIDENT) return Fail(diagnosis, kReasonNotElf);
-    if (ident[EI_CLASS] == ELFCLASS64) return Fail(diagnosis, kReason64Bit);
-    if (ident[EI_CLASS] != ELFCLASS32) return Fail(diagnosis, kReasonNot32Bit);
-    if (ident[EI_DATA] == ELFDATA2MSB) return Fail(diagnosis, kReasonBigEndian);
-    if (ident[EI_DATA] != ELFDATA2LSB) return Fail(diagnosis, kReasonNotLittleEndian);
-    GElf_Ehdr header;
-    if (gelf_getehdr(elf, &header) == nullptr) return Fail(diagnosis, kReasonNoHeader);
-    std::size_t segments = 0;
-    if (elf_getphdrnum(elf, &segments) != 0 || segments == 0)
-        return Fail(diagnosis, kReasonNoSegmentTable);
+    if (size < kElfIdentSize || std::memcmp(bytes, kElfMagic, sizeof kElfMagic) != 0)
+        return Fail(diagnosis, kReasonNotElf);
+    if (bytes[kElfIdentClass] == kElfClass64) return Fail(diagnosis, kReason64Bit);
+    if (bytes[kElfIdentClass] != kElfClass32) return Fail(diagnosis, kReasonNot32Bit);
+    if (bytes[kElfIdentByteOrder] == kElfBigEndian) return Fail(diagnosis, kReasonBigEndian);
+    if (bytes[kElfIdentByteOrder] != kElfLittleEndian)
+        return Fail(diagnosis, kReasonNotLittleEndian);
+    if (bytes[kElfIdentVersion] != kElfCurrentVersion)
+        return Fail(diagnosis, kReasonNotCurrentVersion);
+    if (size < kElfFileHeaderSize) return Fail(diagnosis, kReasonNoHeader);
+    const ElfFileHeader header = ReadElfFileHeader(bytes);
+    // The section table first: a file of very many segments keeps their count in it.
+    ElfTable sections;
+    const char* const noSections = FindSectionTable(bytes, size, header, sections);
+    ElfTable segments;
+    if (const char* reason = FindSegmentTable(bytes, size, header, sections, segments))
+        return Fail(diagnosis, reason);
 
     // The segments are checked whichever way the image is made: an executable whose
     // segment table contradicts the file is no firmware image.
     bool contents = false;
-    for (std::size_t i = 0; i < segments; ++i) {
-        // A copy of each entry: libelf may hand out the table where it lies in the file,
-        // at whatever alignment the file gave it.
-        GElf_Phdr segment;
-        if (gelf_getphdr(elf, static_cast<int>(i), &segment) == nullptr)
-            return Fail(diagnosis, kReasonNoSegmentTable);
+    for (std::size_t i = 0; i < segments.count; ++i) {
+        const ElfSegment segment = SegmentAt(segments, i);
         if (!IsLoadWithContents(segment)) continue;
-        if (std::uint64_t{segment.p_offset} + segment.p_filesz > size)
+        if (!WithinFile(segment.fileOffset, segment.fileSize, size))
             return FailAt(diagnosis, kPlaceSegment, i + 1, kReasonBeyondFile);
-        if (segment.p_filesz > segment.p_memsz)
+        if (segment.fileSize > segment.memorySize)
             return FailAt(diagnosis, kPlaceSegment, i + 1, kReasonFileBeyondMemory);
         contents = true;
     }
     if (!contents) return Fail(diagnosis, kReasonNoContents);
-    std::size_t sections = 0;
-    if (elf_getshdrnum(elf, &sections) != 0) return Fail(diagnosis, kReasonNoSectionTable);
+    if (noSections != nullptr) return Fail(diagnosis, noSections);
 
     std::memset(image.imageBuffer, 0xFF, image.imageCapacity);
     ImageSpan span{image};
-    if (sections > 0) {
-        const HexResult placed =
-            PlaceSections(elf, bytes, size, sections, segments, span, diagnosis);
+    if (sections.count > 0) {
+        const HexResult placed = PlaceSections(bytes, size, sections, segments, span, diagnosis);
         if (placed != HexOk) return placed;
     } else {
         // A file without a section table (stripped of it, or made by a tool that writes
         // none): objcopy then makes its sections of the segments, so the image is the
         // stored bytes of every PT_LOAD segment at its load address p_paddr. The zero
         // fill beyond p_filesz is no part of it.
-        for (std::size_t i = 0; i < segments; ++i) {
-            GElf_Phdr segment;
-            if (gelf_getphdr(elf, static_cast<int>(i), &segment) == nullptr ||
-                !IsLoadWithContents(segment))
-                continue;
-            // Both fit 32 bits: they come from a 32-bit file.
-            if (const char* refusal = Store(span, bytes, segment.p_offset, segment.p_paddr,
-                                            static_cast<std::uint32_t>(segment.p_filesz)))
+        for (std::size_t i = 0; i < segments.count; ++i) {
+            const ElfSegment segment = SegmentAt(segments, i);
+            if (!IsLoadWithContents(segment)) continue;
+            if (const char* refusal = Store(span, bytes, segment.fileOffset,
+                                            segment.physicalAddress, segment.fileSize))
                 return RefuseSpan(diagnosis, span, kPlaceSegment, i + 1, refusal);
         }
     }
@@ -195,10 +226,5 @@ HexResult ReadElfBytes(std::uint8_t* bytes, std::size_t size, FirmwareImage& ima
 
 HexResult ReadElfFile(const std::filesystem::path& path, FirmwareImage& image,
                       std::string& detail) {
-    // ReadImageFile hands over its own buffer of the file, which libelf may work in.
-    const ImageReader reader = [](const std::uint8_t* bytes, std::size_t size,
-                                  FirmwareImage& target, HexDiagnosis& diagnosis) {
-        return ReadElfBytes(const_cast<std::uint8_t*>(bytes), size, target, diagnosis);
-    };
-    return ReadImageFile(path, image, detail, reader, "Elf", "segment");
+    return ReadImageFile(path, image, detail, ReadElfBytes, "Elf", "segment");
 }

@@ -62,13 +62,8 @@ LoadOutcome LoadIntoStaging(ImageWorkspace& workspace, const LoadRequest& reques
             return ReaderOutcome(std::move(outcome), result);
         }
         case FileKind::Elf: {
-#ifdef MARRO_READ_ELF
             const HexResult result = ReadElfFile(request.path, workspace.Staging(), outcome.detail);
             return ReaderOutcome(std::move(outcome), result);
-#else
-            outcome.detail = kNoElfReading;
-            return RefusedLoad(std::move(outcome), LoadStatus::Unsupported, kMsgUnsupportedType);
-#endif
         }
         case FileKind::RawBinary: {
             // A request that cannot ask has nobody to answer: the same as a cancel.

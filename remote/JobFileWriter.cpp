@@ -44,15 +44,9 @@ bool WriteJobFile(ImageWorkspace& workspace, FileKind kind, std::uint32_t target
             return WriteAndCommit(file, bytes, fileLength, detail);
         }
         case FileKind::Elf: {
-#ifdef MARRO_READ_ELF
             std::vector<std::uint8_t> elf;
             if (!ElfFileOf(image, length, start, elf, detail)) break;
             return WriteAndCommit(file, elf.data(), elf.size(), detail);
-#else
-            file.Discard();
-            detail = kNoElfWriting;
-            return false;
-#endif
         }
         case FileKind::Unsupported:
             file.Discard();

@@ -1,7 +1,8 @@
 # What the Windows installer (cpack -G NSIS) and zip (cpack -G ZIP) carry: the programs in
 # bin (marrowdyne-cli.exe, and marrowdyne.exe when the desktop program is built; they
-# install themselves), the command-line manual as text, made from the program's own help
-# as the Linux manual page is, and the licence. The installer is a 64-bit one, installs
+# install themselves), the English catalogue in share/locale beside bin (po/ installs it),
+# the command-line manual as text, made from the program's own help as the Linux manual
+# page is, and the licence. The installer is a 64-bit one, installs
 # under "Program Files", makes Start-menu entries and registers its uninstaller.
 
 set(manual "${CMAKE_BINARY_DIR}/windows/marrowdyne-cli.txt")

@@ -210,9 +210,7 @@ TEST_F(CliTest, InspectShowsStartLengthAndPaddedChecksumAndDumpsTheImage) {
     std::vector<std::pair<std::string, std::string>> files;
     for (const char* name : {"blink", "offset"}) {
         files.emplace_back(std::string(name) + ".srec", "SrecOk");
-#ifdef MARRO_READ_ELF
         files.emplace_back(std::string(name) + ".elf", "ElfOk");
-#endif
     }
     for (const auto& [name, result] : files) {
         run = Cli({"--json", "inspect", (firmware / name).string(), "--dump",
@@ -1191,10 +1189,7 @@ TEST_F(CliTest, ReadJobBacksUpTheJobForAnotherProgrammer) {
     std::vector<std::uint8_t> stored = kImage;
     stored.push_back(0xFF);  // as the upload padded it
 
-    std::vector<std::string> extensions = {"hex", "bin", "qvz", "srec"};
-#ifdef MARRO_READ_ELF
-    extensions.push_back("elf");
-#endif
+    const std::vector<std::string> extensions = {"hex", "bin", "qvz", "srec", "elf"};
     for (const std::string& extension : extensions) {
         const fs::path backup = Path("backup." + extension);
         std::vector<std::string> args = {"--log", Path("log.jsonl").string(), "read-job",

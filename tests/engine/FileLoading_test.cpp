@@ -340,7 +340,6 @@ TEST_F(FileLoadingTest, UnsupportedExtensionIsRefusedWithItsText) {
     ExpectUnchanged(before, workspace_);
 }
 
-#ifdef MARRO_TEST_FIRMWARE_DIR
 std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
@@ -367,7 +366,6 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
         ++dataRecords;
     ASSERT_LT(dataRecords, 0x100u);
     counted += Format("S50300%02X%02X\n\n", dataRecords, 0xFF - ((3 + dataRecords) & 0xFF));
-#ifdef MARRO_READ_ELF
     const std::vector<std::uint8_t> elf = ReadBytes(firmware / "blink.elf");
     const std::uint32_t tableOffset = ReadLe32(elf.data() + 28);    // e_phoff
     const std::uint32_t sectionOffset = ReadLe32(elf.data() + 32);  // e_shoff
@@ -379,7 +377,6 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
     WriteLe32(unsectioned.data() + 32, 0);
     WriteLe16(unsectioned.data() + 48, 0);
     WriteLe16(unsectioned.data() + 50, 0);
-#endif
     struct Built {
         fs::path path;
         const char* image;  // objcopy's binary
@@ -389,13 +386,11 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
         {firmware / "blink.srec", "blink.bin", 0x08000000},
         {Write("counted.srec", text(counted)), "blink.bin", 0x08000000},
         {firmware / "offset.srec", "offset.bin", 0x08004200},
-        {Write("trailing.srec", text(srec + "\r\n\nnot read\n")), "blink.bin", 0x08000000}};
-#ifdef MARRO_READ_ELF
-    built.push_back({firmware / "blink.elf", "blink.bin", 0x08000000});
-    built.push_back({Write("blink.axf", elf), "blink.bin", 0x08000000});
-    built.push_back({Write("unsectioned.elf", unsectioned), "blink.bin", 0x08000000});
-    built.push_back({firmware / "offset.elf", "offset.bin", 0x08004200});
-#endif
+        {Write("trailing.srec", text(srec + "\r\n\nnot read\n")), "blink.bin", 0x08000000},
+        {firmware / "blink.elf", "blink.bin", 0x08000000},
+        {Write("blink.axf", elf), "blink.bin", 0x08000000},
+        {Write("unsectioned.elf", unsectioned), "blink.bin", 0x08000000},
+        {firmware / "offset.elf", "offset.bin", 0x08004200}};
     for (const Built& b : built) {
         const std::vector<std::uint8_t> expected = ReadBytes(firmware / b.image);
         ASSERT_GT(expected.size(), 256u) << b.image;
@@ -444,7 +439,6 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
     refused.push_back({"wide.s37",
                        text("S309080000001122334444\nS309081000005566778824\nS70500000000FA\n"),
                        HexTooLarge, "0x08000000-0x08100003"});
-#ifdef MARRO_READ_ELF
     std::vector<std::uint8_t> wide = elf;
     wide[4] = 2;  // ELFCLASS64
     refused.push_back({"wide.elf", wide, HexBadFormat, "64-bit"});
@@ -474,24 +468,24 @@ TEST_F(FileLoadingTest, BuiltFirmwareLoadsAsObjcopyImagesIt) {
         WriteLe32(unallocated.data() + sectionOffset + 40 * i + 8, 0);
     refused.push_back({"unallocated.elf", unallocated, HexBadFormat, "no allocated section"});
     refused.push_back({"text.elf", text(srec), HexBadFormat, "not an ELF file"});
-#else
-    refused.push_back({"blink.elf", {}, HexOk, kNoElfReading});
-#endif
+    // Cut short within its section table: refused, not imaged from its segments alone.
+    refused.push_back({"cut.elf",
+                       {elf.begin(), elf.begin() + sectionOffset + 40 * sections - 1},
+                       HexBadFormat,
+                       "the section table cannot be read"});
+    std::vector<std::uint8_t> entries = elf;
+    WriteLe16(entries.data() + 42, 28);  // e_phentsize
+    refused.push_back({"entries.elf", entries, HexBadFormat, "segment table cannot be read"});
     for (const Refused& r : refused) {
         const LoadOutcome outcome = Load(Write(r.name, r.bytes));
-        if (r.result == HexOk) {
-            EXPECT_EQ(outcome.status, LoadStatus::Unsupported) << r.name;
-        } else {
-            EXPECT_EQ(outcome.status, LoadStatus::HexFailed) << r.name;
-            EXPECT_EQ(outcome.hexResult, r.result) << r.name << ": " << outcome.detail;
-            EXPECT_EQ(outcome.message, kMsgLoadFailed) << r.name;
-        }
+        EXPECT_EQ(outcome.status, LoadStatus::HexFailed) << r.name;
+        EXPECT_EQ(outcome.hexResult, r.result) << r.name << ": " << outcome.detail;
+        EXPECT_EQ(outcome.message, kMsgLoadFailed) << r.name;
         EXPECT_NE(outcome.detail.find(r.reason), std::string::npos)
             << r.name << ": " << outcome.detail;
         ExpectUnchanged(before, workspace_);
     }
 }
-#endif
 
 TEST_F(FileLoadingTest, LoadsAreRefusedWhileAWorkerReadsTheImage) {
     LoadGoodHex();

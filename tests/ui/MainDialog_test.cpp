@@ -633,12 +633,10 @@ private slots:
         Drop(&dlg, {QUrl::fromLocalFile(srec)});
         QCOMPARE(path->text(), srec);
         QVERIFY(loadedIsExpected());
-#ifdef MARRO_READ_ELF
         dlg.chosenFile = firmware.filePath(QStringLiteral("blink.elf"));
         dlg.OnOpenFile();
         QCOMPARE(path->text(), dlg.chosenFile);
         QVERIFY(loadedIsExpected());
-#endif
         QVERIFY(rig.Find<QPushButton>(4)->isEnabled());
         QVERIFY(g_messages.empty());
 #endif
