@@ -102,6 +102,14 @@ bool SaveWindowPicture(HWND window, const std::filesystem::path& file) {
     return written;
 }
 
+// With MARRO_WINDOW_PICTURES set to a folder (a Windows path), the tests leave pictures
+// of the dialogs they open there, for the documentation.
+void KeepPicture(HWND window, const char* name) {
+    if (const char* folder = std::getenv("MARRO_WINDOW_PICTURES")) {
+        EXPECT_TRUE(SaveWindowPicture(window, std::filesystem::path(folder) / name)) << name;
+    }
+}
+
 // Polls until `found` gives a window, or fails the test.
 HWND WaitFor(const std::function<HWND()>& found, const char* what) {
     const auto end = std::chrono::steady_clock::now() + kTimeout;
@@ -307,6 +315,7 @@ TEST(WindowsWindow, OpensProgramsAndShowsTheStoredJob) {
     EXPECT_EQ(Row(rows, kRowName), "blink-f103.hex");
     EXPECT_EQ(Row(rows, kRowSeries), "STM32F1XX");
     EXPECT_EQ(Row(rows, kRowAddress), "0x08000000");
+    KeepPicture(program.Main(), "main-window-windows.bmp");
 }
 
 // A programmer whose checksum disagrees: the upload's own texts in the system's box.
@@ -336,6 +345,7 @@ TEST(WindowsWindow, MakesARemoteFileForTheDeviceIdGiven) {
     };
     HWND dialog = WaitFor(serNum, "device ID dialog");
     ASSERT_NE(dialog, nullptr);
+    KeepPicture(dialog, "sernum-windows.bmp");
     SendMessageW(Program::Item(dialog, 1032), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"1234"));
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(program.TakeMessage(), std::string(kMsgBadDeviceId));
