@@ -9,20 +9,18 @@
 #include "ui/QtTranslations.h"
 #include "common/TextFormat.h"
 #include "link/VersionText.h"
+#include "session/DeviceInformation.h"
 
 QString AboutVersionLine(std::uint32_t programmerVersion) {
     return QString::fromStdString(ProgrammerVersionText(programmerVersion));
 }
 
 QString DeviceIdText(std::uint32_t connectionCode) {
-    if (connectionCode == 0) return QString();
-    return QString::fromStdString(Format("%08X", connectionCode));
+    return QString::fromStdString(DeviceIdOf(connectionCode));
 }
 
 QString ProgrammerIdentityText(const std::string& path, const std::string& serial) {
-    const QString where = QString::fromStdString(path);
-    if (serial.empty()) return where;
-    return QStringLiteral("%1  %2").arg(QString::fromStdString(serial), where);
+    return QString::fromStdString(ProgrammerIdentityOf(path, serial));
 }
 
 CAboutDlg::CAboutDlg(std::uint32_t programmerVersion, std::uint32_t connectionCode, QWidget* parent,

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/CMarrowdyneDlg.h"
-#include "ui/FilePath.h"
+#include "session/LaunchOptions.h"
 #include "ui/QtTranslations.h"
 #include "app/Screenshots.h"
 #include "common/Translation.h"
@@ -41,17 +41,13 @@ int CMarrowdyneApp::InitInstance(const LaunchOptions& launch) {
         std::fprintf(stderr, "marrowdyne: %s\n", qPrintable(missingTranslation));
     }
 
-    // The window's demonstration runs against one simulated programmer, set up as the
+    // The window's demonstration runs against simulated programmers, set up as the
     // command line sets up its own.
-    SimulatorRequest request;
+    const SimulatorRequest& request = launch.simulator;
     std::optional<SimulatedShelf> simulated;
     std::unique_ptr<HidBackend> hardware;
     HidBackend* backend = nullptr;
     if (launch.simulate) {
-        request.programmerVersion = launch.simulator.programmerVersion;
-        request.firmwareVersion = launch.simulator.firmwareVersion;
-        if (!launch.simStateFile.isEmpty()) request.state = ToFsPath(launch.simStateFile);
-        for (const Fault& fault : launch.faults) request.faults.push_back({std::nullopt, fault});
         SimulatorSetupError error;
         simulated = SetUpSimulator(request, error);
         if (!simulated) {
@@ -72,8 +68,9 @@ int CMarrowdyneApp::InitInstance(const LaunchOptions& launch) {
     SimulatedBackend* simulator = simulated ? simulated->backend.get() : nullptr;
     const std::string demoPath =
         simulated ? simulated->programmers.front()->config().path : std::string();
-    if (!launch.screenshotDir.isEmpty()) {
-        return RenderScreenshots(*simulator, demoPath, launch.screenshotDir);
+    if (!launch.screenshotDir.empty()) {
+        return RenderScreenshots(*simulator, demoPath,
+                                 QString::fromStdString(launch.screenshotDir));
     }
 
     MainDialogOptions dialogOptions;

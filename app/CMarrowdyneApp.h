@@ -1,7 +1,7 @@
 #pragma once
 #include <QApplication>
 
-#include "app/LaunchOptions.h"
+#include "session/LaunchOptions.h"
 
 // Names the settings key; nothing is ever read or written under it.
 inline const QString kSettingsKey = QStringLiteral("应用程序向导生成的本地应用程序");

@@ -20,6 +20,7 @@
 #include "link/DeviceEvents.h"
 #include "link/ProgrammerLink.h"
 #include "session/MainDialogSession.h"
+#include "session/MainDialogTexts.h"
 #include "session/MainDialogView.h"
 #include "session/ShelfSession.h"
 #include "session/ShelfView.h"
@@ -45,13 +46,13 @@ class SimulatedBackend;
 
 // The main window's fixed texts.
 inline const QString kMainCaption = QStringLiteral(N_("Offline загрузчик Тавролинк"));
-inline const QString kApplicationTitle = QStringLiteral("Marrowdyne");
-inline const QString kDeviceEntry = QStringLiteral("Marrowdyne");
+inline const QString kApplicationTitle = QString::fromUtf8(kTextApplicationTitle);
+inline const QString kDeviceEntry = QString::fromUtf8(kTextDeviceEntry);
 inline const QString kLockChipQuestion = QString::fromUtf8(kMsgLockChipQuestion);
-inline const QString kNotificationFailed = QStringLiteral("RegisterDeviceNotification   failed");
+inline const QString kNotificationFailed = QString::fromUtf8(kTextNotificationFailed);
 inline const QString kSystemMenuAbout = QStringLiteral(N_("关于 Marrowdyne(&A)..."));
-inline const QString kJobColumnItem = QStringLiteral(N_("项目"));
-inline const QString kJobColumnValue = QStringLiteral("\u2000\u2000");
+inline const QString kJobColumnItem = QString::fromUtf8(kTextJobColumnItem);
+inline const QString kJobColumnValue = QString::fromUtf8(kTextJobColumnValue);
 // The session's texts, as the window shows them in the original language.
 inline const QString kCloseWhileStoringQuestion = QString::fromUtf8(kMsgCloseWhileStoring);
 inline const QString kJobIncompleteNote = QString::fromUtf8(kMsgJobIncomplete);

@@ -2,24 +2,27 @@
 #include <QString>
 #include <QStringList>
 #include <cstdio>
+#include <string>
 #include <variant>
+#include <vector>
 
 #include "app/CMarrowdyneApp.h"
-#include "app/LaunchOptions.h"
+#include "session/LaunchOptions.h"
 
 namespace {
 
 // The options, or the exit code when the program ends with help or a refusal.
 std::variant<LaunchOptions, int> Parse(const QStringList& arguments) {
-    QString error;
-    std::optional<LaunchOptions> options = ParseLaunchOptions(arguments, error);
+    std::vector<std::string> utf8;
+    for (const QString& argument : arguments) utf8.push_back(argument.toStdString());
+    std::string error;
+    std::optional<LaunchOptions> options = ParseLaunchOptions(utf8, error);
     if (!options) {
-        std::fprintf(stderr, "marrowdyne: %s\n\n%s", qPrintable(error),
-                     qPrintable(LaunchOptionsHelp()));
+        std::fprintf(stderr, "marrowdyne: %s\n\n%s", error.c_str(), LaunchOptionsHelp().c_str());
         return 2;
     }
     if (options->showHelp) {
-        std::fputs(qPrintable(LaunchOptionsHelp()), stdout);
+        std::fputs(LaunchOptionsHelp().c_str(), stdout);
         return 0;
     }
     return *options;

@@ -1,10 +1,13 @@
 #include "image/FileLoading.h"
 
+#include <cctype>
 #include <cstdint>
 #include <exception>
 #include <utility>
 
 #include "common/FileReading.h"
+#include "common/NumberText.h"
+#include "common/TextLength.h"
 #include "common/TextFormat.h"
 
 namespace {
@@ -144,4 +147,15 @@ LoadOutcome RawBinaryLoad(ImageWorkspace& workspace, const std::filesystem::path
     staging.imageLength = static_cast<std::uint32_t>(size);
     outcome.status = LoadStatus::Loaded;
     return outcome;
+}
+
+StartAddressEntry ReadStartAddressEntry(std::string_view text, std::uint32_t preset) {
+    if (Utf8Length(text) > 8) return {true, preset};
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (i == text.size() || !std::isxdigit(static_cast<unsigned char>(text[i]))) {
+        return {false, preset};
+    }
+    return {false, ParseHexNumber(text)};
 }

@@ -91,6 +91,23 @@ LoadOutcome RefusedLoad(LoadOutcome outcome, LoadStatus status, const char* msgi
 // A load refused because a worker reads the image; nothing was touched.
 LoadOutcome BusyLoad(LoadOutcome outcome);
 
+// The start-address edit's character filter: a backspace or a hexadecimal digit of
+// either case passes (the edit shows letters in upper case); every other character,
+// control characters included, is dropped.
+constexpr bool PassesHexFilter(char32_t c) {
+    return c == u'\b' || (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') ||
+           (c >= u'a' && c <= u'f');
+}
+
+// The start-address dialog's OK on its edit's text (UTF-8): refused (kMsgAddressRange)
+// when longer than eight characters; else the number "%x" reads, or `preset` when the
+// text holds none (blanks, an optional sign, an optional 0x, then at least one digit).
+struct StartAddressEntry {
+    bool refused = false;
+    std::uint32_t address = 0;
+};
+StartAddressEntry ReadStartAddressEntry(std::string_view text, std::uint32_t preset);
+
 // The raw binary branch: the whole file at `startAddress`, into the staging image; the
 // caller commits it on Loaded. Refuses, before touching any buffer, files larger than the
 // image storage and images that would end beyond the 32-bit address space.

@@ -4,6 +4,8 @@
 
 #include "common/FileReading.h"
 #include "common/LittleEndian.h"
+#include "common/NumberText.h"
+#include "common/TextLength.h"
 #include "common/OutputFile.h"
 #include "common/TextFormat.h"
 #include "common/WordCrc32.h"
@@ -108,4 +110,9 @@ WorkerOutcome GenerateRemoteJobFile(RemoteGenerationPort& port,
     const std::string message = Format(Tr(kMsgRemoteGenerated), fullPath.c_str());
     port.ShowMessage(MessageIcon::Exclamation, message);
     return WorkerOutcome{OutcomeKind::Success, 0, message, fullPath};
+}
+
+std::optional<std::uint32_t> RemoteCodeOfEntry(std::string_view text) {
+    if (Utf8Length(text) != 8) return std::nullopt;
+    return ParseHexNumber(text);
 }

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "common/LocalTime.h"
@@ -34,6 +36,9 @@ inline constexpr const char* kMsgGenerateFailed03 =
 inline constexpr const char* kMsgRemoteGenerated = N_("远程文件生成成功 %s");  // the full path
 // A device ID that is not exactly eight characters.
 inline constexpr const char* kMsgBadDeviceId = N_("请输入正确的设备ID");
+// The device-ID dialog's OK on its edit's text (UTF-8): nullopt (kMsgBadDeviceId) unless it
+// is exactly eight characters; else the code as "%x" reads it.
+std::optional<std::uint32_t> RemoteCodeOfEntry(std::string_view text);
 // The image does not fit a remote job file or the programmer's job storage.
 inline constexpr const char* kMsgRemoteImageTooLarge = N_("镜像太大,不可以生成远程文件!");
 

@@ -11,19 +11,6 @@
 #include "image/FileLoading.h"
 #include "image/ui/CHexEdit.h"
 
-namespace {
-
-// Whether the text holds a hexadecimal number as "%x" reads it: blanks, an optional sign,
-// an optional 0x, then at least one digit.
-bool HasHexNumber(const QString& text) {
-    qsizetype i = 0;
-    while (i < text.size() && text[i].isSpace()) ++i;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) ++i;
-    return i < text.size() && CHexEdit::PassesFilter(text[i]) && text[i] != u'\b';
-}
-
-}  // namespace
-
 CAddressDlg::CAddressDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("CAddressDlg"));
     setWindowTitle(Tr(kAddressDlgCaption));
@@ -67,12 +54,12 @@ void CAddressDlg::showEvent(QShowEvent* event) {
 }
 
 void CAddressDlg::accept() {
-    const QString text = addressEdit->text();
-    if (text.size() > 8) {
+    const StartAddressEntry entry =
+        ReadStartAddressEntry(addressEdit->text().toStdString(), startAddress);
+    if (entry.refused) {
         ShowSystemMessage(this, MessageIcon::Exclamation, QString::fromUtf8(Tr(kMsgAddressRange)));
         return;
     }
-    // A text without a number keeps the preset address.
-    if (HasHexNumber(text)) startAddress = ParseHexNumber(text.toStdString());
+    startAddress = entry.address;
     QDialog::accept();
 }

@@ -2,6 +2,8 @@
 
 #include <QKeyEvent>
 
+#include "image/FileLoading.h"
+
 namespace {
 
 // Keys that reach an edit without typing a character, or that belong to the dialog.
@@ -26,11 +28,7 @@ CHexEdit::CHexEdit(QWidget* parent) : QLineEdit(parent) {
     setAttribute(Qt::WA_InputMethodEnabled, false);
 }
 
-bool CHexEdit::PassesFilter(QChar character) {
-    const char16_t c = character.unicode();
-    return c == u'\b' || (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') ||
-           (c >= u'a' && c <= u'f');
-}
+bool CHexEdit::PassesFilter(QChar character) { return PassesHexFilter(character.unicode()); }
 
 void CHexEdit::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();

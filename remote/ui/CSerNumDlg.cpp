@@ -47,11 +47,11 @@ CSerNumDlg::CSerNumDlg(QWidget* parent) : QDialog(parent) {
 }
 
 void CSerNumDlg::accept() {
-    const QString text = codeEdit_->text();
-    if (text.size() != 8) {
+    const std::optional<std::uint32_t> entered = RemoteCodeOfEntry(codeEdit_->text().toStdString());
+    if (!entered) {
         ShowSystemMessage(this, MessageIcon::Exclamation, Tr(kSerNumRefusedMessage));
         return;
     }
-    code = ParseHexNumber(text.toStdString());
+    code = *entered;
     QDialog::accept();
 }

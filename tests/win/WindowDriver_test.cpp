@@ -1,0 +1,364 @@
+// marrowdyne.exe as a Windows user drives it, under Wine: the program runs against its
+// simulated programmer, and this test, a program of its own, works its window by window
+// messages to control ids (no screen positions), reads its controls and list view back
+// and answers its message boxes.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/TextFormat.h"
+#include "common/WideText.h"
+#include "job/JobDescription.h"
+#include "job/UploadJob.h"
+#include "remote/GenerateRemoteJobFile.h"
+#include "session/MainDialogTexts.h"
+
+namespace {
+
+constexpr auto kTimeout = std::chrono::seconds(30);
+// The file name edit of the system's open dialog (edt1) and its combo box (cmb13).
+constexpr int kFileNameEdit = 0x480;
+constexpr int kFileNameCombo = 0x47C;
+// The text of a message box.
+constexpr int kMessageBoxText = 0xFFFF;
+
+std::wstring W(std::string_view utf8) { return WideFromUtf8(utf8); }
+
+// A path of the build's Unix side as Windows names it (Wine's drive Z: is the root).
+std::filesystem::path WindowsPath(std::string unix) {
+    for (char& c : unix) {
+        if (c == '/') c = '\\';
+    }
+    return std::filesystem::path(W(unix.starts_with('\\') ? "Z:" + unix : unix));
+}
+
+std::string Text(HWND window) {
+    wchar_t buffer[4096] = {};
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer), SMTO_BLOCK,
+                        5000, &copied);
+    return Utf8FromWide(buffer);
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+// The window as the screen shows it, into a 24-bit BMP file. Returns false when it could not
+// be drawn or written.
+bool SaveWindowPicture(HWND window, const std::filesystem::path& file) {
+    RECT frame{};
+    if (!GetWindowRect(window, &frame)) return false;
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up, as a BMP file holds its rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    // From the screen: another process's window cannot be asked to draw into this one's
+    // device context.
+    const bool drawn =
+        BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY) != FALSE;
+    GdiFlush();
+    const DWORD rowBytes = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+    const DWORD imageBytes = rowBytes * static_cast<DWORD>(height);
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    header.bfSize = header.bfOffBits + imageBytes;
+    bool written = false;
+    if (drawn) {
+        if (FILE* out = _wfopen(file.wstring().c_str(), L"wb")) {
+            written = fwrite(&header, sizeof(header), 1, out) == 1 &&
+                      fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, out) == 1 &&
+                      fwrite(bits, imageBytes, 1, out) == 1;
+            written = fclose(out) == 0 && written;
+        }
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return written;
+}
+
+// With MARRO_WINDOW_PICTURES set to a folder (a Windows path), the tests leave pictures
+// of the dialogs they open there, for the documentation.
+void KeepPicture(HWND window, const char* name) {
+    if (const char* folder = std::getenv("MARRO_WINDOW_PICTURES")) {
+        EXPECT_TRUE(SaveWindowPicture(window, std::filesystem::path(folder) / name)) << name;
+    }
+}
+
+// Polls until `found` gives a window, or fails the test.
+HWND WaitFor(const std::function<HWND()>& found, const char* what) {
+    const auto end = std::chrono::steady_clock::now() + kTimeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (HWND window = found()) return window;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ADD_FAILURE() << "no " << what << " within " << kTimeout.count() << " s";
+    if (const char* folder = std::getenv("MARRO_WINDOW_DEBUG")) {
+        // What the screen showed instead, for the one who reads the failure.
+        SaveWindowPicture(GetDesktopWindow(), std::filesystem::path(folder) / "failure.bmp");
+    }
+    return nullptr;
+}
+
+bool WaitUntil(const std::function<bool()>& condition) {
+    const auto end = std::chrono::steady_clock::now() + kTimeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// The program under test, started with its options and ended with the test.
+class Program {
+public:
+    explicit Program(const std::vector<std::string>& options) {
+        std::wstring line = L"\"" + WindowsPath(MARRO_WINDOW_PATH).wstring() + L"\" --simulate";
+        for (const std::string& option : options) line += L" \"" + W(option) + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process_)) {
+            ADD_FAILURE() << "CreateProcessW: " << GetLastError();
+            return;
+        }
+        main_ = WaitFor([this] { return Dialog([](HWND w) { return Item(w, 1001) != nullptr; }); },
+                        "main dialog");
+    }
+    ~Program() {
+        if (process_.hProcess == nullptr) return;
+        if (main_ != nullptr) PostMessageW(main_, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(process_.hProcess, 10000) != WAIT_OBJECT_0) {
+            TerminateProcess(process_.hProcess, 1);
+            ADD_FAILURE() << "the program did not end when its window was closed";
+        }
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+    }
+
+    HWND Main() const { return main_; }
+    static HWND Item(HWND dialog, int id) { return GetDlgItem(dialog, id); }
+
+    // A visible dialog of the program's that `matches`.
+    HWND Dialog(const std::function<bool(HWND)>& matches) const {
+        struct Search {
+            DWORD pid;
+            const std::function<bool(HWND)>* matches;
+            HWND found;
+        } search{process_.dwProcessId, &matches, nullptr};
+        EnumWindows(
+            [](HWND window, LPARAM data) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(data);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(window, &pid);
+                if (pid != s->pid || !IsWindowVisible(window) || ClassOf(window) != L"#32770")
+                    return TRUE;
+                if (!(*s->matches)(window)) return TRUE;
+                s->found = window;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+
+    // A message box of the system's caption: its text, once it is answered with OK.
+    std::string TakeMessage() const {
+        HWND box = WaitFor(
+            [this] {
+                return Dialog([](HWND w) {
+                    return Item(w, kMessageBoxText) != nullptr &&
+                           Text(w) == std::string(kTextSystemCaption);
+                });
+            },
+            "message box");
+        if (box == nullptr) return std::string();
+        const std::string text = Text(Item(box, kMessageBoxText));
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        WaitUntil([box] { return !IsWindow(box); });
+        return text;
+    }
+
+    void Command(int id) const {
+        PostMessageW(main_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(Item(main_, id)));
+    }
+
+    // The file name edit: edt1 itself, or the edit inside the combo box cmb13.
+    static HWND FileNameEdit(HWND open) {
+        HWND found = nullptr;
+        EnumChildWindows(
+            open,
+            [](HWND child, LPARAM data) -> BOOL {
+                const int id = GetDlgCtrlID(child);
+                if (ClassOf(child) != L"Edit" || (id != kFileNameEdit && id != kFileNameCombo))
+                    return TRUE;
+                *reinterpret_cast<HWND*>(data) = child;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&found));
+        return found;
+    }
+
+    // Open (command 3), the path typed into the system's open dialog, OK.
+    void OpenFile(const std::filesystem::path& path) const {
+        Command(3);
+        HWND open = WaitFor(
+            [this] {
+                return Dialog([](HWND w) {
+                    return Item(w, kFileNameEdit) != nullptr || Item(w, kFileNameCombo) != nullptr;
+                });
+            },
+            "open-file dialog");
+        if (open == nullptr) return;
+        HWND edit = FileNameEdit(open);
+        ASSERT_NE(edit, nullptr) << "the open-file dialog has no file name edit";
+        // Typed as a user types it, one character after the other.
+        const std::string typed = Utf8FromWide(path.wstring());
+        for (wchar_t c : path.wstring()) PostMessageW(edit, WM_CHAR, c, 1);
+        if (!WaitUntil([&] { return Text(edit) == typed; }))
+            ADD_FAILURE() << "the file name edit shows '" << Text(edit) << "'";
+        PostMessageW(open, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitUntil([open] { return !IsWindow(open); })) << "the open-file dialog stays";
+        // The load runs once the dialog has gone; a loaded file shows its path.
+        WaitUntil([&] { return Text(Item(main_, 1007)) == typed; });
+    }
+
+    bool Enabled(int id) const { return IsWindowEnabled(Item(main_, id)) != FALSE; }
+
+    // The job list's rows, read from the program's memory.
+    JobDescription JobRows() const {
+        JobDescription rows;
+        HWND list = Item(main_, 1009);
+        const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        constexpr std::size_t kChars = 512;
+        const SIZE_T size = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
+        void* remote = VirtualAllocEx(process_.hProcess, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+        if (remote == nullptr) return rows;
+        auto* remoteText = reinterpret_cast<wchar_t*>(static_cast<char*>(remote) + sizeof(LVITEMW));
+        for (int i = 0; i < count; ++i) {
+            std::string cells[2];
+            for (int column = 0; column < 2; ++column) {
+                LVITEMW item{};
+                item.iSubItem = column;
+                item.pszText = remoteText;
+                item.cchTextMax = kChars;
+                WriteProcessMemory(process_.hProcess, remote, &item, sizeof(item), nullptr);
+                SendMessageW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote));
+                wchar_t text[kChars] = {};
+                ReadProcessMemory(process_.hProcess, remoteText, text, sizeof(text) - 2, nullptr);
+                cells[column] = Utf8FromWide(text);
+            }
+            rows.push_back({cells[0], cells[1]});
+        }
+        VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
+        return rows;
+    }
+
+private:
+    PROCESS_INFORMATION process_{};
+    HWND main_ = nullptr;
+};
+
+std::string Row(const JobDescription& rows, const char* label) {
+    for (const JobDescriptionRow& row : rows) {
+        if (row.label == label) return row.value;
+    }
+    return "(no row " + std::string(label) + ")";
+}
+
+const std::filesystem::path kSample = WindowsPath(MARRO_SOURCE_DIR "/samples/blink-f103.hex");
+
+// The road of one job: open, Program, the success message, the job read back.
+TEST(WindowsWindow, OpensProgramsAndShowsTheStoredJob) {
+    Program program({});
+    ASSERT_NE(program.Main(), nullptr);
+    EXPECT_EQ(Text(program.Main()), "Offline загрузчик Тавролинк");
+    EXPECT_FALSE(program.Enabled(4));
+    // The simulated programmer is found and listed once the dialog runs.
+    EXPECT_TRUE(WaitUntil(
+        [&] { return SendMessageW(Program::Item(program.Main(), 1000), CB_GETCOUNT, 0, 0) == 1; }));
+    program.OpenFile(kSample);
+    EXPECT_EQ(Text(Program::Item(program.Main(), 1007)), Utf8FromWide(kSample.wstring()));
+    ASSERT_TRUE(program.Enabled(4));
+    EXPECT_TRUE(program.Enabled(6));
+    // Series STM32F1XX, as the file is built for.
+    SendMessageW(Program::Item(program.Main(), 1001), CB_SETCURSEL, 1, 0);
+    program.Command(4);
+    EXPECT_EQ(program.TakeMessage(), std::string(kUploadDoneText));
+    EXPECT_TRUE(program.Enabled(4));
+    const JobDescription rows = program.JobRows();
+    EXPECT_EQ(Row(rows, kRowName), "blink-f103.hex");
+    EXPECT_EQ(Row(rows, kRowSeries), "STM32F1XX");
+    EXPECT_EQ(Row(rows, kRowAddress), "0x08000000");
+    KeepPicture(program.Main(), "main-window-windows.bmp");
+}
+
+// A programmer whose checksum disagrees: the upload's own texts in the system's box.
+TEST(WindowsWindow, ShowsAFaultInTheSystemsMessageBox) {
+    Program program({"--sim-fault", "StorageCrc:crc"});
+    ASSERT_NE(program.Main(), nullptr);
+    program.OpenFile(kSample);
+    SendMessageW(Program::Item(program.Main(), 1001), CB_SETCURSEL, 1, 0);
+    ASSERT_TRUE(program.Enabled(4));
+    program.Command(4);
+    // The job is committed last: the programmer is left without one, and says so.
+    EXPECT_EQ(program.TakeMessage(),
+              std::string(kVerifyMismatchText) + "\n" + std::string(kNoStoredJobText));
+    EXPECT_TRUE(program.Enabled(4));
+}
+
+// Button 6: the device ID dialog refuses a short ID, takes eight digits, and the file is
+// written where the message says.
+TEST(WindowsWindow, MakesARemoteFileForTheDeviceIdGiven) {
+    Program program({});
+    ASSERT_NE(program.Main(), nullptr);
+    program.OpenFile(kSample);
+    ASSERT_TRUE(program.Enabled(6));
+    program.Command(6);
+    const auto serNum = [&] {
+        return program.Dialog([](HWND w) { return Text(w) == "SN Устройства"; });
+    };
+    HWND dialog = WaitFor(serNum, "device ID dialog");
+    ASSERT_NE(dialog, nullptr);
+    KeepPicture(dialog, "sernum-windows.bmp");
+    SendMessageW(Program::Item(dialog, 1032), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"1234"));
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(program.TakeMessage(), std::string(kMsgBadDeviceId));
+    SendMessageW(Program::Item(dialog, 1032), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"0A1B2C3D"));
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    const std::string message = program.TakeMessage();
+    const std::string prefix = Format(kMsgRemoteGenerated, "");
+    ASSERT_EQ(message.substr(0, prefix.size()), prefix) << message;
+    const std::filesystem::path written(W(message.substr(prefix.size())));
+    EXPECT_EQ(written.extension(), ".qvz");
+    EXPECT_TRUE(std::filesystem::exists(written)) << written;
+    std::error_code ignored;
+    std::filesystem::remove(written, ignored);
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+#include "win/Dialogs.h"
+
+#include <commctrl.h>
+
+#include "common/TextFormat.h"
+#include "common/Translation.h"
+#include "image/FileLoading.h"
+#include "link/VersionText.h"
+#include "remote/GenerateRemoteJobFile.h"
+#include "session/DeviceInformation.h"
+#include "win/WinText.h"
+#include "win/resource.h"
+
+namespace {
+
+// The text of the manual's support-contact line.
+constexpr const char* kManualSupportLine = N_("Link: обратитесь к поставщику");
+// The USB line's height and the margin below it, in dialog units.
+constexpr int kUsbLineBottom = 62;
+constexpr int kBottomMargin = 5;
+
+// Each dialog's state while it runs, kept in the window.
+template <typename State>
+State* StateOf(HWND dialog, UINT message, LPARAM lParam) {
+    if (message == WM_INITDIALOG) SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+    return reinterpret_cast<State*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
+// Escape and the close box end every one of these dialogs as Cancel.
+bool Cancelled(HWND dialog, UINT message, WPARAM wParam) {
+    if ((message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) || message == WM_CLOSE) {
+        EndDialog(dialog, IDCANCEL);
+        return true;
+    }
+    return false;
+}
+
+struct AboutState {
+    std::uint32_t programmerVersion;
+    std::uint32_t connectionCode;
+    const std::string* identity;
+};
+
+INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    AboutState* state = StateOf<AboutState>(dialog, message, lParam);
+    if (message == WM_INITDIALOG) {
+        TranslateTemplate(dialog);
+        SetWindowTextUtf8(GetDlgItem(dialog, IDC_VERSION_LINE),
+                          ProgrammerVersionText(state->programmerVersion));
+        SetWindowTextUtf8(GetDlgItem(dialog, IDC_DEVICE_ID), DeviceIdOf(state->connectionCode));
+        if (!state->identity->empty()) {
+            SetWindowTextUtf8(GetDlgItem(dialog, IDC_IDENTITY), *state->identity);
+            ShowWindow(GetDlgItem(dialog, IDC_USB_LABEL), SW_SHOW);
+            ShowWindow(GetDlgItem(dialog, IDC_IDENTITY), SW_SHOW);
+            // The dialog grows by the USB line.
+            RECT client{0, 0, 183, kUsbLineBottom + kBottomMargin};
+            MapDialogRect(dialog, &client);
+            const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE));
+            AdjustWindowRectEx(&client, style, FALSE, 0);
+            SetWindowPos(dialog, nullptr, 0, 0, client.right - client.left,
+                         client.bottom - client.top, SWP_NOMOVE | SWP_NOZORDER);
+        }
+        return TRUE;
+    }
+    if (Cancelled(dialog, message, wParam)) return TRUE;
+    if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
+        EndDialog(dialog, IDOK);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK ManualProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        TranslateTemplate(dialog);
+        // The frame becomes the picture.
+        HWND picture = GetDlgItem(dialog, IDC_CONNECTOR_PICTURE);
+        auto* bitmap = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr),
+                                                       MAKEINTRESOURCEW(IDB_CONNECTOR),
+                                                       IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+        if (bitmap != nullptr) {
+            LONG_PTR style = GetWindowLongPtrW(picture, GWL_STYLE);
+            style = (style & ~LONG_PTR{SS_TYPEMASK}) | SS_BITMAP | SS_NOTIFY;
+            SetWindowLongPtrW(picture, GWL_STYLE, style);
+            SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
+        }
+        InvalidateRect(dialog, nullptr, TRUE);
+        SetWindowTextUtf8(GetDlgItem(dialog, IDC_SUPPORT_LINE), Tr(kManualSupportLine));
+        return TRUE;
+    }
+    if (Cancelled(dialog, message, wParam)) return TRUE;
+    return FALSE;
+}
+
+// Edit 1014 takes hexadecimal digits only, shown in upper case.
+LRESULT CALLBACK HexEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                             DWORD_PTR) {
+    if (message == WM_CHAR) {
+        const auto c = static_cast<char32_t>(wParam);
+        if (!PassesHexFilter(c)) return 0;
+        if (c >= U'a' && c <= U'f') wParam = static_cast<WPARAM>(c - U'a' + U'A');
+    }
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(edit, HexEditProc, 1);
+    return DefSubclassProc(edit, message, wParam, lParam);
+}
+
+struct AddressState {
+    std::uint32_t startAddress = 0x08000000;
+};
+
+INT_PTR CALLBACK AddressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    AddressState* state = StateOf<AddressState>(dialog, message, lParam);
+    if (message == WM_INITDIALOG) {
+        TranslateTemplate(dialog);
+        HWND edit = GetDlgItem(dialog, IDC_ADDRESS_EDIT);
+        SetWindowSubclass(edit, HexEditProc, 1, 0);
+        SetWindowTextUtf8(edit, Format("%08X", state->startAddress));
+        // Focused and selected: typing replaces.
+        SetFocus(edit);
+        SendMessageW(edit, EM_SETSEL, 0, -1);
+        return FALSE;
+    }
+    if (Cancelled(dialog, message, wParam)) return TRUE;
+    if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
+        const StartAddressEntry entry = ReadStartAddressEntry(
+            WindowText(GetDlgItem(dialog, IDC_ADDRESS_EDIT)), state->startAddress);
+        if (entry.refused) {
+            ShowSystemBox(dialog, MessageIcon::Exclamation, Tr(kMsgAddressRange));
+            return TRUE;
+        }
+        state->startAddress = entry.address;
+        EndDialog(dialog, IDOK);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+struct SerNumState {
+    std::uint32_t code = 0;
+};
+
+INT_PTR CALLBACK SerNumProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    SerNumState* state = StateOf<SerNumState>(dialog, message, lParam);
+    if (message == WM_INITDIALOG) {
+        TranslateTemplate(dialog);
+        SetFocus(GetDlgItem(dialog, IDC_REMOTE_CODE));
+        return FALSE;
+    }
+    if (Cancelled(dialog, message, wParam)) return TRUE;
+    if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
+        const auto code = RemoteCodeOfEntry(WindowText(GetDlgItem(dialog, IDC_REMOTE_CODE)));
+        if (!code) {
+            ShowSystemBox(dialog, MessageIcon::Exclamation, Tr(kMsgBadDeviceId));
+            return TRUE;
+        }
+        state->code = *code;
+        EndDialog(dialog, IDOK);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+void RunAboutDialog(HINSTANCE instance, HWND parent, std::uint32_t programmerVersion,
+                    std::uint32_t connectionCode, const std::string& identity) {
+    AboutState state{programmerVersion, connectionCode, &identity};
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_ABOUT_DEVICE), parent, AboutProc,
+                    reinterpret_cast<LPARAM>(&state));
+}
+
+void RunManualDialog(HINSTANCE instance, HWND parent) {
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MANUAL), parent, ManualProc, 0);
+}
+
+std::optional<std::uint32_t> RunAddressDialog(HINSTANCE instance, HWND parent) {
+    AddressState state;
+    const INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_ADDRESS), parent,
+                                           AddressProc, reinterpret_cast<LPARAM>(&state));
+    if (result != IDOK) return std::nullopt;
+    return state.startAddress;
+}
+
+std::uint32_t RunSerNumDialog(HINSTANCE instance, HWND parent) {
+    SerNumState state;
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_SERNUM), parent, SerNumProc,
+                    reinterpret_cast<LPARAM>(&state));
+    // Whatever button closed it, only the code counts.
+    return state.code;
+}

@@ -1,0 +1,20 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// The main dialog's modal dialogs on Windows, each run with the main dialog as parent.
+
+// Device information (template 100): the version line and the device ID as they stand
+// when it opens; `identity` names the programmer on a line of its own when several are
+// attached, empty otherwise.
+void RunAboutDialog(HINSTANCE instance, HWND parent, std::uint32_t programmerVersion,
+                    std::uint32_t connectionCode, const std::string& identity);
+// The manual (template 131): pinout, connector picture, LED signals.
+void RunManualDialog(HINSTANCE instance, HWND parent);
+// The start address of a raw binary file (template 133); nullopt when cancelled.
+std::optional<std::uint32_t> RunAddressDialog(HINSTANCE instance, HWND parent);
+// The device ID a remote job file is addressed to (template 139); 0 makes none.
+std::uint32_t RunSerNumDialog(HINSTANCE instance, HWND parent);

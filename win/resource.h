@@ -1,0 +1,63 @@
+// The ids of the Windows window's resources and controls, as the dialog templates, the menu
+// and the code share them (windres reads this file too: plain #defines only).
+#pragma once
+
+// Controls the code never addresses.
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+
+#define IDD_ABOUT_DEVICE 100
+#define IDS_ABOUT_BOX 101
+#define IDD_MAIN 102
+#define IDD_MANUAL 131
+#define IDB_CONNECTOR 134
+#define IDD_FIRMWARE 135
+#define IDD_OPTIONS 136
+#define IDD_SERNUM 139
+#define IDD_ADDRESS 133
+#define IDR_MAIN_MENU 129
+#define IDI_APP 1
+
+// Template 102.
+#define IDC_OPEN 3
+#define IDC_PROGRAM 4
+#define IDC_CLEAR 5
+#define IDC_REMOTE_FILE 6
+#define IDC_DEVICE_LIST 1000
+#define IDC_SERIES_LIST 1001
+#define IDC_READ_PROTECT 1002
+#define IDC_VERIFY 1003
+#define IDC_RUN_AFTER 1004
+#define IDC_FULL_ERASE 1005
+#define IDC_SECTOR_ERASE 1006
+#define IDC_PATH 1007
+#define IDC_PROGRESS 1008
+#define IDC_JOB_LIST 1009
+#define IDC_LOCK_CHIP 1010
+#define IDC_COUNT_LIMIT 1011
+#define IDC_COUNT_EDIT 1012
+
+// Menu 129 and the commands the window adds to it.
+#define ID_ABOUT_DEVICE 32774
+#define ID_MANUAL 32775
+#define ID_FIRMWARE_UPDATE 32777
+#define ID_OPTIONS 32784
+#define ID_DEMO_PLUG 32800
+#define ID_DEMO_UNPLUG 32801
+#define IDM_SYS_ABOUT 0x0010
+
+// Template 100 (device information).
+#define IDC_VERSION_LINE 1012
+#define IDC_DEVICE_ID 1032
+#define IDC_IDENTITY 1034
+#define IDC_USB_LABEL 1036
+
+// Template 131 (manual).
+#define IDC_CONNECTOR_PICTURE 1015
+#define IDC_SUPPORT_LINE 1033
+
+// Template 133 (start address) and 139 (device ID of a remote file).
+#define IDC_ADDRESS_EDIT 1014
+#define IDC_REMOTE_CODE 1032
+#define IDC_PROTECTION_NOTE 1035
