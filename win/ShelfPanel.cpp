@@ -22,8 +22,8 @@ namespace {
 // The programmers' columns, in dialog units: serial, path, job, series, image checksum,
 // code shift, state, message.
 enum TileColumn { kSerial, kPath, kJob, kSeries, kCrc, kCodeShift, kState, kMessage };
-constexpr int kTileColumnUnits[] = {44, 54, 50, 40, 32, 22, 62, 72};
-constexpr int kLogColumnUnits[] = {92, 40, 60, 180};
+constexpr int kTileColumnUnits[] = {44, 50, 50, 40, 34, 20, 62, 74};
+constexpr int kLogColumnUnits[] = {92, 44, 60, 176};
 
 // The main dialog's controls a shelf action holds: the file and the settings under it.
 constexpr int kHeldMainControls[] = {IDC_OPEN,         IDC_SERIES_LIST, IDC_READ_PROTECT,
