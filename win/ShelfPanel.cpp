@@ -317,6 +317,11 @@ void ShelfPanel::ShowShelf(bool shown) {
     const int width = frame.right - frame.left + (shown ? panelWidth_ : -panelWidth_);
     SetWindowPos(main_, nullptr, 0, 0, width, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // The keyboard stays in the window when the control that had it goes.
+    if (!shown && IsChild(panel_, GetFocus())) {
+        SendMessageW(main_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(main_, IDC_OPEN)),
+                     TRUE);
+    }
     ShowWindow(panel_, shown ? SW_SHOW : SW_HIDE);
 }
 

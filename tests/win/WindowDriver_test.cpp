@@ -373,13 +373,14 @@ TEST(WindowsWindow, MakesARemoteFileForTheDeviceIdGiven) {
 // the rows, the counters and the log pane say, and the demo menu's unplug of one of them.
 TEST(WindowsWindow, StoresIntoAllProgrammersOfTheShelf) {
     // The panel beside the main controls and its controls; the demo menu's item of the
-    // last programmer.
+    // last programmer and the shelf's item.
     constexpr int kPanel = 1200;
     constexpr int kTiles = 1202;
     constexpr int kStoreAll = 1203;
     constexpr int kCounters = 1206;
     constexpr int kLog = 1208;
     constexpr int kDemoFourth = 32903;
+    constexpr int kShelfItem = 32810;
     // The rows' columns: serial, path, job, series, checksum, code shift, state, message.
     constexpr int kColumns = 8;
     constexpr std::size_t kJob = 2, kState = 6, kMessage = 7;
@@ -430,6 +431,18 @@ TEST(WindowsWindow, StoresIntoAllProgrammersOfTheShelf) {
         const auto now = program.Cells(tiles, kColumns);
         return now.size() == 4 && now[3][kState] == "Отключён";
     }));
+
+    // The shelf's menu item leads back to the single programmer's window, as narrow as
+    // before, whose list 1000 has the three programmers still attached.
+    RECT wide{};
+    GetWindowRect(program.Main(), &wide);
+    PostMessageW(program.Main(), WM_COMMAND, MAKEWPARAM(kShelfItem, 0), 0);
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(panel) == FALSE; }));
+    RECT narrow{};
+    GetWindowRect(program.Main(), &narrow);
+    EXPECT_LT(narrow.right - narrow.left, wide.right - wide.left);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return SendMessageW(Program::Item(program.Main(), 1000), CB_GETCOUNT, 0, 0) == 3; }));
 }
 
 }  // namespace
