@@ -108,6 +108,8 @@ bool SaveWindowPicture(HWND window, const std::filesystem::path& file) {
 // of the dialogs they open there, for the documentation.
 void KeepPicture(HWND window, const char* name) {
     if (const char* folder = std::getenv("MARRO_WINDOW_PICTURES")) {
+        // A dialog just shown may not have painted its frame and controls yet.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
         EXPECT_TRUE(SaveWindowPicture(window, std::filesystem::path(folder) / name)) << name;
     }
 }
