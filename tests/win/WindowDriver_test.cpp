@@ -261,6 +261,12 @@ public:
                        caption.c_str());
     }
 
+    // The dialog a menu command opens.
+    HWND Open(int command, const std::string& caption) const {
+        Command(command);
+        return WaitForDialog(caption);
+    }
+
     // The job list's rows, read from the program's memory.
     JobDescription JobRows() const {
         JobDescription rows;
@@ -316,6 +322,15 @@ void Retype(HWND edit, std::wstring_view text) {
     for (wchar_t c : text) PostMessageW(edit, WM_CHAR, c, 1);
 }
 
+// Cancel, or the close box, and the dialog has gone.
+bool Dismiss(HWND dialog, bool closeBox = false) {
+    if (closeBox)
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+    else
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    return WaitUntil([dialog] { return !IsWindow(dialog); });
+}
+
 bool Checked(HWND box) { return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 int Selected(HWND list) { return static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)); }
@@ -356,6 +371,8 @@ TEST(WindowsWindow, OpensProgramsAndShowsTheStoredJob) {
 TEST(WindowsWindow, ShowsAFaultInTheSystemsMessageBox) {
     Program program({"--sim-fault", "StorageCrc:crc"});
     ASSERT_NE(program.Main(), nullptr);
+    // The buttons wait for the identification, which may end after the load.
+    ASSERT_TRUE(WaitForIdentification(program));
     program.OpenFile(kSample);
     SendMessageW(Program::Item(program.Main(), 1001), CB_SETCURSEL, 1, 0);
     ASSERT_TRUE(program.Enabled(4));
@@ -371,6 +388,8 @@ TEST(WindowsWindow, ShowsAFaultInTheSystemsMessageBox) {
 TEST(WindowsWindow, MakesARemoteFileForTheDeviceIdGiven) {
     Program program({});
     ASSERT_NE(program.Main(), nullptr);
+    // The buttons wait for the identification, which may end after the load.
+    ASSERT_TRUE(WaitForIdentification(program));
     program.OpenFile(kSample);
     ASSERT_TRUE(program.Enabled(6));
     program.Command(6);
@@ -401,13 +420,12 @@ TEST(WindowsWindow, MakesARemoteFileForTheDeviceIdGiven) {
 TEST(WindowsWindow, TakesTheOptionsDialogsCodeShiftIntoTheJob) {
     Program program({});
     ASSERT_NE(program.Main(), nullptr);
+    ASSERT_TRUE(WaitForIdentification(program));
     program.OpenFile(kSample);
     SendMessageW(Program::Item(program.Main(), 1001), CB_SETCURSEL, 1, 0);
-    ASSERT_TRUE(WaitForIdentification(program));
     HWND dialog = nullptr;
     const auto item = [&dialog](int id) { return Program::Item(dialog, id); };
-    program.Command(kCommandOptions);
-    dialog = program.WaitForDialog("Опции");
+    dialog = program.Open(kCommandOptions, "Опции");
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(Checked(item(1022)));
     EXPECT_EQ(Text(item(1024)), "08004000");
@@ -425,11 +443,9 @@ TEST(WindowsWindow, TakesTheOptionsDialogsCodeShiftIntoTheJob) {
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(program.TakeMessage(), std::string(kMsgShiftAddressAlign));
     EXPECT_TRUE(IsWindowVisible(dialog));
-    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
+    ASSERT_TRUE(Dismiss(dialog));
 
-    program.Command(kCommandOptions);
-    dialog = program.WaitForDialog("Опции");
+    dialog = program.Open(kCommandOptions, "Опции");
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(Checked(item(1022)));
     EXPECT_EQ(Text(item(1024)), "08004000");
@@ -446,14 +462,12 @@ TEST(WindowsWindow, TakesTheOptionsDialogsCodeShiftIntoTheJob) {
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
     // The lists' choices are kept, though the job description does not show them.
-    program.Command(kCommandOptions);
-    dialog = program.WaitForDialog("Опции");
+    dialog = program.Open(kCommandOptions, "Опции");
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(Text(item(1024)), "08001ff0");
     EXPECT_EQ(Selected(item(1027)), 1);
     EXPECT_EQ(Selected(item(1001)), 1);
-    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
+    ASSERT_TRUE(Dismiss(dialog));
 
     program.Command(4);
     EXPECT_EQ(program.TakeMessage(), std::string(kUploadDoneText));
@@ -467,8 +481,7 @@ TEST(WindowsWindow, UpdatesTheProgrammersFirmware) {
     Program program({"--sim-latency-us", "20000"});
     ASSERT_NE(program.Main(), nullptr);
     ASSERT_TRUE(WaitForIdentification(program));
-    program.Command(kCommandFirmwareUpdate);
-    HWND dialog = program.WaitForDialog("Обновление ПО");
+    HWND dialog = program.Open(kCommandFirmwareUpdate, "Обновление ПО");
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(Text(Program::Item(dialog, 1031)), "Frimware:2.10");
     KeepPicture(dialog, "firmware-windows.bmp");
@@ -480,8 +493,7 @@ TEST(WindowsWindow, UpdatesTheProgrammersFirmware) {
     ASSERT_TRUE(IsWindow(dialog)) << "Cancel closed the dialog while the update ran";
     EXPECT_EQ(Text(Program::Item(dialog, 1031)), "Frimware:2.20");
     EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(update) != FALSE; }));
-    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
+    EXPECT_TRUE(Dismiss(dialog));
 }
 
 // The dialogs that only show: device information, the manual, and the start address a
@@ -490,21 +502,17 @@ TEST(WindowsWindow, ShowsDeviceInformationManualAndStartAddress) {
     Program program({});
     ASSERT_NE(program.Main(), nullptr);
     ASSERT_TRUE(WaitForIdentification(program));
-    program.Command(kCommandAboutDevice);
-    HWND about = program.WaitForDialog("Устройство");
+    HWND about = program.Open(kCommandAboutDevice, "Устройство");
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(Text(Program::Item(about, 1012)), "Version:10.02");
     KeepPicture(about, "device-windows.bmp");
-    PostMessageW(about, WM_COMMAND, IDCANCEL, 0);
-    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
+    ASSERT_TRUE(Dismiss(about));
 
-    program.Command(kCommandManual);
-    HWND manual = program.WaitForDialog("Руководство");
+    HWND manual = program.Open(kCommandManual, "Руководство");
     ASSERT_NE(manual, nullptr);
     EXPECT_EQ(Text(Program::Item(manual, 1033)), "Link: обратитесь к поставщику");
     KeepPicture(manual, "manual-windows.bmp");
-    PostMessageW(manual, WM_CLOSE, 0, 0);
-    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(manual); }));
+    ASSERT_TRUE(Dismiss(manual, true));
 
     const std::filesystem::path raw = std::filesystem::temp_directory_path() / L"window-raw.bin";
     {
