@@ -9,6 +9,7 @@
 #include "session/MainDialogView.h"
 #include "win/WinDispatcher.h"
 
+class FirmwareDialogSession;
 class SimulatedBackend;
 
 // The message that starts the session once the dialog's message loop runs.
@@ -67,6 +68,8 @@ private:
     void OnDeviceChosen();
     void OnAboutDevice();
     void OnManual();
+    void OnOptions();
+    void OnFirmwareUpdate();
     // Escape and the close box; while the programmer is being written, only on the
     // user's word.
     void OnCancel(bool closeBox);
@@ -86,4 +89,5 @@ private:
     int deviceListNarrowWidth_ = 0;             // pixels: the template's width of list 1000
     int deviceListWideWidth_ = 0;               // with entries that name serial and path
     bool finished_ = false;
+    const FirmwareDialogSession* firmwareSession_ = nullptr;  // while dialog 135 is open
 };

@@ -61,3 +61,16 @@
 #define IDC_ADDRESS_EDIT 1014
 #define IDC_REMOTE_CODE 1032
 #define IDC_PROTECTION_NOTE 1035
+
+// Template 136 (options: the code shift).
+#define IDC_SHIFT_ENABLE 1022
+#define IDC_SHIFT_ADDRESS 1024
+#define IDC_SHIFT_START 1025
+#define IDC_SHIFT_STEP 1026
+#define IDC_SHIFT_WIDTH 1027
+#define IDC_SHIFT_TYPE 1001
+
+// Template 135 (firmware update).
+#define IDC_FIRMWARE_UPDATE 3
+#define IDC_FIRMWARE_PROGRESS 1016
+#define IDC_FIRMWARE_LINE 1031
