@@ -13,13 +13,6 @@ JobHeader HeaderOfRecord(const ImageWorkspace& workspace) {
     return JobHeader::Decode(JobHeaderBytesOfRecord(workspace.image.imageBuffer).data());
 }
 
-std::optional<JobHeader> StoredHeader(const ProgrammerLink& link) {
-    const StoredJob stored = link.storedJob();
-    if (stored.header.size() != kJobHeaderSize || stored.header[0] != kJobMarker)
-        return std::nullopt;
-    return JobHeader::Decode(stored.header.data());
-}
-
 void RefuseSharedSerials(bool shiftOn, const char* what) {
     if (!shiftOn) return;
     throw CliFailure(ExitCode::Usage,

@@ -14,6 +14,13 @@
 #include "link/HidReport.h"
 #include "job/IdentifyProgrammer.h"
 
+std::optional<JobHeader> StoredHeader(const ProgrammerLink& link) {
+    const StoredJob stored = link.storedJob();
+    if (stored.header.size() != kJobHeaderSize || stored.header[0] != kJobMarker)
+        return std::nullopt;
+    return JobHeader::Decode(stored.header.data());
+}
+
 JobImageFacts JobImageOfImage(const FirmwareImage& image) {
     JobImageFacts facts;
     facts.start = image.imageStart;

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -6,6 +7,7 @@
 #include "image/FirmwareImage.h"
 #include "job/JobComparison.h"
 #include "job/JobDescription.h"
+#include "job/JobHeader.h"
 #include "link/ProgrammerLink.h"
 #include "worker/WorkerOutcome.h"
 #include "worker/WorkerPort.h"
@@ -33,6 +35,9 @@ public:
 inline constexpr std::string_view kJobHeldText = N_("Задание совпадает");
 inline constexpr std::string_view kJobReadText = N_("Задание прочитано");
 inline constexpr std::string_view kStoredJobDamagedText = N_("Задание в программаторе повреждено");
+
+// The header of the job the identification found stored; nullopt when it holds none.
+std::optional<JobHeader> StoredHeader(const ProgrammerLink& link);
 
 // The job an upload of the loaded image stores: the image padded with 0xFF to whole
 // words at imageStart.

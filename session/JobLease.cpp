@@ -29,3 +29,18 @@ bool SettleJobLease(JobLease& taken, bool stored, std::string& error) {
     return stored ? taken.ledger->MarkStored(taken.lease.id, error)
                   : taken.ledger->MarkVoid(taken.lease.id, error);
 }
+
+std::optional<StoredJobSighting> SightStoredJob(const SerialSource& source,
+                                                const ProgrammerLink& link, std::string& error) {
+    error.clear();
+    const std::optional<JobHeader> stored = StoredHeader(link);
+    if (!stored) return std::nullopt;
+    const JobHeader& header = *stored;
+    const std::string where = source.ledger.empty() ? DefaultLedgerPath() : source.ledger;
+    std::unique_ptr<SerialLedger> ledger = OpenSerialLedger(where, error);
+    if (!ledger) return std::nullopt;
+    std::optional<Reconciliation> seen =
+        ledger->Reconcile(header, {link.DevicePath(), link.SerialNumber()}, error);
+    if (!seen) return std::nullopt;
+    return StoredJobSighting{std::move(*seen), header.shiftStep};
+}

@@ -29,3 +29,14 @@ std::optional<JobLease> LeaseJob(const SerialSource& source, const CodeShift& sh
 // After the upload: stored, or void when it failed, since its values may have reached a
 // part and are never handed out again. False with `error` set when the ledger refused.
 bool SettleJobLease(JobLease& taken, bool stored, std::string& error);
+
+// What the ledger `source` names (the default file when none) makes of the job an
+// identification found stored in the programmer of `link`, for every face that connects
+// one with a product named. nullopt with `error` empty when the programmer holds no job,
+// with `error` set when the ledger could not be asked.
+struct StoredJobSighting {
+    Reconciliation seen;
+    std::int64_t shiftStep = 1;  // of the stored job, for the block's text
+};
+std::optional<StoredJobSighting> SightStoredJob(const SerialSource& source,
+                                                const ProgrammerLink& link, std::string& error);

@@ -282,28 +282,24 @@ void MainDialogSession::SettleLease(JobLease& taken, bool stored) {
 // On the identification's worker, with a product named: what the stored header's block
 // has used is recorded, and a block the ledger does not know is said.
 void MainDialogSession::ReconcileStoredJob() {
-    const std::string where = serials.ledger.empty() ? DefaultLedgerPath() : serials.ledger;
-    const StoredJob stored = link_.storedJob();
-    if (stored.header.size() != kJobHeaderSize || stored.header[0] != kJobMarker) return;
     std::string error;
-    std::unique_ptr<SerialLedger> ledger = OpenSerialLedger(where, error);
-    const JobHeader header = JobHeader::Decode(stored.header.data());
-    std::optional<Reconciliation> seen;
-    if (ledger) seen = ledger->Reconcile(header, {link_.DevicePath(), link_.SerialNumber()}, error);
-    if (!seen) {
-        Say(MessageIcon::Error, SessionText{kMsgSerialsNotLeased, {}, error});
+    const std::optional<StoredJobSighting> sighting = SightStoredJob(serials, link_, error);
+    if (!sighting) {
+        if (!error.empty()) Say(MessageIcon::Error, SessionText{kMsgSerialsNotLeased, {}, error});
         return;
     }
-    if (IsConflict(seen->outcome)) {
-        Say(MessageIcon::Exclamation, SessionText{kMsgSerialConflict, {}, seen->detail});
+    const Reconciliation& seen = sighting->seen;
+    if (IsConflict(seen.outcome)) {
+        Say(MessageIcon::Exclamation, SessionText{kMsgSerialConflict, {}, seen.detail});
         return;
     }
-    if (seen->outcome != ReconcileOutcome::Matched || !seen->lease) return;
+    if (seen.outcome != ReconcileOutcome::Matched || !seen.lease) return;
     SerialProduct product;
-    product.shiftStep = header.shiftStep;
-    workers_.OnUiThread([this, product, lease = *seen->lease] {
+    product.shiftStep = sighting->shiftStep;
+    workers_.OnUiThread([this, product, lease = *seen.lease] {
         activeLease_ = ShownLease{product, lease};
     });
+    const StoredJob stored = link_.storedJob();
     ShowJobDescription(DescribeJob(stored.name, stored.header.data(), link_.programmerVersion()));
 }
 

@@ -12,6 +12,8 @@
 #include "link/DevicePaths.h"
 #include "remote/JobFileWriter.h"
 #include "remote/RemoteJobFile.h"
+#include "session/JobLease.h"
+#include "session/MainDialogTexts.h"
 #include "worker/Gang.h"
 
 namespace {
@@ -20,6 +22,26 @@ namespace {
 constexpr std::size_t kNameRow = 0;
 constexpr std::size_t kSeriesRow = 1;
 constexpr std::size_t kCodeShiftRow = 8;
+
+// What the ledger made of a programmer's stored block, as its tile shows it: the block
+// beside the code shift, or what disagrees; neither for a job without a leased block.
+struct TileSighting {
+    std::string block;
+    std::string problem;
+};
+TileSighting SightingOfTile(const SerialSource& serials, const ProgrammerLink& link) {
+    std::string error;
+    const std::optional<StoredJobSighting> sighting = SightStoredJob(serials, link, error);
+    if (!sighting) {
+        if (error.empty()) return {};
+        return {{}, ShownText(SessionText{kMsgSerialsNotLeased, {}, error})};
+    }
+    const Reconciliation& seen = sighting->seen;
+    if (IsConflict(seen.outcome))
+        return {{}, ShownText(SessionText{kMsgSerialConflict, {}, seen.detail})};
+    if (seen.outcome != ReconcileOutcome::Matched || !seen.lease) return {};
+    return {LeaseBlockText(*seen.lease, sighting->shiftStep), {}};
+}
 
 }  // namespace
 
@@ -231,7 +253,10 @@ void ShelfSession::OpenMember(Member& member) {
 // the stored job.
 void ShelfSession::Identify(std::vector<Member*> members) {
     if (members.empty()) return;
-    StartWorker([this, members] {
+    // With a product named, what each stored block has used is recorded, as the single
+    // programmer's window does at its connection.
+    const SerialSource serials = main_.serials;
+    StartWorker([this, members, serials] {
         RunGang(
             members.size(),
             [&](std::size_t k) {
@@ -239,12 +264,19 @@ void ShelfSession::Identify(std::vector<Member*> members) {
                 member.rows.clear();
                 const WorkerOutcome outcome = IdentifyProgrammer(member);
                 const JobDescription rows = member.rows;
-                UpdateTile(member, [outcome, rows](ShelfTile& tile) {
+                const TileSighting sighting = outcome.ok() && !serials.product.empty()
+                                                  ? SightingOfTile(serials, member.link)
+                                                  : TileSighting{};
+                UpdateTile(member, [outcome, rows, sighting](ShelfTile& tile) {
                     TakeDescription(tile, rows);
                     if (!outcome.ok()) {
                         tile.state = TileState::Failed;
                         tile.message = outcome.message;
+                        return;
                     }
+                    if (!sighting.block.empty() && !tile.codeShift.empty())
+                        tile.codeShift += " (" + sighting.block + ")";
+                    if (!sighting.problem.empty()) tile.message = sighting.problem;
                 });
             },
             [](std::size_t, std::exception_ptr) {});

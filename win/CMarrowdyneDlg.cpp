@@ -16,6 +16,7 @@
 #include "link/WindowsDeviceWatcher.h"
 #include "session/DeviceInformation.h"
 #include "session/MainDialogTexts.h"
+#include "update/FirmwareDialogSession.h"
 #include "win/Dialogs.h"
 #include "win/ShelfPanel.h"
 #include "win/WinText.h"
@@ -236,6 +237,12 @@ void CMarrowdyneDlg::OnCommand(int id, int notification) {
         case ID_ABOUT_DEVICE:
             OnAboutDevice();
             break;
+        case ID_OPTIONS:
+            OnOptions();
+            break;
+        case ID_FIRMWARE_UPDATE:
+            OnFirmwareUpdate();
+            break;
         case ID_DEMO_PLUG:
             if (options_.simulator) options_.simulator->Plug(options_.demoProgrammerPath);
             break;
@@ -328,6 +335,15 @@ void CMarrowdyneDlg::OnAboutDevice() {
 }
 
 void CMarrowdyneDlg::OnManual() { RunManualDialog(instance_, window_); }
+
+void CMarrowdyneDlg::OnOptions() { RunOptionsDialog(instance_, window_, session_->shift); }
+
+void CMarrowdyneDlg::OnFirmwareUpdate() {
+    // The command comes by the menu, whose item is greyed for the older kind, or by a
+    // message sent to the window: both are held to the same rule.
+    if (!session_->FirmwareUpdateOffered()) return;
+    RunFirmwareDialog(instance_, window_, session_->Link(), dispatcher_, firmwareSession_);
+}
 
 void CMarrowdyneDlg::OnCancel(bool closeBox) {
     // Escape alone never cuts a store short; the close box asks.
@@ -496,4 +512,6 @@ std::optional<std::uint32_t> CMarrowdyneDlg::AskStartAddress() {
 
 std::uint32_t CMarrowdyneDlg::AskRemoteCode() { return RunSerNumDialog(instance_, window_); }
 
-bool CMarrowdyneDlg::FirmwareBeingStored() { return false; }
+bool CMarrowdyneDlg::FirmwareBeingStored() {
+    return firmwareSession_ != nullptr && firmwareSession_->Updating();
+}

@@ -9,6 +9,7 @@
 #include "session/MainDialogView.h"
 #include "win/WinDispatcher.h"
 
+class FirmwareDialogSession;
 class ShelfPanel;
 class SimulatedBackend;
 
@@ -73,6 +74,8 @@ private:
     void OnDeviceChosen();
     void OnAboutDevice();
     void OnManual();
+    void OnOptions();
+    void OnFirmwareUpdate();
     // Escape and the close box; while the programmer is being written, only on the
     // user's word.
     void OnCancel(bool closeBox);
@@ -93,4 +96,5 @@ private:
     int deviceListNarrowWidth_ = 0;             // pixels: the template's width of list 1000
     int deviceListWideWidth_ = 0;               // with entries that name serial and path
     bool finished_ = false;
+    const FirmwareDialogSession* firmwareSession_ = nullptr;  // while dialog 135 is open
 };

@@ -2,12 +2,18 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <climits>
+#include <memory>
+
 #include "common/TextFormat.h"
 #include "common/Translation.h"
 #include "image/FileLoading.h"
+#include "job/CodeShiftForm.h"
 #include "link/VersionText.h"
 #include "remote/GenerateRemoteJobFile.h"
 #include "session/DeviceInformation.h"
+#include "update/FirmwareDialogSession.h"
 #include "win/WinText.h"
 #include "win/resource.h"
 
@@ -92,7 +98,7 @@ INT_PTR CALLBACK ManualProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     return FALSE;
 }
 
-// Edit 1014 takes hexadecimal digits only, shown in upper case.
+// Edits 1014 and 1024 take hexadecimal digits only, shown in upper case.
 LRESULT CALLBACK HexEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                              DWORD_PTR) {
     if (message == WM_CHAR) {
@@ -160,6 +166,140 @@ INT_PTR CALLBACK SerNumProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     return FALSE;
 }
 
+void EnableShiftValues(HWND dialog, bool enabled) {
+    for (int id :
+         {IDC_SHIFT_ADDRESS, IDC_SHIFT_START, IDC_SHIFT_STEP, IDC_SHIFT_WIDTH, IDC_SHIFT_TYPE}) {
+        EnableWindow(GetDlgItem(dialog, id), enabled ? TRUE : FALSE);
+    }
+}
+
+void FillList(HWND list, const auto& entries, int selected) {
+    for (const char* entry : entries)
+        SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(entry).c_str()));
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+}
+
+int SelectionOf(HWND list) { return static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)); }
+
+// The form decides; the dialog only shows the members and reads its controls back.
+INT_PTR CALLBACK OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    CodeShift* shift = StateOf<CodeShift>(dialog, message, lParam);
+    if (message == WM_INITDIALOG) {
+        TranslateTemplate(dialog);
+        const CodeShiftFields fields = FieldsOfCodeShift(*shift);
+        HWND address = GetDlgItem(dialog, IDC_SHIFT_ADDRESS);
+        SetWindowSubclass(address, HexEditProc, 1, 0);
+        SetWindowTextUtf8(address, fields.address);
+        SetWindowTextUtf8(GetDlgItem(dialog, IDC_SHIFT_START), fields.start);
+        SetWindowTextUtf8(GetDlgItem(dialog, IDC_SHIFT_STEP), fields.step);
+        FillList(GetDlgItem(dialog, IDC_SHIFT_WIDTH), kShiftWidthTexts, fields.widthIndex);
+        FillList(GetDlgItem(dialog, IDC_SHIFT_TYPE), kShiftTypeTexts, fields.typeIndex);
+        CheckDlgButton(dialog, IDC_SHIFT_ENABLE, fields.enabled ? BST_CHECKED : BST_UNCHECKED);
+        EnableShiftValues(dialog, fields.enabled);
+        return TRUE;
+    }
+    if (Cancelled(dialog, message, wParam)) return TRUE;
+    if (message != WM_COMMAND) return FALSE;
+    if (LOWORD(wParam) == IDC_SHIFT_ENABLE && HIWORD(wParam) == BN_CLICKED) {
+        EnableShiftValues(dialog, IsDlgButtonChecked(dialog, IDC_SHIFT_ENABLE) == BST_CHECKED);
+        return TRUE;
+    }
+    if (LOWORD(wParam) == IDOK) {
+        CodeShiftFields fields;
+        fields.enabled = IsDlgButtonChecked(dialog, IDC_SHIFT_ENABLE) == BST_CHECKED;
+        fields.address = WindowText(GetDlgItem(dialog, IDC_SHIFT_ADDRESS));
+        fields.start = WindowText(GetDlgItem(dialog, IDC_SHIFT_START));
+        fields.step = WindowText(GetDlgItem(dialog, IDC_SHIFT_STEP));
+        fields.widthIndex = SelectionOf(GetDlgItem(dialog, IDC_SHIFT_WIDTH));
+        fields.typeIndex = SelectionOf(GetDlgItem(dialog, IDC_SHIFT_TYPE));
+        if (const char* refusal = ApplyCodeShiftFields(fields, *shift)) {
+            ShowSystemBox(dialog, MessageIcon::Exclamation, Tr(refusal));
+            return TRUE;
+        }
+        EndDialog(dialog, IDOK);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+int ProgressValue(std::uint32_t value) {
+    return static_cast<int>(std::min<std::uint32_t>(value, INT_MAX));
+}
+
+// Template 135 drawn for the firmware dialog's session. The session is made once the
+// controls exist and goes with the window, after the worker has ended: the dialog does
+// not close while the update runs.
+class FirmwareDialog : public FirmwareDialogView {
+public:
+    FirmwareDialog(ProgrammerLink& link, UiDispatcher& dispatcher,
+                   const FirmwareDialogSession*& open)
+        : link_(link), dispatcher_(dispatcher), open_(open) {}
+
+    static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+        FirmwareDialog* self = StateOf<FirmwareDialog>(dialog, message, lParam);
+        return self != nullptr ? self->OnMessage(dialog, message, wParam) : FALSE;
+    }
+
+private:
+    INT_PTR OnMessage(HWND dialog, UINT message, WPARAM wParam) {
+        switch (message) {
+            case WM_INITDIALOG:
+                dialog_ = dialog;
+                TranslateTemplate(dialog);
+                session_ = std::make_unique<FirmwareDialogSession>(link_, *this, dispatcher_);
+                open_ = session_.get();
+                session_->Start();
+                return TRUE;
+            case WM_COMMAND:
+                if (LOWORD(wParam) == IDC_FIRMWARE_UPDATE) session_->Update();
+                if (LOWORD(wParam) == IDCANCEL && session_->MayClose()) EndDialog(dialog, IDCANCEL);
+                return TRUE;
+            case WM_CLOSE:
+                if (session_->MayClose()) EndDialog(dialog, IDCANCEL);
+                return TRUE;
+            case WM_DESTROY:
+                open_ = nullptr;
+                session_.reset();
+                return FALSE;
+            default:
+                return FALSE;
+        }
+    }
+
+    HWND Item(int id) const { return GetDlgItem(dialog_, id); }
+
+    // FirmwareDialogView (UI thread).
+    void ShowVersionLine(const std::string& line) override {
+        SetWindowTextUtf8(Item(IDC_FIRMWARE_LINE), line);
+    }
+    void SetUpdateEnabled(bool enabled) override {
+        EnableWindow(Item(IDC_FIRMWARE_UPDATE), enabled ? TRUE : FALSE);
+    }
+    // The template offers no file choice: the carried firmware is installed.
+    void SetFileChoiceEnabled(bool) override {}
+    void ShowChosenFirmware(const std::string&, const std::string&) override {}
+    void SetProgressRange(std::uint32_t maximum) override {
+        SendMessageW(Item(IDC_FIRMWARE_PROGRESS), PBM_SETRANGE32, 0, ProgressValue(maximum));
+    }
+    void SetProgressPosition(std::uint32_t position) override {
+        SendMessageW(Item(IDC_FIRMWARE_PROGRESS), PBM_SETPOS,
+                     static_cast<WPARAM>(ProgressValue(position)), 0);
+    }
+    void ShowMessage(MessageIcon icon, std::string_view text) override {
+        ShowSystemBox(dialog_, icon, text);
+    }
+    bool AskYesNo(std::string_view caption, std::string_view text) override {
+        return ::AskYesNo(dialog_, caption, text, false);
+    }
+    void UpdateFinished(bool) override {}
+
+    ProgrammerLink& link_;
+    UiDispatcher& dispatcher_;
+    const FirmwareDialogSession*& open_;
+    HWND dialog_ = nullptr;
+    std::unique_ptr<FirmwareDialogSession> session_;
+};
+
 }  // namespace
 
 void RunAboutDialog(HINSTANCE instance, HWND parent, std::uint32_t programmerVersion,
@@ -187,4 +327,16 @@ std::uint32_t RunSerNumDialog(HINSTANCE instance, HWND parent) {
                     reinterpret_cast<LPARAM>(&state));
     // Whatever button closed it, only the code counts.
     return state.code;
+}
+
+void RunOptionsDialog(HINSTANCE instance, HWND parent, CodeShift& shift) {
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_OPTIONS), parent, OptionsProc,
+                    reinterpret_cast<LPARAM>(&shift));
+}
+
+void RunFirmwareDialog(HINSTANCE instance, HWND parent, ProgrammerLink& link,
+                       UiDispatcher& dispatcher, const FirmwareDialogSession*& open) {
+    FirmwareDialog dialog(link, dispatcher, open);
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_FIRMWARE), parent, FirmwareDialog::Proc,
+                    reinterpret_cast<LPARAM>(&dialog));
 }

@@ -5,6 +5,11 @@
 #include <optional>
 #include <string>
 
+struct CodeShift;
+class FirmwareDialogSession;
+class ProgrammerLink;
+class UiDispatcher;
+
 // The main dialog's modal dialogs on Windows, each run with the main dialog as parent.
 
 // Device information (template 100): the version line and the device ID as they stand
@@ -18,3 +23,9 @@ void RunManualDialog(HINSTANCE instance, HWND parent);
 std::optional<std::uint32_t> RunAddressDialog(HINSTANCE instance, HWND parent);
 // The device ID a remote job file is addressed to (template 139); 0 makes none.
 std::uint32_t RunSerNumDialog(HINSTANCE instance, HWND parent);
+// The code shift (template 136): shows `shift` and writes it on an OK that the form takes.
+void RunOptionsDialog(HINSTANCE instance, HWND parent, CodeShift& shift);
+// The firmware update of the programmer on `link` (template 135); its worker's calls come
+// through `dispatcher`. `open` points at the dialog's session while the dialog runs.
+void RunFirmwareDialog(HINSTANCE instance, HWND parent, ProgrammerLink& link,
+                       UiDispatcher& dispatcher, const FirmwareDialogSession*& open);

@@ -62,6 +62,19 @@
 #define IDC_REMOTE_CODE 1032
 #define IDC_PROTECTION_NOTE 1035
 
+// Template 136 (options: the code shift).
+#define IDC_SHIFT_ENABLE 1022
+#define IDC_SHIFT_ADDRESS 1024
+#define IDC_SHIFT_START 1025
+#define IDC_SHIFT_STEP 1026
+#define IDC_SHIFT_WIDTH 1027
+#define IDC_SHIFT_TYPE 1001
+
+// Template 135 (firmware update).
+#define IDC_FIRMWARE_UPDATE 3
+#define IDC_FIRMWARE_PROGRESS 1016
+#define IDC_FIRMWARE_LINE 1031
+
 // Template 140, the shelf of programmers: a panel beside template 102's controls while the
 // shelf is shown, and the commands the window adds to menu 129 for it.
 #define IDD_SHELF 140

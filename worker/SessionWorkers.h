@@ -40,13 +40,14 @@ public:
         if (dispatcher_.OnUiThread()) return f();
         // Checked before blocking, so no worker starts to wait on a closed dialog; one
         // already waiting is served by Finish, which then skips the call.
-        if (closed_.load()) return Result{};
         if constexpr (std::is_void_v<Result>) {
+            if (closed_.load()) return;
             dispatcher_.RunBlocking([&] {
                 if (!closed_.load()) f();
             });
         } else {
             Result result{};
+            if (closed_.load()) return result;
             dispatcher_.RunBlocking([&] {
                 if (!closed_.load()) result = f();
             });

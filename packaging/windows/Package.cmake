@@ -48,8 +48,9 @@ set(CPACK_NSIS_MUI_UNIICON "${MARRO_WINDOWS_ICON}")
 set(CPACK_NSIS_INSTALLED_ICON_NAME "bin/marrowdyne-cli.exe")
 set(CPACK_NSIS_MENU_LINKS "doc/marrowdyne-cli.txt" "Marrowdyne command-line manual"
                           "LICENSE.txt" "Marrowdyne licence")
-# The desktop program gets its Start-menu entry once it is built.
+# The window is the program Windows shows in its lists and Start menu, where it is built.
 if(TARGET marrowdyne)
   set(CPACK_PACKAGE_EXECUTABLES marrowdyne "Marrowdyne")
+  set(CPACK_NSIS_INSTALLED_ICON_NAME "bin/marrowdyne.exe")
 endif()
 set(CPACK_STRIP_FILES ON)

@@ -164,6 +164,42 @@ private slots:
         dialog.close();
         SetSystemMessageHook(nullptr);
     }
+    // Three programmers on the shelf, each opened on its own hidraw node: stored into at
+    // once, and one pulled out afterwards is marked alone.
+    void aShelfOfEmulatedProgrammersIsStoredIntoAtOnce() {
+        EmulatedHidraw system;
+        std::vector<std::unique_ptr<SimulatedProgrammer>> programmers;
+        std::vector<std::string> nodes;
+        for (const char* serial : {"0011", "0012", "0013"}) {
+            programmers.push_back(std::make_unique<SimulatedProgrammer>(
+                SimulatorConfig{.programmerVersion = 0x1002}));
+            nodes.push_back(system.Plug({.serial = serial}, programmers.back().get()));
+        }
+        HidapiBackend backend;
+        CMarrowdyneDlg dialog(backend, MainDialogOptions{});
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shelf().Shown(), 10000);
+        QVERIFY(dialog.FinishWorkers(20000));
+        QCOMPARE(dialog.shelf().Tiles().size(), std::size_t{3});
+        dialog.OpenChosenFile(QString::fromUtf8(MARRO_SOURCE_DIR "/samples/blink-f103.hex"));
+        dialog.findChild<QComboBox*>(QStringLiteral("id1001"))->setCurrentIndex(1);
+        dialog.shelf().StoreIntoAll();
+        QVERIFY(dialog.FinishWorkers(60000));
+        for (std::size_t i = 0; i < 3; ++i) {
+            const ShelfTile& tile = dialog.shelf().Tiles()[i];
+            QCOMPARE(tile.state, TileState::HoldsJob);
+            QCOMPARE(tile.jobName, std::string("blink-f103.hex"));
+            QCOMPARE(reinterpret_cast<const char*>(programmers[i]->Storage() + kJobNameAddress),
+                     "blink-f103.hex");
+        }
+        QCOMPARE(dialog.shelf().Counters().stored, std::size_t{3});
+
+        system.Unplug(nodes[1]);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.shelf().Tiles()[1].state, TileState::Removed, 10000);
+        QCOMPARE(dialog.shelf().Tiles()[0].state, TileState::HoldsJob);
+        QCOMPARE(dialog.shelf().Tiles()[2].state, TileState::HoldsJob);
+        dialog.close();
+    }
 };
 
 QTEST_MAIN(EmulatedWindowTest)

@@ -2,12 +2,15 @@
 // set them up, the shelf over the main dialog's session, and views that record.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "tests/session/SessionRecorders.h"
+#include "job/JobHeader.h"
 #include "job/StoredJob.h"
 #include "job/UploadJob.h"
 #include "link/SimulatorSetup.h"
@@ -221,6 +224,59 @@ TEST_F(ShelfTest, RemovalMidStoreMarksThatTileOnly) {
     Settle();
     EXPECT_EQ(view_.tiles[1].state, TileState::Differs);
     EXPECT_EQ(view_.counters.verified, 3u);
+}
+
+TEST_F(ShelfTest, EachProgrammerGetsABlockOfItsOwnAndItsUseIsSeenAtConnection) {
+#if !MARRO_SERIAL_LEDGER
+    GTEST_SKIP() << "this build has no serial ledger stores";
+#endif
+    Start(3);
+    main_->shift.shiftEnabled = 1;
+    main_->shift.shiftStart = 1000;
+    main_->serials.product = "board-s";
+    main_->serials.ledger = (folder_ / "serials.sqlite").string();
+    LoadBinary("leased.bin", 256);
+    mainView_.countText = "100";
+    shelf_->StoreIntoAll();
+    Settle();
+    ASSERT_EQ(States(), std::vector<TileState>(3, TileState::HoldsJob));
+    std::set<std::int32_t> starts;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const JobHeader header =
+            JobHeader::Decode(sim_.programmers[i]->Storage() + kJobAreaAddress);
+        starts.insert(header.shiftStart);
+        const std::string block = "(" + std::to_string(header.shiftStart) + "–" +
+                                  std::to_string(header.shiftStart + 99) + ", 已用0)";
+        EXPECT_TRUE(view_.tiles[i].codeShift.ends_with(block)) << view_.tiles[i].codeShift;
+    }
+    EXPECT_EQ(starts, (std::set<std::int32_t>{1000, 1100, 1200}));
+
+    // Plugged in again, one has used 37 values of its block and another shows a block the
+    // ledger never handed out: the first tile shows the use, the second the conflict.
+    const struct {
+        std::size_t programmer;
+        std::int32_t start;  // 0: its own block's
+        std::int32_t used;
+    } connections[] = {{0, 0, 37}, {1, 5000, 0}};
+    for (const auto& c : connections) {
+        std::uint8_t* stored = sim_.programmers[c.programmer]->Storage() + kJobAreaAddress;
+        JobHeader header = JobHeader::Decode(stored);
+        if (c.start != 0) header.shiftStart = c.start;
+        header.shiftValue = header.shiftStart + c.used;
+        const auto bytes = header.Encode();
+        std::memcpy(stored, bytes.data(), bytes.size());
+        const std::string path = "sim:programmer-" + std::to_string(c.programmer);
+        sim_.backend->Unplug(path);
+        shelf_->DeviceChanged(DeviceEvent{DeviceEvent::Kind::Removal, path});
+        sim_.backend->Plug(path);
+        shelf_->DeviceChanged(DeviceEvent{DeviceEvent::Kind::Arrival, path});
+    }
+    Settle();
+    EXPECT_TRUE(view_.tiles[0].codeShift.ends_with(", 已用37)")) << view_.tiles[0].codeShift;
+    EXPECT_TRUE(view_.tiles[0].message.empty()) << view_.tiles[0].message;
+    EXPECT_EQ(view_.tiles[1].message.rfind(std::string(kMsgSerialConflict) + "\n", 0), 0u)
+        << view_.tiles[1].message;
+    EXPECT_EQ(view_.tiles[1].codeShift.find("已用"), std::string::npos);
 }
 
 TEST_F(ShelfTest, RefusalsBeforeAnythingIsSent) {

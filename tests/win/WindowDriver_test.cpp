@@ -20,9 +20,11 @@
 #include "common/TextFormat.h"
 #include "common/WideText.h"
 #include "job/JobDescription.h"
+#include "job/JobHeader.h"
 #include "job/UploadJob.h"
 #include "remote/GenerateRemoteJobFile.h"
 #include "session/MainDialogTexts.h"
+#include "update/UpdateProgrammerFirmware.h"
 
 namespace {
 
@@ -107,6 +109,8 @@ bool SaveWindowPicture(HWND window, const std::filesystem::path& file) {
 // of the dialogs they open there, for the documentation.
 void KeepPicture(HWND window, const char* name) {
     if (const char* folder = std::getenv("MARRO_WINDOW_PICTURES")) {
+        // A dialog just shown may not have painted its frame and controls yet.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
         EXPECT_TRUE(SaveWindowPicture(window, std::filesystem::path(folder) / name)) << name;
     }
 }
@@ -225,8 +229,9 @@ public:
         return found;
     }
 
-    // Open (command 3), the path typed into the system's open dialog, OK.
-    void OpenFile(const std::filesystem::path& path) const {
+    // Open (command 3), the path typed into the system's open dialog, OK. `loads`: the
+    // file loads without a question, so its path shows once it has.
+    void OpenFile(const std::filesystem::path& path, bool loads = true) const {
         Command(3);
         HWND open = WaitFor(
             [this] {
@@ -246,10 +251,22 @@ public:
         PostMessageW(open, WM_COMMAND, IDOK, 0);
         EXPECT_TRUE(WaitUntil([open] { return !IsWindow(open); })) << "the open-file dialog stays";
         // The load runs once the dialog has gone; a loaded file shows its path.
-        WaitUntil([&] { return Text(Item(main_, 1007)) == typed; });
+        if (loads) WaitUntil([&] { return Text(Item(main_, 1007)) == typed; });
     }
 
     bool Enabled(int id) const { return IsWindowEnabled(Item(main_, id)) != FALSE; }
+
+    // A dialog of the program's by its caption, once it shows.
+    HWND WaitForDialog(const std::string& caption) const {
+        return WaitFor([&] { return Dialog([&](HWND w) { return Text(w) == caption; }); },
+                       caption.c_str());
+    }
+
+    // The dialog a menu command opens.
+    HWND Open(int command, const std::string& caption) const {
+        Command(command);
+        return WaitForDialog(caption);
+    }
 
     // The job list's rows, read from the program's memory.
     JobDescription JobRows() const {
@@ -301,6 +318,38 @@ std::string Row(const JobDescription& rows, const char* label) {
 
 const std::filesystem::path kSample = WindowsPath(MARRO_SOURCE_DIR "/samples/blink-f103.hex");
 
+// Menu commands of menu 129.
+constexpr int kCommandFirmwareUpdate = 32777;
+constexpr int kCommandOptions = 32784;
+constexpr int kCommandManual = 32775;
+constexpr int kCommandAboutDevice = 32774;
+
+// Typed as a user types: one character after the other, into an emptied edit.
+void Retype(HWND edit, std::wstring_view text) {
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    for (wchar_t c : text) PostMessageW(edit, WM_CHAR, c, 1);
+}
+
+// Cancel, or the close box, and the dialog has gone.
+bool Dismiss(HWND dialog, bool closeBox = false) {
+    if (closeBox)
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+    else
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    return WaitUntil([dialog] { return !IsWindow(dialog); });
+}
+
+bool Checked(HWND box) { return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+int Selected(HWND list) { return static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)); }
+
+// The identification has ended once it has described what the programmer stores.
+bool WaitForIdentification(const Program& program) {
+    return WaitUntil([&] {
+        return SendMessageW(Program::Item(program.Main(), 1009), LVM_GETITEMCOUNT, 0, 0) > 0;
+    });
+}
+
 // The road of one job: open, Program, the success message, the job read back.
 TEST(WindowsWindow, OpensProgramsAndShowsTheStoredJob) {
     Program program({});
@@ -330,6 +379,8 @@ TEST(WindowsWindow, OpensProgramsAndShowsTheStoredJob) {
 TEST(WindowsWindow, ShowsAFaultInTheSystemsMessageBox) {
     Program program({"--sim-fault", "StorageCrc:crc"});
     ASSERT_NE(program.Main(), nullptr);
+    // The buttons wait for the identification, which may end after the load.
+    ASSERT_TRUE(WaitForIdentification(program));
     program.OpenFile(kSample);
     SendMessageW(Program::Item(program.Main(), 1001), CB_SETCURSEL, 1, 0);
     ASSERT_TRUE(program.Enabled(4));
@@ -345,6 +396,8 @@ TEST(WindowsWindow, ShowsAFaultInTheSystemsMessageBox) {
 TEST(WindowsWindow, MakesARemoteFileForTheDeviceIdGiven) {
     Program program({});
     ASSERT_NE(program.Main(), nullptr);
+    // The buttons wait for the identification, which may end after the load.
+    ASSERT_TRUE(WaitForIdentification(program));
     program.OpenFile(kSample);
     ASSERT_TRUE(program.Enabled(6));
     program.Command(6);
@@ -367,6 +420,134 @@ TEST(WindowsWindow, MakesARemoteFileForTheDeviceIdGiven) {
     EXPECT_TRUE(std::filesystem::exists(written)) << written;
     std::error_code ignored;
     std::filesystem::remove(written, ignored);
+}
+
+// Dialog 136 by its menu command: an unaligned address is refused and the dialog stays;
+// Cancel then keeps every member but the check box's. What is typed next goes into the
+// stored job's code shift.
+TEST(WindowsWindow, TakesTheOptionsDialogsCodeShiftIntoTheJob) {
+    Program program({});
+    ASSERT_NE(program.Main(), nullptr);
+    ASSERT_TRUE(WaitForIdentification(program));
+    program.OpenFile(kSample);
+    SendMessageW(Program::Item(program.Main(), 1001), CB_SETCURSEL, 1, 0);
+    HWND dialog = nullptr;
+    const auto item = [&dialog](int id) { return Program::Item(dialog, id); };
+    dialog = program.Open(kCommandOptions, "Опции");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(Checked(item(1022)));
+    EXPECT_EQ(Text(item(1024)), "08004000");
+    EXPECT_EQ(Text(item(1025)), "0");
+    EXPECT_EQ(Text(item(1026)), "1");
+    EXPECT_EQ(Selected(item(1027)), 3);
+    EXPECT_EQ(Selected(item(1001)), 0);
+    EXPECT_FALSE(IsWindowEnabled(item(1024)));
+    PostMessageW(item(1022), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(item(1024)) != FALSE; }));
+    KeepPicture(dialog, "options-windows.bmp");
+    // Hexadecimal digits only, letters in upper case.
+    Retype(item(1024), L"8001ffx2");
+    ASSERT_TRUE(WaitUntil([&] { return Text(item(1024)) == "8001FF2"; })) << Text(item(1024));
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(program.TakeMessage(), std::string(kMsgShiftAddressAlign));
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    ASSERT_TRUE(Dismiss(dialog));
+
+    dialog = program.Open(kCommandOptions, "Опции");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(Checked(item(1022)));
+    EXPECT_EQ(Text(item(1024)), "08004000");
+    Retype(item(1024), L"8001ff0");
+    // The number edits take digits only.
+    Retype(item(1025), L"1x00");
+    Retype(item(1026), L"5");
+    SendMessageW(item(1027), CB_SETCURSEL, 1, 0);
+    SendMessageW(item(1001), CB_SETCURSEL, 1, 0);
+    ASSERT_TRUE(WaitUntil([&] {
+        return Text(item(1024)) == "8001FF0" && Text(item(1025)) == "100" &&
+               Text(item(1026)) == "5";
+    })) << Text(item(1025));
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
+    // The lists' choices are kept, though the job description does not show them.
+    dialog = program.Open(kCommandOptions, "Опции");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(Text(item(1024)), "08001ff0");
+    EXPECT_EQ(Selected(item(1027)), 1);
+    EXPECT_EQ(Selected(item(1001)), 1);
+    ASSERT_TRUE(Dismiss(dialog));
+
+    program.Command(4);
+    EXPECT_EQ(program.TakeMessage(), std::string(kUploadDoneText));
+    EXPECT_EQ(Row(program.JobRows(), kRowCodeShift), "地址:0x8001ff0 起始:100 数值:100 步进:5");
+}
+
+// Dialog 135 by its menu command: the installed version, button 3 installs the carried
+// firmware, Cancel is refused while that runs, and the dialog shows the new version.
+TEST(WindowsWindow, UpdatesTheProgrammersFirmware) {
+    // Slow exchanges, so that the update is seen running.
+    Program program({"--sim-latency-us", "20000"});
+    ASSERT_NE(program.Main(), nullptr);
+    ASSERT_TRUE(WaitForIdentification(program));
+    HWND dialog = program.Open(kCommandFirmwareUpdate, "Обновление ПО");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(Text(Program::Item(dialog, 1031)), "Frimware:2.10");
+    KeepPicture(dialog, "firmware-windows.bmp");
+    HWND update = Program::Item(dialog, 3);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(3, BN_CLICKED), reinterpret_cast<LPARAM>(update));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(update); }));
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(program.TakeMessage(), std::string(kMsgFirmwareUpdated));
+    ASSERT_TRUE(IsWindow(dialog)) << "Cancel closed the dialog while the update ran";
+    EXPECT_EQ(Text(Program::Item(dialog, 1031)), "Frimware:2.20");
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(update) != FALSE; }));
+    EXPECT_TRUE(Dismiss(dialog));
+}
+
+// The dialogs that only show: device information, the manual, and the start address a
+// raw file asks for, which the stored job then starts at.
+TEST(WindowsWindow, ShowsDeviceInformationManualAndStartAddress) {
+    Program program({});
+    ASSERT_NE(program.Main(), nullptr);
+    ASSERT_TRUE(WaitForIdentification(program));
+    HWND about = program.Open(kCommandAboutDevice, "Устройство");
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(Text(Program::Item(about, 1012)), "Version:10.02");
+    KeepPicture(about, "device-windows.bmp");
+    ASSERT_TRUE(Dismiss(about));
+
+    HWND manual = program.Open(kCommandManual, "Руководство");
+    ASSERT_NE(manual, nullptr);
+    EXPECT_EQ(Text(Program::Item(manual, 1033)), "Link: обратитесь к поставщику");
+    KeepPicture(manual, "manual-windows.bmp");
+    ASSERT_TRUE(Dismiss(manual, true));
+
+    const std::filesystem::path raw = std::filesystem::temp_directory_path() / L"window-raw.bin";
+    {
+        FILE* out = _wfopen(raw.wstring().c_str(), L"wb");
+        ASSERT_NE(out, nullptr);
+        const unsigned char bytes[64] = {0x00, 0x50, 0x00, 0x20, 0x41, 0x20, 0x00, 0x08};
+        fwrite(bytes, sizeof(bytes), 1, out);
+        fclose(out);
+    }
+    program.OpenFile(raw, false);
+    HWND address = program.WaitForDialog("Начальный адрес");
+    ASSERT_NE(address, nullptr);
+    EXPECT_EQ(Text(Program::Item(address, 1014)), "08000000");
+    KeepPicture(address, "address-windows.bmp");
+    SendMessageW(Program::Item(address, 1014), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(L"08002000"));
+    PostMessageW(address, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(address); }));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return Text(Program::Item(program.Main(), 1007)) == Utf8FromWide(raw.wstring()); }));
+    SendMessageW(Program::Item(program.Main(), 1001), CB_SETCURSEL, 1, 0);
+    ASSERT_TRUE(program.Enabled(4));
+    program.Command(4);
+    EXPECT_EQ(program.TakeMessage(), std::string(kUploadDoneText));
+    EXPECT_EQ(Row(program.JobRows(), kRowAddress), "0x08002000");
+    std::error_code ignored;
+    std::filesystem::remove(raw, ignored);
 }
 
 // The shelf of four programmers, the third with a write refused: store into all, then what
