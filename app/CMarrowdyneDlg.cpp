@@ -785,7 +785,7 @@ void CMarrowdyneDlg::OnShelf(bool shown) {
 
 QString CMarrowdyneDlg::ChooseBackupFile() {
     return QFileDialog::getSaveFileName(this, Tr(kBackUpText), QString(),
-                                        QStringLiteral("*.hex *.srec *.bin *.elf *.qvz"));
+                                        QString::fromUtf8(kBackUpPatterns));
 }
 
 QString CMarrowdyneDlg::ChooseLogFile() {
@@ -866,8 +866,7 @@ void CMarrowdyneDlg::ShowTile(std::size_t index, const ShelfTile& tile) {
 }
 
 void CMarrowdyneDlg::ShowCounters(const ShelfCounters& counters) {
-    counters_->setText(
-        Tr(kCountersFormat).arg(counters.stored).arg(counters.failed).arg(counters.verified));
+    counters_->setText(FromUtf8(ShelfCountersText(counters)));
 }
 
 void CMarrowdyneDlg::AddLogLine(const ShelfLogLine& line) {

@@ -23,6 +23,7 @@
 #include "session/MainDialogTexts.h"
 #include "session/MainDialogView.h"
 #include "session/ShelfSession.h"
+#include "session/ShelfTexts.h"
 #include "session/ShelfView.h"
 
 class QAction;
@@ -70,20 +71,18 @@ inline const QString kMenuFirmwareUpdate = QStringLiteral(N_("Обновлени
 inline const QString kMenuDemo = QStringLiteral(N_("Демо"));
 inline const QString kMenuPlugProgrammer = QStringLiteral(N_("Подключить программатор"));
 inline const QString kMenuUnplugProgrammer = QStringLiteral(N_("Отключить программатор"));
-// The shelf of programmers: its menu items, buttons, counters and log pane.
-inline const QString kMenuShelf = QStringLiteral(N_("Полка программаторов"));
-inline const QString kMenuLogFile = QStringLiteral(N_("Журнал в файл..."));
-inline const QString kShelfGroup = QStringLiteral(N_("Программаторы"));
-inline const QString kStoreAllText = QStringLiteral(N_("Записать во все"));
-inline const QString kVerifyAllText = QStringLiteral(N_("Проверить все"));
-inline const QString kBackUpText = QStringLiteral(N_("Сохранить задание"));
-inline const QString kCountersFormat =
-    QStringLiteral(N_("Записано: %1   Ошибок: %2   Проверено: %3"));
-inline const QString kLogGroup = QStringLiteral(N_("Журнал работы"));
-inline const QString kLogColumnTime = QStringLiteral(N_("Время"));
-inline const QString kLogColumnSerial = QStringLiteral(N_("Серийный номер"));
-inline const QString kLogColumnResult = QStringLiteral(N_("Результат"));
-inline const QString kLogColumnMessage = QStringLiteral(N_("Сообщение"));
+// The shelf of programmers: its menu items, buttons and log pane.
+inline const QString kMenuShelf = QString::fromUtf8(kTextMenuShelf);
+inline const QString kMenuLogFile = QString::fromUtf8(kTextMenuLogFile);
+inline const QString kShelfGroup = QString::fromUtf8(kTextShelfGroup);
+inline const QString kStoreAllText = QString::fromUtf8(kTextStoreAll);
+inline const QString kVerifyAllText = QString::fromUtf8(kTextVerifyAll);
+inline const QString kBackUpText = QString::fromUtf8(kTextBackUp);
+inline const QString kLogGroup = QString::fromUtf8(kTextLogGroup);
+inline const QString kLogColumnTime = QString::fromUtf8(kTextLogColumnTime);
+inline const QString kLogColumnSerial = QString::fromUtf8(kTextLogColumnSerial);
+inline const QString kLogColumnResult = QString::fromUtf8(kTextLogColumnResult);
+inline const QString kLogColumnMessage = QString::fromUtf8(kTextLogColumnMessage);
 
 // Command ids of the menu and the system menu.
 inline constexpr int kCmdOpenFile = 3;

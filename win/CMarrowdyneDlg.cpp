@@ -18,6 +18,7 @@
 #include "session/MainDialogTexts.h"
 #include "update/FirmwareDialogSession.h"
 #include "win/Dialogs.h"
+#include "win/ShelfPanel.h"
 #include "win/WinText.h"
 #include "win/resource.h"
 
@@ -42,12 +43,18 @@ int ClampToInt(std::uint32_t value) {
 
 CMarrowdyneDlg::CMarrowdyneDlg(HidBackend& backend, const MainDialogOptions& options)
     : options_(options),
-      session_(std::make_unique<MainDialogSession>(backend, *this, dispatcher_)) {}
+      session_(std::make_unique<MainDialogSession>(backend, *this, dispatcher_)),
+      shelf_(std::make_unique<ShelfPanel>(backend, *session_, dispatcher_)) {}
 
 CMarrowdyneDlg::~CMarrowdyneDlg() {
     session_->Shutdown();
     session_->FinishWorkers(-1);
     if (options_.simulator) options_.simulator->SetEventSink(nullptr);
+}
+
+bool CMarrowdyneDlg::FinishWorkers(int timeoutMs) {
+    const bool shelfDone = shelf_->Session().FinishWorkers(timeoutMs);
+    return session_->FinishWorkers(timeoutMs) && shelfDone;
 }
 
 void CMarrowdyneDlg::DoModal(HINSTANCE instance) {
@@ -77,7 +84,7 @@ INT_PTR CMarrowdyneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             dispatcher_.Serve();
             return TRUE;
         case kStartMessage:
-            session_->Start();
+            shelf_->Session().Start();
             return TRUE;
         case WM_COMMAND:
             OnCommand(LOWORD(wParam), HIWORD(wParam));
@@ -93,7 +100,7 @@ INT_PTR CMarrowdyneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return FALSE;
         case WM_DEVICECHANGE:
             if (const auto event = DeviceEventFromMessage(message, wParam, lParam))
-                session_->DeviceChanged(*event);
+                shelf_->Session().DeviceChanged(*event);
             SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
             return TRUE;
         case WM_DROPFILES:
@@ -119,6 +126,7 @@ void CMarrowdyneDlg::OnInitDialog() {
         AppendMenuW(demoMenu_, MF_STRING, ID_DEMO_UNPLUG, Wide(kMenuUnplugProgrammer).c_str());
         AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(demoMenu_), Wide(kMenuDemo).c_str());
     }
+    shelf_->Create(instance_, window_, demoMenu_, options_.simulator, options_.demoShelfPaths);
     TranslateMenu(menu);
     DrawMenuBar(window_);
 
@@ -141,7 +149,7 @@ void CMarrowdyneDlg::OnInitDialog() {
         // serve the real programmer.
         options_.simulator->SetEventSink([this](const DeviceEvent& event) {
             dispatcher_.Post([this, event] {
-                if (!finished_) session_->DeviceChanged(event);
+                if (!finished_) shelf_->Session().DeviceChanged(event);
             });
         });
     } else if (std::string error; !RegisterHidNotifications(window_, error)) {
@@ -197,6 +205,7 @@ void CMarrowdyneDlg::SetInitialControlState() {
 }
 
 void CMarrowdyneDlg::OnCommand(int id, int notification) {
+    if (shelf_->OnCommand(id)) return;
     switch (id) {
         case IDC_READ_PROTECT:
             if (notification == BN_CLICKED) session_->ReadProtectClicked();
@@ -260,6 +269,7 @@ void CMarrowdyneDlg::OnInitMenuPopup(HMENU menu) {
         enable(ID_DEMO_PLUG, !plugged);
         enable(ID_DEMO_UNPLUG, plugged);
     }
+    shelf_->OnInitMenuPopup(menu);
 }
 
 void CMarrowdyneDlg::OnOpenFile() {

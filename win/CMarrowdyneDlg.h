@@ -10,6 +10,7 @@
 #include "win/WinDispatcher.h"
 
 class FirmwareDialogSession;
+class ShelfPanel;
 class SimulatedBackend;
 
 // The message that starts the session once the dialog's message loop runs.
@@ -20,6 +21,8 @@ struct MainDialogOptions {
     // first programmer the "Демо" menu plugs and unplugs.
     SimulatedBackend* simulator = nullptr;
     std::string demoProgrammerPath;
+    // And, for a shelf of several, an item for each of these that plugs it in or out.
+    std::vector<std::string> demoShelfPaths;
 };
 
 // The main window on Windows: template 102 and menu 129, drawn for the main dialog's
@@ -35,6 +38,9 @@ public:
     // Runs the dialog modally until it closes.
     void DoModal(HINSTANCE instance);
     MainDialogSession& session() { return *session_; }
+    // Waits for the workers of both sessions while serving their calls; -1 without limit.
+    // True when none runs any more.
+    bool FinishWorkers(int timeoutMs);
 
     // MainDialogView (UI thread).
     void ShowProgrammers(const std::vector<ProgrammerEntry>& entries, int chosen,
@@ -81,6 +87,7 @@ private:
     MainDialogOptions options_;
     WinDispatcher dispatcher_;
     std::unique_ptr<MainDialogSession> session_;
+    std::unique_ptr<ShelfPanel> shelf_;  // the shelf's session and its panel
     HINSTANCE instance_ = nullptr;
     HWND window_ = nullptr;
     HICON appIcon_ = nullptr;

@@ -85,10 +85,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (simulated) {
         options.simulator = simulated->backend.get();
         options.demoProgrammerPath = simulated->programmers.front()->config().path;
+        for (const SimulatedProgrammer* programmer : simulated->programmers)
+            options.demoShelfPaths.push_back(programmer->config().path);
     }
     auto dialog = std::make_unique<CMarrowdyneDlg>(*backend, options);
     dialog->DoModal(instance);
-    if (!dialog->session().FinishWorkers(0)) {
+    if (!dialog->FinishWorkers(0)) {
         // A worker still waits for an answer of a programmer that does not respond; the
         // window is gone and nothing it would report is shown, so the process ends now.
         std::fflush(nullptr);

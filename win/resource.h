@@ -74,3 +74,21 @@
 #define IDC_FIRMWARE_UPDATE 3
 #define IDC_FIRMWARE_PROGRESS 1016
 #define IDC_FIRMWARE_LINE 1031
+
+// Template 140, the shelf of programmers: a panel beside template 102's controls while the
+// shelf is shown, and the commands the window adds to menu 129 for it.
+#define IDD_SHELF 140
+#define IDC_SHELF_PANEL 1200
+#define IDC_SHELF_GROUP 1201
+#define IDC_SHELF_LIST 1202
+#define IDC_SHELF_STORE_ALL 1203
+#define IDC_SHELF_VERIFY_ALL 1204
+#define IDC_SHELF_BACKUP 1205
+#define IDC_SHELF_COUNTERS 1206
+#define IDC_SHELF_LOG_GROUP 1207
+#define IDC_SHELF_LOG 1208
+#define ID_SHELF 32810
+#define ID_LOG_FILE 32811
+// The demo menu's item for each simulated programmer of a shelf, in their order (at most 64).
+#define ID_DEMO_SHELF_FIRST 32900
+#define ID_DEMO_SHELF_LAST 32963

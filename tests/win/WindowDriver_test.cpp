@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -270,7 +271,14 @@ public:
     // The job list's rows, read from the program's memory.
     JobDescription JobRows() const {
         JobDescription rows;
-        HWND list = Item(main_, 1009);
+        for (const std::vector<std::string>& cells : Cells(Item(main_, 1009), 2))
+            rows.push_back({cells[0], cells[1]});
+        return rows;
+    }
+
+    // The first `columns` cells of each row of a list view of the program's.
+    std::vector<std::vector<std::string>> Cells(HWND list, int columns) const {
+        std::vector<std::vector<std::string>> rows;
         const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
         constexpr std::size_t kChars = 512;
         const SIZE_T size = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
@@ -278,8 +286,8 @@ public:
         if (remote == nullptr) return rows;
         auto* remoteText = reinterpret_cast<wchar_t*>(static_cast<char*>(remote) + sizeof(LVITEMW));
         for (int i = 0; i < count; ++i) {
-            std::string cells[2];
-            for (int column = 0; column < 2; ++column) {
+            std::vector<std::string> cells(static_cast<std::size_t>(columns));
+            for (int column = 0; column < columns; ++column) {
                 LVITEMW item{};
                 item.iSubItem = column;
                 item.pszText = remoteText;
@@ -288,9 +296,9 @@ public:
                 SendMessageW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote));
                 wchar_t text[kChars] = {};
                 ReadProcessMemory(process_.hProcess, remoteText, text, sizeof(text) - 2, nullptr);
-                cells[column] = Utf8FromWide(text);
+                cells[static_cast<std::size_t>(column)] = Utf8FromWide(text);
             }
-            rows.push_back({cells[0], cells[1]});
+            rows.push_back(std::move(cells));
         }
         VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
         return rows;
@@ -540,6 +548,82 @@ TEST(WindowsWindow, ShowsDeviceInformationManualAndStartAddress) {
     EXPECT_EQ(Row(program.JobRows(), kRowAddress), "0x08002000");
     std::error_code ignored;
     std::filesystem::remove(raw, ignored);
+}
+
+// The shelf of four programmers, the third with a write refused: store into all, then what
+// the rows, the counters and the log pane say, and the demo menu's unplug of one of them.
+TEST(WindowsWindow, StoresIntoAllProgrammersOfTheShelf) {
+    // The panel beside the main controls and its controls; the demo menu's item of the
+    // last programmer and the shelf's item.
+    constexpr int kPanel = 1200;
+    constexpr int kTiles = 1202;
+    constexpr int kStoreAll = 1203;
+    constexpr int kCounters = 1206;
+    constexpr int kLog = 1208;
+    constexpr int kDemoFourth = 32903;
+    constexpr int kShelfItem = 32810;
+    // The rows' columns: serial, path, job, series, checksum, code shift, state, message.
+    constexpr int kColumns = 8;
+    constexpr std::size_t kJob = 2, kState = 6, kMessage = 7;
+    Program program({"4", "--sim-latency-us", "10000", "--sim-fault", "2:WriteStorage:status@5"});
+    ASSERT_NE(program.Main(), nullptr);
+    // Several programmers open the shelf by themselves, a row each.
+    HWND panel = Program::Item(program.Main(), kPanel);
+    ASSERT_NE(panel, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(panel) != FALSE; }));
+    HWND tiles = Program::Item(panel, kTiles);
+    EXPECT_TRUE(WaitUntil([&] { return SendMessageW(tiles, LVM_GETITEMCOUNT, 0, 0) == 4; }));
+    program.OpenFile(kSample);
+    SendMessageW(Program::Item(program.Main(), 1001), CB_SETCURSEL, 1, 0);
+    PostMessageW(panel, WM_COMMAND, MAKEWPARAM(kStoreAll, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Program::Item(panel, kStoreAll)));
+    const auto storing = [&] {
+        for (const auto& row : program.Cells(tiles, kColumns)) {
+            if (row[kState].starts_with("Запись")) return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(WaitUntil(storing));
+    // The file and the settings are held while the shelf writes.
+    EXPECT_FALSE(program.Enabled(3));
+    EXPECT_FALSE(program.Enabled(1001));
+    HWND log = Program::Item(panel, kLog);
+    ASSERT_TRUE(WaitUntil([&] { return SendMessageW(log, LVM_GETITEMCOUNT, 0, 0) == 4; }));
+    EXPECT_TRUE(WaitUntil([&] { return program.Enabled(3); }));
+
+    const std::vector<std::vector<std::string>> rows = program.Cells(tiles, kColumns);
+    ASSERT_EQ(rows.size(), 4u);
+    for (std::size_t tile : {0u, 1u, 3u}) {
+        EXPECT_EQ(rows[tile][kJob], "blink-f103.hex") << tile;
+        EXPECT_EQ(rows[tile][kState], "Задание записано") << tile;
+    }
+    EXPECT_EQ(rows[2][kState], "Ошибка");
+    EXPECT_EQ(rows[2][kMessage], std::string(kUploadFailedTexts[14]));
+    EXPECT_EQ(Text(Program::Item(panel, kCounters)), "Записано: 3   Ошибок: 1   Проверено: 0");
+    // The log pane: a line for each programmer, the failed one's by its exit code's name.
+    std::vector<std::string> results;
+    for (const auto& line : program.Cells(log, 4)) results.push_back(line[2]);
+    EXPECT_EQ(std::count(results.begin(), results.end(), "Success"), 3) << results.size();
+    KeepPicture(program.Main(), "shelf-windows.bmp");
+
+    // The demo menu's item of the fourth programmer unplugs it: its row says so.
+    PostMessageW(program.Main(), WM_COMMAND, MAKEWPARAM(kDemoFourth, 0), 0);
+    EXPECT_TRUE(WaitUntil([&] {
+        const auto now = program.Cells(tiles, kColumns);
+        return now.size() == 4 && now[3][kState] == "Отключён";
+    }));
+
+    // The shelf's menu item leads back to the single programmer's window, as narrow as
+    // before, whose list 1000 has the three programmers still attached.
+    RECT wide{};
+    GetWindowRect(program.Main(), &wide);
+    PostMessageW(program.Main(), WM_COMMAND, MAKEWPARAM(kShelfItem, 0), 0);
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(panel) == FALSE; }));
+    RECT narrow{};
+    GetWindowRect(program.Main(), &narrow);
+    EXPECT_LT(narrow.right - narrow.left, wide.right - wide.left);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return SendMessageW(Program::Item(program.Main(), 1000), CB_GETCOUNT, 0, 0) == 3; }));
 }
 
 }  // namespace
