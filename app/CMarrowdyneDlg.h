@@ -68,9 +68,9 @@ inline const QString kSerialConflict = QString::fromUtf8(kMsgSerialConflict);
 // which otherwise only button 6 and no control at all reach.
 inline const QString kMenuMakeRemoteFile = QStringLiteral(N_("Создать удалённый файл"));
 inline const QString kMenuFirmwareUpdate = QStringLiteral(N_("Обновление ПО"));
-inline const QString kMenuDemo = QStringLiteral(N_("Демо"));
-inline const QString kMenuPlugProgrammer = QStringLiteral(N_("Подключить программатор"));
-inline const QString kMenuUnplugProgrammer = QStringLiteral(N_("Отключить программатор"));
+inline const QString kMenuDemo = QString::fromUtf8(kTextMenuDemo);
+inline const QString kMenuPlugProgrammer = QString::fromUtf8(kTextMenuPlugProgrammer);
+inline const QString kMenuUnplugProgrammer = QString::fromUtf8(kTextMenuUnplugProgrammer);
 // The shelf of programmers: its menu items, buttons and log pane.
 inline const QString kMenuShelf = QString::fromUtf8(kTextMenuShelf);
 inline const QString kMenuLogFile = QString::fromUtf8(kTextMenuLogFile);

@@ -12,6 +12,10 @@ inline constexpr const char* kTextDeviceEntry = "Marrowdyne";
 inline constexpr const char* kTextNotificationFailed = "RegisterDeviceNotification   failed";
 inline constexpr const char* kTextJobColumnItem = N_("项目");
 inline constexpr const char* kTextJobColumnValue = "\u2000\u2000";
+// The demonstration's menu of a simulated programmer.
+inline constexpr const char* kTextMenuDemo = N_("Демо");
+inline constexpr const char* kTextMenuPlugProgrammer = N_("Подключить программатор");
+inline constexpr const char* kTextMenuUnplugProgrammer = N_("Отключить программатор");
 // The caption of every message box of the system: two EN QUADs.
 inline constexpr const char* kTextSystemCaption = "\u2000\u2000";
 

@@ -25,9 +25,6 @@
 namespace {
 
 // Offered beside the template's menu when the programmer is simulated.
-constexpr const char* kMenuDemo = N_("Демо");
-constexpr const char* kMenuPlugProgrammer = N_("Подключить программатор");
-constexpr const char* kMenuUnplugProgrammer = N_("Отключить программатор");
 
 // The job list's column widths before it is filled (pixels).
 constexpr int kJobColumnItemWidth = 60;
@@ -122,9 +119,10 @@ void CMarrowdyneDlg::OnInitDialog() {
     HMENU menu = GetMenu(window_);
     if (options_.simulator && !options_.demoProgrammerPath.empty()) {
         demoMenu_ = CreatePopupMenu();
-        AppendMenuW(demoMenu_, MF_STRING, ID_DEMO_PLUG, Wide(kMenuPlugProgrammer).c_str());
-        AppendMenuW(demoMenu_, MF_STRING, ID_DEMO_UNPLUG, Wide(kMenuUnplugProgrammer).c_str());
-        AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(demoMenu_), Wide(kMenuDemo).c_str());
+        AppendMenuW(demoMenu_, MF_STRING, ID_DEMO_PLUG, Wide(kTextMenuPlugProgrammer).c_str());
+        AppendMenuW(demoMenu_, MF_STRING, ID_DEMO_UNPLUG, Wide(kTextMenuUnplugProgrammer).c_str());
+        AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(demoMenu_),
+                    Wide(kTextMenuDemo).c_str());
     }
     shelf_->Create(instance_, window_, demoMenu_, options_.simulator, options_.demoShelfPaths);
     TranslateMenu(menu);
