@@ -62,13 +62,9 @@ void CMarrowdyneDlg::DoModal(HINSTANCE instance) {
 
 INT_PTR CALLBACK CMarrowdyneDlg::DialogProc(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        auto* dialog = reinterpret_cast<CMarrowdyneDlg*>(lParam);
-        SetWindowLongPtrW(window, DWLP_USER, lParam);
-        dialog->window_ = window;
-    }
-    auto* dialog = reinterpret_cast<CMarrowdyneDlg*>(GetWindowLongPtrW(window, DWLP_USER));
+    auto* dialog = DialogState<CMarrowdyneDlg>(window, message, lParam);
     if (dialog == nullptr) return FALSE;
+    if (message == WM_INITDIALOG) dialog->window_ = window;
     return dialog->OnMessage(message, wParam, lParam);
 }
 

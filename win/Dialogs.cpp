@@ -25,13 +25,6 @@ constexpr const char* kManualSupportLine = N_("Link: обратитесь к п�
 constexpr int kUsbLineBottom = 62;
 constexpr int kBottomMargin = 5;
 
-// Each dialog's state while it runs, kept in the window.
-template <typename State>
-State* StateOf(HWND dialog, UINT message, LPARAM lParam) {
-    if (message == WM_INITDIALOG) SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-    return reinterpret_cast<State*>(GetWindowLongPtrW(dialog, DWLP_USER));
-}
-
 // Escape and the close box end every one of these dialogs as Cancel.
 bool Cancelled(HWND dialog, UINT message, WPARAM wParam) {
     if ((message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) || message == WM_CLOSE) {
@@ -48,7 +41,7 @@ struct AboutState {
 };
 
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    AboutState* state = StateOf<AboutState>(dialog, message, lParam);
+    AboutState* state = DialogState<AboutState>(dialog, message, lParam);
     if (message == WM_INITDIALOG) {
         TranslateTemplate(dialog);
         SetWindowTextUtf8(GetDlgItem(dialog, IDC_VERSION_LINE),
@@ -115,7 +108,7 @@ struct AddressState {
 };
 
 INT_PTR CALLBACK AddressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    AddressState* state = StateOf<AddressState>(dialog, message, lParam);
+    AddressState* state = DialogState<AddressState>(dialog, message, lParam);
     if (message == WM_INITDIALOG) {
         TranslateTemplate(dialog);
         HWND edit = GetDlgItem(dialog, IDC_ADDRESS_EDIT);
@@ -146,7 +139,7 @@ struct SerNumState {
 };
 
 INT_PTR CALLBACK SerNumProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    SerNumState* state = StateOf<SerNumState>(dialog, message, lParam);
+    SerNumState* state = DialogState<SerNumState>(dialog, message, lParam);
     if (message == WM_INITDIALOG) {
         TranslateTemplate(dialog);
         SetFocus(GetDlgItem(dialog, IDC_REMOTE_CODE));
@@ -183,7 +176,7 @@ int SelectionOf(HWND list) { return static_cast<int>(SendMessageW(list, CB_GETCU
 
 // The form decides; the dialog only shows the members and reads its controls back.
 INT_PTR CALLBACK OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    CodeShift* shift = StateOf<CodeShift>(dialog, message, lParam);
+    CodeShift* shift = DialogState<CodeShift>(dialog, message, lParam);
     if (message == WM_INITDIALOG) {
         TranslateTemplate(dialog);
         const CodeShiftFields fields = FieldsOfCodeShift(*shift);
@@ -236,7 +229,7 @@ public:
         : link_(link), dispatcher_(dispatcher), open_(open) {}
 
     static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-        FirmwareDialog* self = StateOf<FirmwareDialog>(dialog, message, lParam);
+        FirmwareDialog* self = DialogState<FirmwareDialog>(dialog, message, lParam);
         return self != nullptr ? self->OnMessage(dialog, message, wParam) : FALSE;
     }
 

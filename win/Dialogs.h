@@ -10,6 +10,14 @@ class FirmwareDialogSession;
 class ProgrammerLink;
 class UiDispatcher;
 
+// Each dialog's state while it runs, kept in the window: the pointer its creation passed
+// (WM_INITDIALOG's lParam); null for the messages that come before that one.
+template <typename State>
+State* DialogState(HWND dialog, UINT message, LPARAM lParam) {
+    if (message == WM_INITDIALOG) SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+    return reinterpret_cast<State*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
 // The main dialog's modal dialogs on Windows, each run with the main dialog as parent.
 
 // Device information (template 100): the version line and the device ID as they stand

@@ -14,6 +14,7 @@
 #include "link/SimulatedBackend.h"
 #include "session/MainDialogTexts.h"
 #include "session/ShelfTexts.h"
+#include "win/Dialogs.h"
 #include "win/WinText.h"
 #include "win/resource.h"
 
@@ -161,13 +162,12 @@ void ShelfPanel::AddColumns(int listId, const std::vector<std::pair<const char*,
 }
 
 INT_PTR CALLBACK ShelfPanel::PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* panel = DialogState<ShelfPanel>(window, message, lParam);
+    if (panel == nullptr) return FALSE;
     if (message == WM_INITDIALOG) {
-        SetWindowLongPtrW(window, DWLP_USER, lParam);
-        reinterpret_cast<ShelfPanel*>(lParam)->panel_ = window;
+        panel->panel_ = window;
         return FALSE;
     }
-    auto* panel = reinterpret_cast<ShelfPanel*>(GetWindowLongPtrW(window, DWLP_USER));
-    if (panel == nullptr) return FALSE;
     return panel->OnPanelMessage(message, wParam, lParam);
 }
 
