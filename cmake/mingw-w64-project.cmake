@@ -16,17 +16,20 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
   set(MARRO_WINE_ENVIRONMENT "WINEPREFIX=${MARRO_WINEPREFIX}" "WINEDEBUG=-all"
       "WINEDLLOVERRIDES=mscoree,mshtml=" "LANG=C.UTF-8" "LC_ALL=C.UTF-8" "DISPLAY="
       "WAYLAND_DISPLAY=")
+  # What every runner of this build sets after WINEPREFIX, as lines of shell.
+  set(MARRO_WINE_SHELL_SETUP [=[
+WINEDEBUG=-all
+WINEDLLOVERRIDES='mscoree,mshtml='
+LANG=${MARRO_WINE_LOCALE:-C.UTF-8}
+LC_ALL=$LANG
+export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL]=])
   file(CONFIGURE OUTPUT "${CMAKE_CROSSCOMPILING_EMULATOR}" @ONLY CONTENT [=[
 #!/bin/sh
 # Runs a program of this build under Wine, in the build's own prefix, without a display
 # (or on the X display MARRO_WINE_DISPLAY names), in the C locale (Wine's code pages then are 437 and 1252) or the one MARRO_WINE_LOCALE
 # names (ru_RU.UTF-8: 1251 and 866; zh_CN.UTF-8: 936).
 WINEPREFIX='@MARRO_WINEPREFIX@'
-WINEDEBUG=-all
-WINEDLLOVERRIDES='mscoree,mshtml='
-LANG=${MARRO_WINE_LOCALE:-C.UTF-8}
-LC_ALL=$LANG
-export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL
+@MARRO_WINE_SHELL_SETUP@
 unset WAYLAND_DISPLAY
 if [ -n "${MARRO_WINE_DISPLAY:-}" ]; then
   DISPLAY=$MARRO_WINE_DISPLAY
