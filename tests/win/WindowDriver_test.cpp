@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -233,25 +234,44 @@ public:
     // file loads without a question, so its path shows once it has.
     void OpenFile(const std::filesystem::path& path, bool loads = true) const {
         Command(3);
+        ChooseInFileDialog(path);
+        // The load runs once the dialog has gone; a loaded file shows its path.
+        if (loads)
+            WaitUntil([&] { return Text(Item(main_, 1007)) == Utf8FromWide(path.wstring()); });
+    }
+
+    // The path typed into the system's open or save dialog that shows, then OK.
+    void ChooseInFileDialog(const std::filesystem::path& path) const {
         HWND open = WaitFor(
             [this] {
                 return Dialog([](HWND w) {
                     return Item(w, kFileNameEdit) != nullptr || Item(w, kFileNameCombo) != nullptr;
                 });
             },
-            "open-file dialog");
+            "file dialog");
         if (open == nullptr) return;
         HWND edit = FileNameEdit(open);
-        ASSERT_NE(edit, nullptr) << "the open-file dialog has no file name edit";
+        ASSERT_NE(edit, nullptr) << "the file dialog has no file name edit";
         // Typed as a user types it, one character after the other.
         const std::string typed = Utf8FromWide(path.wstring());
         for (wchar_t c : path.wstring()) PostMessageW(edit, WM_CHAR, c, 1);
         if (!WaitUntil([&] { return Text(edit) == typed; }))
             ADD_FAILURE() << "the file name edit shows '" << Text(edit) << "'";
         PostMessageW(open, WM_COMMAND, IDOK, 0);
-        EXPECT_TRUE(WaitUntil([open] { return !IsWindow(open); })) << "the open-file dialog stays";
-        // The load runs once the dialog has gone; a loaded file shows its path.
-        if (loads) WaitUntil([&] { return Text(Item(main_, 1007)) == typed; });
+        EXPECT_TRUE(WaitUntil([open] { return !IsWindow(open); })) << "the file dialog stays";
+    }
+
+    // Row `row` of a list view of the program's, selected as a click selects it.
+    void SelectRow(HWND list, int row) const {
+        void* remote =
+            VirtualAllocEx(process_.hProcess, nullptr, sizeof(LVITEMW), MEM_COMMIT, PAGE_READWRITE);
+        ASSERT_NE(remote, nullptr);
+        LVITEMW item{};
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = LVIS_SELECTED | LVIS_FOCUSED;
+        WriteProcessMemory(process_.hProcess, remote, &item, sizeof(item), nullptr);
+        SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(remote));
+        VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
     }
 
     bool Enabled(int id) const { return IsWindowEnabled(Item(main_, id)) != FALSE; }
@@ -558,10 +578,12 @@ TEST(WindowsWindow, StoresIntoAllProgrammersOfTheShelf) {
     constexpr int kPanel = 1200;
     constexpr int kTiles = 1202;
     constexpr int kStoreAll = 1203;
+    constexpr int kBackUp = 1205;
     constexpr int kCounters = 1206;
     constexpr int kLog = 1208;
     constexpr int kDemoFourth = 32903;
     constexpr int kShelfItem = 32810;
+    constexpr int kLogFileItem = 32811;
     // The rows' columns: serial, path, job, series, checksum, code shift, state, message.
     constexpr int kColumns = 8;
     constexpr std::size_t kJob = 2, kState = 6, kMessage = 7;
@@ -573,6 +595,14 @@ TEST(WindowsWindow, StoresIntoAllProgrammersOfTheShelf) {
     EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(panel) != FALSE; }));
     HWND tiles = Program::Item(panel, kTiles);
     EXPECT_TRUE(WaitUntil([&] { return SendMessageW(tiles, LVM_GETITEMCOUNT, 0, 0) == 4; }));
+    // The log file, chosen once through the menu's save dialog.
+    const std::filesystem::path folder = std::filesystem::temp_directory_path();
+    const std::filesystem::path logFile = folder / L"window-shelf.log";
+    const std::filesystem::path backup = folder / L"window-shelf-backup.hex";
+    std::filesystem::remove(logFile);
+    std::filesystem::remove(backup);
+    PostMessageW(program.Main(), WM_COMMAND, MAKEWPARAM(kLogFileItem, 0), 0);
+    program.ChooseInFileDialog(logFile);
     program.OpenFile(kSample);
     SendMessageW(Program::Item(program.Main(), 1001), CB_SETCURSEL, 1, 0);
     PostMessageW(panel, WM_COMMAND, MAKEWPARAM(kStoreAll, BN_CLICKED),
@@ -605,6 +635,33 @@ TEST(WindowsWindow, StoresIntoAllProgrammersOfTheShelf) {
     for (const auto& line : program.Cells(log, 4)) results.push_back(line[2]);
     EXPECT_EQ(std::count(results.begin(), results.end(), "Success"), 3) << results.size();
     KeepPicture(program.Main(), "shelf-windows.bmp");
+    // The log file holds the pane's records: one per programmer, by its serial.
+    std::vector<std::string> logged;
+    std::ifstream in(logFile);
+    for (std::string line; std::getline(in, line);) logged.push_back(line);
+    ASSERT_EQ(logged.size(), 4u);
+    for (const auto& line : program.Cells(log, 2)) {
+        EXPECT_EQ(std::count_if(logged.begin(), logged.end(),
+                                [&](const std::string& record) {
+                                    return record.find("\"serial\":\"" + line[1] + "\"") !=
+                                           std::string::npos;
+                                }),
+                  1)
+            << line[1];
+    }
+
+    // Back up the second programmer's job through the save dialog: a HEX file of it.
+    program.SelectRow(tiles, 1);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Program::Item(panel, kBackUp)) != FALSE; }));
+    PostMessageW(panel, WM_COMMAND, MAKEWPARAM(kBackUp, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Program::Item(panel, kBackUp)));
+    program.ChooseInFileDialog(backup);
+    ASSERT_TRUE(WaitUntil([&] { return SendMessageW(log, LVM_GETITEMCOUNT, 0, 0) == 5; }));
+    std::ifstream hex(backup);
+    std::string first;
+    ASSERT_TRUE(std::getline(hex, first)) << "no back-up file";
+    EXPECT_EQ(first.front(), ':') << first;
+    EXPECT_EQ(program.Cells(log, 3).back()[2], "Success");
 
     // The demo menu's item of the fourth programmer unplugs it: its row says so.
     PostMessageW(program.Main(), WM_COMMAND, MAKEWPARAM(kDemoFourth, 0), 0);
