@@ -23,6 +23,34 @@ WINEDLLOVERRIDES='mscoree,mshtml='
 LANG=${MARRO_WINE_LOCALE:-C.UTF-8}
 LC_ALL=$LANG
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL]=])
+  # How every runner of this build starts a program: "$@" is the command that starts it
+  # under Wine. Now and then Wine ends a program before it has run a line of its own (a
+  # failing status and no output after a few hundredths of a second). For a test program that
+  # is told apart from a failed or crashed test by what the test framework leaves: its
+  # report is written when the run ends and its premature-exit mark is there while a test
+  # runs. With neither, no test ran, and the program is started again (twice at most).
+  # Any other program is started once: it may have done its work before failing.
+  set(MARRO_WINE_START [=[
+marro_start() {
+  case " $* " in
+    *" --gtest_"*) ;;
+    *) exec "$@" ;;
+  esac
+  marks=$(mktemp -d) || return 1
+  start=1
+  while :; do
+    GTEST_OUTPUT="json:Z:$marks/report.json" TEST_PREMATURE_EXIT_FILE="Z:$marks/running" "$@"
+    status=$?
+    if [ "$status" -eq 0 ] || [ -e "$marks/report.json" ] || [ -e "$marks/running" ] ||
+       [ "$start" -ge 3 ]; then
+      break
+    fi
+    echo "wine-run: Wine ended the test program (status $status) before its tests began; starting it again" >&2
+    start=$((start + 1))
+  done
+  rm -rf "$marks"
+  return "$status"
+}]=])
   file(CONFIGURE OUTPUT "${CMAKE_CROSSCOMPILING_EMULATOR}" @ONLY CONTENT [=[
 #!/bin/sh
 # Runs a program of this build under Wine, in the build's own prefix, without a display
@@ -47,7 +75,8 @@ if '@MARRO_WINESERVER@' -p30 </dev/null >/dev/null 2>&1; then
 fi
 flock -u 9
 exec 9>&-
-exec '@MARRO_WINE@' "$@"
+@MARRO_WINE_START@
+marro_start '@MARRO_WINE@' "$@"
 ]=])
   file(CHMOD "${CMAKE_CROSSCOMPILING_EMULATOR}"
        PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
