@@ -28,7 +28,8 @@ export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL]=])
   # failing status and no output after a few hundredths of a second). For a test program that
   # is told apart from a failed or crashed test by what the test framework leaves: its
   # report is written when the run ends and its premature-exit mark is there while a test
-  # runs. With neither, no test ran, and the program is started again (twice at most).
+  # runs. With neither, no test ran, and the program is started again a second later
+  # (twice at most).
   # Any other program is started once: it may have done its work before failing.
   set(MARRO_WINE_START [=[
 marro_start() {
@@ -47,6 +48,7 @@ marro_start() {
     fi
     echo "wine-run: Wine ended the test program (status $status) before its tests began; starting it again" >&2
     start=$((start + 1))
+    sleep 1
   done
   rm -rf "$marks"
   return "$status"
