@@ -56,17 +56,12 @@ marro_start() {
   file(CONFIGURE OUTPUT "${CMAKE_CROSSCOMPILING_EMULATOR}" @ONLY CONTENT [=[
 #!/bin/sh
 # Runs a program of this build under Wine, in the build's own prefix, without a display
-# (or on the X display MARRO_WINE_DISPLAY names), in the C locale (Wine's code pages then are 437 and 1252) or the one MARRO_WINE_LOCALE
-# names (ru_RU.UTF-8: 1251 and 866; zh_CN.UTF-8: 936).
+# (a session's programs all share the display it began on, so programs that need one run
+# through the window tests' runner), in the C locale (Wine's code pages then are 437 and
+# 1252) or the one MARRO_WINE_LOCALE names (ru_RU.UTF-8: 1251 and 866; zh_CN.UTF-8: 936).
 WINEPREFIX='@MARRO_WINEPREFIX@'
 @MARRO_WINE_SHELL_SETUP@
-unset WAYLAND_DISPLAY
-if [ -n "${MARRO_WINE_DISPLAY:-}" ]; then
-  DISPLAY=$MARRO_WINE_DISPLAY
-  export DISPLAY
-else
-  unset DISPLAY
-fi
+unset WAYLAND_DISPLAY DISPLAY
 # Wine starts its services with the first program of a session, and they inherit that
 # program's output: ctest would wait for them until the session ends. So a session
 # starts here, detached from the caller, and lingers 30 s after its last program.
