@@ -25,12 +25,11 @@ LC_ALL=$LANG
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL]=])
   # How every runner of this build starts a program: "$@" is the command that starts it
   # under Wine. Now and then Wine ends a program before it has run a line of its own (a
-  # failing status and no output after a few hundredths of a second). For a test program that
-  # is told apart from a failed or crashed test by what the test framework leaves: its
-  # report is written when the run ends and its premature-exit mark is there while a test
-  # runs. With neither, no test ran, and the program is started again a second later
-  # (twice at most).
-  # Any other program is started once: it may have done its work before failing.
+  # failing status and no output after a few hundredths of a second). In a test program
+  # the test framework tells that from a failed or crashed test: its report is written
+  # when the run ends, and its premature-exit mark is there while a test runs. With
+  # neither, no test ran, and the program is started again a second later (twice at
+  # most). Any other program is started once: it may have done its work before failing.
   set(MARRO_WINE_START [=[
 marro_start() {
   case " $* " in
@@ -46,7 +45,7 @@ marro_start() {
        [ "$start" -ge 3 ]; then
       break
     fi
-    echo "wine-run: Wine ended the test program (status $status) before its tests began; starting it again" >&2
+    echo "${0##*/}: Wine ended the test program (status $status) before its tests began; starting it again" >&2
     start=$((start + 1))
     sleep 1
   done
